@@ -1,0 +1,5 @@
+#include "framework/Exceptions.h"
+
+void AfxThrowInvalidArgException() { throw CInvalidArgException(); }
+
+void AfxThrowMemoryException() { throw CMemoryException(); }

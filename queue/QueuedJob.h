@@ -1,0 +1,44 @@
+// CQueuedJob: one file in the queue, with its display name, the copies still
+// to print, the worker's progress text and a fixed identity text.
+//
+// Ownership: jobs are disposed of with Release() only, which waits until no
+// other thread is inside the job's lock and then deletes the job.
+// Threads: m_Lock guards m_strStatus, m_nCopies and m_bBusy between the user
+// interface thread and the worker; name, path and identity never change once
+// the job is in the list. No code holds two job locks at once, and no thread
+// waits for the list's lock while it holds a job's lock.
+#pragma once
+
+#include "framework/String.h"
+
+#include <windows.h>
+
+class CQueuedJob {
+public:
+    CQueuedJob(const CString& strName, const CString& strPath, int nCopies = 1);
+    CQueuedJob(const CQueuedJob& other);
+    CQueuedJob& operator=(const CQueuedJob&) = delete;
+
+    virtual ~CQueuedJob();
+    // Waits for the job's lock once more, then deletes the job.
+    virtual void Release();
+    virtual void Init();
+    // The next identity text "QueuedJob ID<n>"; n runs 1..36609, then 0, 1...
+    virtual CString NewID();
+
+    // Copies every field but the lock, identity included. Takes no lock.
+    void CopyFrom(const CQueuedJob& other);
+
+    CString GetName() const { return m_strName; }
+    CString GetPath() const { return m_strPath; }
+    CString GetStatus() const { return m_strStatus; }
+    CString GetID() const { return m_strID; }
+
+    CRITICAL_SECTION m_Lock;
+    CString m_strName;
+    CString m_strPath;
+    CString m_strStatus;
+    CString m_strID;
+    int m_nCopies = 1;
+    BOOL m_bBusy = FALSE;
+};

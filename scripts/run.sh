@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Sets up everything and runs Morvane under Wine: installs what is missing,
+# builds the 64-bit program, starts the print scheduler with its raw queue
+# (a loopback printer that stores what it gets under build/services/capture)
+# and a display when there is none, then runs the program until it is closed.
+set -uo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+
+bash scripts/bootstrap.sh || exit 1
+mkdir -p build
+bash scripts/build.sh x86_64 || exit 1
+
+exe=$root/build/x86_64/app/Morvane.exe
+if [ ! -f "$exe" ]; then
+    echo "The program itself is not built yet: nothing runs."
+    exit 0
+fi
+
+state=$root/build/services
+mkdir -p "$state"
+cleanup() {
+    WINEPREFIX=$root/build/x86_64/wineprefix wineserver -k >/dev/null 2>&1 || true
+    bash scripts/services.sh stop "$state" >/dev/null 2>&1 || true
+}
+trap cleanup EXIT
+bash scripts/services.sh start "$state" >"$state/start.log" 2>&1 || { cat "$state/start.log"; exit 1; }
+# shellcheck disable=SC1091
+source "$state/env"
+bash scripts/wineprefix.sh "$root/build/x86_64/wineprefix" "$root/build/x86_64" >/dev/null
+echo "Morvane runs on DISPLAY=$DISPLAY; the printer queue '$MORVANE_CUPS_QUEUE' stores jobs in $MORVANE_CAPTURE_DIR"
+WINEPREFIX=$root/build/x86_64/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
+    wine "$exe"

@@ -1,0 +1,71 @@
+#!/usr/bin/env bash
+# Starts and stops what the tests and the program talk to:
+#   - cupsd with a raw queue whose socket backend points at a loopback listener
+#     that stores every job it receives (scripts/raw_listener.py);
+#   - an Xvfb display for windows.
+# Usage: services.sh start|stop STATE_DIR
+# start writes STATE_DIR/env with the names the tests read; stop ends only
+# what start started.
+set -euo pipefail
+cmd=${1:?start or stop}
+state=${2:?state dir}
+here=$(cd "$(dirname "$0")" && pwd)
+
+queue=morvane_raw
+port=${MORVANE_RAW_PORT:-19100}
+display=${MORVANE_DISPLAY:-:97}
+
+start() {
+    mkdir -p "$state/capture"
+    rm -f "$state/capture"/* "$state/started" 2>/dev/null || true
+    touch "$state/started"
+
+    if ! lpstat -r 2>/dev/null | grep -q "is running"; then
+        cupsd
+        echo cupsd >>"$state/started"
+        for _ in $(seq 1 50); do
+            lpstat -r 2>/dev/null | grep -q "is running" && break
+            sleep 0.1
+        done
+    fi
+    lpadmin -p "$queue" -E -v "socket://127.0.0.1:$port" -m raw >/dev/null 2>&1
+    cupsenable "$queue" && cupsaccept "$queue"
+
+    python3 "$here/raw_listener.py" --port "$port" --dir "$state/capture" &
+    echo $! >"$state/listener.pid"
+
+    if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then
+        Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >"$state/xvfb.log" 2>&1 &
+        echo $! >"$state/xvfb.pid"
+        echo "export DISPLAY=$display" >"$state/display.env"
+        for _ in $(seq 1 50); do
+            DISPLAY=$display xdpyinfo >/dev/null 2>&1 && break
+            sleep 0.1
+        done
+    else
+        echo "export DISPLAY=$DISPLAY" >"$state/display.env"
+    fi
+
+    cat >"$state/env" <<EOT
+export MORVANE_CUPS_QUEUE=$queue
+export MORVANE_CAPTURE_DIR=$state/capture
+export MORVANE_RAW_PORT=$port
+EOT
+    cat "$state/display.env" >>"$state/env"
+}
+
+stop() {
+    for f in listener xvfb; do
+        if [ -f "$state/$f.pid" ]; then
+            kill "$(cat "$state/$f.pid")" 2>/dev/null || true
+            rm -f "$state/$f.pid"
+        fi
+    done
+    if [ -f "$state/started" ] && grep -q cupsd "$state/started"; then
+        lpadmin -x "$queue" 2>/dev/null || true
+        pkill -x cupsd 2>/dev/null || true
+    fi
+    rm -f "$state/started"
+}
+
+"$cmd"

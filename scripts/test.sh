@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Sets up everything and runs the tests: installs what is missing, builds
+# both targets (only the 64-bit one can run here), starts the print
+# scheduler, the loopback printer and a display, runs ctest under Wine, and
+# stops what it started. ctest's summary is the last thing printed.
+set -uo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+
+bash scripts/bootstrap.sh || exit 1
+mkdir -p build
+bash scripts/build.sh x86_64 || exit 1
+bash scripts/build.sh i686 || exit 1
+
+state=$root/build/services
+mkdir -p "$state"
+cleanup() {
+    WINEPREFIX=$root/build/x86_64/wineprefix wineserver -k >/dev/null 2>&1 || true
+    bash scripts/services.sh stop "$state" >/dev/null 2>&1 || true
+}
+trap cleanup EXIT
+bash scripts/services.sh start "$state" >"$state/start.log" 2>&1 || { cat "$state/start.log"; exit 1; }
+# shellcheck disable=SC1091
+source "$state/env"
+
+# A warm wineserver makes each test start in a fraction of a second.
+bash scripts/wineprefix.sh "$root/build/x86_64/wineprefix" "$root/build/x86_64" >/dev/null
+WINEPREFIX=$root/build/x86_64/wineprefix wineserver -p
+
+cd build/x86_64
+ctest --output-on-failure ${MORVANE_CTEST_ARGS:-} >ctest.out 2>&1
+rc=$?
+cleanup
+trap - EXIT
+cat ctest.out
+exit "$rc"

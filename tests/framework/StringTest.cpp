@@ -1,0 +1,82 @@
+#include "framework/PtrArray.h"
+#include "framework/Exceptions.h"
+#include "framework/String.h"
+#include "framework/UniqueHandle.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+TEST(CString, FormatHandlesLongAndNullInput) {
+    CString s;
+    s.Format("Spooling %d of %d   %d%%", 2, 3, 40);
+    EXPECT_STREQ(s, "Spooling 2 of 3   40%");
+    const std::string big(10000, 'x');
+    s.Format("[%s]", big.c_str());
+    EXPECT_EQ(s.GetLength(), 10002);
+    CString fromNull(static_cast<const char*>(nullptr));
+    EXPECT_TRUE(fromNull.IsEmpty());
+    EXPECT_TRUE(fromNull == "");
+}
+
+TEST(CString, SlicingClampsAndSearches) {
+    CString path("\\\\?\\usb#vid_0a5f&pid_0001#abc123#{guid}");
+    const int last = path.ReverseFind('#');
+    CString before = path.Left(last);
+    CString sn = before.Mid(before.ReverseFind('#') + 1);
+    EXPECT_STREQ(sn.MakeUpper(), "ABC123");
+    EXPECT_STREQ(path.Left(-3), "");
+    EXPECT_STREQ(path.Mid(1000), "");
+    EXPECT_STREQ(CString("abc").Right(10), "abc");
+    EXPECT_EQ(CString("abc").Find('z'), -1);
+    EXPECT_EQ(CString("abc").ReverseFind('z'), -1);
+}
+
+TEST(CString, BufferAccess) {
+    CString s;
+    char* p = s.GetBuffer(16);
+    strcpy(p, "hello");
+    s.ReleaseBuffer();
+    EXPECT_STREQ(s, "hello");
+    EXPECT_EQ(s.GetLength(), 5);
+    p = s.GetBuffer(3);
+    s.ReleaseBuffer(2);
+    EXPECT_STREQ(s, "he");
+}
+
+TEST(CPtrArray, BoundsRaiseInvalidArgument) {
+    CPtrArray a;
+    int x = 0, y = 0;
+    a.Add(&x);
+    a.InsertAt(0, &y);
+    EXPECT_EQ(a.GetAt(0), &y);
+    EXPECT_EQ(a.GetAt(1), &x);
+    EXPECT_THROW(a.GetAt(2), CInvalidArgException);
+    EXPECT_THROW(a.InsertAt(3, &x), CInvalidArgException);
+    EXPECT_THROW(a.RemoveAt(1, 2), CInvalidArgException);
+    a.RemoveAt(0);
+    EXPECT_EQ(a.GetSize(), 1);
+}
+
+int g_closed = 0;
+void CountClose(int) { ++g_closed; }
+
+TEST(UniqueHandle, ClosesOnceAndMoves) {
+    using Counted = UniqueHandle<int, CountClose, -1>;
+    g_closed = 0;
+    {
+        Counted a(5);
+        Counted b(std::move(a));
+        EXPECT_FALSE(a.valid());
+        EXPECT_EQ(b.get(), 5);
+        Counted c;
+        c = std::move(b);
+        c.reset(6);
+        EXPECT_EQ(g_closed, 1);
+    }
+    EXPECT_EQ(g_closed, 2);
+}
+
+} // namespace

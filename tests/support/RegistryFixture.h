@@ -1,0 +1,57 @@
+// Tests that use the program's registry key start from a clean key and leave
+// none behind. The key lives in the 32-bit view, as the program keeps it.
+#pragma once
+
+#include "settings/RegistrySettings.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+inline const char* kProgramKey = "SOFTWARE\\Tolvar\\Tolvar Morvane";
+
+inline void DeleteProgramKey() {
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Wow6432Node\\Tolvar");
+    HKEY h = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY, &h) ==
+        ERROR_SUCCESS) {
+        RegDeleteTreeA(h, "Tolvar");
+        RegCloseKey(h);
+    }
+}
+
+// Raw access to the program's key, bypassing the code under test.
+inline HKEY OpenProgramKey(const char* section) {
+    std::string path = kProgramKey;
+    if (section && *section)
+        path += std::string("\\") + section;
+    HKEY h = nullptr;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0,
+                        KEY_ALL_ACCESS | KEY_WOW64_32KEY, nullptr, &h, nullptr) != ERROR_SUCCESS)
+        return nullptr;
+    return h;
+}
+
+inline bool KeyExists(const char* section, REGSAM view = KEY_WOW64_32KEY) {
+    std::string path = kProgramKey;
+    if (section && *section)
+        path += std::string("\\") + section;
+    HKEY h = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ | view, &h) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(h);
+    return true;
+}
+
+inline void SetRawValue(const char* section, const char* name, DWORD type, const void* data,
+                        DWORD cb) {
+    HKEY h = OpenProgramKey(section);
+    ASSERT_NE(h, nullptr);
+    ASSERT_EQ(RegSetValueExA(h, name, 0, type, static_cast<const BYTE*>(data), cb), ERROR_SUCCESS);
+    RegCloseKey(h);
+}
+
+class RegistryTest : public ::testing::Test {
+protected:
+    void SetUp() override { DeleteProgramKey(); }
+    void TearDown() override { DeleteProgramKey(); }
+};
