@@ -1,0 +1,23 @@
+// The print spooler calls the spooler printer makes, behind one table so a
+// test can stand in for the spooler (to make a step fail, or to count
+// calls). The real table calls winspool. Swap the table only while no
+// printer object is in use.
+#pragma once
+
+#include <windows.h>
+#include <winspool.h>
+
+struct SpoolerApi {
+    BOOL(WINAPI* OpenPrinter)(LPSTR pPrinterName, LPHANDLE phPrinter, LPPRINTER_DEFAULTSA pDefault);
+    DWORD(WINAPI* StartDocPrinter)(HANDLE hPrinter, DWORD Level, LPBYTE pDocInfo);
+    BOOL(WINAPI* StartPagePrinter)(HANDLE hPrinter);
+    BOOL(WINAPI* WritePrinter)(HANDLE hPrinter, LPVOID pBuf, DWORD cbBuf, LPDWORD pcWritten);
+    BOOL(WINAPI* EndPagePrinter)(HANDLE hPrinter);
+    BOOL(WINAPI* EndDocPrinter)(HANDLE hPrinter);
+    BOOL(WINAPI* ClosePrinter)(HANDLE hPrinter);
+};
+
+const SpoolerApi& RealSpoolerApi();
+const SpoolerApi& CurrentSpoolerApi();
+// Null restores the real spooler.
+void SetSpoolerApi(const SpoolerApi* pApi);
