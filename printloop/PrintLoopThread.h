@@ -1,0 +1,83 @@
+// CPrintLoopThread: the one worker. While running it takes the job at the
+// head of the queue, sends the job's file once per copy to a fresh printer
+// made from a copy of the settings, writes the progress into the job and
+// removes the job when every copy has been sent. A copy that fails stops the
+// worker and shows "Print Job Failed"; the job stays at the head with the
+// copies not yet sent, the failed one included.
+//
+// Threads: the window calls SetRunning, NotifyQueueChanged and StopForGood;
+// everything else runs on the worker. The worker waits on an event, never
+// spins. It touches jobs, the queue and the owner only inside m_csGate, and
+// only while StopForGood has not been called; it never holds the gate (or
+// any lock) across a call into the output or a message box, so
+// StopForGood's wait for the gate is short.
+// Lock order: gate, then the list's lock, then a job's lock.
+// Ownership: the worker owns nothing it points to; the owner keeps the
+// queue, settings and itself alive until StopForGood has returned.
+#pragma once
+
+#include "framework/Sync.h"
+#include "framework/UniqueHandle.h"
+#include "framework/WinThread.h"
+#include "printers/Printer.h"
+#include "printloop/PrintLoopOwner.h"
+#include "queue/JobList.h"
+#include "settings/SpoolerSetup.h"
+
+#include <atomic>
+
+class CPrintLoopThread : public CWinThread {
+public:
+    static constexpr int kChunkSize = 16384;
+    // How long StopForGood waits for a worker that is inside the output.
+    static constexpr DWORD kStopWaitMs = 3000;
+
+    CPrintLoopThread(IPrintLoopOwner* pOwner, CJobList* pJobList, CSpoolerSetup* pSetup);
+    ~CPrintLoopThread() override = default;
+
+    // Start (TRUE) or Stop (FALSE). Stop takes effect between copies.
+    void SetRunning(BOOL bRunning);
+    BOOL IsRunning() const { return m_bRunning.load(); }
+    // A job was queued: a waiting worker looks at the queue at once.
+    void NotifyQueueChanged();
+    // Ends the worker for good, within a bounded time even when the output
+    // is blocked. Afterwards the worker sends no further byte and touches no
+    // job, queue or window; the job in progress keeps the copies not yet
+    // completely sent. Returns TRUE when the thread itself has ended, FALSE
+    // when it was abandoned inside the output (it then only returns from
+    // that call and ends). Call from the window's thread.
+    BOOL StopForGood();
+
+    BOOL InitInstance() override;
+
+    // Sends one copy (nCopy counts from 1); nonzero when the whole document
+    // reached the output and was ended.
+    virtual BOOL SpoolJob(CQueuedJob* pJob, int nCopy);
+
+protected:
+    // The printer for one copy; tests stand in for the outputs here.
+    virtual CPrinter* MakePrinter(CSpoolerSetup* pSetup) { return Create_Printer(pSetup); }
+
+private:
+    enum class Settle { Remove, Keep };
+
+    void RunLoop();
+    bool WaitForWork();
+    // Writes the progress text; false when the worker was stopped for good.
+    bool ReportProgress(CQueuedJob* pJob, int nCopy, int nTotal, int nPercent);
+    bool IsStoppedForGood() const { return m_bStoppedForGood.load(); }
+    void InvalidateJobList();
+
+    std::atomic<BOOL> m_bRunning{FALSE};
+    std::atomic<bool> m_bStoppedForGood{false};
+    CQueuedJob* m_pCurrentJob = nullptr;
+    IPrintLoopOwner* m_pOwner;
+    CJobList* m_pJobList;
+    CSpoolerSetup* m_pSetup;
+
+    UniqueHandleNull m_hWake;
+    CCriticalSection m_csGate;
+    // Under m_csGate: the copies the current job had and those fully sent.
+    int m_nJobCopies = 0;
+    int m_nCopiesDone = 0;
+};

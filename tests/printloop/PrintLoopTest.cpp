@@ -1,0 +1,392 @@
+// The worker without any window: the outcomes of a pass, progress texts,
+// Start/Stop, waiting for work and stopping for good, against a recording
+// output that can fail on demand.
+#include "framework/MessageBox.h"
+#include "printloop/PrintLoopThread.h"
+#include "support/RegistryFixture.h"
+#include "support/TempFiles.h"
+
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace {
+
+// What the output saw and how it should misbehave. Copies count from 1 in
+// the order the worker opens them.
+struct Output {
+    std::mutex m;
+    std::vector<std::string> calls;    // "open", "send 16384", "close"
+    std::vector<std::string> statuses; // the head job's text at each send and close
+    std::vector<std::string> documents;
+    int opened = 0;
+    int sends = 0;
+    int failOpenOnCopy = 0;
+    int failSendNumber = 0; // counts every send of the run, from 1
+    int failCloseOnCopy = 0;
+    std::function<void(int send)> onSend;
+
+    void Log(const std::string& s) {
+        std::lock_guard<std::mutex> lock(m);
+        calls.push_back(s);
+    }
+    std::vector<std::string> Calls() {
+        std::lock_guard<std::mutex> lock(m);
+        return calls;
+    }
+};
+
+std::string HeadStatus(CJobList& list) {
+    CLock lock(list.GetListLock());
+    if (list.GetCount() == 0)
+        return "<none>";
+    CQueuedJob* job = list.GetAt(0);
+    CLock jobLock(job->m_Lock);
+    return job->m_strStatus.GetString();
+}
+
+class FakePrinter : public CPrinter {
+public:
+    FakePrinter(Output& out, CJobList& list) : m_out(out), m_list(list) {}
+    BOOL Open(CSpoolerSetup*, CString) override {
+        m_out.Log("open");
+        std::lock_guard<std::mutex> lock(m_out.m);
+        m_copy = ++m_out.opened;
+        return m_copy != m_out.failOpenOnCopy;
+    }
+    int Send_Data(const void* p, int n) override {
+        m_out.Log("send " + std::to_string(n));
+        int number;
+        {
+            std::lock_guard<std::mutex> lock(m_out.m);
+            number = ++m_out.sends;
+            m_out.statuses.push_back(HeadStatus(m_list));
+        }
+        if (m_out.onSend)
+            m_out.onSend(number);
+        if (number == m_out.failSendNumber)
+            return -1;
+        m_doc.append(static_cast<const char*>(p), static_cast<size_t>(n));
+        return n;
+    }
+    BOOL Close() override {
+        m_out.Log("close");
+        std::lock_guard<std::mutex> lock(m_out.m);
+        m_out.statuses.push_back(HeadStatus(m_list));
+        m_out.documents.push_back(m_doc);
+        return m_copy != m_out.failCloseOnCopy;
+    }
+
+private:
+    Output& m_out;
+    CJobList& m_list;
+    std::string m_doc;
+    int m_copy = 0;
+};
+
+class Owner : public IPrintLoopOwner {
+public:
+    HWND GetJobListBox() override { return nullptr; }
+    void RequestRefreshJobList() override { ++refreshes; }
+    void NotifyWorkerStopped() override { ++stops; }
+    HWND GetMessageBoxOwner() override { return nullptr; }
+    std::atomic<int> refreshes{0}, stops{0};
+};
+
+class TestLoop : public CPrintLoopThread {
+public:
+    TestLoop(Owner* owner, CJobList* list, CSpoolerSetup* setup, Output* out)
+        : CPrintLoopThread(owner, list, setup), m_out(out), m_list(list) {}
+
+protected:
+    CPrinter* MakePrinter(CSpoolerSetup* setup) override {
+        if (!m_out)
+            return CPrintLoopThread::MakePrinter(setup);
+        return new FakePrinter(*m_out, *m_list);
+    }
+
+private:
+    Output* m_out;
+    CJobList* m_list;
+};
+
+class PrintLoopTest : public RegistryTest {
+protected:
+    void SetUp() override {
+        RegistryTest::SetUp();
+        list = std::make_unique<CJobList>();
+        SetMessageBoxHandler([this](HWND, const char* text, const char*, UINT type) {
+            std::lock_guard<std::mutex> lock(boxMutex);
+            boxes.push_back(text);
+            EXPECT_EQ(type, static_cast<UINT>(MB_OK));
+            return IDOK;
+        });
+    }
+    void TearDown() override {
+        if (loop)
+            EXPECT_TRUE(loop->StopForGood());
+        loop.reset();
+        list.reset();
+        SetMessageBoxHandler(nullptr);
+        RegistryTest::TearDown();
+    }
+    void StartWorker(Output* out) {
+        loop = std::make_unique<TestLoop>(&owner, list.get(), &setup, out);
+        ASSERT_TRUE(loop->CreateThread(CREATE_SUSPENDED));
+        loop->SetThreadPriority(THREAD_PRIORITY_IDLE);
+        loop->ResumeThread();
+    }
+    void Queue(const char* name, const char* path, int copies) {
+        list->Add(CQueuedJob(name, path, copies));
+        if (loop)
+            loop->NotifyQueueChanged();
+    }
+    int Boxes() {
+        std::lock_guard<std::mutex> lock(boxMutex);
+        return static_cast<int>(boxes.size());
+    }
+    // The worker has settled: stopped with an idle head, or emptied the queue.
+    bool Settled() {
+        CLock lock(list->GetListLock());
+        if (list->GetCount() == 0)
+            return true;
+        CQueuedJob* head = list->GetAt(0);
+        CLock jobLock(head->m_Lock);
+        return !loop->IsRunning() && !head->m_bBusy;
+    }
+    int HeadCopies() {
+        CLock lock(list->GetListLock());
+        return list->GetCount() ? list->GetAt(0)->m_nCopies : -1;
+    }
+
+    Owner owner;
+    CSpoolerSetup setup;
+    std::unique_ptr<CJobList> list;
+    std::unique_ptr<TestLoop> loop;
+    std::mutex boxMutex;
+    std::vector<std::string> boxes;
+};
+
+TEST_F(PrintLoopTest, EveryCopyArrivesWholeAndTheJobLeaves) {
+    const auto bytes = RandomBytes(40000, 1);
+    TempFile file("morvane-loop-a.bin", bytes);
+    Output out;
+    Queue("a", file.path(), 3);
+    Queue("b", file.path(), 1);
+    StartWorker(&out);
+    loop->SetRunning(TRUE);
+    ASSERT_TRUE(WaitFor([&] { return list->GetCount() == 0; }));
+    EXPECT_TRUE(loop->IsRunning());
+    ASSERT_EQ(out.documents.size(), 4u);
+    for (const auto& doc : out.documents)
+        EXPECT_TRUE(doc == std::string(bytes.begin(), bytes.end()));
+    EXPECT_EQ(owner.refreshes.load(), 2);
+    EXPECT_EQ(Boxes(), 0);
+
+    // Copy 2 of job a: chunks of 16384, 16384 and 7232 bytes; the text is
+    // written after each chunk went out.
+    const std::vector<std::string> copy2(out.statuses.begin() + 4, out.statuses.begin() + 8);
+    EXPECT_EQ(copy2, (std::vector<std::string>{"Spooling 1 of 3   100%", "Spooling 2 of 3   40%",
+                                               "Spooling 2 of 3   81%", "Spooling 2 of 3   100%"}));
+    EXPECT_EQ(out.Calls()[1], "send 16384");
+    EXPECT_EQ(out.Calls()[3], "send 7232");
+}
+
+TEST_F(PrintLoopTest, EmptyFileOpensAndClosesWithoutText) {
+    TempFile file("morvane-loop-empty.bin", {});
+    Output out;
+    Queue("empty", file.path(), 2);
+    StartWorker(&out);
+    loop->SetRunning(TRUE);
+    ASSERT_TRUE(WaitFor([&] { return list->GetCount() == 0; }));
+    EXPECT_EQ(out.Calls(), (std::vector<std::string>{"open", "close", "open", "close"}));
+    EXPECT_EQ(out.statuses, (std::vector<std::string>{"", ""}));
+}
+
+TEST_F(PrintLoopTest, ZeroCopiesLeaveAtOnceWithoutOutput) {
+    TempFile file("morvane-loop-zero.bin", RandomBytes(10, 2));
+    Output out;
+    Queue("none", file.path(), 0);
+    Queue("negative", file.path(), -3);
+    StartWorker(&out);
+    loop->SetRunning(TRUE);
+    ASSERT_TRUE(WaitFor([&] { return list->GetCount() == 0; }));
+    EXPECT_TRUE(out.Calls().empty());
+    EXPECT_EQ(Boxes(), 0);
+    EXPECT_TRUE(loop->IsRunning());
+}
+
+// A failed copy is not counted as printed: the job keeps it and every copy
+// behind it, the worker stops and says so once.
+TEST_F(PrintLoopTest, FailedCopiesStayInTheQueue) {
+    const auto bytes = RandomBytes(40000, 3);
+    TempFile file("morvane-loop-fail.bin", bytes);
+
+    struct Case {
+        const char* what;
+        int copies;
+        std::function<void(Output&)> arm;
+        int keeps;
+    };
+    const Case cases[] = {
+        {"open of copy 2 fails", 3, [](Output& o) { o.failOpenOnCopy = 2; }, 2},
+        {"single copy cannot open", 1, [](Output& o) { o.failOpenOnCopy = 1; }, 1},
+        {"second chunk refused", 3, [](Output& o) { o.failSendNumber = 2; }, 3},
+        {"document cannot be ended", 2, [](Output& o) { o.failCloseOnCopy = 2; }, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Output out;
+        c.arm(out);
+        Queue("job", file.path(), c.copies);
+        Queue("behind", file.path(), 1);
+        StartWorker(&out);
+        loop->SetRunning(TRUE);
+        ASSERT_TRUE(WaitFor([&] { return Boxes() == 1 && Settled(); }));
+        EXPECT_EQ(HeadCopies(), c.keeps);
+        EXPECT_EQ(list->GetCount(), 2);
+        EXPECT_STREQ(list->GetAt(0)->GetStatus(), "");
+        EXPECT_FALSE(loop->IsRunning());
+        EXPECT_EQ(owner.stops.load(), 1);
+        EXPECT_EQ(boxes[0], "Print Job Failed");
+        ASSERT_TRUE(loop->StopForGood());
+        loop.reset();
+        while (list->GetCount())
+            list->RemoveAt(0);
+        boxes.clear();
+        owner.stops = 0;
+    }
+}
+
+TEST_F(PrintLoopTest, RefusedChunkEndsTheCopyAtOnce) {
+    TempFile file("morvane-loop-refused.bin", RandomBytes(40000, 4));
+    Output out;
+    out.failSendNumber = 1;
+    Queue("job", file.path(), 1);
+    StartWorker(&out);
+    loop->SetRunning(TRUE);
+    ASSERT_TRUE(WaitFor([&] { return Boxes() == 1 && Settled(); }));
+    // No further chunk after the refused one, and the document is closed.
+    EXPECT_EQ(out.Calls(), (std::vector<std::string>{"open", "send 16384", "close"}));
+    EXPECT_EQ(HeadCopies(), 1);
+}
+
+TEST_F(PrintLoopTest, MissingFileFailsWithoutOpeningTheOutput) {
+    Output out;
+    Queue("gone", "C:\\no\\such\\file.prn", 3);
+    StartWorker(&out);
+    loop->SetRunning(TRUE);
+    ASSERT_TRUE(WaitFor([&] { return Boxes() == 1 && Settled(); }));
+    EXPECT_TRUE(out.Calls().empty());
+    EXPECT_EQ(HeadCopies(), 3);
+}
+
+TEST_F(PrintLoopTest, StopTakesEffectBetweenCopies) {
+    const auto bytes = RandomBytes(40000, 5);
+    TempFile file("morvane-loop-stop.bin", bytes);
+    Output out;
+    // Stop is pressed while the second copy is on its way.
+    out.onSend = [&](int send) {
+        if (send == 5)
+            loop->SetRunning(FALSE);
+    };
+    Queue("job", file.path(), 3);
+    StartWorker(&out);
+    loop->SetRunning(TRUE);
+    ASSERT_TRUE(WaitFor([&] { return Settled(); }));
+    ASSERT_EQ(out.documents.size(), 2u);
+    EXPECT_TRUE(out.documents[1] == std::string(bytes.begin(), bytes.end()));
+    EXPECT_EQ(HeadCopies(), 1);
+    EXPECT_STREQ(list->GetAt(0)->GetStatus(), "");
+    EXPECT_EQ(Boxes(), 0);
+    EXPECT_EQ(owner.stops.load(), 0);
+
+    // Start again: the remaining copy goes out and the job leaves.
+    loop->SetRunning(TRUE);
+    ASSERT_TRUE(WaitFor([&] { return list->GetCount() == 0; }));
+    EXPECT_EQ(out.documents.size(), 3u);
+}
+
+TEST_F(PrintLoopTest, WaitingWorkerTakesANewJobAtOnce) {
+    TempFile file("morvane-loop-wait.bin", RandomBytes(100, 6));
+    Output out;
+    StartWorker(&out);
+    loop->SetRunning(TRUE);
+    Sleep(100);
+    Queue("late", file.path(), 1);
+    ASSERT_TRUE(WaitFor([&] { return list->GetCount() == 0; }, 5000));
+    Queue("later", file.path(), 2);
+    ASSERT_TRUE(WaitFor([&] { return list->GetCount() == 0; }, 5000));
+    EXPECT_EQ(out.documents.size(), 3u);
+    EXPECT_TRUE(loop->IsRunning());
+}
+
+TEST_F(PrintLoopTest, StoppedWorkerLeavesTheQueueAlone) {
+    TempFile file("morvane-loop-idle.bin", RandomBytes(100, 7));
+    Output out;
+    Queue("job", file.path(), 1);
+    StartWorker(&out);
+    Sleep(200);
+    EXPECT_TRUE(out.Calls().empty());
+    EXPECT_EQ(HeadCopies(), 1);
+    EXPECT_FALSE(list->GetAt(0)->m_bBusy);
+}
+
+// Closing the program while the output hangs: the stop returns in bounded
+// time, the document in progress is never ended, nothing else is sent, and
+// the job keeps the copies that were not completely sent.
+TEST_F(PrintLoopTest, StopForGoodWhileTheOutputIsBlocked) {
+    TempFile file("morvane-loop-blocked.bin", RandomBytes(40000, 8));
+    Output out;
+    HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    std::atomic<bool> blocked{false};
+    out.onSend = [&](int send) {
+        if (send == 5) { // second chunk of the second copy
+            blocked = true;
+            WaitForSingleObject(release, 20000);
+        }
+    };
+    Queue("job", file.path(), 3);
+    StartWorker(&out);
+    loop->SetRunning(TRUE);
+    ASSERT_TRUE(WaitFor([&] { return blocked.load(); }));
+
+    const ULONGLONG t0 = GetTickCount64();
+    EXPECT_FALSE(loop->StopForGood()); // abandoned inside the output
+    EXPECT_LT(GetTickCount64() - t0, 10000u);
+    EXPECT_EQ(HeadCopies(), 2);
+    EXPECT_FALSE(list->GetAt(0)->m_bBusy);
+    EXPECT_STREQ(list->GetAt(0)->GetStatus(), "");
+    const auto before = out.Calls();
+
+    SetEvent(release);
+    Sleep(300);
+    EXPECT_EQ(out.Calls(), before);
+    EXPECT_EQ(out.Calls().back(), "send 16384");
+    EXPECT_TRUE(WaitFor([&] { return WaitForSingleObject(loop->GetHandle(), 0) == WAIT_OBJECT_0; }));
+    EXPECT_EQ(HeadCopies(), 2);
+    CloseHandle(release);
+}
+
+TEST_F(PrintLoopTest, StopForGoodEndsAnIdleWorkerAtOnce) {
+    StartWorker(nullptr);
+    loop->SetRunning(TRUE);
+    Sleep(50);
+    EXPECT_TRUE(loop->StopForGood());
+    // A second call is harmless.
+    EXPECT_TRUE(loop->StopForGood());
+}
+
+TEST_F(PrintLoopTest, NullOutputTakesTheWholeQueue) {
+    TempFile file("morvane-loop-null.bin", RandomBytes(70000, 9));
+    setup.m_nSpoolerType = 7; // unknown types discard too
+    Queue("a", file.path(), 2);
+    StartWorker(nullptr);
+    loop->SetRunning(TRUE);
+    ASSERT_TRUE(WaitFor([&] { return list->GetCount() == 0; }));
+    EXPECT_EQ(Boxes(), 0);
+}
+
+} // namespace
