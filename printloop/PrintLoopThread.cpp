@@ -14,7 +14,7 @@ namespace {
 struct FileCloser {
     void operator()(FILE* f) const { fclose(f); }
 };
-using UniqueFile = std::unique_ptr<FILE, FileCloser>;
+using UniqueStream = std::unique_ptr<FILE, FileCloser>;
 
 int Percentage(unsigned long long sent, unsigned long long size) {
     if (size == 0)
@@ -157,7 +157,7 @@ BOOL CPrintLoopThread::SpoolJob(CQueuedJob* pJob, int nCopy) {
     if (!printer)
         return FALSE;
 
-    UniqueFile file(fopen(strPath, "rb"));
+    UniqueStream file(fopen(strPath, "rb"));
     if (!file)
         return FALSE;
     if (_fseeki64(file.get(), 0, SEEK_END) != 0)

@@ -125,8 +125,9 @@ protected:
         });
     }
     void TearDown() override {
-        if (loop)
+        if (loop) {
             EXPECT_TRUE(loop->StopForGood());
+        }
         loop.reset();
         list.reset();
         SetMessageBoxHandler(nullptr);

@@ -1,0 +1,314 @@
+// The spooler printer: its state machine against a stand-in spooler, and
+// end to end through Wine's real spooler into a CUPS raw queue whose socket
+// backend points at a loopback listener that stores what it gets.
+#include "framework/MessageBox.h"
+#include "printers/SpoolerApi.h"
+#include "printers/SpoolerPrinter.h"
+#include "printloop/PrintLoopThread.h"
+#include "support/RegistryFixture.h"
+#include "support/TempFiles.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+// A stand-in spooler: records every call and fails the step it is told to.
+struct FakeSpooler {
+    static inline std::vector<std::string> calls;
+    static inline std::string failStep;
+    static inline std::string docName, dataType;
+    static inline std::vector<DWORD> writeSizes; // what each write takes; 0 = all
+    static inline std::string written;
+
+    static BOOL WINAPI Open(LPSTR name, LPHANDLE ph, LPPRINTER_DEFAULTSA) {
+        calls.push_back(std::string("OpenPrinter ") + name);
+        if (failStep == "OpenPrinter")
+            return FALSE;
+        *ph = reinterpret_cast<HANDLE>(0x1234);
+        return TRUE;
+    }
+    static DWORD WINAPI StartDoc(HANDLE, DWORD level, LPBYTE info) {
+        calls.push_back("StartDocPrinter");
+        auto* di = reinterpret_cast<DOC_INFO_1A*>(info);
+        docName = di->pDocName;
+        dataType = di->pDatatype;
+        EXPECT_EQ(level, 1u);
+        EXPECT_EQ(di->pOutputFile, nullptr);
+        return failStep == "StartDocPrinter" ? 0 : 7;
+    }
+    static BOOL WINAPI StartPage(HANDLE) {
+        calls.push_back("StartPagePrinter");
+        return failStep != "StartPagePrinter";
+    }
+    static BOOL WINAPI Write(HANDLE, LPVOID p, DWORD cb, LPDWORD pcb) {
+        calls.push_back("WritePrinter " + std::to_string(cb));
+        if (failStep == "WritePrinter")
+            return FALSE;
+        DWORD take = cb;
+        if (!writeSizes.empty()) {
+            take = std::min(cb, writeSizes.front());
+            writeSizes.erase(writeSizes.begin());
+        }
+        written.append(static_cast<char*>(p), take);
+        *pcb = take;
+        return TRUE;
+    }
+    static BOOL WINAPI EndPage(HANDLE) {
+        calls.push_back("EndPagePrinter");
+        return failStep != "EndPagePrinter";
+    }
+    static BOOL WINAPI EndDoc(HANDLE) {
+        calls.push_back("EndDocPrinter");
+        return failStep != "EndDocPrinter";
+    }
+    static BOOL WINAPI Close(HANDLE) {
+        calls.push_back("ClosePrinter");
+        return TRUE;
+    }
+    static constexpr SpoolerApi api = {Open, StartDoc, StartPage, Write, EndPage, EndDoc, Close};
+};
+
+class SpoolerStateTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        FakeSpooler::calls.clear();
+        FakeSpooler::failStep.clear();
+        FakeSpooler::writeSizes.clear();
+        FakeSpooler::written.clear();
+        SetSpoolerApi(&FakeSpooler::api);
+        setup.m_strSpoolerName = "Label Printer";
+    }
+    void TearDown() override { SetSpoolerApi(nullptr); }
+    CSpoolerSetup setup;
+};
+
+using Calls = std::vector<std::string>;
+
+TEST_F(SpoolerStateTest, OpenStartsARawDocumentOfOnePage) {
+    CSpooler_Printer p;
+    ASSERT_TRUE(p.Open(&setup, "label.zpl"));
+    EXPECT_EQ(p.GetState(), 3);
+    EXPECT_EQ(FakeSpooler::docName, "label.zpl");
+    EXPECT_EQ(FakeSpooler::dataType, "RAW");
+    EXPECT_TRUE(p.Close());
+    EXPECT_EQ(FakeSpooler::calls,
+              (Calls{"OpenPrinter Label Printer", "StartDocPrinter", "StartPagePrinter",
+                     "EndPagePrinter", "EndDocPrinter", "ClosePrinter"}));
+    // A second Close makes no spooler call.
+    FakeSpooler::calls.clear();
+    EXPECT_TRUE(p.Close());
+    EXPECT_TRUE(FakeSpooler::calls.empty());
+}
+
+TEST_F(SpoolerStateTest, FailedOpenUndoesExactlyWhatSucceeded) {
+    struct Case {
+        const char* step;
+        Calls expected;
+    };
+    const Case cases[] = {
+        {"OpenPrinter", {"OpenPrinter Label Printer"}},
+        {"StartDocPrinter", {"OpenPrinter Label Printer", "StartDocPrinter", "ClosePrinter"}},
+        {"StartPagePrinter",
+         {"OpenPrinter Label Printer", "StartDocPrinter", "StartPagePrinter", "EndDocPrinter",
+          "ClosePrinter"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.step);
+        FakeSpooler::calls.clear();
+        FakeSpooler::failStep = c.step;
+        {
+            CSpooler_Printer p;
+            EXPECT_FALSE(p.Open(&setup, "job"));
+            EXPECT_EQ(p.GetState(), 0);
+        }
+        EXPECT_EQ(FakeSpooler::calls, c.expected);
+    }
+}
+
+TEST_F(SpoolerStateTest, ReopenAndDeleteEndWhatIsOpen) {
+    {
+        CSpooler_Printer p;
+        ASSERT_TRUE(p.Open(&setup, "one"));
+        ASSERT_TRUE(p.Open(&setup, "two"));
+        FakeSpooler::calls.clear();
+    } // deleted without Close
+    EXPECT_EQ(FakeSpooler::calls, (Calls{"EndPagePrinter", "EndDocPrinter", "ClosePrinter"}));
+    FakeSpooler::calls.clear();
+    { CSpooler_Printer untouched; }
+    EXPECT_TRUE(FakeSpooler::calls.empty());
+}
+
+TEST_F(SpoolerStateTest, ShortWritesAreCompletedAndStallsFail) {
+    CSpooler_Printer p;
+    ASSERT_TRUE(p.Open(&setup, "job"));
+    const auto data = RandomBytes(16384, 11);
+    FakeSpooler::writeSizes = {1000, 1, 5000};
+    EXPECT_EQ(p.Send_Data(data.data(), 16384), 16384);
+    EXPECT_TRUE(FakeSpooler::written == std::string(data.begin(), data.end()));
+
+    FakeSpooler::writeSizes = {10, 0}; // the spooler stops taking data
+    EXPECT_EQ(p.Send_Data(data.data(), 100), -1);
+    FakeSpooler::failStep = "WritePrinter";
+    EXPECT_EQ(p.Send_Data(data.data(), 100), -1);
+    FakeSpooler::failStep.clear();
+    EXPECT_EQ(p.Send_Data(data.data(), 0), 0);
+}
+
+TEST_F(SpoolerStateTest, DocumentThatCannotBeEndedIsReported) {
+    CSpooler_Printer p;
+    ASSERT_TRUE(p.Open(&setup, "job"));
+    FakeSpooler::failStep = "EndDocPrinter";
+    EXPECT_FALSE(p.Close());
+    EXPECT_EQ(p.GetState(), 0);
+    EXPECT_EQ(FakeSpooler::calls.back(), "ClosePrinter");
+}
+
+TEST(PrinterFactory, TypesMapToOutputs) {
+    CSpoolerSetup s;
+    for (int type : {0, 4, -1, 7}) {
+        s.m_nSpoolerType = type;
+        CPrinter* p = Create_Printer(&s);
+        EXPECT_NE(dynamic_cast<CNull_Printer*>(p), nullptr) << type;
+        delete p;
+    }
+    s.m_nSpoolerType = SPOOLER_WINDOWS;
+    CPrinter* p = Create_Printer(&s);
+    EXPECT_NE(dynamic_cast<CSpooler_Printer*>(p), nullptr);
+    delete p;
+}
+
+TEST(NullPrinter, TakesEverythingAndTakesItsTime) {
+    CNull_Printer p;
+    EXPECT_TRUE(p.Close());
+    EXPECT_TRUE(p.Open(nullptr, "x"));
+    char buf[16384] = {};
+    const ULONGLONG t0 = GetTickCount64();
+    EXPECT_EQ(p.Send_Data(buf, 16384), 16384);
+    EXPECT_EQ(p.Send_Data(buf, 0), 0);
+    EXPECT_GE(GetTickCount64() - t0, 2u);
+    EXPECT_TRUE(p.Close());
+}
+
+// ---- End to end through the real spooler ----
+
+std::string Env(const char* name) {
+    const char* v = getenv(name);
+    return v ? v : "";
+}
+
+std::vector<std::string> CapturedJobs(const std::string& dir) {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA fd;
+    HANDLE h = FindFirstFileA(("Z:" + dir + "/job-*.bin").c_str(), &fd);
+    if (h == INVALID_HANDLE_VALUE)
+        return names;
+    do
+        names.push_back(fd.cFileName);
+    while (FindNextFileA(h, &fd));
+    FindClose(h);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string ReadAll(const std::string& path) {
+    std::string out;
+    FILE* f = fopen(path.c_str(), "rb");
+    if (!f)
+        return out;
+    char buf[65536];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, f)) > 0)
+        out.append(buf, n);
+    fclose(f);
+    return out;
+}
+
+class NoWindow : public IPrintLoopOwner {
+public:
+    HWND GetJobListBox() override { return nullptr; }
+    void RequestRefreshJobList() override {}
+    void NotifyWorkerStopped() override {}
+    HWND GetMessageBoxOwner() override { return nullptr; }
+};
+
+class SpoolerEndToEnd : public RegistryTest {
+protected:
+    void SetUp() override {
+        RegistryTest::SetUp();
+        queue = Env("MORVANE_CUPS_QUEUE");
+        capture = Env("MORVANE_CAPTURE_DIR");
+        ASSERT_FALSE(queue.empty() || capture.empty())
+            << "needs the print scheduler and its loopback printer: run scripts/test.sh, or "
+               "scripts/services.sh start DIR and source DIR/env";
+        SetMessageBoxHandler([this](HWND, const char* text, const char*, UINT) {
+            boxes.push_back(text);
+            return IDOK;
+        });
+    }
+    void TearDown() override {
+        SetMessageBoxHandler(nullptr);
+        RegistryTest::TearDown();
+    }
+    // Runs the queue through a worker until it is empty or the worker stops.
+    void Spool(CJobList& list, CSpoolerSetup& setup) {
+        NoWindow owner;
+        CPrintLoopThread loop(&owner, &list, &setup);
+        ASSERT_TRUE(loop.CreateThread(CREATE_SUSPENDED));
+        loop.SetThreadPriority(THREAD_PRIORITY_IDLE);
+        loop.ResumeThread();
+        loop.SetRunning(TRUE);
+        EXPECT_TRUE(WaitFor([&] { return list.GetCount() == 0 || !loop.IsRunning(); }, 120000));
+        EXPECT_TRUE(loop.StopForGood());
+    }
+    std::string queue, capture;
+    std::vector<std::string> boxes;
+};
+
+TEST_F(SpoolerEndToEnd, EveryCopyArrivesByteForByte) {
+    const auto big = RandomBytes(1536 * 1024 + 17, 21);
+    const auto small = RandomBytes(40000, 22);
+    TempFile bigFile("morvane-e2e-big.prn", big);
+    TempFile smallFile("morvane-e2e-small.prn", small);
+    TempFile emptyFile("morvane-e2e-empty.prn", {});
+    const size_t before = CapturedJobs(capture).size();
+
+    CSpoolerSetup setup;
+    setup.m_nSpoolerType = SPOOLER_WINDOWS;
+    setup.m_strSpoolerName = queue.c_str();
+    CJobList list;
+    list.Add(CQueuedJob("big.prn", bigFile.path(), 3));
+    list.Add(CQueuedJob("empty.prn", emptyFile.path(), 1));
+    list.Add(CQueuedJob("small.prn", smallFile.path(), 1));
+    Spool(list, setup);
+    EXPECT_TRUE(boxes.empty());
+    EXPECT_EQ(list.GetCount(), 0);
+    // The empty document has no bytes for the printer: the scheduler sends
+    // nothing for it, so four documents arrive, in queue order.
+
+    ASSERT_TRUE(WaitFor([&] { return CapturedJobs(capture).size() >= before + 4; }, 60000));
+    const auto jobs = CapturedJobs(capture);
+    ASSERT_EQ(jobs.size(), before + 4);
+    const std::string bigText(big.begin(), big.end()), smallText(small.begin(), small.end());
+    for (size_t i = before; i < before + 3; ++i)
+        EXPECT_TRUE(ReadAll("Z:" + capture + "/" + jobs[i]) == bigText) << jobs[i];
+    EXPECT_TRUE(ReadAll("Z:" + capture + "/" + jobs[before + 3]) == smallText);
+}
+
+TEST_F(SpoolerEndToEnd, UnknownPrinterFailsTheCopy) {
+    TempFile file("morvane-e2e-unknown.prn", RandomBytes(100, 23));
+    CSpoolerSetup setup;
+    setup.m_nSpoolerType = SPOOLER_WINDOWS;
+    setup.m_strSpoolerName = "none";
+    CJobList list;
+    list.Add(CQueuedJob("x.prn", file.path(), 2));
+    Spool(list, setup);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0], "Print Job Failed");
+    ASSERT_EQ(list.GetCount(), 1);
+    EXPECT_EQ(list.GetAt(0)->m_nCopies, 2);
+}
+
+} // namespace
