@@ -10,7 +10,7 @@ packages=(
   wine wine64
   cups cups-client cups-bsd
   xvfb x11-utils imagemagick
-  libxml2-utils python3
+  libxml2-utils python3 bc
   nsis
 )
 

@@ -11,7 +11,7 @@ cmd=${1:?start or stop}
 state=${2:?state dir}
 here=$(cd "$(dirname "$0")" && pwd)
 
-queue=morvane_raw
+queue=${MORVANE_CUPS_QUEUE:-morvane_raw}
 port=${MORVANE_RAW_PORT:-19100}
 display=${MORVANE_DISPLAY:-:97}
 

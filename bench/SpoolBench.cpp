@@ -1,0 +1,128 @@
+// Measuring tool for the bench scripts (not a test).
+//
+//   SpoolBench spool PRINTER FILE [COPIES]
+//       Sends FILE through the worker and the spooler printer to the
+//       Windows printer PRINTER; prints the seconds it took.
+//   SpoolBench idle-cpu SECONDS
+//       Reports the worker's processor time while stopped and while running
+//       on an empty queue, next to a thread that polls a flag without pause.
+#include "framework/MessageBox.h"
+#include "printloop/PrintLoopThread.h"
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+class NoWindow : public IPrintLoopOwner {
+public:
+    HWND GetJobListBox() override { return nullptr; }
+    void RequestRefreshJobList() override {}
+    void NotifyWorkerStopped() override {}
+    HWND GetMessageBoxOwner() override { return nullptr; }
+};
+
+double Seconds() {
+    LARGE_INTEGER f, c;
+    QueryPerformanceFrequency(&f);
+    QueryPerformanceCounter(&c);
+    return static_cast<double>(c.QuadPart) / static_cast<double>(f.QuadPart);
+}
+
+double ThreadCpuSeconds(HANDLE h) {
+    FILETIME a, b, k, u;
+    if (!GetThreadTimes(h, &a, &b, &k, &u))
+        return -1;
+    auto v = [](FILETIME t) {
+        return static_cast<double>((static_cast<ULONGLONG>(t.dwHighDateTime) << 32) | t.dwLowDateTime) / 1e7;
+    };
+    return v(k) + v(u);
+}
+
+int Spool(const char* printer, const char* file, int copies) {
+    SetMessageBoxHandler([](HWND, const char* text, const char*, UINT) {
+        fprintf(stderr, "box: %s\n", text);
+        return IDOK;
+    });
+    CSpoolerSetup setup;
+    setup.m_nSpoolerType = SPOOLER_WINDOWS;
+    setup.m_strSpoolerName = printer;
+    CJobList list;
+    while (list.GetCount())
+        list.RemoveAt(0);
+    list.Add(CQueuedJob("bench", file, copies));
+    NoWindow owner;
+    CPrintLoopThread loop(&owner, &list, &setup);
+    loop.CreateThread(CREATE_SUSPENDED);
+    loop.SetThreadPriority(THREAD_PRIORITY_IDLE);
+    loop.ResumeThread();
+    const double t0 = Seconds();
+    loop.SetRunning(TRUE);
+    while (list.GetCount() > 0 && loop.IsRunning())
+        Sleep(1);
+    const double t = Seconds() - t0;
+    const int left = list.GetCount();
+    loop.StopForGood();
+    while (list.GetCount())
+        list.RemoveAt(0);
+    printf("%.3f\n", t);
+    return left == 0 ? 0 : 1;
+}
+
+int IdleCpu(double seconds) {
+    CSpoolerSetup setup;
+    CJobList list;
+    while (list.GetCount())
+        list.RemoveAt(0);
+    NoWindow owner;
+    CPrintLoopThread loop(&owner, &list, &setup);
+    loop.CreateThread(CREATE_SUSPENDED);
+    loop.SetThreadPriority(THREAD_PRIORITY_IDLE);
+    loop.ResumeThread();
+    const DWORD ms = static_cast<DWORD>(seconds * 1000);
+
+    double c0 = ThreadCpuSeconds(loop.GetHandle());
+    Sleep(ms);
+    double c1 = ThreadCpuSeconds(loop.GetHandle());
+    printf("worker stopped:            %.1f ms of processor time per second\n", (c1 - c0) * 1000 / seconds);
+    loop.SetRunning(TRUE);
+    c0 = ThreadCpuSeconds(loop.GetHandle());
+    Sleep(ms);
+    c1 = ThreadCpuSeconds(loop.GetHandle());
+    printf("worker waiting, no jobs:   %.1f ms of processor time per second\n", (c1 - c0) * 1000 / seconds);
+    loop.StopForGood();
+
+    // Reference: a thread that polls a flag without pause at idle priority.
+    static std::atomic<bool> stop{false};
+    HANDLE h = CreateThread(
+        nullptr, 0,
+        [](void*) -> DWORD {
+            while (!stop.load())
+                ;
+            return 0;
+        },
+        nullptr, CREATE_SUSPENDED, nullptr);
+    SetThreadPriority(h, THREAD_PRIORITY_IDLE);
+    ResumeThread(h);
+    c0 = ThreadCpuSeconds(h);
+    Sleep(ms);
+    c1 = ThreadCpuSeconds(h);
+    stop = true;
+    WaitForSingleObject(h, INFINITE);
+    CloseHandle(h);
+    printf("reference, polling thread: %.1f ms of processor time per second\n", (c1 - c0) * 1000 / seconds);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc >= 4 && strcmp(argv[1], "spool") == 0)
+        return Spool(argv[2], argv[3], argc >= 5 ? atoi(argv[4]) : 1);
+    if (argc >= 3 && strcmp(argv[1], "idle-cpu") == 0)
+        return IdleCpu(atof(argv[2]));
+    fprintf(stderr, "usage: SpoolBench spool PRINTER FILE [COPIES] | idle-cpu SECONDS\n");
+    return 2;
+}

@@ -1,0 +1,39 @@
+# Shared by the bench scripts: builds the 64-bit tools, starts the services
+# on ports of their own, and waits for captured jobs.
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build=$root/build/x86_64
+export WINEPREFIX=$build/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+
+bench_setup() {
+    bash "$root/scripts/bootstrap.sh" || exit 1
+    bash "$root/scripts/build.sh" x86_64 >/dev/null || exit 1
+    state=$root/build/bench-services
+    mkdir -p "$state"
+    export MORVANE_CUPS_QUEUE=morvane_bench MORVANE_RAW_PORT=${BENCH_PORT:-19300} MORVANE_DISPLAY=:96
+    bash "$root/scripts/services.sh" start "$state" >"$state/start.log" 2>&1 || { cat "$state/start.log"; exit 1; }
+    # shellcheck disable=SC1091
+    source "$state/env"
+    bash "$root/scripts/wineprefix.sh" "$WINEPREFIX" "$build" >/dev/null
+    trap bench_teardown EXIT
+}
+
+bench_teardown() {
+    wineserver -k >/dev/null 2>&1 || true
+    bash "$root/scripts/services.sh" stop "$state" >/dev/null 2>&1 || true
+    rm -f "$state"/capture/* 2>/dev/null || true
+}
+
+# wait_capture N BYTES: until N whole jobs of BYTES each are in the capture dir.
+wait_capture() {
+    local n=$1 bytes=$2
+    for _ in $(seq 1 6000); do
+        local count
+        count=$(find "$MORVANE_CAPTURE_DIR" -name 'job-*.bin' -size "${bytes}c" | wc -l)
+        [ "$count" -ge "$n" ] && return 0
+        sleep 0.05
+    done
+    echo "timed out waiting for $n jobs of $bytes bytes" >&2
+    return 1
+}
+
+now() { date +%s.%N; }
