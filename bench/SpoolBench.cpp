@@ -36,7 +36,9 @@ double ThreadCpuSeconds(HANDLE h) {
     if (!GetThreadTimes(h, &a, &b, &k, &u))
         return -1;
     auto v = [](FILETIME t) {
-        return static_cast<double>((static_cast<ULONGLONG>(t.dwHighDateTime) << 32) | t.dwLowDateTime) / 1e7;
+        return static_cast<double>((static_cast<ULONGLONG>(t.dwHighDateTime) << 32) |
+                                   t.dwLowDateTime) /
+               1e7;
     };
     return v(k) + v(u);
 }
@@ -86,12 +88,14 @@ int IdleCpu(double seconds) {
     double c0 = ThreadCpuSeconds(loop.GetHandle());
     Sleep(ms);
     double c1 = ThreadCpuSeconds(loop.GetHandle());
-    printf("worker stopped:            %.1f ms of processor time per second\n", (c1 - c0) * 1000 / seconds);
+    printf("worker stopped:            %.1f ms of processor time per second\n",
+           (c1 - c0) * 1000 / seconds);
     loop.SetRunning(TRUE);
     c0 = ThreadCpuSeconds(loop.GetHandle());
     Sleep(ms);
     c1 = ThreadCpuSeconds(loop.GetHandle());
-    printf("worker waiting, no jobs:   %.1f ms of processor time per second\n", (c1 - c0) * 1000 / seconds);
+    printf("worker waiting, no jobs:   %.1f ms of processor time per second\n",
+           (c1 - c0) * 1000 / seconds);
     loop.StopForGood();
 
     // Reference: a thread that polls a flag without pause at idle priority.
@@ -112,7 +116,8 @@ int IdleCpu(double seconds) {
     stop = true;
     WaitForSingleObject(h, INFINITE);
     CloseHandle(h);
-    printf("reference, polling thread: %.1f ms of processor time per second\n", (c1 - c0) * 1000 / seconds);
+    printf("reference, polling thread: %.1f ms of processor time per second\n",
+           (c1 - c0) * 1000 / seconds);
     return 0;
 }
 

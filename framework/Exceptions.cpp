@@ -1,5 +1,9 @@
 #include "framework/Exceptions.h"
 
-void AfxThrowInvalidArgException() { throw CInvalidArgException(); }
+void AfxThrowInvalidArgException() {
+    throw CInvalidArgException();
+}
 
-void AfxThrowMemoryException() { throw CMemoryException(); }
+void AfxThrowMemoryException() {
+    throw CMemoryException();
+}

@@ -48,8 +48,14 @@ const char* AfxGetAppName() {
     return name;
 }
 
-void AfxSetAppName(const char* pszName) { AppName() = pszName; }
+void AfxSetAppName(const char* pszName) {
+    AppName() = pszName;
+}
 
-HWND AfxGetMainWndHandle() { return g_hMainWnd.load(); }
+HWND AfxGetMainWndHandle() {
+    return g_hMainWnd.load();
+}
 
-void AfxSetMainWndHandle(HWND hWnd) { g_hMainWnd.store(hWnd); }
+void AfxSetMainWndHandle(HWND hWnd) {
+    g_hMainWnd.store(hWnd);
+}

@@ -9,8 +9,8 @@
 
 #include <functional>
 
-using MessageBoxHandler = std::function<int(HWND hOwner, const char* pszText, const char* pszCaption,
-                                            UINT nType)>;
+using MessageBoxHandler =
+    std::function<int(HWND hOwner, const char* pszText, const char* pszCaption, UINT nType)>;
 
 // Installs a handler (an empty one restores the real box); returns the previous.
 MessageBoxHandler SetMessageBoxHandler(MessageBoxHandler handler);

@@ -57,7 +57,9 @@ CString CString::Left(int nCount) const {
     return CString(m_str.substr(0, static_cast<size_t>(nCount)));
 }
 
-CString CString::Mid(int nFirst) const { return Mid(nFirst, GetLength()); }
+CString CString::Mid(int nFirst) const {
+    return Mid(nFirst, GetLength());
+}
 
 CString CString::Mid(int nFirst, int nCount) const {
     nFirst = std::clamp(nFirst, 0, GetLength());

@@ -12,7 +12,8 @@ class CString {
 public:
     CString() = default;
     CString(const char* psz) : m_str(psz ? psz : "") {}
-    CString(const char* pch, int nLength) : m_str(pch ? pch : "", pch && nLength > 0 ? nLength : 0) {}
+    CString(const char* pch, int nLength)
+        : m_str(pch ? pch : "", pch && nLength > 0 ? nLength : 0) {}
     CString(const std::string& str) : m_str(str) {}
 
     operator const char*() const { return m_str.c_str(); }
@@ -64,7 +65,9 @@ public:
     char* GetBuffer(int nMinLength);
     void ReleaseBuffer(int nNewLength = -1);
 
-    friend CString operator+(const CString& a, const CString& b) { return CString(a.m_str + b.m_str); }
+    friend CString operator+(const CString& a, const CString& b) {
+        return CString(a.m_str + b.m_str);
+    }
     friend CString operator+(const CString& a, const char* b) { return a + CString(b); }
     friend CString operator+(const char* a, const CString& b) { return CString(a) + b; }
     friend CString operator+(const CString& a, char b) { return CString(a.m_str + b); }

@@ -10,9 +10,15 @@ const SpoolerApi g_realApi = {OpenPrinterA,   StartDocPrinterA, StartPagePrinter
 const SpoolerApi* g_pApi = &g_realApi;
 } // namespace
 
-const SpoolerApi& RealSpoolerApi() { return g_realApi; }
-const SpoolerApi& CurrentSpoolerApi() { return *g_pApi; }
-void SetSpoolerApi(const SpoolerApi* pApi) { g_pApi = pApi ? pApi : &g_realApi; }
+const SpoolerApi& RealSpoolerApi() {
+    return g_realApi;
+}
+const SpoolerApi& CurrentSpoolerApi() {
+    return *g_pApi;
+}
+void SetSpoolerApi(const SpoolerApi* pApi) {
+    g_pApi = pApi ? pApi : &g_realApi;
+}
 
 CSpooler_Printer::~CSpooler_Printer() {
     if (m_nState != 0)
@@ -32,7 +38,8 @@ BOOL CSpooler_Printer::Open(CSpoolerSetup* pSetup, CString strJobName) {
     }
     m_nState = 1;
 
-    std::vector<char> docName(strJobName.GetString(), strJobName.GetString() + strJobName.GetLength() + 1);
+    std::vector<char> docName(strJobName.GetString(),
+                              strJobName.GetString() + strJobName.GetLength() + 1);
     char dataType[] = "RAW";
     DOC_INFO_1A info = {};
     info.pDocName = docName.data();

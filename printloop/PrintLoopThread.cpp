@@ -36,7 +36,9 @@ void CPrintLoopThread::SetRunning(BOOL bRunning) {
     SetEvent(m_hWake.get());
 }
 
-void CPrintLoopThread::NotifyQueueChanged() { SetEvent(m_hWake.get()); }
+void CPrintLoopThread::NotifyQueueChanged() {
+    SetEvent(m_hWake.get());
+}
 
 BOOL CPrintLoopThread::StopForGood() {
     {

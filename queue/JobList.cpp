@@ -26,7 +26,9 @@ BOOL IsBusy(CQueuedJob* pJob) {
 }
 } // namespace
 
-CJobList::CJobList() { Load(); }
+CJobList::CJobList() {
+    Load();
+}
 
 CJobList::~CJobList() {
     Save();
@@ -53,7 +55,8 @@ BOOL CJobList::Save() {
         }
         WriteString(kSection, EntryName(i, "_Name"), name, HKEY_LOCAL_MACHINE);
         WriteString(kSection, EntryName(i, "_Path"), path, HKEY_LOCAL_MACHINE);
-        WriteDWORD(kSection, EntryName(i, "_Copies"), static_cast<DWORD>(nCopies), HKEY_LOCAL_MACHINE);
+        WriteDWORD(kSection, EntryName(i, "_Copies"), static_cast<DWORD>(nCopies),
+                   HKEY_LOCAL_MACHINE);
     }
     // The end entry: empty name and empty path.
     WriteString(kSection, EntryName(n, "_Name"), "", HKEY_LOCAL_MACHINE);

@@ -20,7 +20,9 @@ CQueuedJob::CQueuedJob(const CQueuedJob& other) {
     CopyFrom(other);
 }
 
-CQueuedJob::~CQueuedJob() { DeleteCriticalSection(&m_Lock); }
+CQueuedJob::~CQueuedJob() {
+    DeleteCriticalSection(&m_Lock);
+}
 
 void CQueuedJob::Release() {
     EnterCriticalSection(&m_Lock);

@@ -89,5 +89,6 @@ BOOL CRegistrySettings::WriteDWORD(LPCSTR lpszSection, LPCSTR lpszEntry, DWORD d
     if (!key)
         return FALSE;
     return RegSetValueExA(key.get(), lpszEntry, 0, REG_DWORD,
-                          reinterpret_cast<const BYTE*>(&dwValue), sizeof(dwValue)) == ERROR_SUCCESS;
+                          reinterpret_cast<const BYTE*>(&dwValue),
+                          sizeof(dwValue)) == ERROR_SUCCESS;
 }

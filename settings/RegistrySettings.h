@@ -25,7 +25,8 @@ public:
     virtual CString GetKeyPath(LPCSTR lpszSection);
     // The stored text up to its first zero, whatever its length; the default
     // (empty when null) when it cannot be read.
-    virtual CString ReadString(LPCSTR lpszSection, LPCSTR lpszEntry, LPCSTR lpszDefault, HKEY hRoot);
+    virtual CString ReadString(LPCSTR lpszSection, LPCSTR lpszEntry, LPCSTR lpszDefault,
+                               HKEY hRoot);
     virtual BOOL WriteString(LPCSTR lpszSection, LPCSTR lpszEntry, LPCSTR lpszValue, HKEY hRoot);
     // A stored value of 4 bytes or fewer, little-endian (missing upper bytes
     // read as 0); the default when it cannot be read or is longer.

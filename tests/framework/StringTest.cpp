@@ -61,7 +61,9 @@ TEST(CPtrArray, BoundsRaiseInvalidArgument) {
 }
 
 int g_closed = 0;
-void CountClose(int) { ++g_closed; }
+void CountClose(int) {
+    ++g_closed;
+}
 
 TEST(UniqueHandle, ClosesOnceAndMoves) {
     using Counted = UniqueHandle<int, CountClose, -1>;

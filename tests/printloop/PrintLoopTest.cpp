@@ -366,7 +366,8 @@ TEST_F(PrintLoopTest, StopForGoodWhileTheOutputIsBlocked) {
     Sleep(300);
     EXPECT_EQ(out.Calls(), before);
     EXPECT_EQ(out.Calls().back(), "send 16384");
-    EXPECT_TRUE(WaitFor([&] { return WaitForSingleObject(loop->GetHandle(), 0) == WAIT_OBJECT_0; }));
+    EXPECT_TRUE(
+        WaitFor([&] { return WaitForSingleObject(loop->GetHandle(), 0) == WAIT_OBJECT_0; }));
     EXPECT_EQ(HeadCopies(), 2);
     CloseHandle(release);
 }
