@@ -1,0 +1,174 @@
+#include "framework/Dialog.h"
+
+#include "framework/DataExchange.h"
+#include "framework/Exceptions.h"
+#include "framework/MessageBox.h"
+#include "framework/WinApp.h"
+
+#include <algorithm>
+#include <new>
+
+namespace {
+// Messages whose result is the dialog procedure's return value itself.
+bool ReturnsResultDirectly(UINT message) {
+    switch (message) {
+    case WM_CHARTOITEM:
+    case WM_COMPAREITEM:
+    case WM_CTLCOLORBTN:
+    case WM_CTLCOLORDLG:
+    case WM_CTLCOLOREDIT:
+    case WM_CTLCOLORLISTBOX:
+    case WM_CTLCOLORSCROLLBAR:
+    case WM_CTLCOLORSTATIC:
+    case WM_INITDIALOG:
+    case WM_QUERYDRAGICON:
+    case WM_VKEYTOITEM:
+        return true;
+    default:
+        return false;
+    }
+}
+} // namespace
+
+CDialog::CDialog(UINT nIDTemplate, CWnd* pParentWnd)
+    : m_nIDTemplate(nIDTemplate), m_pParentWnd(pParentWnd) {}
+
+INT_PTR CDialog::DoModal() {
+    HWND hOwner = m_pParentWnd ? m_pParentWnd->GetSafeHwnd() : AfxGetMainWndHandle();
+    if (hOwner && !IsWindow(hOwner))
+        hOwner = nullptr;
+    return DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(m_nIDTemplate), hOwner,
+                           &CDialog::DialogProc, reinterpret_cast<LPARAM>(this));
+}
+
+void CDialog::EndDialog(int nResult) {
+    ::EndDialog(m_hWnd, nResult);
+}
+
+BOOL CDialog::UpdateData(BOOL bSaveAndValidate) {
+    CDataExchange dx(this, bSaveAndValidate);
+    const BOOL bOldLockout = m_bLockoutNotify;
+    m_bLockoutNotify = TRUE;
+    BOOL bOK = TRUE;
+    try {
+        DoDataExchange(&dx);
+    } catch (const CUserException&) {
+        // The user has been told; the field in error has the focus.
+        bOK = FALSE;
+    } catch (...) {
+        m_bLockoutNotify = bOldLockout;
+        throw;
+    }
+    m_bLockoutNotify = bOldLockout;
+    return bOK;
+}
+
+BOOL CDialog::OnInitDialog() {
+    UpdateData(FALSE);
+    return TRUE;
+}
+
+void CDialog::OnOK() {
+    if (!UpdateData(TRUE))
+        return;
+    EndDialog(IDOK);
+}
+
+void CDialog::OnCancel() {
+    EndDialog(IDCANCEL);
+}
+
+void CDialog::DoDataExchange(CDataExchange*) {}
+
+void CDialog::BindControl(CWnd& control, HWND hWndCtrl) {
+    control.Attach(hWndCtrl);
+    if (std::find(m_boundControls.begin(), m_boundControls.end(), &control) ==
+        m_boundControls.end())
+        m_boundControls.push_back(&control);
+}
+
+BOOL CDialog::OnMessageMap(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& lResult) {
+    if (message == WM_COMMAND && HIWORD(wParam) == BN_CLICKED) {
+        if (LOWORD(wParam) == IDOK) {
+            OnOK();
+            return TRUE;
+        }
+        if (LOWORD(wParam) == IDCANCEL) {
+            OnCancel();
+            return TRUE;
+        }
+    }
+    if (message == WM_DRAWITEM || message == WM_MEASUREITEM || message == WM_DELETEITEM) {
+        // Owner-drawing messages name the control in their record.
+        HWND hCtrl = nullptr;
+        if (message == WM_DRAWITEM)
+            hCtrl = reinterpret_cast<DRAWITEMSTRUCT*>(lParam)->hwndItem;
+        else if (message == WM_DELETEITEM)
+            hCtrl = reinterpret_cast<DELETEITEMSTRUCT*>(lParam)->hwndItem;
+        else
+            hCtrl =
+                GetDlgItem(static_cast<int>(reinterpret_cast<MEASUREITEMSTRUCT*>(lParam)->CtlID));
+        for (CWnd* pCtrl : m_boundControls) {
+            if (pCtrl->m_hWnd && pCtrl->m_hWnd == hCtrl)
+                return pCtrl->OnChildNotify(message, wParam, lParam, &lResult);
+        }
+    }
+    return FALSE;
+}
+
+void CDialog::OnWindowGone() {
+    if (AfxGetMainWndHandle() == m_hWnd)
+        AfxSetMainWndHandle(nullptr);
+    for (CWnd* pCtrl : m_boundControls)
+        pCtrl->Detach();
+    m_boundControls.clear();
+    m_hWnd = nullptr;
+}
+
+INT_PTR CDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_INITDIALOG) {
+        if (CWinApp* pApp = AfxGetApp(); pApp && pApp->m_pMainWnd == this)
+            AfxSetMainWndHandle(m_hWnd);
+        return OnInitDialog();
+    }
+    // A control's notification (lParam names the control) about a change
+    // the data exchange is making right now.
+    if (message == WM_COMMAND && lParam != 0 && m_bLockoutNotify)
+        return TRUE;
+    LRESULT lResult = 0;
+    m_bCallDefault = FALSE;
+    const BOOL bHandled = OnMessageMap(message, wParam, lParam, lResult);
+    if (message == WM_NCDESTROY)
+        OnWindowGone();
+    if (!bHandled || m_bCallDefault)
+        return FALSE;
+    if (ReturnsResultDirectly(message))
+        return static_cast<INT_PTR>(lResult);
+    SetWindowLongPtrA(m_hWnd, DWLP_MSGRESULT, lResult);
+    return TRUE;
+}
+
+INT_PTR CALLBACK CDialog::DialogProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    CDialog* pDlg;
+    if (message == WM_INITDIALOG) {
+        pDlg = reinterpret_cast<CDialog*>(lParam);
+        SetWindowLongPtrA(hWnd, DWLP_USER, reinterpret_cast<LONG_PTR>(pDlg));
+        pDlg->m_hWnd = hWnd;
+    } else {
+        pDlg = reinterpret_cast<CDialog*>(GetWindowLongPtrA(hWnd, DWLP_USER));
+    }
+    if (!pDlg)
+        return FALSE;
+    try {
+        return pDlg->HandleMessage(message, wParam, lParam);
+    } catch (const CMemoryException&) {
+        ShowMessageBox(hWnd, "Out of memory.", MB_OK | MB_ICONSTOP);
+    } catch (const std::bad_alloc&) {
+        ShowMessageBox(hWnd, "Out of memory.", MB_OK | MB_ICONSTOP);
+    } catch (...) {
+        ShowMessageBox(hWnd, "An unsupported operation was attempted.", MB_OK | MB_ICONSTOP);
+    }
+    if (message == WM_NCDESTROY)
+        pDlg->OnWindowGone();
+    return FALSE;
+}

@@ -1,0 +1,56 @@
+// CDialog: a modal dialog made from a dialog template in the program's
+// resources. One static dialog procedure binds the window to its object at
+// WM_INITDIALOG and hands every later message to the object's message map;
+// no exception leaves it. Owner-drawing messages of controls bound with
+// DDX_Control go to the control's object (OnChildNotify).
+//
+// Ownership: the object outlives its window; controls bound by DDX_Control
+// are detached when the window goes. Threads: the dialog's thread only.
+#pragma once
+
+#include "framework/MessageMap.h"
+#include "framework/Wnd.h"
+
+#include <vector>
+
+class CDataExchange;
+
+class CDialog : public CWnd {
+public:
+    // With no parent the dialog is owned by the application's main window.
+    explicit CDialog(UINT nIDTemplate, CWnd* pParentWnd = nullptr);
+    ~CDialog() override = default;
+
+    // Runs the dialog until it ends; its result, or -1 when it could not be
+    // created (no template, no display).
+    virtual INT_PTR DoModal();
+    void EndDialog(int nResult);
+
+    // FALSE: controls to members, validating (a failed validation has told
+    // the user and leaves FALSE); TRUE: members to controls.
+    BOOL UpdateData(BOOL bSaveAndValidate = TRUE);
+
+    virtual BOOL OnInitDialog();
+    virtual void OnOK();
+    virtual void OnCancel();
+
+    // Called by DDX_Control: the object now stands for the control.
+    void BindControl(CWnd& control, HWND hWndCtrl);
+
+protected:
+    virtual void DoDataExchange(CDataExchange* pDX);
+    BOOL OnMessageMap(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& lResult) override;
+
+    UINT m_nIDTemplate;
+    CWnd* m_pParentWnd;
+
+private:
+    static INT_PTR CALLBACK DialogProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
+    INT_PTR HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    void OnWindowGone();
+
+    std::vector<CWnd*> m_boundControls;
+    // While UpdateData moves values, the controls' notifications about the
+    // changes it makes are not handed to the message map.
+    BOOL m_bLockoutNotify = FALSE;
+};
