@@ -284,6 +284,34 @@ TEST_F(PrintLoopTest, MissingFileFailsWithoutOpeningTheOutput) {
     EXPECT_EQ(HeadCopies(), 3);
 }
 
+// Files that cannot be read whole fail the copy and keep the job: a folder,
+// a file another program holds open without sharing, a file that is gone.
+TEST_F(PrintLoopTest, UnreadableFilesFailAndKeepTheJob) {
+    TempFile locked("morvane-loop-locked.bin", RandomBytes(1000, 12));
+    HANDLE hold = CreateFileA(locked.path(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(hold, INVALID_HANDLE_VALUE);
+    const std::string folder = TempPath("morvane-loop-folder");
+    CreateDirectoryA(folder.c_str(), nullptr);
+
+    for (const std::string& path : {std::string(locked.path()), folder,
+                                    TempPath("morvane-loop-vanished.bin")}) {
+        SCOPED_TRACE(path);
+        Output out;
+        Queue("job", path.c_str(), 2);
+        StartWorker(&out);
+        loop->SetRunning(TRUE);
+        ASSERT_TRUE(WaitFor([&] { return Boxes() == 1 && Settled(); }));
+        EXPECT_EQ(HeadCopies(), 2);
+        EXPECT_TRUE(out.documents.empty());
+        ASSERT_TRUE(loop->StopForGood());
+        loop.reset();
+        list->RemoveAt(0);
+        boxes.clear();
+    }
+    CloseHandle(hold);
+    RemoveDirectoryA(folder.c_str());
+}
+
 TEST_F(PrintLoopTest, StopTakesEffectBetweenCopies) {
     const auto bytes = RandomBytes(40000, 5);
     TempFile file("morvane-loop-stop.bin", bytes);
