@@ -4,12 +4,13 @@
 // time.
 #pragma once
 
+#include <winsock2.h>
 #include <windows.h>
+#include <setupapi.h>
 
 #include <utility>
 
-template <typename T, auto Close, T Invalid = T()>
-class UniqueHandle {
+template <typename T, auto Close, T Invalid = T()> class UniqueHandle {
 public:
     UniqueHandle() = default;
     explicit UniqueHandle(T h) : m_h(h) {}
@@ -44,10 +45,27 @@ private:
 };
 
 namespace handle_detail {
-inline void CloseKey(HKEY h) { RegCloseKey(h); }
-inline void CloseKernel(HANDLE h) { CloseHandle(h); }
+inline void CloseKey(HKEY h) {
+    RegCloseKey(h);
+}
+inline void CloseKernel(HANDLE h) {
+    CloseHandle(h);
+}
+inline void DestroyDevInfo(HDEVINFO h) {
+    SetupDiDestroyDeviceInfoList(h);
+}
+inline void CloseSocket(SOCKET s) {
+    closesocket(s);
+}
 } // namespace handle_detail
 
 using UniqueHKey = UniqueHandle<HKEY, handle_detail::CloseKey, nullptr>;
 // Kernel objects whose "none" is null: threads, events.
 using UniqueHandleNull = UniqueHandle<HANDLE, handle_detail::CloseKernel, nullptr>;
+// Files and devices from CreateFile: store INVALID_HANDLE_VALUE as null.
+using UniqueFile = UniqueHandle<HANDLE, handle_detail::CloseKernel, nullptr>;
+// Device information sets (setupapi; link setupapi): store
+// INVALID_HANDLE_VALUE as null.
+using UniqueDevInfo = UniqueHandle<HDEVINFO, handle_detail::DestroyDevInfo, nullptr>;
+// Winsock sockets (link ws2_32).
+using UniqueSocket = UniqueHandle<SOCKET, handle_detail::CloseSocket, INVALID_SOCKET>;

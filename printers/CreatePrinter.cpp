@@ -1,3 +1,4 @@
+#include "printers/PipePrinter.h"
 #include "printers/Printer.h"
 #include "printers/SpoolerPrinter.h"
 
@@ -8,8 +9,12 @@ CPrinter* Create_Printer(CSpoolerSetup* pSetup) {
     switch (type) {
     case SPOOLER_WINDOWS:
         return new (std::nothrow) CSpooler_Printer;
+    case SPOOLER_IP:
+        return new (std::nothrow) CIP_Pipe_Printer;
+    case SPOOLER_USB:
+        return new (std::nothrow) CUSB_Pipe_Printer;
     default:
-        // Unknown types, and outputs this build does not have, discard.
+        // Unknown types discard.
         return new (std::nothrow) CNull_Printer;
     }
 }

@@ -1,0 +1,131 @@
+#include "pipe/Pipe.h"
+
+#include "pipe/PipeModule.h"
+#include "pipe/PipeSettings.h"
+#include "pipe/TcpTransport.h"
+#include "pipe/UsbTransport.h"
+
+#include <new>
+
+CPipe::CPipe() {
+    PipeModuleAddObject();
+}
+
+CPipe::~CPipe() {
+    m_pTransport.reset();
+    PipeModuleReleaseObject();
+}
+
+HRESULT CPipe::Create(REFIID riid, void** ppv) {
+    if (!ppv)
+        return E_POINTER;
+    *ppv = nullptr;
+    CPipe* p = new (std::nothrow) CPipe;
+    if (!p)
+        return E_OUTOFMEMORY;
+    const HRESULT hr = p->QueryInterface(riid, ppv);
+    p->Release();
+    return hr;
+}
+
+HRESULT CPipe::QueryInterface(REFIID riid, void** ppv) {
+    if (!ppv)
+        return E_POINTER;
+    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IPipe)) {
+        *ppv = static_cast<IPipe*>(this);
+    } else if (IsEqualIID(riid, IID_IPipeConfig)) {
+        *ppv = static_cast<IPipeConfig*>(this);
+    } else {
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    AddRef();
+    return S_OK;
+}
+
+ULONG CPipe::AddRef() {
+    return ++m_cRef;
+}
+
+ULONG CPipe::Release() {
+    const ULONG n = --m_cRef;
+    if (n == 0)
+        delete this;
+    return n;
+}
+
+HRESULT CPipe::GetBytesWritten(ULONGLONG* pcbWritten) {
+    if (!pcbWritten)
+        return E_POINTER;
+    CLock lock(m_lock);
+    *pcbWritten = m_cbWritten;
+    return S_OK;
+}
+
+HRESULT CPipe::Configure(BSTR bstrXml) {
+    CLock lock(m_lock);
+    if (m_state != State::New)
+        return E_UNEXPECTED;
+    PipeSettings settings;
+    HRESULT hr = ReadPipeSettings(bstrXml, GetPipeDefaultTimeouts(), settings);
+    if (FAILED(hr))
+        return hr;
+    if (settings.method == PipeSettings::Method::Tcp)
+        hr = CTcpTransport::Connect(settings.strAddress.c_str(), settings.nPort, settings.timeouts,
+                                    m_pTransport);
+    else if (!settings.strUsbPort.empty())
+        hr = CUsbTransport::OpenPath(settings.strUsbPort, settings.timeouts, m_pTransport);
+    else
+        hr = CUsbTransport::OpenBySerialNumber(settings.strUsbSerial, settings.timeouts,
+                                               m_pTransport);
+    if (FAILED(hr))
+        return hr;
+    m_state = State::Ready;
+    return S_OK;
+}
+
+HRESULT CPipe::WriteData(const BYTE* pData, LONG cbData) {
+    CLock lock(m_lock);
+    if (m_state == State::Broken)
+        return m_hrFailure;
+    if (m_state != State::Ready)
+        return E_UNEXPECTED;
+    if (cbData < 0)
+        return E_INVALIDARG;
+    if (cbData == 0)
+        return S_OK;
+    if (!pData)
+        return E_POINTER;
+    const HRESULT hr = m_pTransport->Write(pData, static_cast<DWORD>(cbData));
+    if (FAILED(hr)) {
+        m_state = State::Broken;
+        m_hrFailure = hr;
+        return hr;
+    }
+    m_cbWritten += static_cast<ULONGLONG>(cbData);
+    return S_OK;
+}
+
+HRESULT CPipe::Finish(LONG lReserved) {
+    CLock lock(m_lock);
+    if (lReserved != 0)
+        return E_INVALIDARG;
+    if (m_state != State::Ready && m_state != State::Broken)
+        return E_UNEXPECTED;
+    HRESULT hr = m_pTransport->Finish();
+    if (m_state == State::Broken && SUCCEEDED(hr))
+        hr = m_hrFailure;
+    m_pTransport.reset();
+    m_state = State::Ended;
+    return hr;
+}
+
+HRESULT CPipe::Abort() {
+    CLock lock(m_lock);
+    if (m_pTransport) {
+        m_pTransport->Abort();
+        m_pTransport.reset();
+    }
+    m_state = State::Ended;
+    return S_OK;
+}

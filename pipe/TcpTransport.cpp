@@ -1,0 +1,256 @@
+#include "pipe/TcpTransport.h"
+
+#include <ws2tcpip.h>
+
+#include <algorithm>
+#include <new>
+
+namespace {
+
+HRESULT FromWinsock(int nError) {
+    return HRESULT_FROM_WIN32(nError ? static_cast<DWORD>(nError) : ERROR_GEN_FAILURE);
+}
+
+HRESULT LastWinsockError() {
+    return FromWinsock(WSAGetLastError());
+}
+
+const HRESULT kTimedOut = HRESULT_FROM_WIN32(WSAETIMEDOUT);
+// The printer closed its side before the document ended.
+const HRESULT kClosedEarly = HRESULT_FROM_WIN32(WSAEDISCON);
+
+// Milliseconds left until dwDeadline (a GetTickCount64 value), 0 when past.
+DWORD Remaining(ULONGLONG deadline) {
+    const ULONGLONG now = GetTickCount64();
+    return now >= deadline ? 0 : static_cast<DWORD>(std::min<ULONGLONG>(deadline - now, MAXDWORD));
+}
+
+timeval ToTimeval(DWORD ms) {
+    timeval tv;
+    tv.tv_sec = static_cast<long>(ms / 1000);
+    tv.tv_usec = static_cast<long>((ms % 1000) * 1000);
+    return tv;
+}
+
+// One select on one socket. Returns the number of ready sets, 0 on time-out,
+// SOCKET_ERROR on failure; the flags say which sets are ready.
+int SelectOne(SOCKET s, bool bRead, bool bWrite, DWORD ms, bool& bReadable, bool& bWritable,
+              bool& bFailed) {
+    fd_set readSet, writeSet, exceptSet;
+    FD_ZERO(&readSet);
+    FD_ZERO(&writeSet);
+    FD_ZERO(&exceptSet);
+    if (bRead)
+        FD_SET(s, &readSet);
+    if (bWrite)
+        FD_SET(s, &writeSet);
+    FD_SET(s, &exceptSet);
+    timeval tv = ToTimeval(ms);
+    const int n =
+        select(0, bRead ? &readSet : nullptr, bWrite ? &writeSet : nullptr, &exceptSet, &tv);
+    bReadable = n > 0 && FD_ISSET(s, &readSet);
+    bWritable = n > 0 && FD_ISSET(s, &writeSet);
+    bFailed = n > 0 && FD_ISSET(s, &exceptSet);
+    return n;
+}
+
+int PendingError(SOCKET s) {
+    int nError = 0;
+    int cb = sizeof(nError);
+    if (getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&nError), &cb) != 0)
+        return WSAGetLastError();
+    return nError;
+}
+
+} // namespace
+
+CTcpTransport::CTcpTransport(const PipeTimeouts& timeouts, bool bWinsock)
+    : m_timeouts(timeouts), m_bWinsock(bWinsock) {}
+
+CTcpTransport::~CTcpTransport() {
+    m_socket.reset();
+    if (m_bWinsock)
+        WSACleanup();
+}
+
+HRESULT CTcpTransport::Connect(const char* pszAddress, int nPort, const PipeTimeouts& timeouts,
+                               std::unique_ptr<CTransport>& pTransport) {
+    pTransport.reset();
+    sockaddr_in addr = {};
+    addr.sin_family = AF_INET;
+    // 0.0.0.0 is an address never set; on some stacks it reaches the local
+    // machine, which is never the printer meant.
+    if (!pszAddress || inet_pton(AF_INET, pszAddress, &addr.sin_addr) != 1 ||
+        addr.sin_addr.s_addr == INADDR_ANY)
+        return E_INVALIDARG;
+    if (nPort < 1 || nPort > 65535)
+        return E_INVALIDARG;
+    addr.sin_port = htons(static_cast<u_short>(nPort));
+
+    WSADATA wsa;
+    const int nStartup = WSAStartup(MAKEWORD(2, 2), &wsa);
+    if (nStartup != 0)
+        return FromWinsock(nStartup);
+    std::unique_ptr<CTcpTransport> p(new (std::nothrow) CTcpTransport(timeouts, true));
+    if (!p) {
+        WSACleanup();
+        return E_OUTOFMEMORY;
+    }
+
+    p->m_socket.reset(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    if (!p->m_socket)
+        return LastWinsockError();
+    const SOCKET s = p->m_socket.get();
+    // Non-blocking, so that every wait below has a bound of its own.
+    u_long nonBlocking = 1;
+    if (ioctlsocket(s, FIONBIO, &nonBlocking) != 0)
+        return LastWinsockError();
+
+    if (connect(s, reinterpret_cast<const sockaddr*>(&addr), sizeof(addr)) != 0) {
+        const int nError = WSAGetLastError();
+        if (nError != WSAEWOULDBLOCK && nError != WSAEINPROGRESS)
+            return FromWinsock(nError);
+        bool bReadable, bWritable, bFailed;
+        const int n =
+            SelectOne(s, false, true, timeouts.dwConnectMs, bReadable, bWritable, bFailed);
+        if (n == SOCKET_ERROR)
+            return LastWinsockError();
+        if (n == 0)
+            return kTimedOut;
+        const int nPending = PendingError(s);
+        if (bFailed || !bWritable || nPending != 0)
+            return FromWinsock(nPending ? nPending : WSAECONNREFUSED);
+    }
+    pTransport = std::move(p);
+    return S_OK;
+}
+
+HRESULT CTcpTransport::Fail(HRESULT hr) {
+    m_hrBroken = hr;
+    return hr;
+}
+
+HRESULT CTcpTransport::DrainReceived() {
+    char scratch[4096];
+    for (;;) {
+        const int n = recv(m_socket.get(), scratch, sizeof(scratch), 0);
+        if (n > 0)
+            continue;
+        if (n == 0)
+            return kClosedEarly;
+        const int nError = WSAGetLastError();
+        return nError == WSAEWOULDBLOCK ? S_OK : FromWinsock(nError);
+    }
+}
+
+HRESULT CTcpTransport::WaitWritable() {
+    const ULONGLONG deadline = GetTickCount64() + m_timeouts.dwSendMs;
+    for (;;) {
+        bool bReadable, bWritable, bFailed;
+        const int n = SelectOne(m_socket.get(), true, true, Remaining(deadline), bReadable,
+                                bWritable, bFailed);
+        if (n == SOCKET_ERROR)
+            return LastWinsockError();
+        if (n == 0)
+            return kTimedOut;
+        if (bFailed) {
+            const int nPending = PendingError(m_socket.get());
+            return FromWinsock(nPending ? nPending : WSAECONNRESET);
+        }
+        if (bReadable) {
+            const HRESULT hr = DrainReceived();
+            if (FAILED(hr))
+                return hr;
+        }
+        if (bWritable)
+            return S_OK;
+        if (Remaining(deadline) == 0)
+            return kTimedOut;
+    }
+}
+
+HRESULT CTcpTransport::Write(const BYTE* pData, DWORD cbData) {
+    if (FAILED(m_hrBroken))
+        return m_hrBroken;
+    if (!m_socket)
+        return E_UNEXPECTED;
+    const char* p = reinterpret_cast<const char*>(pData);
+    DWORD left = cbData;
+    while (left > 0) {
+        const int chunk = static_cast<int>(std::min<DWORD>(left, 1u << 30));
+        const int n = send(m_socket.get(), p, chunk, 0);
+        if (n > 0) {
+            p += n;
+            left -= static_cast<DWORD>(n);
+            continue;
+        }
+        const int nError = n == 0 ? WSAEWOULDBLOCK : WSAGetLastError();
+        if (nError != WSAEWOULDBLOCK)
+            return Fail(FromWinsock(nError));
+        const HRESULT hr = WaitWritable();
+        if (FAILED(hr))
+            return Fail(hr);
+    }
+    return S_OK;
+}
+
+HRESULT CTcpTransport::Finish() {
+    if (!m_socket)
+        return FAILED(m_hrBroken) ? m_hrBroken : E_UNEXPECTED;
+    if (FAILED(m_hrBroken)) {
+        m_socket.reset();
+        return m_hrBroken;
+    }
+    // A printer that hung up before we said we were done may have dropped
+    // what came after: that document did not arrive whole.
+    HRESULT hr = DrainReceived();
+    if (SUCCEEDED(hr) && shutdown(m_socket.get(), SD_SEND) != 0)
+        hr = LastWinsockError();
+
+    const ULONGLONG deadline = GetTickCount64() + m_timeouts.dwCloseMs;
+    while (SUCCEEDED(hr)) {
+        bool bReadable, bWritable, bFailed;
+        const int n = SelectOne(m_socket.get(), true, false, Remaining(deadline), bReadable,
+                                bWritable, bFailed);
+        if (n == SOCKET_ERROR) {
+            hr = LastWinsockError();
+            break;
+        }
+        // Still open when the time is up: everything was handed over and
+        // the end was sent, so the document stands.
+        if (n == 0)
+            break;
+        if (bFailed) {
+            const int nPending = PendingError(m_socket.get());
+            hr = FromWinsock(nPending ? nPending : WSAECONNRESET);
+            break;
+        }
+        char scratch[4096];
+        const int nRead = recv(m_socket.get(), scratch, sizeof(scratch), 0);
+        if (nRead == 0)
+            break; // the printer closed its side: done
+        if (nRead < 0) {
+            const int nError = WSAGetLastError();
+            if (nError != WSAEWOULDBLOCK)
+                hr = FromWinsock(nError);
+        }
+        if (SUCCEEDED(hr) && Remaining(deadline) == 0)
+            break;
+    }
+    m_socket.reset();
+    if (FAILED(hr))
+        m_hrBroken = hr;
+    return hr;
+}
+
+void CTcpTransport::Abort() {
+    if (m_socket) {
+        // Linger off with a zero time: the close resets the connection.
+        linger lg = {1, 0};
+        setsockopt(m_socket.get(), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&lg),
+                   sizeof(lg));
+        m_socket.reset();
+    }
+    if (SUCCEEDED(m_hrBroken))
+        m_hrBroken = E_ABORT;
+}

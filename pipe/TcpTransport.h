@@ -1,0 +1,47 @@
+// CTcpTransport: a printer's raw port over TCP (IPv4).
+//
+// Connect reaches the address within the connect time. Write sends every
+// byte of a chunk, waiting at most the send time for the connection to take
+// more; bytes the printer sends back are read and dropped meanwhile, and a
+// printer that closes its side before the end of the document fails the
+// write. Finish shuts down the sending side, waits at most the close time
+// for the printer to close its side, then closes: a printer that stays open
+// longer is not a failure (everything was handed over and the end sent), a
+// printer that hung up early or reset the connection is.
+// Threads: one at a time. Each object keeps Winsock started while it lives.
+#pragma once
+
+#include "framework/UniqueHandle.h"
+#include "pipe/Transport.h"
+
+#include <memory>
+
+class CTcpTransport : public CTransport {
+public:
+    ~CTcpTransport() override;
+    CTcpTransport(const CTcpTransport&) = delete;
+    CTcpTransport& operator=(const CTcpTransport&) = delete;
+
+    // A dotted IPv4 address other than 0.0.0.0 and a port 1 to 65535.
+    static HRESULT Connect(const char* pszAddress, int nPort, const PipeTimeouts& timeouts,
+                           std::unique_ptr<CTransport>& pTransport);
+
+    HRESULT Write(const BYTE* pData, DWORD cbData) override;
+    HRESULT Finish() override;
+    void Abort() override;
+
+private:
+    CTcpTransport(const PipeTimeouts& timeouts, bool bWinsock);
+    // Waits until the socket takes more data; reads and drops what the
+    // printer sends meanwhile.
+    HRESULT WaitWritable();
+    // Reads and drops whatever has arrived, without waiting. Fails when the
+    // printer has closed its side or the connection broke.
+    HRESULT DrainReceived();
+    HRESULT Fail(HRESULT hr);
+
+    PipeTimeouts m_timeouts;
+    bool m_bWinsock;
+    UniqueSocket m_socket;
+    HRESULT m_hrBroken = S_OK;
+};

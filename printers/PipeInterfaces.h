@@ -1,0 +1,47 @@
+// The pipe component's COM contract: the class the pipe printers create and
+// its two interfaces. The component itself is built from pipe/ as
+// MorvanePipe.dll, an in-process server registered with ThreadingModel
+// "Both" so the worker's multithreaded apartment creates it in process.
+//
+// Call order for one document: CoCreateInstance (IPipe), QueryInterface
+// (IPipeConfig), Configure, Release of IPipeConfig, WriteData per chunk in
+// order, Finish(0), Release of IPipe. One object serves one document and is
+// used by one thread at a time. Every operation returns an HRESULT; only its
+// sign matters to callers. The caller owns the BSTR given to Configure.
+#pragma once
+
+#include <objbase.h>
+#include <oleauto.h>
+
+// {55E01C5E-01FB-4C58-BA20-84EC493BD144}
+inline constexpr CLSID CLSID_MorvanePipe = {
+    0x55e01c5e, 0x01fb, 0x4c58, {0xba, 0x20, 0x84, 0xec, 0x49, 0x3b, 0xd1, 0x44}};
+// {69C03960-C3A1-4274-A1B9-83F9D14E221C}
+inline constexpr IID IID_IPipe = {
+    0x69c03960, 0xc3a1, 0x4274, {0xa1, 0xb9, 0x83, 0xf9, 0xd1, 0x4e, 0x22, 0x1c}};
+// {ED4EC18C-05E0-4259-9D46-715A4214141F}
+inline constexpr IID IID_IPipeConfig = {
+    0xed4ec18c, 0x05e0, 0x4259, {0x9d, 0x46, 0x71, 0x5a, 0x42, 0x14, 0x14, 0x1f}};
+
+struct IPipe : public IUnknown {
+    // Slot 4: the number of bytes the transport has taken so far (all of
+    // every chunk that succeeded). Fails only for a null pointer.
+    virtual HRESULT STDMETHODCALLTYPE GetBytesWritten(ULONGLONG* pcbWritten) = 0;
+    // Slot 5: sends one chunk whole, or fails. The pointer is valid only
+    // during the call; a count of 0 succeeds, a negative one fails.
+    virtual HRESULT STDMETHODCALLTYPE WriteData(const BYTE* pData, LONG cbData) = 0;
+    // Slot 6: drops the connection at once, without the orderly end; later
+    // WriteData and Finish fail. Succeeds also when nothing is open.
+    virtual HRESULT STDMETHODCALLTYPE Abort() = 0;
+    // Slot 7: ends the transfer in order (the connection is shut down and
+    // closed). Pass 0; other values are reserved and fail. Negative when
+    // the document may not have reached the printer whole.
+    virtual HRESULT STDMETHODCALLTYPE Finish(LONG lReserved) = 0;
+};
+
+struct IPipeConfig : public IUnknown {
+    // Slot 4: reads the configuration document and connects to the printer
+    // at once. Negative when the document is unusable or the printer cannot
+    // be reached; no data may follow then.
+    virtual HRESULT STDMETHODCALLTYPE Configure(BSTR bstrXml) = 0;
+};

@@ -1,0 +1,167 @@
+// A printer's raw port on loopback inside a test: a background thread
+// accepts connections one after another and keeps each one's bytes. Every
+// wait is bounded; the destructor stops the thread and closes everything.
+//
+// Modes: ReadAll reads each connection until the sender closes it;
+// CloseAfter reads that many bytes, then closes the connection; NeverRead
+// accepts and never reads (with a small receive buffer, so a sender soon
+// has to wait). Link ws2_32.
+#pragma once
+
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+class LoopbackListener {
+public:
+    enum class Mode { ReadAll, CloseAfter, NeverRead };
+
+    // Port 0 takes any free port (see port()).
+    explicit LoopbackListener(u_short nPort = 0, Mode mode = Mode::ReadAll, size_t nCloseAfter = 0)
+        : m_mode(mode), m_nCloseAfter(nCloseAfter) {
+        WSADATA wsa;
+        m_bWinsock = WSAStartup(MAKEWORD(2, 2), &wsa) == 0;
+        m_listen = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        if (m_listen == INVALID_SOCKET)
+            return;
+        // A fixed port may still have connections in TIME_WAIT from an
+        // earlier test.
+        BOOL reuse = TRUE;
+        setsockopt(m_listen, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&reuse),
+                   sizeof(reuse));
+        if (mode == Mode::NeverRead) {
+            int cb = 4096;
+            setsockopt(m_listen, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&cb),
+                       sizeof(cb));
+        }
+        sockaddr_in addr = {};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        addr.sin_port = htons(nPort);
+        if (bind(m_listen, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0 ||
+            listen(m_listen, 8) != 0) {
+            closesocket(m_listen);
+            m_listen = INVALID_SOCKET;
+            return;
+        }
+        int cb = sizeof(addr);
+        getsockname(m_listen, reinterpret_cast<sockaddr*>(&addr), &cb);
+        m_nPort = ntohs(addr.sin_port);
+        m_thread = std::thread([this] { Run(); });
+    }
+
+    ~LoopbackListener() {
+        m_bStop = true;
+        if (m_thread.joinable())
+            m_thread.join();
+        for (SOCKET s : m_held)
+            closesocket(s);
+        if (m_listen != INVALID_SOCKET)
+            closesocket(m_listen);
+        if (m_bWinsock)
+            WSACleanup();
+    }
+
+    LoopbackListener(const LoopbackListener&) = delete;
+    LoopbackListener& operator=(const LoopbackListener&) = delete;
+
+    bool ok() const { return m_listen != INVALID_SOCKET; }
+    u_short port() const { return m_nPort; }
+
+    // Waits at most ms until n connections have ended (ReadAll, CloseAfter)
+    // or have been accepted (NeverRead).
+    bool WaitForConnections(size_t n, DWORD ms = 30000) {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        return m_cv.wait_for(lock, std::chrono::milliseconds(ms),
+                             [&] { return m_connections.size() >= n; });
+    }
+
+    std::vector<std::string> Connections() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_connections;
+    }
+
+    size_t Count() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_connections.size();
+    }
+
+private:
+    static bool WaitReadable(SOCKET s, DWORD ms) {
+        fd_set set;
+        FD_ZERO(&set);
+        FD_SET(s, &set);
+        timeval tv = {static_cast<long>(ms / 1000), static_cast<long>((ms % 1000) * 1000)};
+        return select(0, &set, nullptr, nullptr, &tv) > 0;
+    }
+
+    void Run() {
+        while (!m_bStop) {
+            if (!WaitReadable(m_listen, 50))
+                continue;
+            SOCKET s = accept(m_listen, nullptr, nullptr);
+            if (s == INVALID_SOCKET)
+                continue;
+            if (m_mode == Mode::NeverRead) {
+                m_held.push_back(s);
+                Done(std::string());
+                continue;
+            }
+            std::string bytes = Read(s);
+            closesocket(s);
+            Done(std::move(bytes));
+        }
+    }
+
+    // Reads until the sender closes (or, in CloseAfter mode, until enough
+    // bytes came), for at most two minutes without data.
+    std::string Read(SOCKET s) {
+        std::string bytes;
+        std::vector<char> buffer(1 << 16);
+        ULONGLONG idleSince = GetTickCount64();
+        while (!m_bStop && GetTickCount64() - idleSince < 120000) {
+            if (m_mode == Mode::CloseAfter && bytes.size() >= m_nCloseAfter)
+                break;
+            if (!WaitReadable(s, 50))
+                continue;
+            size_t want = buffer.size();
+            if (m_mode == Mode::CloseAfter)
+                want = std::min(want, m_nCloseAfter - bytes.size());
+            const int n = recv(s, buffer.data(), static_cast<int>(want), 0);
+            if (n <= 0)
+                break;
+            bytes.append(buffer.data(), static_cast<size_t>(n));
+            idleSince = GetTickCount64();
+        }
+        return bytes;
+    }
+
+    void Done(std::string bytes) {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_connections.push_back(std::move(bytes));
+        }
+        m_cv.notify_all();
+    }
+
+    Mode m_mode;
+    size_t m_nCloseAfter;
+    bool m_bWinsock = false;
+    SOCKET m_listen = INVALID_SOCKET;
+    u_short m_nPort = 0;
+    std::atomic<bool> m_bStop{false};
+    std::thread m_thread;
+    std::vector<SOCKET> m_held; // NeverRead: open until the end
+    std::mutex m_mutex;
+    std::condition_variable m_cv;
+    std::vector<std::string> m_connections;
+};
