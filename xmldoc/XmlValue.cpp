@@ -58,7 +58,10 @@ bool FormatDouble(double dValue, char* pszBuffer, size_t cbBuffer) {
 
     // The platform's digits lose precision (or use a separator we cannot
     // read): 17 significant digits always read back exactly.
-    snprintf(pszBuffer, cbBuffer, "%.17g", dValue);
+    if (std::isinf(dValue))
+        snprintf(pszBuffer, cbBuffer, "%s", dValue < 0 ? "-1e999" : "1e999"); // overflows back
+    else
+        snprintf(pszBuffer, cbBuffer, "%.17g", dValue);
     if (char* pComma = strchr(pszBuffer, ','))
         *pComma = '.';
     return true;
