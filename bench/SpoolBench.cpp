@@ -73,6 +73,14 @@ int Spool(const char* printer, const char* file, int copies) {
     return left == 0 ? 0 : 1;
 }
 
+std::atomic<bool> g_stopPolling{false};
+
+DWORD WINAPI PollWithoutPause(void*) {
+    while (!g_stopPolling.load())
+        ;
+    return 0;
+}
+
 int IdleCpu(double seconds) {
     CSpoolerSetup setup;
     CJobList list;
@@ -99,21 +107,14 @@ int IdleCpu(double seconds) {
     loop.StopForGood();
 
     // Reference: a thread that polls a flag without pause at idle priority.
-    static std::atomic<bool> stop{false};
-    HANDLE h = CreateThread(
-        nullptr, 0,
-        [](void*) -> DWORD {
-            while (!stop.load())
-                ;
-            return 0;
-        },
-        nullptr, CREATE_SUSPENDED, nullptr);
+    g_stopPolling = false;
+    HANDLE h = CreateThread(nullptr, 0, PollWithoutPause, nullptr, CREATE_SUSPENDED, nullptr);
     SetThreadPriority(h, THREAD_PRIORITY_IDLE);
     ResumeThread(h);
     c0 = ThreadCpuSeconds(h);
     Sleep(ms);
     c1 = ThreadCpuSeconds(h);
-    stop = true;
+    g_stopPolling = true;
     WaitForSingleObject(h, INFINITE);
     CloseHandle(h);
     printf("reference, polling thread: %.1f ms of processor time per second\n",
