@@ -1,0 +1,202 @@
+// The pipe component's transports driven directly: TCP against loopback
+// listeners on free ports, USB against files and the test prefix's devices.
+// Every fault must end in a negative result within its time-out.
+#include "PipeTestSupport.h"
+#include "pipe/TcpTransport.h"
+#include "pipe/UsbTransport.h"
+#include "support/LoopbackListener.h"
+#include "support/TempFiles.h"
+#include "support/UsbPrinterDevices.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace {
+
+PipeTimeouts Short() {
+    PipeTimeouts t;
+    t.dwConnectMs = 2000;
+    t.dwSendMs = 500;
+    t.dwCloseMs = 2000;
+    return t;
+}
+
+// Sends bytes in chunks of nChunk; the first failure, or S_OK.
+HRESULT SendAll(CTransport& t, const std::vector<char>& bytes, size_t nChunk) {
+    for (size_t at = 0; at < bytes.size(); at += nChunk) {
+        const size_t n = std::min(nChunk, bytes.size() - at);
+        const HRESULT hr =
+            t.Write(reinterpret_cast<const BYTE*>(bytes.data() + at), static_cast<DWORD>(n));
+        if (FAILED(hr))
+            return hr;
+    }
+    return S_OK;
+}
+
+TEST(TcpTransport, EveryByteArrivesInOrderAndTheConnectionEndsCleanly) {
+    LoopbackListener listener;
+    ASSERT_TRUE(listener.ok());
+    const auto bytes = RandomBytes((3 << 20) + 777, 11);
+    std::unique_ptr<CTransport> t;
+    ASSERT_EQ(CTcpTransport::Connect("127.0.0.1", listener.port(), Short(), t), S_OK);
+    ASSERT_EQ(SendAll(*t, bytes, 16384), S_OK);
+    // A chunk far larger than the socket's buffers goes out whole too.
+    const auto big = RandomBytes(8 << 20, 12);
+    ASSERT_EQ(t->Write(reinterpret_cast<const BYTE*>(big.data()), static_cast<DWORD>(big.size())),
+              S_OK);
+    EXPECT_EQ(t->Write(nullptr, 0), S_OK);
+    ASSERT_EQ(t->Finish(), S_OK);
+    ASSERT_TRUE(listener.WaitForConnections(1));
+    const std::string got = listener.Connections()[0];
+    ASSERT_EQ(got.size(), bytes.size() + big.size());
+    EXPECT_TRUE(got.compare(0, bytes.size(), bytes.data(), bytes.size()) == 0);
+    EXPECT_TRUE(got.compare(bytes.size(), big.size(), big.data(), big.size()) == 0);
+    // Finished: nothing more goes out.
+    EXPECT_LT(t->Write(reinterpret_cast<const BYTE*>(bytes.data()), 10), 0);
+    EXPECT_LT(t->Finish(), 0);
+}
+
+TEST(TcpTransport, AddressesThatNameNoPrinterAreRefused) {
+    std::unique_ptr<CTransport> t;
+    for (const char* address : {"0.0.0.0", "", "300.1.1.1", "printer", "1.2.3", "127.0.0.1 "})
+        EXPECT_EQ(CTcpTransport::Connect(address, 9100, Short(), t), E_INVALIDARG) << address;
+    EXPECT_EQ(CTcpTransport::Connect(nullptr, 9100, Short(), t), E_INVALIDARG);
+    for (int port : {0, -1, 65536})
+        EXPECT_EQ(CTcpTransport::Connect("127.0.0.1", port, Short(), t), E_INVALIDARG) << port;
+    EXPECT_EQ(t, nullptr);
+}
+
+TEST(TcpTransport, NothingListeningFailsTheConnect) {
+    std::unique_ptr<CTransport> t;
+    const ULONGLONG t0 = GetTickCount64();
+    EXPECT_LT(CTcpTransport::Connect("127.0.0.1", UnusedLoopbackPort(), Short(), t), 0);
+    EXPECT_EQ(t, nullptr);
+    EXPECT_LT(GetTickCount64() - t0, 3000u);
+}
+
+TEST(TcpTransport, PrinterThatHangsUpEarlyFailsTheDocument) {
+    LoopbackListener listener(0, LoopbackListener::Mode::CloseAfter, 16384);
+    ASSERT_TRUE(listener.ok());
+    std::unique_ptr<CTransport> t;
+    ASSERT_EQ(CTcpTransport::Connect("127.0.0.1", listener.port(), Short(), t), S_OK);
+    const auto first = RandomBytes(16384, 13);
+    ASSERT_EQ(t->Write(reinterpret_cast<const BYTE*>(first.data()), 16384), S_OK);
+    ASSERT_TRUE(listener.WaitForConnections(1));
+    // The rest can no longer arrive: either a write or the end must say so.
+    HRESULT hr = S_OK;
+    for (int i = 0; i < 64 && SUCCEEDED(hr); ++i)
+        hr = t->Write(reinterpret_cast<const BYTE*>(first.data()), 16384);
+    const HRESULT hrFinish = t->Finish();
+    EXPECT_TRUE(FAILED(hr) || FAILED(hrFinish));
+    EXPECT_LT(hrFinish, 0);
+}
+
+TEST(TcpTransport, HangUpRightAfterTheLastChunkStillFailsTheEnd) {
+    // The printer took the bytes it read and closed before the sender said
+    // it was done: the end reports it rather than passing silently.
+    LoopbackListener listener(0, LoopbackListener::Mode::CloseAfter, 1000);
+    ASSERT_TRUE(listener.ok());
+    std::unique_ptr<CTransport> t;
+    ASSERT_EQ(CTcpTransport::Connect("127.0.0.1", listener.port(), Short(), t), S_OK);
+    const auto bytes = RandomBytes(1000, 14);
+    ASSERT_EQ(t->Write(reinterpret_cast<const BYTE*>(bytes.data()), 1000), S_OK);
+    ASSERT_TRUE(listener.WaitForConnections(1));
+    Sleep(100);
+    EXPECT_LT(t->Finish(), 0);
+}
+
+TEST(TcpTransport, PrinterThatNeverReadsFailsWithinTheSendTime) {
+    LoopbackListener listener(0, LoopbackListener::Mode::NeverRead);
+    ASSERT_TRUE(listener.ok());
+    std::unique_ptr<CTransport> t;
+    ASSERT_EQ(CTcpTransport::Connect("127.0.0.1", listener.port(), Short(), t), S_OK);
+    const auto chunk = RandomBytes(16384, 15);
+    HRESULT hr = S_OK;
+    int sent = 0;
+    const ULONGLONG t0 = GetTickCount64();
+    // Buffers on both sides hold a few MiB at most.
+    for (; sent < 4096 && SUCCEEDED(hr); ++sent)
+        hr = t->Write(reinterpret_cast<const BYTE*>(chunk.data()), 16384);
+    EXPECT_EQ(hr, HRESULT_FROM_WIN32(WSAETIMEDOUT));
+    EXPECT_LT(sent, 4096);
+    EXPECT_LT(GetTickCount64() - t0, 20000u);
+    // Broken for good: the next write fails at once, and so does the end.
+    const ULONGLONG t1 = GetTickCount64();
+    EXPECT_EQ(t->Write(reinterpret_cast<const BYTE*>(chunk.data()), 1), hr);
+    EXPECT_EQ(t->Finish(), hr);
+    EXPECT_LT(GetTickCount64() - t1, 400u);
+}
+
+TEST(TcpTransport, PrinterThatStaysOpenAfterTheEndIsGivenTheCloseTime) {
+    // Everything was handed over and the end was sent; a printer still busy
+    // with the document must not make it count as failed (it would be sent
+    // again).
+    LoopbackListener listener(0, LoopbackListener::Mode::NeverRead);
+    ASSERT_TRUE(listener.ok());
+    PipeTimeouts timeouts = Short();
+    timeouts.dwCloseMs = 300;
+    std::unique_ptr<CTransport> t;
+    ASSERT_EQ(CTcpTransport::Connect("127.0.0.1", listener.port(), timeouts, t), S_OK);
+    ASSERT_EQ(t->Write(reinterpret_cast<const BYTE*>("abc"), 3), S_OK);
+    const ULONGLONG t0 = GetTickCount64();
+    EXPECT_EQ(t->Finish(), S_OK);
+    EXPECT_GE(GetTickCount64() - t0, 250u);
+}
+
+TEST(TcpTransport, AbortDropsTheConnection) {
+    LoopbackListener listener;
+    ASSERT_TRUE(listener.ok());
+    std::unique_ptr<CTransport> t;
+    ASSERT_EQ(CTcpTransport::Connect("127.0.0.1", listener.port(), Short(), t), S_OK);
+    ASSERT_EQ(t->Write(reinterpret_cast<const BYTE*>("abc"), 3), S_OK);
+    t->Abort();
+    EXPECT_EQ(t->Write(reinterpret_cast<const BYTE*>("d"), 1), E_ABORT);
+    EXPECT_EQ(t->Finish(), E_ABORT);
+    ASSERT_TRUE(listener.WaitForConnections(1));
+}
+
+TEST(UsbTransport, WritesEveryByteToTheGivenPath) {
+    TempFile file("morvane-usb-port.bin", {});
+    const auto bytes = RandomBytes((1 << 20) + 5, 16);
+    std::unique_ptr<CTransport> t;
+    ASSERT_EQ(CUsbTransport::OpenPath(file.path(), Short(), t), S_OK);
+    ASSERT_EQ(SendAll(*t, bytes, 16384), S_OK);
+    ASSERT_EQ(t->Finish(), S_OK);
+    EXPECT_TRUE(ReadWholeFile(file.path()) == std::string(bytes.begin(), bytes.end()));
+    EXPECT_LT(t->Write(reinterpret_cast<const BYTE*>("x"), 1), 0);
+}
+
+TEST(UsbTransport, MissingPathFailsAndCreatesNothing) {
+    const std::string path = TempPath("morvane-usb-missing.bin");
+    DeleteFileA(path.c_str());
+    std::unique_ptr<CTransport> t;
+    EXPECT_LT(CUsbTransport::OpenPath(path, Short(), t), 0);
+    EXPECT_EQ(t, nullptr);
+    EXPECT_EQ(GetFileAttributesA(path.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(CUsbTransport::OpenPath("", Short(), t), E_INVALIDARG);
+}
+
+TEST(UsbTransport, FindsThePrinterBySerialNumber) {
+    UsbPrinterDevices devices;
+    const std::string a = devices.Add("USB\\VID_0A5F&PID_0001\\ABC123", "Port_#0001.Hub_#0004");
+    const std::string b = devices.Add("USB\\VID_04B8&PID_0202\\X12Y", "Printer A");
+    ASSERT_FALSE(a.empty());
+    ASSERT_FALSE(b.empty());
+    EXPECT_EQ(FindUsbPrinterPath("ABC123"), a);
+    EXPECT_EQ(FindUsbPrinterPath("x12y"), b);
+    EXPECT_EQ(FindUsbPrinterPath("ABC12"), "");
+    EXPECT_EQ(FindUsbPrinterPath(""), "");
+
+    std::unique_ptr<CTransport> t;
+    EXPECT_EQ(CUsbTransport::OpenBySerialNumber("NOSUCH", Short(), t),
+              HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED));
+    EXPECT_EQ(CUsbTransport::OpenBySerialNumber("", Short(), t), E_INVALIDARG);
+    // Found, but nothing stands behind the test prefix's device: the open
+    // fails for that reason, not for a missing printer.
+    const HRESULT hr = CUsbTransport::OpenBySerialNumber("ABC123", Short(), t);
+    EXPECT_LT(hr, 0);
+    EXPECT_NE(hr, HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED));
+}
+
+} // namespace
