@@ -1,0 +1,310 @@
+// The pipe printers against a stand-in component: a class object registered
+// in this process for the component's class id, which records every call
+// and fails on demand. Covers the document byte for byte, the order of the
+// COM calls, and what each failure does to the printer's results.
+#include "framework/MessageBox.h"
+#include "printers/PipePrinter.h"
+#include "support/PipeServer.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Record {
+    std::vector<std::string> calls;
+    std::wstring document;
+    HRESULT createResult = S_OK;
+    HRESULT configureResult = S_OK;
+    HRESULT finishResult = S_OK;
+    int failWriteNumber = 0; // counts WriteData calls from 1
+    int writes = 0;
+    int livePipes = 0;
+    int liveConfigs = 0;
+};
+
+Record* g_record = nullptr;
+
+void Log(const std::string& s) {
+    g_record->calls.push_back(s);
+}
+
+class FakeConfig final : public IPipeConfig {
+public:
+    explicit FakeConfig(IPipe* pOwner) : m_pOwner(pOwner) {
+        m_pOwner->AddRef();
+        ++g_record->liveConfigs;
+    }
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+        if (IsEqualIID(riid, IID_IPipeConfig)) {
+            *ppv = this;
+            AddRef();
+            return S_OK;
+        }
+        return m_pOwner->QueryInterface(riid, ppv);
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++m_cRef; }
+    ULONG STDMETHODCALLTYPE Release() override {
+        const ULONG n = --m_cRef;
+        if (n == 0) {
+            Log("release config");
+            --g_record->liveConfigs;
+            m_pOwner->Release();
+            delete this;
+        }
+        return n;
+    }
+    HRESULT STDMETHODCALLTYPE Configure(BSTR bstrXml) override {
+        Log("Configure");
+        g_record->document = bstrXml ? std::wstring(bstrXml, SysStringLen(bstrXml)) : L"<null>";
+        return g_record->configureResult;
+    }
+
+private:
+    IPipe* m_pOwner;
+    ULONG m_cRef = 1;
+};
+
+class FakePipe final : public IPipe {
+public:
+    FakePipe() { ++g_record->livePipes; }
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IPipe)) {
+            *ppv = this;
+            AddRef();
+            return S_OK;
+        }
+        if (IsEqualIID(riid, IID_IPipeConfig)) {
+            Log("QueryInterface IPipeConfig");
+            *ppv = new FakeConfig(this);
+            return S_OK;
+        }
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++m_cRef; }
+    ULONG STDMETHODCALLTYPE Release() override {
+        const ULONG n = --m_cRef;
+        if (n == 0) {
+            Log("release pipe");
+            --g_record->livePipes;
+            delete this;
+        }
+        return n;
+    }
+    HRESULT STDMETHODCALLTYPE GetBytesWritten(ULONGLONG*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE WriteData(const BYTE*, LONG cb) override {
+        Log("WriteData " + std::to_string(cb));
+        return ++g_record->writes == g_record->failWriteNumber ? E_FAIL : S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Abort() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Finish(LONG l) override {
+        Log("Finish " + std::to_string(l));
+        return g_record->finishResult;
+    }
+
+private:
+    ULONG m_cRef = 1;
+};
+
+class FakeFactory : public IClassFactory {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IClassFactory)) {
+            *ppv = this;
+            return S_OK;
+        }
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* pOuter, REFIID riid, void** ppv) override {
+        *ppv = nullptr;
+        if (pOuter)
+            return CLASS_E_NOAGGREGATION;
+        if (FAILED(g_record->createResult))
+            return g_record->createResult;
+        Log("create");
+        FakePipe* p = new FakePipe;
+        const HRESULT hr = p->QueryInterface(riid, ppv);
+        p->Release();
+        return hr;
+    }
+    HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
+};
+
+class PipePrinterTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(apartment.ok());
+        g_record = &record;
+        ASSERT_EQ(CoRegisterClassObject(CLSID_MorvanePipe, &factory, CLSCTX_INPROC_SERVER,
+                                        REGCLS_MULTIPLEUSE, &cookie),
+                  S_OK);
+        SetMessageBoxHandler([this](HWND, const char* text, const char*, UINT type) {
+            boxes.push_back(text);
+            types.push_back(type);
+            return IDOK;
+        });
+        setup.m_dwIPAddress = 0xC0A80114; // 192.168.1.20
+    }
+    void TearDown() override {
+        SetMessageBoxHandler(nullptr);
+        CoRevokeClassObject(cookie);
+        g_record = nullptr;
+    }
+
+    ComApartment apartment;
+    FakeFactory factory;
+    DWORD cookie = 0;
+    Record record;
+    CSpoolerSetup setup;
+    std::vector<std::string> boxes;
+    std::vector<UINT> types;
+};
+
+using Calls = std::vector<std::string>;
+
+TEST_F(PipePrinterTest, NetworkPrinterHandsOverTheDocumentByteForByte) {
+    std::unique_ptr<CPrinter> p(new CIP_Pipe_Printer);
+    ASSERT_TRUE(p->Open(&setup, "ignored job name"));
+    EXPECT_EQ(record.document,
+              L"<?xml version=\"1.0\"?><VizudoRuduvav><IP-Settings><IP-Address "
+              L"t=\"s\">192.168.1.20</IP-Address><Port t=\"i4\">9100</Port><USB t=\"b\">0</USB>"
+              L"<Comms_Method t=\"s\">TCP</Comms_Method><USBPort t=\"s\"></USBPort></IP-Settings>"
+              L"</VizudoRuduvav>");
+    EXPECT_EQ(record.calls,
+              (Calls{"create", "QueryInterface IPipeConfig", "Configure", "release config"}));
+    EXPECT_EQ(record.liveConfigs, 0);
+    EXPECT_EQ(record.livePipes, 1);
+}
+
+TEST_F(PipePrinterTest, UsbPrinterAddsNameAndSerialNumber) {
+    setup.m_strUSBPort = "USB001";
+    setup.m_strUSBPrinterName = "Port_#0001.Hub_#0004";
+    setup.m_strUSBPrinterSN = "ABC123";
+    CUSB_Pipe_Printer p;
+    ASSERT_TRUE(p.Open(&setup, "job"));
+    EXPECT_EQ(record.document,
+              L"<?xml version=\"1.0\"?><VizudoRuduvav><IP-Settings><IP-Address "
+              L"t=\"s\">192.168.1.20</IP-Address><Port t=\"i4\">9100</Port><USB t=\"b\">1</USB>"
+              L"<Comms_Method t=\"s\">USB</Comms_Method><USBPort t=\"s\">USB001</USBPort>"
+              L"<USBPrinterName t=\"s\">Port_#0001.Hub_#0004</USBPrinterName><USBPrinterSN "
+              L"t=\"s\">ABC123</USBPrinterSN></IP-Settings></VizudoRuduvav>");
+}
+
+TEST_F(PipePrinterTest, AddressTextCoversTheWholeRange) {
+    const std::pair<DWORD, const wchar_t*> cases[] = {
+        {0, L"0.0.0.0"}, {0xFFFFFFFF, L"255.255.255.255"}, {0x0A000001, L"10.0.0.1"}};
+    for (const auto& c : cases) {
+        setup.m_dwIPAddress = c.first;
+        CIP_Pipe_Printer p;
+        ASSERT_TRUE(p.Open(&setup, ""));
+        EXPECT_NE(record.document.find(std::wstring(L"<IP-Address t=\"s\">") + c.second +
+                                       L"</IP-Address>"),
+                  std::wstring::npos)
+            << c.first;
+    }
+}
+
+TEST_F(PipePrinterTest, ChunksGoOutInOrderAndARefusedOneIsReportedOnce) {
+    record.failWriteNumber = 2;
+    for (bool usb : {false, true}) {
+        SCOPED_TRACE(usb ? "USB" : "IP");
+        record.calls.clear();
+        record.writes = 0;
+        boxes.clear();
+        std::unique_ptr<CPrinter> p(usb ? static_cast<CPrinter*>(new CUSB_Pipe_Printer)
+                                        : new CIP_Pipe_Printer);
+        ASSERT_TRUE(p->Open(&setup, "job"));
+        char chunk[16384] = {};
+        EXPECT_EQ(p->Send_Data(chunk, 16384), 16384);
+        EXPECT_EQ(p->Send_Data(chunk, 16384), -1);
+        EXPECT_EQ(p->Send_Data(chunk, 100), 100);
+        EXPECT_EQ(boxes, (std::vector<std::string>{"CIP_Pipe_Printer::Send_Data failed"}));
+        EXPECT_EQ(types, (std::vector<UINT>(boxes.size(), MB_OK)));
+        EXPECT_TRUE(p->Close());
+        EXPECT_EQ(record.livePipes, 0);
+        EXPECT_EQ(record.calls, (Calls{"create", "QueryInterface IPipeConfig", "Configure",
+                                       "release config", "WriteData 16384", "WriteData 16384",
+                                       "WriteData 100", "Finish 0", "release pipe"}));
+        // Closed: nothing more reaches the component.
+        EXPECT_TRUE(p->Close());
+        EXPECT_EQ(p->Send_Data(chunk, 5), 5);
+        types.clear();
+    }
+}
+
+TEST_F(PipePrinterTest, RefusedConfigurationFailsOpenAndKeepsTheComponentUntilDeleted) {
+    record.configureResult = E_FAIL;
+    auto* p = new CIP_Pipe_Printer;
+    EXPECT_FALSE(p->Open(&setup, "job"));
+    EXPECT_EQ(record.liveConfigs, 0);
+    EXPECT_NE(p->GetPipe(), nullptr);
+    EXPECT_EQ(record.livePipes, 1);
+    delete p;
+    EXPECT_EQ(record.livePipes, 0);
+    EXPECT_EQ(record.calls, (Calls{"create", "QueryInterface IPipeConfig", "Configure",
+                                   "release config", "release pipe"}));
+}
+
+TEST_F(PipePrinterTest, FailedFinishFailsCloseAndTheDestructorReleasesWithoutFinish) {
+    record.finishResult = E_FAIL;
+    auto* p = new CUSB_Pipe_Printer;
+    ASSERT_TRUE(p->Open(&setup, "job"));
+    EXPECT_FALSE(p->Close());
+    EXPECT_NE(p->GetPipe(), nullptr);
+    EXPECT_EQ(record.livePipes, 1);
+    delete p;
+    EXPECT_EQ(record.livePipes, 0);
+    EXPECT_EQ(record.calls.back(), "release pipe");
+    EXPECT_EQ(std::count(record.calls.begin(), record.calls.end(), "Finish 0"), 1);
+}
+
+TEST_F(PipePrinterTest, ComponentThatCannotBeCreatedFailsOpenOnly) {
+    record.createResult = REGDB_E_CLASSNOTREG;
+    CIP_Pipe_Printer p;
+    EXPECT_FALSE(p.Open(&setup, "job"));
+    EXPECT_EQ(p.GetPipe(), nullptr);
+    char chunk[10] = {};
+    EXPECT_EQ(p.Send_Data(chunk, 10), 10);
+    EXPECT_TRUE(p.Close());
+    EXPECT_TRUE(record.calls.empty());
+    EXPECT_TRUE(boxes.empty());
+}
+
+TEST_F(PipePrinterTest, PrinterDeletedUntouchedMakesNoCall) {
+    delete new CIP_Pipe_Printer;
+    delete new CUSB_Pipe_Printer;
+    EXPECT_TRUE(record.calls.empty());
+}
+
+TEST_F(PipePrinterTest, OpenedTwiceLetsTheFirstComponentGo) {
+    CIP_Pipe_Printer p;
+    ASSERT_TRUE(p.Open(&setup, "job"));
+    ASSERT_TRUE(p.Open(&setup, "job"));
+    EXPECT_EQ(record.livePipes, 1);
+}
+
+TEST_F(PipePrinterTest, NoSettingsFailsOpenBeforeAnythingIsConfigured) {
+    CIP_Pipe_Printer p;
+    EXPECT_FALSE(p.Open(nullptr, "job"));
+    EXPECT_EQ(std::count(record.calls.begin(), record.calls.end(), "Configure"), 0);
+}
+
+TEST(PrinterFactory, PipeTypesMakePipePrinters) {
+    CSpoolerSetup s;
+    s.m_nSpoolerType = SPOOLER_IP;
+    std::unique_ptr<CPrinter> ip(Create_Printer(&s));
+    EXPECT_NE(dynamic_cast<CIP_Pipe_Printer*>(ip.get()), nullptr);
+    s.m_nSpoolerType = SPOOLER_USB;
+    std::unique_ptr<CPrinter> usb(Create_Printer(&s));
+    EXPECT_NE(dynamic_cast<CUSB_Pipe_Printer*>(usb.get()), nullptr);
+}
+
+} // namespace
