@@ -40,6 +40,8 @@ def main():
     srv.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
     srv.bind((args.host, args.port))
     srv.listen(16)
+    # Tell whoever started us that the port is ours.
+    open(os.path.join(args.dir, ".ready"), "w").close()
     srv.settimeout(1.0)
     deadline = time.monotonic() + args.lifetime
     n = 0

@@ -17,7 +17,7 @@ display=${MORVANE_DISPLAY:-:97}
 
 start() {
     mkdir -p "$state/capture"
-    rm -f "$state/capture"/* "$state/started" 2>/dev/null || true
+    rm -f "$state/capture"/* "$state/capture/.ready" "$state/started" 2>/dev/null || true
     touch "$state/started"
 
     if ! lpstat -r 2>/dev/null | grep -q "is running"; then
@@ -31,8 +31,18 @@ start() {
     lpadmin -p "$queue" -E -v "socket://127.0.0.1:$port" -m raw >/dev/null 2>&1
     cupsenable "$queue" && cupsaccept "$queue"
 
-    python3 "$here/raw_listener.py" --port "$port" --dir "$state/capture" &
+    python3 "$here/raw_listener.py" --port "$port" --dir "$state/capture" 2>"$state/listener.log" &
     echo $! >"$state/listener.pid"
+    for _ in $(seq 1 50); do
+        [ -f "$state/capture/.ready" ] && break
+        kill -0 "$(cat "$state/listener.pid")" 2>/dev/null || break
+        sleep 0.1
+    done
+    if [ ! -f "$state/capture/.ready" ]; then
+        echo "services: the loopback printer could not listen on 127.0.0.1:$port (in use?)" >&2
+        cat "$state/listener.log" >&2
+        exit 1
+    fi
 
     if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then
         Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >"$state/xvfb.log" 2>&1 &
