@@ -1,0 +1,180 @@
+// The whole way of a job to a network or USB printer: the worker, the pipe
+// printers and the registered component (MorvanePipe.dll), with a listener
+// on 127.0.0.1:9100 standing in for the printer.
+#include "framework/MessageBox.h"
+#include "printloop/PrintLoopThread.h"
+#include "support/LoopbackListener.h"
+#include "support/PipeServer.h"
+#include "support/RegistryFixture.h"
+#include "support/TempFiles.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace {
+
+const u_short kPrinterPort = 9100;
+const char kFailed[] = "Print Job Failed";
+const char kChunkFailed[] = "CIP_Pipe_Printer::Send_Data failed";
+
+class Owner : public IPrintLoopOwner {
+public:
+    HWND GetJobListBox() override { return nullptr; }
+    void RequestRefreshJobList() override {}
+    void NotifyWorkerStopped() override { ++stops; }
+    HWND GetMessageBoxOwner() override { return nullptr; }
+    std::atomic<int> stops{0};
+};
+
+class PipeWorkerTest : public RegistryTest {
+protected:
+    void SetUp() override {
+        RegistryTest::SetUp();
+        ASSERT_TRUE(apartment.ok());
+        ASSERT_TRUE(server.ok()) << "the pipe component is not registered";
+        list = std::make_unique<CJobList>();
+        SetMessageBoxHandler([this](HWND, const char* text, const char*, UINT) {
+            std::lock_guard<std::mutex> lock(boxMutex);
+            boxes.push_back(text);
+            return IDOK;
+        });
+        setup.m_nSpoolerType = SPOOLER_IP;
+        setup.m_dwIPAddress = 0x7F000001; // 127.0.0.1
+    }
+    void TearDown() override {
+        if (loop) {
+            EXPECT_TRUE(loop->StopForGood());
+        }
+        loop.reset();
+        list.reset();
+        SetMessageBoxHandler(nullptr);
+        RegistryTest::TearDown();
+    }
+
+    void Run(const char* path, int copies) {
+        list->Add(CQueuedJob("job", path, copies));
+        loop = std::make_unique<CPrintLoopThread>(&owner, list.get(), &setup);
+        ASSERT_TRUE(loop->CreateThread(CREATE_SUSPENDED));
+        loop->SetThreadPriority(THREAD_PRIORITY_IDLE);
+        loop->ResumeThread();
+        loop->SetRunning(TRUE);
+    }
+    std::vector<std::string> Boxes() {
+        std::lock_guard<std::mutex> lock(boxMutex);
+        return boxes;
+    }
+    // Stopped after a failure, with the head job idle again.
+    bool FailedAndSettled() {
+        const auto b = Boxes();
+        if (b.empty() || b.back() != kFailed || loop->IsRunning())
+            return false;
+        CLock lock(list->GetListLock());
+        if (list->GetCount() == 0)
+            return true;
+        CQueuedJob* head = list->GetAt(0);
+        CLock jobLock(head->m_Lock);
+        return !head->m_bBusy;
+    }
+    int HeadCopies() {
+        CLock lock(list->GetListLock());
+        return list->GetCount() ? list->GetAt(0)->m_nCopies : -1;
+    }
+
+    ComApartment apartment;
+    PipeServerModule server;
+    Owner owner;
+    CSpoolerSetup setup;
+    std::unique_ptr<CJobList> list;
+    std::unique_ptr<CPrintLoopThread> loop;
+    std::mutex boxMutex;
+    std::vector<std::string> boxes;
+};
+
+TEST_F(PipeWorkerTest, TwoCopiesReachTheNetworkPrinterByteIdentical) {
+    LoopbackListener listener(kPrinterPort);
+    ASSERT_TRUE(listener.ok()) << "port 9100 is taken";
+    const auto bytes = RandomBytes((1 << 20) + 999, 41);
+    TempFile file("morvane-pipe-worker.bin", bytes);
+    Run(file.path(), 2);
+    ASSERT_TRUE(WaitFor([&] { return list->GetCount() == 0; }, 60000));
+    ASSERT_TRUE(listener.WaitForConnections(2));
+    const auto got = listener.Connections();
+    ASSERT_EQ(got.size(), 2u);
+    for (const std::string& doc : got) {
+        ASSERT_EQ(doc.size(), bytes.size());
+        EXPECT_TRUE(doc == std::string(bytes.begin(), bytes.end()));
+    }
+    EXPECT_TRUE(Boxes().empty());
+    EXPECT_TRUE(loop->IsRunning());
+}
+
+TEST_F(PipeWorkerTest, PrinterFaultsFailTheCopyAndKeepTheJob) {
+    ASSERT_TRUE(server.SetDefaultTimeouts(2000, 500, 500));
+    const auto bytes = RandomBytes(16 << 20, 42);
+    TempFile file("morvane-pipe-worker-fault.bin", bytes);
+    struct Case {
+        const char* what;
+        bool listen;
+        LoopbackListener::Mode mode;
+    };
+    const Case cases[] = {
+        {"nothing listening", false, LoopbackListener::Mode::ReadAll},
+        {"hangs up after the first chunk", true, LoopbackListener::Mode::CloseAfter},
+        {"never reads", true, LoopbackListener::Mode::NeverRead},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::unique_ptr<LoopbackListener> listener;
+        if (c.listen) {
+            listener = std::make_unique<LoopbackListener>(kPrinterPort, c.mode, 16384);
+            ASSERT_TRUE(listener->ok());
+        }
+        Run(file.path(), 2);
+        ASSERT_TRUE(WaitFor([&] { return FailedAndSettled(); }, 60000));
+        EXPECT_EQ(list->GetCount(), 1);
+        EXPECT_EQ(HeadCopies(), 2);
+        const auto b = Boxes();
+        // At most one chunk message for the copy, then the worker's own.
+        EXPECT_LE(std::count(b.begin(), b.end(), std::string(kChunkFailed)), 1);
+        EXPECT_EQ(std::count(b.begin(), b.end(), std::string(kFailed)), 1);
+        EXPECT_EQ(owner.stops.load(), 1);
+        ASSERT_TRUE(loop->StopForGood());
+        loop.reset();
+        while (list->GetCount())
+            list->RemoveAt(0);
+        {
+            std::lock_guard<std::mutex> lock(boxMutex);
+            boxes.clear();
+        }
+        owner.stops = 0;
+    }
+}
+
+TEST_F(PipeWorkerTest, UsbPrinterOnAnExplicitPortGetsTheJob) {
+    TempFile port("morvane-pipe-worker-usb.bin", {});
+    const auto bytes = RandomBytes(200000, 43);
+    TempFile file("morvane-pipe-worker-usbjob.bin", bytes);
+    setup.m_nSpoolerType = SPOOLER_USB;
+    setup.m_strUSBPort = port.path();
+    setup.m_strUSBPrinterSN = "NOT-ATTACHED";
+    Run(file.path(), 1);
+    ASSERT_TRUE(WaitFor([&] { return list->GetCount() == 0; }, 30000));
+    HANDLE h = CreateFileA(port.path(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    std::string got(bytes.size() + 10, '\0');
+    DWORD n = 0;
+    ReadFile(h, &got[0], static_cast<DWORD>(got.size()), &n, nullptr);
+    CloseHandle(h);
+    got.resize(n);
+    EXPECT_TRUE(got == std::string(bytes.begin(), bytes.end()));
+    EXPECT_TRUE(Boxes().empty());
+}
+
+} // namespace
