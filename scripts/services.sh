@@ -29,6 +29,7 @@ start() {
         done
     fi
     lpadmin -p "$queue" -E -v "socket://127.0.0.1:$port" -m raw >/dev/null 2>&1
+    echo "queue $queue" >>"$state/started"
     cupsenable "$queue" && cupsaccept "$queue"
 
     python3 "$here/raw_listener.py" --port "$port" --dir "$state/capture" 2>"$state/listener.log" &
@@ -71,9 +72,10 @@ stop() {
             rm -f "$state/$f.pid"
         fi
     done
-    if [ -f "$state/started" ] && grep -q cupsd "$state/started"; then
-        lpadmin -x "$queue" 2>/dev/null || true
-        pkill -x cupsd 2>/dev/null || true
+    if [ -f "$state/started" ]; then
+        q=$(sed -n 's/^queue //p' "$state/started")
+        [ -n "$q" ] && { lpadmin -x "$q" 2>/dev/null || true; }
+        grep -qx cupsd "$state/started" && { pkill -x cupsd 2>/dev/null || true; }
     fi
     rm -f "$state/started"
 }
