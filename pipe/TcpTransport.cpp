@@ -121,6 +121,15 @@ HRESULT CTcpTransport::Connect(const char* pszAddress, int nPort, const PipeTime
         if (bFailed || !bWritable || nPending != 0)
             return FromWinsock(nPending ? nPending : WSAECONNREFUSED);
     }
+    // Sending blocks, each send bounded by the send time: the cheapest way
+    // through the socket layer, and a printer that stops taking data still
+    // fails the write.
+    u_long blocking = 0;
+    const DWORD sendMs = timeouts.dwSendMs;
+    if (ioctlsocket(s, FIONBIO, &blocking) != 0 ||
+        setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&sendMs),
+                   sizeof(sendMs)) != 0)
+        return LastWinsockError();
     pTransport = std::move(p);
     return S_OK;
 }
@@ -184,7 +193,7 @@ HRESULT CTcpTransport::Write(const BYTE* pData, DWORD cbData) {
             left -= static_cast<DWORD>(n);
             continue;
         }
-        const int nError = n == 0 ? WSAEWOULDBLOCK : WSAGetLastError();
+        const int nError = n == 0 ? WSAETIMEDOUT : WSAGetLastError();
         if (nError != WSAEWOULDBLOCK)
             return Fail(FromWinsock(nError));
         const HRESULT hr = WaitWritable();
@@ -201,9 +210,15 @@ HRESULT CTcpTransport::Finish() {
         m_socket.reset();
         return m_hrBroken;
     }
+    // From here on every wait is a select with its own bound.
+    u_long nonBlocking = 1;
+    HRESULT hr = S_OK;
+    if (ioctlsocket(m_socket.get(), FIONBIO, &nonBlocking) != 0)
+        hr = LastWinsockError();
     // A printer that hung up before we said we were done may have dropped
     // what came after: that document did not arrive whole.
-    HRESULT hr = DrainReceived();
+    if (SUCCEEDED(hr))
+        hr = DrainReceived();
     if (SUCCEEDED(hr) && shutdown(m_socket.get(), SD_SEND) != 0)
         hr = LastWinsockError();
 

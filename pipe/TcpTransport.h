@@ -1,13 +1,14 @@
 // CTcpTransport: a printer's raw port over TCP (IPv4).
 //
 // Connect reaches the address within the connect time. Write sends every
-// byte of a chunk, waiting at most the send time for the connection to take
-// more; bytes the printer sends back are read and dropped meanwhile, and a
-// printer that closes its side before the end of the document fails the
-// write. Finish shuts down the sending side, waits at most the close time
-// for the printer to close its side, then closes: a printer that stays open
-// longer is not a failure (everything was handed over and the end sent), a
-// printer that hung up early or reset the connection is.
+// byte of a chunk through a blocking socket whose sends are bounded by the
+// send time (SO_SNDTIMEO): a printer that takes nothing for that long fails
+// the write, and a connection the printer reset fails it at once. Finish
+// reads and drops what the printer sent back, shuts down the sending side,
+// waits at most the close time for the printer to close its side, then
+// closes: a printer that stays open longer is not a failure (everything was
+// handed over and the end sent); one that hung up before the end of the
+// document, or reset the connection, is.
 // Threads: one at a time. Each object keeps Winsock started while it lives.
 #pragma once
 
@@ -32,8 +33,8 @@ public:
 
 private:
     CTcpTransport(const PipeTimeouts& timeouts, bool bWinsock);
-    // Waits until the socket takes more data; reads and drops what the
-    // printer sends meanwhile.
+    // Waits until the socket takes more data (for a send that would block);
+    // reads and drops what the printer sends meanwhile.
     HRESULT WaitWritable();
     // Reads and drops whatever has arrived, without waiting. Fails when the
     // printer has closed its side or the connection broke.

@@ -47,8 +47,14 @@ public:
         addr.sin_family = AF_INET;
         addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         addr.sin_port = htons(nPort);
-        if (bind(m_listen, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0 ||
-            listen(m_listen, 8) != 0) {
+        // A fixed port may be held for a while by another test run on this
+        // machine: wait for it, within bounds.
+        bool bound = bind(m_listen, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0;
+        for (int i = 0; !bound && nPort != 0 && i < 300; ++i) {
+            Sleep(100);
+            bound = bind(m_listen, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0;
+        }
+        if (!bound || listen(m_listen, 8) != 0) {
             closesocket(m_listen);
             m_listen = INVALID_SOCKET;
             return;
