@@ -30,6 +30,10 @@ start() {
     fi
     lpadmin -p "$queue" -E -v "socket://127.0.0.1:$port" -m raw >/dev/null 2>&1
     echo "queue $queue" >>"$state/started"
+    # A second queue that turns every job away, for the failure tests.
+    lpadmin -p "${queue}_reject" -E -v "socket://127.0.0.1:$port" -m raw >/dev/null 2>&1
+    cupsreject "${queue}_reject"
+    echo "queue ${queue}_reject" >>"$state/started"
     cupsenable "$queue" && cupsaccept "$queue"
 
     python3 "$here/raw_listener.py" --port "$port" --dir "$state/capture" 2>"$state/listener.log" &
@@ -59,6 +63,7 @@ start() {
 
     cat >"$state/env" <<EOT
 export MORVANE_CUPS_QUEUE=$queue
+export MORVANE_CUPS_REJECT_QUEUE=${queue}_reject
 export MORVANE_CAPTURE_DIR=$state/capture
 export MORVANE_RAW_PORT=$port
 EOT
@@ -73,8 +78,9 @@ stop() {
         fi
     done
     if [ -f "$state/started" ]; then
-        q=$(sed -n 's/^queue //p' "$state/started")
-        [ -n "$q" ] && { lpadmin -x "$q" 2>/dev/null || true; }
+        for q in $(sed -n 's/^queue //p' "$state/started"); do
+            lpadmin -x "$q" 2>/dev/null || true
+        done
         grep -qx cupsd "$state/started" && { pkill -x cupsd 2>/dev/null || true; }
     fi
     rm -f "$state/started"

@@ -297,6 +297,23 @@ TEST_F(SpoolerEndToEnd, EveryCopyArrivesByteForByte) {
     EXPECT_TRUE(ReadAll("Z:" + capture + "/" + jobs[before + 3]) == smallText);
 }
 
+// A scheduler that turns the document away: the copy is not printed, so it
+// must not count as printed.
+TEST_F(SpoolerEndToEnd, RejectedDocumentFailsTheCopy) {
+    const std::string rejecting = Env("MORVANE_CUPS_REJECT_QUEUE");
+    ASSERT_FALSE(rejecting.empty());
+    TempFile file("morvane-e2e-rejected.prn", RandomBytes(5000, 24));
+    CSpoolerSetup setup;
+    setup.m_nSpoolerType = SPOOLER_WINDOWS;
+    setup.m_strSpoolerName = rejecting.c_str();
+    CJobList list;
+    list.Add(CQueuedJob("x.prn", file.path(), 3));
+    Spool(list, setup);
+    ASSERT_EQ(boxes.size(), 1u);
+    ASSERT_EQ(list.GetCount(), 1);
+    EXPECT_EQ(list.GetAt(0)->m_nCopies, 3);
+}
+
 TEST_F(SpoolerEndToEnd, UnknownPrinterFailsTheCopy) {
     TempFile file("morvane-e2e-unknown.prn", RandomBytes(100, 23));
     CSpoolerSetup setup;
