@@ -23,6 +23,75 @@ const u_short kPrinterPort = 9100;
 const char kFailed[] = "Print Job Failed";
 const char kChunkFailed[] = "CIP_Pipe_Printer::Send_Data failed";
 
+// A stand-in component registered in this process (the worker shares the
+// test's multithreaded apartment): takes every chunk, and refuses the
+// configuration or the end on demand.
+std::atomic<HRESULT> g_configureResult{S_OK};
+std::atomic<HRESULT> g_finishResult{S_OK};
+std::atomic<int> g_livePipes{0};
+std::atomic<int> g_finishCalls{0};
+
+class StandInPipe final : public IPipe, public IPipeConfig {
+public:
+    StandInPipe() { ++g_livePipes; }
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IPipe))
+            *ppv = static_cast<IPipe*>(this);
+        else if (IsEqualIID(riid, IID_IPipeConfig))
+            *ppv = static_cast<IPipeConfig*>(this);
+        else {
+            *ppv = nullptr;
+            return E_NOINTERFACE;
+        }
+        AddRef();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++m_cRef; }
+    ULONG STDMETHODCALLTYPE Release() override {
+        const ULONG n = --m_cRef;
+        if (n == 0) {
+            --g_livePipes;
+            delete this;
+        }
+        return n;
+    }
+    HRESULT STDMETHODCALLTYPE Configure(BSTR) override { return g_configureResult; }
+    HRESULT STDMETHODCALLTYPE GetBytesWritten(ULONGLONG*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE WriteData(const BYTE*, LONG) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE Abort() override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE Finish(LONG) override {
+        ++g_finishCalls;
+        return g_finishResult;
+    }
+
+private:
+    std::atomic<ULONG> m_cRef{1};
+};
+
+class StandInFactory final : public IClassFactory {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IClassFactory)) {
+            *ppv = this;
+            return S_OK;
+        }
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* pOuter, REFIID riid, void** ppv) override {
+        *ppv = nullptr;
+        if (pOuter)
+            return CLASS_E_NOAGGREGATION;
+        auto* p = new StandInPipe;
+        const HRESULT hr = p->QueryInterface(riid, ppv);
+        p->Release();
+        return hr;
+    }
+    HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
+};
+
 class Owner : public IPrintLoopOwner {
 public:
     HWND GetJobListBox() override { return nullptr; }
@@ -175,6 +244,50 @@ TEST_F(PipeWorkerTest, UsbPrinterOnAnExplicitPortGetsTheJob) {
     got.resize(n);
     EXPECT_TRUE(got == std::string(bytes.begin(), bytes.end()));
     EXPECT_TRUE(Boxes().empty());
+}
+
+TEST_F(PipeWorkerTest, RefusedConfigurationOrEndFailsTheCopyAndReleasesTheComponent) {
+    StandInFactory factory;
+    DWORD cookie = 0;
+    ASSERT_EQ(CoRegisterClassObject(CLSID_MorvanePipe, &factory, CLSCTX_INPROC_SERVER,
+                                    REGCLS_MULTIPLEUSE, &cookie),
+              S_OK);
+    TempFile file("morvane-pipe-worker-standin.bin", RandomBytes(50000, 44));
+    struct Case {
+        const char* what;
+        HRESULT configure;
+        HRESULT finish;
+        int finishCalls;
+    };
+    const Case cases[] = {
+        {"Configure refused", E_FAIL, S_OK, 0},
+        {"Finish refused", S_OK, E_FAIL, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        g_configureResult = c.configure;
+        g_finishResult = c.finish;
+        g_finishCalls = 0;
+        Run(file.path(), 2);
+        ASSERT_TRUE(WaitFor([&] { return FailedAndSettled(); }, 30000));
+        EXPECT_EQ(HeadCopies(), 2);
+        EXPECT_EQ(Boxes(), (std::vector<std::string>{kFailed}));
+        // The printer object is gone, and with it the component, without a
+        // second Finish.
+        EXPECT_TRUE(WaitFor([] { return g_livePipes.load() == 0; }, 5000));
+        EXPECT_EQ(g_finishCalls.load(), c.finishCalls);
+        ASSERT_TRUE(loop->StopForGood());
+        loop.reset();
+        while (list->GetCount())
+            list->RemoveAt(0);
+        {
+            std::lock_guard<std::mutex> lock(boxMutex);
+            boxes.clear();
+        }
+    }
+    CoRevokeClassObject(cookie);
+    g_configureResult = S_OK;
+    g_finishResult = S_OK;
 }
 
 } // namespace
