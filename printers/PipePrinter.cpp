@@ -41,13 +41,6 @@ bool FillConfig(CXmlDoc& doc, CSpoolerSetup* pSetup, bool bUSB) {
     return doc.CloseSection();
 }
 
-bool BuildConfig(CSpoolerSetup* pSetup, bool bUSB, BSTR* pbstrXml) {
-    if (!pbstrXml)
-        return false;
-    CXmlDoc doc("VizudoRuduvav");
-    return FillConfig(doc, pSetup, bUSB) && doc.GetXml(pbstrXml);
-}
-
 // Creates the component into *ppPipe and configures it with the document.
 // The component stays in *ppPipe on every failure after its creation.
 BOOL OpenPipe(IPipe** ppPipe, CSpoolerSetup* pSetup, bool bUSB) {
@@ -107,14 +100,6 @@ void ReleasePipe(IPipe*& pPipe) {
 }
 
 } // namespace
-
-bool BuildIPPipeConfig(CSpoolerSetup* pSetup, BSTR* pbstrXml) {
-    return BuildConfig(pSetup, false, pbstrXml);
-}
-
-bool BuildUSBPipeConfig(CSpoolerSetup* pSetup, BSTR* pbstrXml) {
-    return BuildConfig(pSetup, true, pbstrXml);
-}
 
 CIP_Pipe_Printer::CIP_Pipe_Printer() : m_pPipe(nullptr) {}
 

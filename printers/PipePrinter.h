@@ -48,9 +48,3 @@ public:
 protected:
     IPipe* m_pPipe;
 };
-
-// The configuration documents the two printers hand to the component, as
-// the text Open would pass to Configure; false when the document could not
-// be built. The caller frees *pbstrXml with SysFreeString.
-bool BuildIPPipeConfig(CSpoolerSetup* pSetup, BSTR* pbstrXml);
-bool BuildUSBPipeConfig(CSpoolerSetup* pSetup, BSTR* pbstrXml);
