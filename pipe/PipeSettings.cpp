@@ -104,7 +104,9 @@ HRESULT ReadPipeSettings(const wchar_t* pszXml, const PipeTimeouts& defaults,
         settings.nPort = static_cast<int>(nPort);
         return S_OK;
     }
-    settings.strUsbPort = ReadText(pSection->FindChild("USBPort"));
+    const std::string port = ReadText(pSection->FindChild("USBPort"));
+    if (port.find_first_of("\\/:") != std::string::npos)
+        settings.strUsbPort = port;
     settings.strUsbSerial = ReadText(pSection->FindChild("USBPrinterSN"));
     if (settings.strUsbPort.empty() && settings.strUsbSerial.empty())
         return E_INVALIDARG;

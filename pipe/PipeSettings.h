@@ -7,9 +7,12 @@
 //                     is refused
 //     "IP-Address"    dotted IPv4 address (TCP)
 //     "Port"          TCP port, 1 to 65535 (TCP)
-//     "USBPort"       USB: an explicit device path (or an existing file);
-//                     when it is not empty it wins over the serial number.
-//                     TCP ignores it.
+//     "USBPort"       USB: an explicit path that wins over the serial
+//                     number: a device interface path, a device name such
+//                     as \\.\USB001, or an existing file; recognised by a
+//                     "\", "/" or ":" in it. A bare port name such as USB001
+//                     (a print spooler port, which cannot be opened) is
+//                     ignored, like an empty text. TCP ignores it.
 //     "USBPrinterSN"  USB: serial number of the attached printer to use
 //     "USBPrinterName" not used (the serial number identifies the printer)
 //     "ConnectTimeoutMs", "SendTimeoutMs", "CloseTimeoutMs"
@@ -29,7 +32,7 @@ struct PipeSettings {
     Method method = Method::Tcp;
     std::string strAddress;
     int nPort = 0;
-    std::string strUsbPort;
+    std::string strUsbPort; // an explicit path, or empty
     std::string strUsbSerial;
     PipeTimeouts timeouts;
 };

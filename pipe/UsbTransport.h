@@ -3,8 +3,8 @@
 // taking data fails the write after the send time instead of hanging.
 //
 // Which device: an explicit path wins when it is set (the "USBPort"
-// setting: a device interface path, a device name such as \\.\USB001, or a
-// plain existing file); otherwise the attached printer of device interface
+// setting, see PipeSettings.h: a device interface path, a device name such
+// as \\.\USB001, or a plain existing file); otherwise the attached printer of device interface
 // class GUID_DEVINTERFACE_USBPRINT whose serial number, cut out of its
 // device interface path, equals the wanted one (letter case ignored); the
 // first such device in enumeration order.

@@ -35,6 +35,15 @@ TEST(PipeSettings, ReadsTheUsbPrintersDocument) {
     EXPECT_EQ(s.method, PipeSettings::Method::Usb);
     EXPECT_EQ(s.strUsbSerial, "ABC123");
     EXPECT_EQ(s.strUsbPort, "");
+    // A bare spooler port name is no path: the serial number decides.
+    ASSERT_EQ(ReadPipeSettings(UsbDocument(L"USB001", L"ABC123").c_str(), PipeTimeouts(), s), S_OK);
+    EXPECT_EQ(s.strUsbPort, "");
+    EXPECT_EQ(s.strUsbSerial, "ABC123");
+    EXPECT_EQ(ReadPipeSettings(UsbDocument(L"USB001", L"").c_str(), PipeTimeouts(), s),
+              E_INVALIDARG);
+    ASSERT_EQ(ReadPipeSettings(UsbDocument(L"\\\\.\\USB001", L"").c_str(), PipeTimeouts(), s),
+              S_OK);
+    EXPECT_EQ(s.strUsbPort, "\\\\.\\USB001");
     // Non-ASCII path text arrives as UTF-8.
     ASSERT_EQ(ReadPipeSettings(UsbDocument(L"C:\\dr\u00fcck.bin", L"").c_str(), PipeTimeouts(), s),
               S_OK);
