@@ -1,0 +1,95 @@
+#include "app/JobQueueListBox.h"
+
+#include "framework/DC.h"
+#include "framework/Sync.h"
+
+namespace {
+const COLORREF kRowLine = RGB(200, 200, 200);
+const COLORREF kColumnLine = RGB(128, 128, 128);
+
+// Name and path meet at fixed x positions; copies and status keep fixed
+// widths at the right-hand edge.
+const int kNameRight = 73;
+const int kNamePathGap = 75;
+const int kPathLeft = 77;
+} // namespace
+
+void CJobQueueListBox::SetJobList(CJobList* pJobList) {
+    m_pJobList = pJobList;
+}
+
+void CJobQueueListBox::ResetRows() {
+    ResetContent();
+    m_rowIDs.clear();
+}
+
+int CJobQueueListBox::AddJobRow(const CString& strID) {
+    m_rowIDs.push_back(std::make_unique<CString>(strID));
+    return AddString(reinterpret_cast<const char*>(m_rowIDs.back().get()));
+}
+
+const CString* CJobQueueListBox::GetRowID(DWORD_PTR itemData) const {
+    if (!itemData)
+        return nullptr;
+    for (const auto& p : m_rowIDs) {
+        if (reinterpret_cast<DWORD_PTR>(p.get()) == itemData)
+            return p.get();
+    }
+    return nullptr;
+}
+
+void CJobQueueListBox::DrawItem(LPDRAWITEMSTRUCT lpDIS) {
+    if (!m_pJobList || !lpDIS || lpDIS->itemID == static_cast<UINT>(-1))
+        return;
+    const CString* pID = GetRowID(lpDIS->itemData);
+    if (!pID || pID->IsEmpty())
+        return;
+    CQueuedJob* pJob = m_pJobList->FindByID(*pID);
+    if (!pJob)
+        return;
+
+    CString strName, strPath, strStatus, strCopies;
+    {
+        CLock lock(pJob->m_Lock);
+        strName = pJob->m_strName;
+        strPath = pJob->m_strPath;
+        strStatus = pJob->m_strStatus;
+        strCopies.Format("%d", pJob->m_nCopies);
+    }
+
+    CDC dc;
+    if (!dc.Attach(lpDIS->hDC))
+        return;
+    const COLORREF crOldText = dc.GetTextColor();
+    const COLORREF crOldBk = dc.GetBkColor();
+
+    const RECT rc = lpDIS->rcItem;
+    const LONG L = rc.left, T = rc.top, R = rc.right, B = rc.bottom;
+    RECT rcName{L + 1, T + 1, kNameRight, B - 1};
+    RECT rcPath{kPathLeft, T + 1, R - 153, B - 1};
+    RECT rcCopies{R - 149, T + 1, R - 123, B - 1};
+    RECT rcStatus{R - 119, T + 1, R - 1, B - 1};
+
+    if (lpDIS->itemState & ODS_SELECTED) {
+        dc.SetTextColor(GetSysColor(COLOR_HIGHLIGHTTEXT));
+        dc.SetBkColor(GetSysColor(COLOR_HIGHLIGHT));
+        dc.FillSolidRect(rc, GetSysColor(COLOR_HIGHLIGHT));
+    } else {
+        dc.FillSolidRect(rc, crOldBk);
+    }
+
+    const UINT fmt = DT_SINGLELINE | DT_VCENTER;
+    dc.DrawText(strName, rcName, fmt);
+    dc.DrawText(strPath, rcPath, fmt);
+    dc.DrawText(strCopies, rcCopies, fmt | DT_RIGHT);
+    dc.DrawText(strStatus, rcStatus, fmt);
+
+    dc.FillSolidRect(RECT{L, B - 1, R, B}, kRowLine);
+    dc.FillSolidRect(RECT{kNamePathGap, T - 1, kNamePathGap + 1, B}, kColumnLine);
+    dc.FillSolidRect(RECT{R - 151, T - 1, R - 150, B}, kColumnLine);
+    dc.FillSolidRect(RECT{R - 121, T - 1, R - 120, B}, kColumnLine);
+
+    dc.SetTextColor(crOldText);
+    dc.SetBkColor(crOldBk);
+    dc.Detach();
+}

@@ -1,0 +1,41 @@
+// CJobQueueListBox: the owner-drawn list of queued jobs, one row per job in
+// queue order, four columns (name, path, copies, status). A row stores only
+// its job's identity text (a copy owned by the list box, valid until the
+// next rebuild, so a row whose job was released meanwhile stays readable);
+// every paint looks the job up and reads its current fields.
+//
+// Threads: the window's thread only (rows are rebuilt there, under the
+// display lock, and painted there). DrawItem holds a job's lock only while
+// it copies the job's fields, never while drawing.
+#pragma once
+
+#include "framework/ListBox.h"
+#include "framework/String.h"
+#include "queue/JobList.h"
+
+#include <memory>
+#include <vector>
+
+class CJobQueueListBox : public CListBox {
+public:
+    static constexpr const char* kClassName = "CJobQueueListBox";
+
+    CJobQueueListBox() = default;
+    ~CJobQueueListBox() override = default;
+
+    void DrawItem(LPDRAWITEMSTRUCT lpDrawItemStruct) override;
+    // The queue the rows show; not owned. Set once.
+    virtual void SetJobList(CJobList* pJobList);
+
+    // Empties the control and forgets the rows' identity texts.
+    void ResetRows();
+    // Appends a row for the job with this identity text; its index.
+    int AddJobRow(const CString& strID);
+    // The identity text a row stands for, or null (no such row, not ours).
+    const CString* GetRowID(DWORD_PTR itemData) const;
+
+    CJobList* m_pJobList = nullptr;
+
+private:
+    std::vector<std::unique_ptr<CString>> m_rowIDs;
+};

@@ -1,0 +1,394 @@
+#include "app/MorvaneDlg.h"
+
+#include "app/AboutDlg.h"
+#include "app/DisplayLock.h"
+#include "app/resource.h"
+#include "framework/DC.h"
+#include "framework/DataExchange.h"
+#include "framework/FileDialog.h"
+#include "framework/Sync.h"
+#include "printloop/PrintLoopThread.h"
+#include "settings/SetupDlg.h"
+
+#include <shellapi.h>
+
+#include <vector>
+
+namespace {
+// The job's name for a dropped path: the text after the last backslash, or
+// after the last colon when there is none, or the whole path.
+CString NameFromDroppedPath(const CString& strPath) {
+    int cut = strPath.ReverseFind('\\');
+    if (cut < 0)
+        cut = strPath.ReverseFind(':');
+    return cut < 0 ? strPath : strPath.Mid(cut + 1);
+}
+
+void AppendMenuItem(HMENU hMenu, UINT nID, UINT nStringID) {
+    CString text;
+    text.LoadString(nStringID);
+    if (text.IsEmpty())
+        return;
+    AppendMenuA(hMenu, MF_SEPARATOR, 0, nullptr);
+    AppendMenuA(hMenu, MF_STRING, nID, text);
+}
+} // namespace
+
+BEGIN_MESSAGE_MAP(CMorvaneDlg, CDialog)
+ON_MESSAGE(WM_SYSCOMMAND, OnSysCommand)
+ON_MESSAGE(WM_PAINT, OnPaint)
+ON_MESSAGE(WM_QUERYDRAGICON, OnQueryDragIcon)
+ON_BN_CLICKED(IDOK, OnOK)
+ON_BN_CLICKED(IDC_ADD_JOB, OnAddJob)
+ON_BN_CLICKED(IDC_REMOVE_JOB, OnRemoveJob)
+ON_LBN_SELCHANGE(IDC_JOB_LIST, OnSelChangeJobList)
+ON_BN_CLICKED(IDC_START_STOP, OnStartStop)
+ON_EN_CHANGE(IDC_COPIES, OnChangeCopies)
+ON_MESSAGE(WM_DROPFILES, OnDropFiles)
+ON_BN_CLICKED(IDC_SETUP, OnSetup)
+ON_MESSAGE(WM_ENDSESSION, OnEndSession)
+ON_MESSAGE(WM_REFRESH_JOB_LIST, OnRefreshJobListMsg)
+ON_MESSAGE(WM_WORKER_STOPPED, OnWorkerStoppedMsg)
+END_MESSAGE_MAP()
+
+CMorvaneDlg::CMorvaneDlg(CWnd* pParent) : CDialog(IDD_MORVANE_DIALOG, pParent) {
+    InitDisplayLock();
+    m_hIcon = LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDR_MAINFRAME));
+    m_Setup.Load();
+    m_JobListBox.SetJobList(&m_JobList);
+}
+
+CMorvaneDlg::~CMorvaneDlg() {
+    // The worker goes first: nothing below may wait for a lock it holds.
+    StopPrintLoop();
+    // Members then go in reverse order: buttons, settings (not saved), the
+    // queue (saves, then releases its jobs), the list box.
+}
+
+void CMorvaneDlg::StopPrintLoop() {
+    if (!m_pPrintLoop)
+        return;
+    // A worker abandoned inside the output still returns from that call
+    // before it ends, so its object must stay; the process ends soon after.
+    if (m_pPrintLoop->StopForGood())
+        delete m_pPrintLoop;
+    m_pPrintLoop = nullptr;
+}
+
+void CMorvaneDlg::DoDataExchange(CDataExchange* pDX) {
+    CDialog::DoDataExchange(pDX);
+    DDX_Control(pDX, IDC_JOB_LIST, m_JobListBox);
+    DDX_Control(pDX, IDC_REMOVE_JOB, m_RemoveButton);
+    DDX_Control(pDX, IDC_START_STOP, m_StartStopButton);
+    DDX_Text(pDX, IDC_COPIES, m_nCopies);
+    DDV_MinMaxInt(pDX, m_nCopies, kMinCopies, kMaxCopies);
+}
+
+BOOL CMorvaneDlg::OnInitDialog() {
+    CDialog::OnInitDialog();
+
+    if (HMENU hSysMenu = GetSystemMenu(FALSE)) {
+        AppendMenuItem(hSysMenu, IDM_ABOUTBOX, IDS_ABOUTBOX);
+        AppendMenuItem(hSysMenu, IDM_SETUP_SPOOLER, IDS_SETUP_SPOOLER);
+    }
+    SetIcon(m_hIcon, TRUE);
+    SetIcon(m_hIcon, FALSE);
+
+    // The Start/Stop button carries the icon style but never an image; where
+    // the system would then draw an empty face, let it show its text.
+    HWND hStartStop = m_StartStopButton.GetSafeHwnd();
+    if (hStartStop && !::SendMessageA(hStartStop, BM_GETIMAGE, IMAGE_ICON, 0)) {
+        const LONG style = GetWindowLongA(hStartStop, GWL_STYLE);
+        SetWindowLongA(hStartStop, GWL_STYLE, style & ~BS_ICON);
+        InvalidateRect(hStartStop, nullptr, TRUE);
+    }
+
+    m_nCopies = 1;
+    UpdateTitle();
+    RefreshJobList();
+    UpdateData(FALSE);
+
+    m_pPrintLoop = new CPrintLoopThread(this, &m_JobList, &m_Setup);
+    if (m_pPrintLoop->CreateThread(CREATE_SUSPENDED)) {
+        m_pPrintLoop->SetThreadPriority(THREAD_PRIORITY_IDLE);
+        m_pPrintLoop->ResumeThread();
+    } else {
+        delete m_pPrintLoop;
+        m_pPrintLoop = nullptr;
+    }
+
+    DragAcceptFiles(TRUE);
+    return TRUE;
+}
+
+void CMorvaneDlg::UpdateTitle() {
+    const CSpoolerSetup setup(m_Setup);
+    CString title = "Tolvar Morvane - ";
+    switch (setup.m_nSpoolerType) {
+    case SPOOLER_NULL:
+        title += "Null";
+        break;
+    case SPOOLER_WINDOWS:
+        title += setup.m_strSpoolerName;
+        break;
+    case SPOOLER_IP:
+        title += setup.GetIPAddressText();
+        break;
+    case SPOOLER_USB:
+        title += "USB";
+        break;
+    default:
+        break;
+    }
+    SetWindowText(title);
+}
+
+void CMorvaneDlg::RefreshJobList() {
+    CLock display(g_csDisplay);
+    m_JobListBox.SetRedraw(FALSE);
+    std::vector<CString> ids;
+    {
+        CLock list(m_JobList.GetListLock());
+        const int n = m_JobList.GetCount();
+        ids.reserve(static_cast<size_t>(n));
+        for (int i = 0; i < n; ++i) {
+            CQueuedJob* pJob = m_JobList.GetAt(i);
+            ids.push_back(pJob ? pJob->m_strID : CString());
+        }
+    }
+    m_JobListBox.ResetRows();
+    for (const CString& id : ids)
+        m_JobListBox.AddJobRow(id);
+    m_JobListBox.SetRedraw(TRUE);
+    m_JobListBox.Invalidate(TRUE);
+}
+
+int CMorvaneDlg::QueueIndexOfRow(int nRow) {
+    if (nRow < 0)
+        return -1;
+    const CString* pID = m_JobListBox.GetRowID(m_JobListBox.GetItemData(nRow));
+    if (!pID || pID->IsEmpty())
+        return -1;
+    const int n = m_JobList.GetCount();
+    for (int i = 0; i < n; ++i) {
+        CQueuedJob* pJob = m_JobList.GetAt(i);
+        if (pJob && pJob->m_strID == *pID)
+            return i;
+    }
+    return -1;
+}
+
+HWND CMorvaneDlg::GetJobListBox() {
+    return m_JobListBox.GetSafeHwnd();
+}
+
+void CMorvaneDlg::RequestRefreshJobList() {
+    PostMessage(WM_REFRESH_JOB_LIST);
+}
+
+void CMorvaneDlg::NotifyWorkerStopped() {
+    PostMessage(WM_WORKER_STOPPED);
+}
+
+HWND CMorvaneDlg::GetMessageBoxOwner() {
+    return m_hWnd;
+}
+
+LRESULT CMorvaneDlg::OnRefreshJobListMsg(WPARAM, LPARAM) {
+    // The rebuild drops the selection: keep the user's row if its job is
+    // still queued, and its copies field and "-" button as they were.
+    const int nRow = m_JobListBox.GetCurSel();
+    CString selectedID;
+    if (nRow >= 0) {
+        if (const CString* pID = m_JobListBox.GetRowID(m_JobListBox.GetItemData(nRow)))
+            selectedID = *pID;
+    }
+    RefreshJobList();
+    if (selectedID.IsEmpty())
+        return 0;
+    CLock list(m_JobList.GetListLock());
+    const int n = m_JobList.GetCount();
+    for (int i = 0; i < n; ++i) {
+        CQueuedJob* pJob = m_JobList.GetAt(i);
+        if (pJob && pJob->m_strID == selectedID) {
+            m_JobListBox.SetCurSel(i);
+            break;
+        }
+    }
+    return 0;
+}
+
+LRESULT CMorvaneDlg::OnWorkerStoppedMsg(WPARAM, LPARAM) {
+    if (m_pPrintLoop && !m_pPrintLoop->IsRunning())
+        m_StartStopButton.SetWindowText("Start");
+    return 0;
+}
+
+LRESULT CMorvaneDlg::OnSysCommand(WPARAM wParam, LPARAM) {
+    const UINT nID = static_cast<UINT>(wParam);
+    if ((nID & 0xFFF0) == IDM_ABOUTBOX) {
+        CAboutDlg dlgAbout;
+        dlgAbout.DoModal();
+        return 0;
+    }
+    if (nID == IDM_SETUP_SPOOLER) {
+        OnSetup();
+        return 0;
+    }
+    return Default();
+}
+
+LRESULT CMorvaneDlg::OnPaint(WPARAM, LPARAM) {
+    if (!IsIconic())
+        return Default();
+    PAINTSTRUCT ps;
+    HDC hdc = BeginPaint(m_hWnd, &ps);
+    SendMessage(WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(hdc), 0);
+    RECT rect;
+    GetClientRect(&rect);
+    const int x = (rect.right - rect.left - GetSystemMetrics(SM_CXICON) + 1) / 2;
+    const int y = (rect.bottom - rect.top - GetSystemMetrics(SM_CYICON) + 1) / 2;
+    DrawIcon(hdc, x, y, m_hIcon);
+    EndPaint(m_hWnd, &ps);
+    return 0;
+}
+
+LRESULT CMorvaneDlg::OnQueryDragIcon(WPARAM, LPARAM) {
+    return reinterpret_cast<LRESULT>(m_hIcon);
+}
+
+LRESULT CMorvaneDlg::OnDropFiles(WPARAM wParam, LPARAM) {
+    HDROP hDrop = reinterpret_cast<HDROP>(wParam);
+    const UINT nCount = DragQueryFileA(hDrop, 0xFFFFFFFF, nullptr, 0);
+    for (UINT i = 0; i < nCount; ++i) {
+        const UINT nLength = DragQueryFileA(hDrop, i, nullptr, 0);
+        std::vector<char> buf(nLength + 1, '\0');
+        DragQueryFileA(hDrop, i, buf.data(), nLength + 1);
+        const CString strPath(buf.data());
+        const CQueuedJob job(NameFromDroppedPath(strPath), strPath, m_nCopies);
+        m_JobList.Add(job);
+    }
+    DragFinish(hDrop);
+    if (nCount == 0)
+        return 0;
+    RefreshJobList();
+    if (m_pPrintLoop)
+        m_pPrintLoop->NotifyQueueChanged();
+    return 0;
+}
+
+LRESULT CMorvaneDlg::OnEndSession(WPARAM wParam, LPARAM) {
+    // Windows is ending the session: the process will be ended without the
+    // window's orderly destruction, so keep the queue now.
+    if (wParam) {
+        StopPrintLoop();
+        m_JobList.Save();
+    }
+    return 0;
+}
+
+void CMorvaneDlg::OnAddJob() {
+    CFileDialog dlg(TRUE, nullptr, nullptr, OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT, nullptr,
+                    nullptr);
+    if (dlg.DoModal() != IDOK)
+        return;
+    const CString strPath = dlg.GetPathName();
+    const CString strName = dlg.GetFileTitle();
+
+    const int nOldCopies = m_nCopies;
+    if (!UpdateData(TRUE))
+        m_nCopies = nOldCopies;
+    const CQueuedJob job(strName, strPath, m_nCopies);
+
+    int nIndex;
+    {
+        CLock list(m_JobList.GetListLock());
+        const int nSelected = QueueIndexOfRow(m_JobListBox.GetCurSel());
+        if (nSelected >= 0) {
+            nIndex = nSelected + 1;
+            m_JobList.InsertAt(job, nIndex);
+        } else {
+            nIndex = m_JobList.GetCount();
+            m_JobList.Add(job);
+        }
+    }
+    if (m_pPrintLoop)
+        m_pPrintLoop->NotifyQueueChanged();
+    RefreshJobList();
+    m_JobListBox.SetCurSel(nIndex);
+}
+
+void CMorvaneDlg::OnRemoveJob() {
+    const int nRow = m_JobListBox.GetCurSel();
+    if (nRow < 0)
+        return;
+    {
+        CLock list(m_JobList.GetListLock());
+        const int nIndex = QueueIndexOfRow(nRow);
+        if (nIndex < 0 || !m_JobList.RemoveIdleAt(nIndex))
+            return;
+    }
+    RefreshJobList();
+    m_JobListBox.SetCurSel(nRow);
+    OnSelChangeJobList();
+}
+
+void CMorvaneDlg::OnSelChangeJobList() {
+    const int nRow = m_JobListBox.GetCurSel();
+    if (nRow < 0) {
+        m_RemoveButton.EnableWindow(FALSE);
+    } else {
+        m_RemoveButton.EnableWindow(TRUE);
+        CLock list(m_JobList.GetListLock());
+        const int nIndex = QueueIndexOfRow(nRow);
+        if (CQueuedJob* pJob = nIndex >= 0 ? m_JobList.GetAt(nIndex) : nullptr) {
+            CLock lock(pJob->m_Lock);
+            m_nCopies = pJob->m_nCopies;
+        }
+    }
+    UpdateData(FALSE);
+}
+
+void CMorvaneDlg::OnChangeCopies() {
+    const int nOldCopies = m_nCopies;
+    if (!UpdateData(TRUE)) {
+        m_nCopies = nOldCopies;
+        return;
+    }
+    const int nRow = m_JobListBox.GetCurSel();
+    if (nRow < 0)
+        return;
+    BOOL bChanged;
+    {
+        CLock list(m_JobList.GetListLock());
+        const int nIndex = QueueIndexOfRow(nRow);
+        bChanged = nIndex >= 0 && m_JobList.SetCopiesIdleAt(nIndex, m_nCopies);
+    }
+    if (bChanged)
+        m_JobListBox.Invalidate(TRUE);
+}
+
+void CMorvaneDlg::OnStartStop() {
+    if (!m_pPrintLoop)
+        return;
+    if (m_pPrintLoop->IsRunning()) {
+        m_pPrintLoop->SetRunning(FALSE);
+        m_StartStopButton.SetWindowText("Start");
+    } else {
+        m_pPrintLoop->SetRunning(TRUE);
+        m_StartStopButton.SetWindowText("Stop");
+    }
+}
+
+INT_PTR CMorvaneDlg::RunSetupDialog() {
+    CSetupDlg dlg(nullptr);
+    dlg.Bind(&m_Setup);
+    return dlg.DoModal();
+}
+
+void CMorvaneDlg::OnSetup() {
+    if (RunSetupDialog() != IDOK)
+        return;
+    m_Setup.Save();
+    UpdateTitle();
+}

@@ -1,0 +1,91 @@
+// CMorvaneDlg: the program's one window, a modal dialog that shows the job
+// queue and lets the user add, remove and re-count jobs, start and stop the
+// worker and open the setup dialog.
+//
+// Ownership: the window owns the queue, the output settings, the list box
+// and the worker for the whole run. Destruction stops the worker for good
+// before anything it points to goes, then the queue saves itself and
+// releases its jobs.
+// Threads: every handler runs on the window's thread. The worker reaches the
+// window only through IPrintLoopOwner, whose calls post messages (or
+// invalidate) and never wait for this thread. Commands that act on a row
+// find the row's job in the queue under the list's lock and do nothing when
+// it is gone.
+#pragma once
+
+#include "app/JobQueueListBox.h"
+#include "framework/Button.h"
+#include "framework/Dialog.h"
+#include "printloop/PrintLoopOwner.h"
+#include "queue/JobList.h"
+#include "settings/SpoolerSetup.h"
+
+class CPrintLoopThread;
+
+class CMorvaneDlg : public CDialog, public IPrintLoopOwner {
+public:
+    // Posted by the worker: rebuild the rows; the worker stopped itself.
+    static constexpr UINT WM_REFRESH_JOB_LIST = WM_APP + 0x100;
+    static constexpr UINT WM_WORKER_STOPPED = WM_APP + 0x101;
+    static constexpr int kMinCopies = 1;
+    static constexpr int kMaxCopies = 100000;
+
+    explicit CMorvaneDlg(CWnd* pParent = nullptr);
+    ~CMorvaneDlg() override;
+
+    // Rebuilds the rows from the queue; afterwards no row is selected.
+    void RefreshJobList();
+    // "Tolvar Morvane - " and the output the settings name.
+    void UpdateTitle();
+
+    // IPrintLoopOwner, called on the worker's thread.
+    HWND GetJobListBox() override;
+    void RequestRefreshJobList() override;
+    void NotifyWorkerStopped() override;
+    HWND GetMessageBoxOwner() override;
+
+    CJobList& GetJobList() { return m_JobList; }
+    CSpoolerSetup& GetSetup() { return m_Setup; }
+    CJobQueueListBox& GetJobListBoxObject() { return m_JobListBox; }
+    CPrintLoopThread* GetPrintLoop() { return m_pPrintLoop; }
+    int GetCurrentCopies() const { return m_nCopies; }
+
+protected:
+    void DoDataExchange(CDataExchange* pDX) override;
+    BOOL OnInitDialog() override;
+
+    // The setup dialog, run on the window's settings; IDOK when they changed.
+    virtual INT_PTR RunSetupDialog();
+    // Stops the worker for good and lets it go; safe to call twice.
+    void StopPrintLoop();
+
+    LRESULT OnSysCommand(WPARAM wParam, LPARAM lParam);
+    LRESULT OnPaint(WPARAM wParam, LPARAM lParam);
+    LRESULT OnQueryDragIcon(WPARAM wParam, LPARAM lParam);
+    LRESULT OnDropFiles(WPARAM wParam, LPARAM lParam);
+    LRESULT OnEndSession(WPARAM wParam, LPARAM lParam);
+    LRESULT OnRefreshJobListMsg(WPARAM wParam, LPARAM lParam);
+    LRESULT OnWorkerStoppedMsg(WPARAM wParam, LPARAM lParam);
+    void OnAddJob();
+    void OnRemoveJob();
+    void OnSelChangeJobList();
+    void OnStartStop();
+    void OnChangeCopies();
+    void OnSetup();
+
+    DECLARE_MESSAGE_MAP()
+
+private:
+    // The queue index of the job the row stands for, or -1 when the row or
+    // its job is gone. Call with the list's lock held.
+    int QueueIndexOfRow(int nRow);
+
+    HICON m_hIcon = nullptr;
+    CJobQueueListBox m_JobListBox;
+    CJobList m_JobList;
+    CSpoolerSetup m_Setup;
+    CPrintLoopThread* m_pPrintLoop = nullptr;
+    CButton m_RemoveButton;
+    CButton m_StartStopButton;
+    int m_nCopies = 0;
+};

@@ -1,0 +1,215 @@
+// The job list box paints rows into a bitmap: the column texts, the grid,
+// the highlight of a selected row, and nothing for a row whose job is gone.
+#include "UiTestSupport.h"
+
+#include "app/JobQueueListBox.h"
+#include "framework/Sync.h"
+#include "support/RegistryFixture.h"
+
+namespace {
+
+const COLORREF kMarker = RGB(1, 2, 3);
+const COLORREF kWhite = RGB(255, 255, 255);
+const COLORREF kRowLine = RGB(200, 200, 200);
+const COLORREF kColumnLine = RGB(128, 128, 128);
+
+// A 32-bit bitmap selected into a memory context, filled with the marker.
+class Canvas {
+public:
+    Canvas(int width, int height) : m_width(width), m_height(height) {
+        BITMAPINFO bmi{};
+        bmi.bmiHeader.biSize = sizeof(bmi.bmiHeader);
+        bmi.bmiHeader.biWidth = width;
+        bmi.bmiHeader.biHeight = -height;
+        bmi.bmiHeader.biPlanes = 1;
+        bmi.bmiHeader.biBitCount = 32;
+        bmi.bmiHeader.biCompression = BI_RGB;
+        m_hdc = CreateCompatibleDC(nullptr);
+        m_hbm = CreateDIBSection(m_hdc, &bmi, DIB_RGB_COLORS, reinterpret_cast<void**>(&m_bits),
+                                 nullptr, 0);
+        m_old = SelectObject(m_hdc, m_hbm);
+        SelectObject(m_hdc, GetStockObject(DEFAULT_GUI_FONT));
+        for (int i = 0; i < width * height; ++i)
+            m_bits[i] = ToPixel(kMarker);
+        SetBkColor(m_hdc, kWhite);
+        SetTextColor(m_hdc, RGB(0, 0, 0));
+    }
+    ~Canvas() {
+        SelectObject(m_hdc, m_old);
+        DeleteObject(m_hbm);
+        DeleteDC(m_hdc);
+    }
+    HDC Dc() const { return m_hdc; }
+    COLORREF At(int x, int y) const {
+        GdiFlush();
+        const DWORD p = m_bits[y * m_width + x];
+        return RGB((p >> 16) & 0xFF, (p >> 8) & 0xFF, p & 0xFF);
+    }
+    // Pixels in [x0,x1) x [y0,y1) that are none of the given colours.
+    int CountOther(int x0, int y0, int x1, int y1, std::initializer_list<COLORREF> colours) const {
+        int n = 0;
+        for (int y = y0; y < y1; ++y)
+            for (int x = x0; x < x1; ++x) {
+                const COLORREF c = At(x, y);
+                bool known = false;
+                for (COLORREF k : colours)
+                    known = known || c == k;
+                n += known ? 0 : 1;
+            }
+        return n;
+    }
+    bool AllMarker() const { return CountOther(0, 0, m_width, m_height, {kMarker}) == 0; }
+
+private:
+    static DWORD ToPixel(COLORREF c) {
+        return (GetRValue(c) << 16) | (GetGValue(c) << 8) | GetBValue(c);
+    }
+    int m_width, m_height;
+    HDC m_hdc = nullptr;
+    HBITMAP m_hbm = nullptr;
+    HGDIOBJ m_old = nullptr;
+    DWORD* m_bits = nullptr;
+};
+
+class JobQueueListBoxTest : public RegistryTest {
+protected:
+    void SetUp() override {
+        RegistryTest::SetUp();
+        m_hParent = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 700, 200, nullptr, nullptr,
+                                    nullptr, nullptr);
+        ASSERT_NE(m_hParent, nullptr) << kNoDisplayMessage;
+        HWND hList =
+            CreateWindowExA(0, "LISTBOX", "", WS_CHILD | LBS_OWNERDRAWFIXED | LBS_NOTIFY, 0, 0, 600,
+                            150, m_hParent, reinterpret_cast<HMENU>(1005), nullptr, nullptr);
+        ASSERT_NE(hList, nullptr);
+        m_box.Attach(hList);
+        m_box.SetJobList(&m_jobs);
+        m_jobs.Add(CQueuedJob("report", "C:\\spool\\report.prn", 12));
+        m_jobs.Add(CQueuedJob("second", "C:\\b.prn", 3));
+        for (int i = 0; i < m_jobs.GetCount(); ++i)
+            m_box.AddJobRow(m_jobs.GetAt(i)->m_strID);
+    }
+    void TearDown() override {
+        m_box.ResetRows();
+        DestroyWindow(m_hParent);
+        RegistryTest::TearDown();
+    }
+    DRAWITEMSTRUCT Item(int nRow, HDC hdc, RECT rc, UINT state = 0) {
+        DRAWITEMSTRUCT dis{};
+        dis.CtlType = ODT_LISTBOX;
+        dis.CtlID = 1005;
+        dis.itemID = static_cast<UINT>(nRow);
+        dis.itemAction = ODA_DRAWENTIRE;
+        dis.itemState = state;
+        dis.hwndItem = m_box.m_hWnd;
+        dis.hDC = hdc;
+        dis.rcItem = rc;
+        dis.itemData = m_box.GetItemData(nRow);
+        return dis;
+    }
+
+    HWND m_hParent = nullptr;
+    CJobList m_jobs;
+    CJobQueueListBox m_box;
+};
+
+TEST_F(JobQueueListBoxTest, PaintsColumnsAndGridAtTheirPlaces) {
+    Canvas canvas(400, 40);
+    DRAWITEMSTRUCT dis = Item(0, canvas.Dc(), RECT{0, 10, 400, 30});
+    m_box.DrawItem(&dis);
+
+    // Grid: the row's last pixel line, three column lines from T-1 to B-1.
+    for (int x : {0, 50, 200, 399})
+        EXPECT_EQ(canvas.At(x, 29), kRowLine) << x;
+    for (int x : {75, 400 - 151, 400 - 121})
+        for (int y : {9, 10, 20, 28})
+            EXPECT_EQ(canvas.At(x, y), kColumnLine) << x << "," << y;
+    EXPECT_EQ(canvas.At(75, 8), kMarker);
+    EXPECT_EQ(canvas.At(75, 30), kMarker);
+    // Background: the DC's background colour over the whole row.
+    EXPECT_EQ(canvas.At(0, 15), kWhite);
+    EXPECT_EQ(canvas.At(74, 15), kWhite);
+    EXPECT_EQ(canvas.At(76, 15), kWhite);
+
+    // Text in name, path and copies; the idle job's status is empty.
+    const std::initializer_list<COLORREF> plain = {kWhite, kRowLine, kColumnLine};
+    EXPECT_GT(canvas.CountOther(1, 11, 73, 29, plain), 0);
+    EXPECT_GT(canvas.CountOther(77, 11, 400 - 153, 29, plain), 0);
+    EXPECT_GT(canvas.CountOther(400 - 149, 11, 400 - 123, 29, plain), 0);
+    EXPECT_EQ(canvas.CountOther(400 - 119, 11, 399, 29, plain), 0);
+    // Copies are right-aligned: "12" leaves the left of its column empty.
+    EXPECT_EQ(canvas.CountOther(400 - 149, 11, 400 - 140, 29, plain), 0);
+    // The DC's colours are as they were.
+    EXPECT_EQ(GetBkColor(canvas.Dc()), kWhite);
+    EXPECT_EQ(GetTextColor(canvas.Dc()), RGB(0, 0, 0));
+}
+
+TEST_F(JobQueueListBoxTest, BusyJobShowsItsProgressInTheStatusColumn) {
+    {
+        CQueuedJob* pJob = m_jobs.GetAt(0);
+        CLock lock(pJob->m_Lock);
+        pJob->m_strStatus = "Spooling 1 of 2   50%";
+    }
+    Canvas canvas(400, 40);
+    DRAWITEMSTRUCT dis = Item(0, canvas.Dc(), RECT{0, 10, 400, 30});
+    m_box.DrawItem(&dis);
+    EXPECT_GT(canvas.CountOther(400 - 119, 11, 399, 29, {kWhite, kRowLine, kColumnLine}), 0);
+}
+
+TEST_F(JobQueueListBoxTest, SelectedRowUsesHighlightColoursWithoutFocusRectangle) {
+    const COLORREF hl = GetSysColor(COLOR_HIGHLIGHT);
+    const COLORREF hlText = GetSysColor(COLOR_HIGHLIGHTTEXT);
+    Canvas canvas(400, 40);
+    DRAWITEMSTRUCT dis = Item(1, canvas.Dc(), RECT{0, 10, 400, 30}, ODS_SELECTED | ODS_FOCUS);
+    m_box.DrawItem(&dis);
+    EXPECT_EQ(canvas.At(0, 15), hl);
+    EXPECT_EQ(canvas.At(0, 10), hl);
+    EXPECT_EQ(canvas.At(399, 15), hl);
+    EXPECT_EQ(canvas.At(75, 15), kColumnLine);
+    EXPECT_EQ(canvas.At(10, 29), kRowLine);
+    // Text is drawn in the highlight text colour (anti-aliasing may add
+    // blends, but some pixels are exactly that colour).
+    int exact = 0;
+    for (int y = 11; y < 29; ++y)
+        for (int x = 1; x < 73; ++x)
+            exact += canvas.At(x, y) == hlText ? 1 : 0;
+    EXPECT_GT(exact, 0);
+    EXPECT_EQ(GetBkColor(canvas.Dc()), kWhite);
+    EXPECT_EQ(GetTextColor(canvas.Dc()), RGB(0, 0, 0));
+}
+
+TEST_F(JobQueueListBoxTest, RowWhoseJobIsGoneOrUnknownPaintsNothing) {
+    Canvas canvas(400, 40);
+    // The worker removed the job; the rows were not rebuilt yet.
+    m_jobs.RemoveAt(0);
+    DRAWITEMSTRUCT dis = Item(0, canvas.Dc(), RECT{0, 10, 400, 30}, ODS_SELECTED);
+    m_box.DrawItem(&dis);
+    EXPECT_TRUE(canvas.AllMarker());
+    // A row value the list box did not make, and the empty list's focus item.
+    dis = Item(1, canvas.Dc(), RECT{0, 10, 400, 30});
+    dis.itemData = 0;
+    m_box.DrawItem(&dis);
+    dis.itemID = static_cast<UINT>(-1);
+    m_box.DrawItem(&dis);
+    EXPECT_TRUE(canvas.AllMarker());
+}
+
+TEST_F(JobQueueListBoxTest, WiderControlMovesCopiesAndStatusWithTheRightEdge) {
+    Canvas canvas(600, 40);
+    DRAWITEMSTRUCT dis = Item(0, canvas.Dc(), RECT{0, 10, 600, 30});
+    m_box.DrawItem(&dis);
+    EXPECT_EQ(canvas.At(75, 20), kColumnLine);
+    EXPECT_EQ(canvas.At(600 - 151, 20), kColumnLine);
+    EXPECT_EQ(canvas.At(600 - 121, 20), kColumnLine);
+    EXPECT_EQ(canvas.At(400 - 151, 20), kWhite);
+}
+
+TEST_F(JobQueueListBoxTest, WithoutAJobListNothingIsPainted) {
+    CJobQueueListBox empty;
+    Canvas canvas(400, 40);
+    DRAWITEMSTRUCT dis = Item(0, canvas.Dc(), RECT{0, 10, 400, 30});
+    empty.DrawItem(&dis);
+    EXPECT_TRUE(canvas.AllMarker());
+}
+
+} // namespace

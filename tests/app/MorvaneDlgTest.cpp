@@ -1,0 +1,389 @@
+// The main window driven through real messages: commands, drops, edits and
+// selection changes go through the dialog procedure and its message map.
+#include "UiTestSupport.h"
+
+#include "app/MorvaneDlg.h"
+#include "app/resource.h"
+#include "framework/Sync.h"
+#include "printloop/PrintLoopThread.h"
+#include "support/RegistryFixture.h"
+
+#include <commctrl.h>
+
+namespace {
+
+const char* kRangeMessage = "Please enter an integer between 1 and 100000.";
+
+// The main window, with a test script run inside its modal loop.
+class ScriptedMorvaneDlg : public CMorvaneDlg {
+public:
+    static constexpr UINT WM_RUN_SCRIPT = WM_APP + 0x200;
+    std::function<void(ScriptedMorvaneDlg&)> m_script;
+    int m_nSetupRuns = 0;
+    INT_PTR m_nSetupResult = IDCANCEL;
+
+    BOOL OnInitDialog() override {
+        const BOOL bResult = CMorvaneDlg::OnInitDialog();
+        PostMessage(WM_RUN_SCRIPT);
+        return bResult;
+    }
+    LRESULT OnRunScript(WPARAM, LPARAM) {
+        if (m_script)
+            m_script(*this);
+        if (m_hWnd)
+            EndDialog(IDCANCEL);
+        return 0;
+    }
+    INT_PTR RunSetupDialog() override {
+        ++m_nSetupRuns;
+        return m_nSetupResult;
+    }
+
+    HWND Item(int nID) const { return ::GetDlgItem(m_hWnd, nID); }
+    int RowCount() const {
+        return static_cast<int>(::SendMessageA(Item(IDC_JOB_LIST), LB_GETCOUNT, 0, 0));
+    }
+    int SelectedRow() const {
+        return static_cast<int>(::SendMessageA(Item(IDC_JOB_LIST), LB_GETCURSEL, 0, 0));
+    }
+    // Name and copies of every queued job, in order.
+    std::vector<std::pair<std::string, int>> Queue() {
+        std::vector<std::pair<std::string, int>> jobs;
+        CJobList& list = GetJobList();
+        CLock lock(list.GetListLock());
+        for (int i = 0; i < list.GetCount(); ++i) {
+            CQueuedJob* pJob = list.GetAt(i);
+            CLock jobLock(pJob->m_Lock);
+            jobs.emplace_back(pJob->m_strName.Str(), pJob->m_nCopies);
+        }
+        return jobs;
+    }
+    void SetBusy(int nIndex, BOOL bBusy) {
+        CQueuedJob* pJob = GetJobList().GetAt(nIndex);
+        CLock lock(pJob->m_Lock);
+        pJob->m_bBusy = bBusy;
+    }
+    void TypeCopies(const char* pszText) { SetDlgItemTextA(m_hWnd, IDC_COPIES, pszText); }
+
+    DECLARE_MESSAGE_MAP()
+};
+
+BEGIN_MESSAGE_MAP(ScriptedMorvaneDlg, CMorvaneDlg)
+ON_MESSAGE(WM_RUN_SCRIPT, OnRunScript)
+END_MESSAGE_MAP()
+
+// Saves a queue of jobs (name, path, copies) as a previous run would have.
+void SaveQueue(const std::vector<std::tuple<std::string, std::string, int>>& jobs) {
+    CJobList list;
+    for (const auto& [name, path, copies] : jobs)
+        list.Add(CQueuedJob(name.c_str(), path.c_str(), copies));
+}
+
+class MorvaneDlgTest : public RegistryTest {
+protected:
+    void SetUp() override {
+        RegistryTest::SetUp();
+        INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_WIN95_CLASSES | ICC_INTERNET_CLASSES};
+        InitCommonControlsEx(&icc);
+    }
+    // Runs the window with the script; the window has been destroyed (and
+    // the queue saved) when this returns.
+    void Run(const std::function<void(ScriptedMorvaneDlg&)>& script) {
+        ScriptedMorvaneDlg dlg;
+        dlg.m_script = script;
+        const INT_PTR result = dlg.DoModal();
+        ASSERT_NE(result, -1) << kNoDisplayMessage;
+    }
+    RecordedBoxes m_boxes;
+};
+
+TEST_F(MorvaneDlgTest, OpensWithSavedQueueStoppedAndCopiesOne) {
+    SaveQueue({{"a.prn", "C:\\a.prn", 2}, {"b.prn", "C:\\b.prn", 3}});
+    Run([&](ScriptedMorvaneDlg& dlg) {
+        EXPECT_EQ(dlg.RowCount(), 2);
+        EXPECT_EQ(dlg.SelectedRow(), LB_ERR);
+        EXPECT_EQ(ControlText(dlg.m_hWnd, IDC_START_STOP), "Start");
+        EXPECT_EQ(ControlText(dlg.m_hWnd, IDC_COPIES), "1");
+        EXPECT_EQ(dlg.GetCurrentCopies(), 1);
+        EXPECT_TRUE(IsWindowEnabled(dlg.Item(IDC_REMOVE_JOB)));
+        EXPECT_EQ(WindowText(dlg.m_hWnd), "Tolvar Morvane - Null");
+        // The system menu carries the about box and the setup items.
+        HMENU hMenu = GetSystemMenu(dlg.m_hWnd, FALSE);
+        char text[64] = "";
+        GetMenuStringA(hMenu, IDM_SETUP_SPOOLER, text, sizeof(text), MF_BYCOMMAND);
+        EXPECT_STREQ(text, "Setup Spooler...");
+        GetMenuStringA(hMenu, IDM_ABOUTBOX, text, sizeof(text), MF_BYCOMMAND);
+        EXPECT_STREQ(text, "&About Morvane...");
+        // "-" without a selection does nothing.
+        ClickButton(dlg.m_hWnd, IDC_REMOVE_JOB);
+        EXPECT_EQ(dlg.Queue().size(), 2u);
+    });
+    EXPECT_TRUE(m_boxes.Texts().empty());
+}
+
+TEST_F(MorvaneDlgTest, DropsAppendInOrderWhateverIsSelectedAndNameAfterLastSeparator) {
+    SaveQueue({{"first", "C:\\first.prn", 1}});
+    Run([&](ScriptedMorvaneDlg& dlg) {
+        dlg.TypeCopies("4");
+        SelectListRow(dlg.m_hWnd, IDC_JOB_LIST, 0);
+        // Selecting the job shows its copies; type the count for new jobs.
+        EXPECT_EQ(ControlText(dlg.m_hWnd, IDC_COPIES), "1");
+        DropFiles(dlg.m_hWnd,
+                  {"C:\\spool\\report.prn", "D:label.zpl", "plain", "E:\\dir\\sub:x.txt"});
+        const auto q = dlg.Queue();
+        ASSERT_EQ(q.size(), 5u);
+        EXPECT_EQ(q[1].first, "report.prn");
+        EXPECT_EQ(q[2].first, "label.zpl");
+        EXPECT_EQ(q[3].first, "plain");
+        EXPECT_EQ(q[4].first, "sub:x.txt");
+        EXPECT_EQ(q[1].second, 1);
+        EXPECT_EQ(dlg.RowCount(), 5);
+        EXPECT_EQ(dlg.GetJobList().GetAt(2)->m_strPath, "D:label.zpl");
+    });
+    // The window saved the queue when it closed.
+    CJobList saved;
+    ASSERT_EQ(saved.GetCount(), 5);
+    EXPECT_STREQ(saved.GetAt(4)->m_strName, "sub:x.txt");
+}
+
+TEST_F(MorvaneDlgTest, RemoveTakesIdleSelectedJobOnlyAndSelectsTheNextRow) {
+    SaveQueue({{"a", "C:\\a", 1}, {"b", "C:\\b", 7}, {"c", "C:\\c", 9}});
+    Run([&](ScriptedMorvaneDlg& dlg) {
+        // A busy job stays, silently.
+        dlg.SetBusy(0, TRUE);
+        SelectListRow(dlg.m_hWnd, IDC_JOB_LIST, 0);
+        ClickButton(dlg.m_hWnd, IDC_REMOVE_JOB);
+        EXPECT_EQ(dlg.Queue().size(), 3u);
+        // Its copies cannot be changed either; the field changes.
+        dlg.TypeCopies("55");
+        EXPECT_EQ(dlg.Queue()[0].second, 1);
+        EXPECT_EQ(dlg.GetCurrentCopies(), 55);
+
+        SelectListRow(dlg.m_hWnd, IDC_JOB_LIST, 1);
+        EXPECT_EQ(ControlText(dlg.m_hWnd, IDC_COPIES), "7");
+        ClickButton(dlg.m_hWnd, IDC_REMOVE_JOB);
+        auto q = dlg.Queue();
+        ASSERT_EQ(q.size(), 2u);
+        EXPECT_EQ(q[1].first, "c");
+        EXPECT_EQ(dlg.SelectedRow(), 1);
+        EXPECT_EQ(ControlText(dlg.m_hWnd, IDC_COPIES), "9");
+
+        // Removing the last row leaves none selected and "-" disabled.
+        ClickButton(dlg.m_hWnd, IDC_REMOVE_JOB);
+        EXPECT_EQ(dlg.Queue().size(), 1u);
+        EXPECT_EQ(dlg.SelectedRow(), LB_ERR);
+        EXPECT_FALSE(IsWindowEnabled(dlg.Item(IDC_REMOVE_JOB)));
+        dlg.SetBusy(0, FALSE);
+    });
+    EXPECT_TRUE(m_boxes.Texts().empty());
+}
+
+TEST_F(MorvaneDlgTest, RowsActOnTheirOwnJobAndNothingOnceItIsGone) {
+    SaveQueue({{"a", "C:\\a", 1}, {"b", "C:\\b", 2}, {"c", "C:\\c", 4}});
+    Run([&](ScriptedMorvaneDlg& dlg) {
+        SelectListRow(dlg.m_hWnd, IDC_JOB_LIST, 0);
+        // The worker removed the head; the rows are not rebuilt yet, so row
+        // 0 names a job that is gone.
+        dlg.GetJobList().RemoveAt(0);
+        dlg.TypeCopies("3");
+        ClickButton(dlg.m_hWnd, IDC_REMOVE_JOB);
+        auto q = dlg.Queue();
+        ASSERT_EQ(q.size(), 2u);
+        EXPECT_EQ(q[0].second, 2);
+        EXPECT_EQ(q[1].second, 4);
+        // Row 2 still shows "c", now at index 1: commands act on "c".
+        SelectListRow(dlg.m_hWnd, IDC_JOB_LIST, 2);
+        EXPECT_EQ(ControlText(dlg.m_hWnd, IDC_COPIES), "4");
+        dlg.TypeCopies("8");
+        q = dlg.Queue();
+        EXPECT_EQ(q[0].second, 2);
+        EXPECT_EQ(q[1].second, 8);
+        ClickButton(dlg.m_hWnd, IDC_REMOVE_JOB);
+        q = dlg.Queue();
+        ASSERT_EQ(q.size(), 1u);
+        EXPECT_EQ(q[0].first, "b");
+    });
+}
+
+TEST_F(MorvaneDlgTest, CopiesFieldValidatesAndChangesOnlyTheSelectedIdleJob) {
+    SaveQueue({{"a", "C:\\a", 5}, {"b", "C:\\b", 6}});
+    Run([&](ScriptedMorvaneDlg& dlg) {
+        SelectListRow(dlg.m_hWnd, IDC_JOB_LIST, 1);
+        for (const char* bad : {"0", "100001", "12a", "x", "-3"}) {
+            m_boxes.Clear();
+            dlg.TypeCopies(bad);
+            const auto boxes = m_boxes.Texts();
+            ASSERT_EQ(boxes.size(), 1u) << bad;
+            EXPECT_TRUE(boxes[0] == kRangeMessage || boxes[0] == "Please enter an integer.")
+                << boxes[0];
+            EXPECT_EQ(dlg.Queue()[1].second, 6) << bad;
+            EXPECT_EQ(dlg.GetCurrentCopies(), 6) << bad;
+        }
+        m_boxes.Clear();
+        dlg.TypeCopies("0");
+        EXPECT_EQ(m_boxes.Texts().at(0), kRangeMessage);
+        m_boxes.Clear();
+        dlg.TypeCopies("100000");
+        EXPECT_TRUE(m_boxes.Texts().empty());
+        EXPECT_EQ(dlg.Queue()[1].second, 100000);
+        EXPECT_EQ(dlg.Queue()[0].second, 5);
+        EXPECT_EQ(dlg.GetCurrentCopies(), 100000);
+    });
+}
+
+TEST_F(MorvaneDlgTest, CloseValidatesTheFieldFirst) {
+    Run([&](ScriptedMorvaneDlg& dlg) {
+        dlg.TypeCopies("0");
+        m_boxes.Clear();
+        ClickButton(dlg.m_hWnd, IDOK);
+        EXPECT_EQ(m_boxes.Texts().size(), 1u);
+        EXPECT_TRUE(IsWindow(dlg.m_hWnd));
+        dlg.TypeCopies("2");
+        ClickButton(dlg.m_hWnd, IDOK);
+        PumpMessages();
+    });
+}
+
+TEST_F(MorvaneDlgTest, PlusInsertsBehindTheSelectionOrAppends) {
+    TempFile file("morvane plus.prn");
+    ScriptedFileDialog picker(file.Path());
+    SaveQueue({{"head", "C:\\head", 1}, {"tail", "C:\\tail", 1}});
+    Run([&](ScriptedMorvaneDlg& dlg) {
+        // Nothing selected: appended, named without extension, selected.
+        dlg.TypeCopies("3");
+        ClickButton(dlg.m_hWnd, IDC_ADD_JOB);
+        auto q = dlg.Queue();
+        ASSERT_EQ(q.size(), 3u);
+        EXPECT_EQ(q[2].first, "morvane plus");
+        EXPECT_EQ(q[2].second, 3);
+        EXPECT_EQ(dlg.GetJobList().GetAt(2)->m_strPath, file.Path().c_str());
+        EXPECT_EQ(dlg.SelectedRow(), 2);
+
+        // The busy head selected: the new job goes directly behind it.
+        dlg.SetBusy(0, TRUE);
+        SelectListRow(dlg.m_hWnd, IDC_JOB_LIST, 0);
+        ClickButton(dlg.m_hWnd, IDC_ADD_JOB);
+        q = dlg.Queue();
+        ASSERT_EQ(q.size(), 4u);
+        EXPECT_EQ(q[0].first, "head");
+        EXPECT_EQ(q[1].first, "morvane plus");
+        EXPECT_EQ(dlg.SelectedRow(), 1);
+        dlg.SetBusy(0, FALSE);
+
+        // An invalid field is reported; the job is still made.
+        dlg.TypeCopies("abc");
+        m_boxes.Clear();
+        ClickButton(dlg.m_hWnd, IDC_ADD_JOB);
+        EXPECT_EQ(dlg.Queue().size(), 5u);
+        EXPECT_FALSE(m_boxes.Texts().empty());
+
+        // Cancelled: nothing.
+        picker.Answer("");
+        ClickButton(dlg.m_hWnd, IDC_ADD_JOB);
+        EXPECT_EQ(dlg.Queue().size(), 5u);
+    });
+    EXPECT_EQ(picker.m_nShown, 4);
+}
+
+TEST_F(MorvaneDlgTest, StartStopSpoolsTheQueueAndTogglesTheButton) {
+    TempFile file("morvane start.prn", std::string(40000, 'x'));
+    SaveQueue({{"one", file.Path(), 2}, {"two", file.Path(), 1}});
+    Run([&](ScriptedMorvaneDlg& dlg) {
+        ClickButton(dlg.m_hWnd, IDC_START_STOP);
+        EXPECT_EQ(ControlText(dlg.m_hWnd, IDC_START_STOP), "Stop");
+        EXPECT_TRUE(dlg.GetPrintLoop()->IsRunning());
+        // The null printer takes every copy; the rows follow the queue.
+        EXPECT_TRUE(PumpUntil([&] { return dlg.GetJobList().GetCount() == 0; }));
+        EXPECT_TRUE(PumpUntil([&] { return dlg.RowCount() == 0; }));
+        ClickButton(dlg.m_hWnd, IDC_START_STOP);
+        EXPECT_EQ(ControlText(dlg.m_hWnd, IDC_START_STOP), "Start");
+        EXPECT_FALSE(dlg.GetPrintLoop()->IsRunning());
+        // Stopped, a dropped job stays queued.
+        DropFiles(dlg.m_hWnd, {file.Path()});
+        PumpUntil([] { return false; }, 300);
+        EXPECT_EQ(dlg.GetJobList().GetCount(), 1);
+    });
+    EXPECT_TRUE(m_boxes.Texts().empty());
+    CJobList saved;
+    EXPECT_EQ(saved.GetCount(), 1);
+}
+
+TEST_F(MorvaneDlgTest, FailedCopyTurnsTheButtonBackToStartBeforeTheBoxIsDismissed) {
+    Run([&](ScriptedMorvaneDlg& dlg) {
+        HWND hButton = dlg.Item(IDC_START_STOP);
+        std::string textWhileBoxShown;
+        m_boxes.m_onBox = [&](const std::string&) {
+            // The box is up on the worker's thread; the window's thread keeps
+            // pumping, so the button must read "Start" before we answer.
+            for (int i = 0; i < 500 && WindowText(hButton) != "Start"; ++i)
+                Sleep(10);
+            textWhileBoxShown = WindowText(hButton);
+        };
+        DropFiles(dlg.m_hWnd, {"C:\\no such folder\\missing.prn"});
+        ClickButton(dlg.m_hWnd, IDC_START_STOP);
+        EXPECT_TRUE(PumpUntil([&] { return !m_boxes.Texts().empty(); }));
+        PumpUntil([&] { return WindowText(hButton) == "Start"; });
+        EXPECT_EQ(textWhileBoxShown, "Start");
+        EXPECT_EQ(m_boxes.Texts().at(0), "Print Job Failed");
+        EXPECT_EQ(dlg.GetJobList().GetCount(), 1);
+        m_boxes.m_onBox = nullptr;
+    });
+}
+
+TEST_F(MorvaneDlgTest, CaptionNamesTheOutputForEverySpoolerType) {
+    Run([&](ScriptedMorvaneDlg& dlg) {
+        CSpoolerSetup& setup = dlg.GetSetup();
+        const std::pair<int, const char*> cases[] = {
+            {0, "Tolvar Morvane - Null"},     {1, "Tolvar Morvane - Office Laser"},
+            {2, "Tolvar Morvane - 10.0.0.5"}, {3, "Tolvar Morvane - USB"},
+            {7, "Tolvar Morvane - "},         {-1, "Tolvar Morvane - "}};
+        for (const auto& [type, caption] : cases) {
+            CSpoolerSetup s(setup);
+            s.m_nSpoolerType = type;
+            s.m_strSpoolerName = "Office Laser";
+            s.m_dwIPAddress = 0x0A000005;
+            setup = s;
+            dlg.UpdateTitle();
+            EXPECT_EQ(WindowText(dlg.m_hWnd), caption) << type;
+        }
+    });
+}
+
+TEST_F(MorvaneDlgTest, SetupSavesAndRetitlesOnlyWhenConfirmed) {
+    Run([&](ScriptedMorvaneDlg& dlg) {
+        CSpoolerSetup s(dlg.GetSetup());
+        s.m_nSpoolerType = SPOOLER_USB;
+        dlg.GetSetup() = s;
+        dlg.m_nSetupResult = IDCANCEL;
+        ClickButton(dlg.m_hWnd, IDC_SETUP);
+        EXPECT_EQ(WindowText(dlg.m_hWnd), "Tolvar Morvane - Null");
+        CSpoolerSetup stored;
+        stored.Load();
+        EXPECT_EQ(stored.m_nSpoolerType, SPOOLER_NULL);
+        dlg.m_nSetupResult = IDOK;
+        // The system menu item runs the same command.
+        SendMessageA(dlg.m_hWnd, WM_SYSCOMMAND, IDM_SETUP_SPOOLER, 0);
+        EXPECT_EQ(WindowText(dlg.m_hWnd), "Tolvar Morvane - USB");
+        EXPECT_EQ(dlg.m_nSetupRuns, 2);
+    });
+    CSpoolerSetup saved;
+    saved.Load();
+    EXPECT_EQ(saved.m_nSpoolerType, SPOOLER_USB);
+}
+
+TEST_F(MorvaneDlgTest, EndOfSessionSavesTheQueue) {
+    Run([&](ScriptedMorvaneDlg& dlg) {
+        DropFiles(dlg.m_hWnd, {"C:\\x\\kept.prn"});
+        EXPECT_EQ(CJobList().GetCount(), 0);
+        // Windows ends the session: the process will be ended right after.
+        SendMessageA(dlg.m_hWnd, WM_QUERYENDSESSION, 0, 0);
+        SendMessageA(dlg.m_hWnd, WM_ENDSESSION, TRUE, 0);
+        CJobList saved;
+        ASSERT_EQ(saved.GetCount(), 1);
+        EXPECT_STREQ(saved.GetAt(0)->m_strName, "kept.prn");
+        // Cleared here so the copy made just now is not what the test sees.
+        DeleteProgramKey();
+    });
+}
+
+} // namespace
