@@ -199,4 +199,25 @@ TEST(UsbTransport, FindsThePrinterBySerialNumber) {
     EXPECT_NE(hr, HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED));
 }
 
+TEST(UsbTransport, DeviceThatStopsTakingDataFailsWithinTheSendTime) {
+    // A named pipe whose server never reads stands in for a printer that
+    // stopped taking data.
+    const char name[] = "\\\\.\\pipe\\morvane-usb-stalled";
+    HANDLE server = CreateNamedPipeA(name, PIPE_ACCESS_INBOUND, PIPE_TYPE_BYTE | PIPE_WAIT, 1, 4096,
+                                     4096, 0, nullptr);
+    ASSERT_NE(server, INVALID_HANDLE_VALUE);
+    std::unique_ptr<CTransport> t;
+    ASSERT_EQ(CUsbTransport::OpenPath(name, Short(), t), S_OK);
+    const auto chunk = RandomBytes(16384, 17);
+    HRESULT hr = S_OK;
+    int sent = 0;
+    const ULONGLONG t0 = GetTickCount64();
+    for (; sent < 64 && SUCCEEDED(hr); ++sent)
+        hr = t->Write(reinterpret_cast<const BYTE*>(chunk.data()), 16384);
+    EXPECT_EQ(hr, HRESULT_FROM_WIN32(ERROR_TIMEOUT));
+    EXPECT_LT(GetTickCount64() - t0, 10000u);
+    EXPECT_EQ(t->Finish(), hr);
+    CloseHandle(server);
+}
+
 } // namespace
