@@ -148,6 +148,9 @@ TEST(XmlFuzz, ReaderLoadsOrFailsCleanly) {
         } else {
             nLoaded += LoadChecked(*pDoc, text.c_str(), LOAD_TEXT) ? 1 : 0;
         }
+        if (i % 64 == 0) {
+            EXPECT_TRUE(HeapsAreSound());
+        }
         if (HasFailure()) {
             ADD_FAILURE() << "input " << i << ": " << text.substr(0, 200);
             break;
