@@ -202,3 +202,38 @@ TEST(XmlWriter, ChannelLimits) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(XmlBuilder, CursorAndSiblings) {
+    CXmlDoc doc("VizudoRuduvav");
+    ASSERT_TRUE(doc.AddSection(L"IP-Settings"));
+    for (int i = 0; i < 5; ++i)
+        ASSERT_TRUE(doc.AddValue("v", i));
+    ASSERT_TRUE(doc.CloseSection());
+    EXPECT_EQ(doc.GetCurrent(), doc.GetRoot());
+    EXPECT_FALSE(doc.CloseSection());
+    EXPECT_EQ(doc.GetCurrent(), doc.GetRoot());
+    int n = 0;
+    for (CXmlElement* p = doc.FindElement("IP-Settings")->GetFirstChild(); p;
+         p = p->GetNextSibling())
+        EXPECT_EQ(p->GetValue().GetInt32(), n++);
+    EXPECT_EQ(n, 5);
+
+    // Same-named sections stay separate; values after CloseSection go
+    // under the root, after the sections; names end at the first blank.
+    ASSERT_TRUE(doc.AddSection("s"));
+    ASSERT_TRUE(doc.CloseSection());
+    ASSERT_TRUE(doc.AddSection("s"));
+    ASSERT_TRUE(doc.CloseSection());
+    ASSERT_TRUE(doc.AddValue("name with blank", true));
+    EXPECT_FALSE(doc.AddValue(nullptr, 1));
+    EXPECT_FALSE(doc.AddSection(static_cast<const char*>(nullptr)));
+    EXPECT_FALSE(doc.AddSection(static_cast<const wchar_t*>(nullptr)));
+    EXPECT_EQ(XmlOf(doc), "<?xml version=\"1.0\"?><VizudoRuduvav><IP-Settings>"
+                          "<v t=\"i4\">0</v><v t=\"i4\">1</v><v t=\"i4\">2</v><v t=\"i4\">3</v>"
+                          "<v t=\"i4\">4</v></IP-Settings><s></s><s></s>"
+                          "<name t=\"b\">1</name></VizudoRuduvav>");
+}
+
+} // namespace
