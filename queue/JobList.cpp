@@ -66,18 +66,39 @@ BOOL CJobList::Save() {
 }
 
 BOOL CJobList::Load() {
-    // The list ends where both name and path are empty, so a job whose name
-    // happens to be empty does not take the jobs behind it with it.
+    // The list ends at the end entry that Save writes: name and path both
+    // empty. A job whose name alone is empty is kept, and so are the jobs
+    // behind it.
     for (int i = 0;; ++i) {
         const CString name = ReadString(kSection, EntryName(i, "_Name"), "", HKEY_LOCAL_MACHINE);
         const CString path = ReadString(kSection, EntryName(i, "_Path"), "", HKEY_LOCAL_MACHINE);
-        if (name.IsEmpty() && path.IsEmpty())
-            break;
+        if (name.IsEmpty() && path.IsEmpty()) {
+            // A hole left by someone else's hands (the entry is missing, not
+            // empty) must not hide the jobs stored behind it.
+            const int next = NextStoredIndex(i);
+            if (next < 0)
+                break;
+            i = next - 1;
+            continue;
+        }
         const DWORD copies = ReadDWORD(kSection, EntryName(i, "_Copies"), 0, HKEY_LOCAL_MACHINE);
         const CQueuedJob job(name, path, static_cast<int>(copies));
         Add(job);
     }
     return TRUE;
+}
+
+int CJobList::NextStoredIndex(int nIndex) {
+    // Where the entry at nIndex exists it is the end entry.
+    if (ValueExists(kSection, EntryName(nIndex, "_Name"), HKEY_LOCAL_MACHINE) ||
+        ValueExists(kSection, EntryName(nIndex, "_Path"), HKEY_LOCAL_MACHINE))
+        return -1;
+    for (int i = nIndex + 1; i <= nIndex + kMaxHole; ++i) {
+        if (ValueExists(kSection, EntryName(i, "_Name"), HKEY_LOCAL_MACHINE) ||
+            ValueExists(kSection, EntryName(i, "_Path"), HKEY_LOCAL_MACHINE))
+            return i;
+    }
+    return -1;
 }
 
 void CJobList::Add(const CQueuedJob& job) {

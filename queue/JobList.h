@@ -50,6 +50,12 @@ public:
     CCriticalSection& GetListLock() { return m_ListLock; }
 
 private:
+    // The widest hole in foreign stored data that Load steps over.
+    static constexpr int kMaxHole = 64;
+    // The index of the next stored entry behind a missing one at nIndex, or
+    // -1 when nIndex holds the end entry or nothing follows within kMaxHole.
+    int NextStoredIndex(int nIndex);
+
     CPtrArray m_Jobs;
     CCriticalSection m_ListLock;
 };

@@ -92,3 +92,11 @@ BOOL CRegistrySettings::WriteDWORD(LPCSTR lpszSection, LPCSTR lpszEntry, DWORD d
                           reinterpret_cast<const BYTE*>(&dwValue),
                           sizeof(dwValue)) == ERROR_SUCCESS;
 }
+
+BOOL CRegistrySettings::ValueExists(LPCSTR lpszSection, LPCSTR lpszEntry, HKEY hRoot) {
+    UniqueHKey key = OpenKey(hRoot, GetKeyPath(lpszSection), KEY_QUERY_VALUE);
+    if (!key)
+        return FALSE;
+    return RegQueryValueExA(key.get(), lpszEntry, nullptr, nullptr, nullptr, nullptr) ==
+           ERROR_SUCCESS;
+}

@@ -32,6 +32,9 @@ public:
     // read as 0); the default when it cannot be read or is longer.
     virtual DWORD ReadDWORD(LPCSTR lpszSection, LPCSTR lpszEntry, DWORD dwDefault, HKEY hRoot);
     virtual BOOL WriteDWORD(LPCSTR lpszSection, LPCSTR lpszEntry, DWORD dwValue, HKEY hRoot);
+
+    // Whether the value is stored at all (of any type, empty or not).
+    BOOL ValueExists(LPCSTR lpszSection, LPCSTR lpszEntry, HKEY hRoot);
 };
 
 // The access mask that every key of the program is opened with, added to

@@ -254,6 +254,24 @@ TEST_F(JobListTest, LongPathsAndNamesLoadWhole) {
     EXPECT_STREQ(list.GetAt(1)->GetName(), "behind");
 }
 
+TEST_F(JobListTest, HolesInStoredDataHideNothing) {
+    // Job1 is missing altogether; Job3 is the end entry; Job4 lies behind it.
+    SetRawValue("Job_List", "Job0_Name", REG_SZ, "a", 2);
+    SetRawValue("Job_List", "Job2_Name", REG_SZ, "c", 2);
+    SetRawValue("Job_List", "Job2_Path", REG_SZ, "C:\\c", 5);
+    SetRawValue("Job_List", "Job3_Name", REG_SZ, "", 1);
+    SetRawValue("Job_List", "Job3_Path", REG_SZ, "", 1);
+    SetRawValue("Job_List", "Job4_Name", REG_SZ, "stale", 6);
+    {
+        CJobList list;
+        ASSERT_EQ(Names(list), (std::vector<std::string>{"a", "c"}));
+    }
+    // Saved back without the hole.
+    CJobList list;
+    EXPECT_EQ(Names(list), (std::vector<std::string>{"a", "c"}));
+    EXPECT_STREQ(list.ReadString("Job_List", "Job1_Name", "", HKEY_LOCAL_MACHINE), "c");
+}
+
 TEST_F(JobListTest, ForeignStoredDataLoadsWhatItCan) {
     // A name without terminating zero, copies stored in two bytes.
     SetRawValue("Job_List", "Job0_Name", REG_SZ, "abc", 3);
