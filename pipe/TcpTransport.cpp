@@ -15,6 +15,8 @@ HRESULT LastWinsockError() {
     return FromWinsock(WSAGetLastError());
 }
 
+const DWORD kSendPiece = 64 * 1024;
+
 const HRESULT kTimedOut = HRESULT_FROM_WIN32(WSAETIMEDOUT);
 // The printer closed its side before the document ended.
 const HRESULT kClosedEarly = HRESULT_FROM_WIN32(WSAEDISCON);
@@ -125,7 +127,8 @@ HRESULT CTcpTransport::Connect(const char* pszAddress, int nPort, const PipeTime
     // through the socket layer, and a printer that stops taking data still
     // fails the write.
     u_long blocking = 0;
-    const DWORD sendMs = timeouts.dwSendMs;
+    // 0 would mean no bound at all.
+    const DWORD sendMs = std::max<DWORD>(timeouts.dwSendMs, 1);
     if (ioctlsocket(s, FIONBIO, &blocking) != 0 ||
         setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&sendMs),
                    sizeof(sendMs)) != 0)
@@ -186,7 +189,9 @@ HRESULT CTcpTransport::Write(const BYTE* pData, DWORD cbData) {
     const char* p = reinterpret_cast<const char*>(pData);
     DWORD left = cbData;
     while (left > 0) {
-        const int chunk = static_cast<int>(std::min<DWORD>(left, 1u << 30));
+        // Small pieces, so that the send time bounds a stretch without
+        // progress rather than a whole large chunk on a slow printer.
+        const int chunk = static_cast<int>(std::min<DWORD>(left, kSendPiece));
         const int n = send(m_socket.get(), p, chunk, 0);
         if (n > 0) {
             p += n;
