@@ -17,6 +17,25 @@ UniqueHKey OpenKey(HKEY hRoot, const CString& path, REGSAM access) {
     return key;
 }
 
+// The number that text spells in decimal (blanks around it allowed), or the
+// fallback when it spells none or one that does not fit in 32 bits.
+DWORD ParseDecimal(const CString& text, DWORD fallback) {
+    const char* p = text;
+    while (*p == ' ')
+        ++p;
+    if (*p < '0' || *p > '9')
+        return fallback;
+    unsigned long long v = 0;
+    for (; *p >= '0' && *p <= '9'; ++p) {
+        v = v * 10 + static_cast<unsigned>(*p - '0');
+        if (v > 0xFFFFFFFFull)
+            return fallback;
+    }
+    while (*p == ' ')
+        ++p;
+    return *p ? fallback : static_cast<DWORD>(v);
+}
+
 } // namespace
 
 CString CRegistrySettings::GetKeyPath(LPCSTR lpszSection) {
@@ -77,7 +96,15 @@ DWORD CRegistrySettings::ReadDWORD(LPCSTR lpszSection, LPCSTR lpszEntry, DWORD d
         return dwDefault;
     BYTE bytes[4] = {0, 0, 0, 0};
     DWORD cb = sizeof(bytes);
-    if (RegQueryValueExA(key.get(), lpszEntry, nullptr, nullptr, bytes, &cb) != ERROR_SUCCESS)
+    DWORD type = REG_NONE;
+    const LONG rc = RegQueryValueExA(key.get(), lpszEntry, nullptr, &type, bytes, &cb);
+    if (type == REG_SZ || type == REG_EXPAND_SZ) {
+        // A number someone stored as text: its bytes are no number. Take
+        // the text when it is a plain decimal number, else the default.
+        key.reset();
+        return ParseDecimal(ReadString(lpszSection, lpszEntry, "", hRoot), dwDefault);
+    }
+    if (rc != ERROR_SUCCESS)
         return dwDefault;
     return static_cast<DWORD>(bytes[0]) | static_cast<DWORD>(bytes[1]) << 8 |
            static_cast<DWORD>(bytes[2]) << 16 | static_cast<DWORD>(bytes[3]) << 24;

@@ -77,6 +77,16 @@ TEST_F(RegistrySettingsTest, ForeignDataIsReadSafely) {
     const BYTE two[2] = {0x34, 0x12};
     SetRawValue("Sec", "Short", REG_BINARY, two, 2);
     EXPECT_EQ(s.ReadDWORD("Sec", "Short", 9, HKEY_LOCAL_MACHINE), 0x1234u);
+    // Numbers stored as text are read as the number they spell, never as
+    // the bytes of the text ("3" is not 51); other text gives the default.
+    SetRawValue("Sec", "Text3", REG_SZ, "3", 2);
+    EXPECT_EQ(s.ReadDWORD("Sec", "Text3", 9, HKEY_LOCAL_MACHINE), 3u);
+    SetRawValue("Sec", "TextBig", REG_SZ, "4294967295", 11);
+    EXPECT_EQ(s.ReadDWORD("Sec", "TextBig", 9, HKEY_LOCAL_MACHINE), 0xFFFFFFFFu);
+    for (const char* bad : {"", "x1", "12x", "4294967296", "-1"}) {
+        SetRawValue("Sec", "TextBad", REG_SZ, bad, static_cast<DWORD>(strlen(bad) + 1));
+        EXPECT_EQ(s.ReadDWORD("Sec", "TextBad", 9, HKEY_LOCAL_MACHINE), 9u) << bad;
+    }
     // More than four bytes cannot be a number: the default.
     const BYTE eight[8] = {1, 2, 3, 4, 5, 6, 7, 8};
     SetRawValue("Sec", "Wide", REG_BINARY, eight, 8);
