@@ -137,7 +137,7 @@ TEST(XmlFuzz, ReaderLoadsOrFailsCleanly) {
             // Through a file, NUL bytes included.
             if (!text.empty())
                 text[rng() % text.size()] = static_cast<char>(rng() % 3);
-            TestFile file("xml_fuzz.xml", text);
+            TestFile file("xml_fuzz_" + std::to_string(GetCurrentProcessId()) + ".xml", text);
             nLoaded += LoadChecked(*pDoc, file.path(), LOAD_FILE) ? 1 : 0;
         } else if (i % 97 == 0) {
             // Appended under an existing tree: failure leaves it as it was.
