@@ -30,7 +30,7 @@ public:
     LRESULT OnRunScript(WPARAM, LPARAM) {
         if (m_script)
             m_script(*this);
-        if (m_hWnd)
+        if (m_hWnd && IsWindowVisible(m_hWnd))
             EndDialog(IDCANCEL);
         return 0;
     }

@@ -1,0 +1,277 @@
+// The program as a user runs it: Morvane.exe started as its own process on
+// a display, with a queue and the raw print queue of the test services
+// preset in the registry. The test finds the window by its caption, presses
+// Start and Close through window messages, and checks what the printer's
+// port received and what the program saved.
+//
+// Needs the services of scripts/services.sh: MORVANE_CUPS_QUEUE,
+// MORVANE_CAPTURE_DIR and DISPLAY in the environment.
+#include "queue/JobList.h"
+#include "settings/SpoolerSetup.h"
+#include "support/RegistryFixture.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+#ifndef MORVANE_EXE
+#error "MORVANE_EXE names the program under test"
+#endif
+
+namespace {
+
+const int IDC_JOB_LIST = 1005;
+const int IDC_START_STOP = 1008;
+
+std::string Env(const char* name) {
+    const char* v = std::getenv(name);
+    return v ? v : "";
+}
+
+// A Unix path as the Windows side of Wine sees it.
+std::string WindowsPath(const std::string& unixPath) {
+    std::string p = "Z:" + unixPath;
+    for (char& c : p) {
+        if (c == '/')
+            c = '\\';
+    }
+    return p;
+}
+
+bool WaitFor(const std::function<bool()>& condition, int timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        Sleep(50);
+    }
+    return true;
+}
+
+std::string ReadFileBytes(const std::string& path) {
+    std::string data;
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return data;
+    char buf[65536];
+    DWORD n = 0;
+    while (ReadFile(h, buf, sizeof(buf), &n, nullptr) && n > 0)
+        data.append(buf, n);
+    CloseHandle(h);
+    return data;
+}
+
+void WriteFileBytes(const std::string& path, const std::string& data) {
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE) << path;
+    DWORD n = 0;
+    WriteFile(h, data.data(), static_cast<DWORD>(data.size()), &n, nullptr);
+    CloseHandle(h);
+    ASSERT_EQ(n, data.size());
+}
+
+std::string RandomBytes(size_t n) {
+    std::mt19937 rng(static_cast<unsigned>(GetTickCount() ^ GetCurrentProcessId()));
+    std::string s(n, '\0');
+    for (char& c : s)
+        c = static_cast<char>(rng() & 0xFF);
+    return s;
+}
+
+// What the printer's port received so far: finished connections (.bin)
+// and connections still open (.part).
+struct Capture {
+    std::vector<std::string> finished;
+    int open = 0;
+};
+
+Capture ReadCapture(const std::string& dir) {
+    Capture c;
+    WIN32_FIND_DATAA fd;
+    HANDLE h = FindFirstFileA((dir + "\\job-*").c_str(), &fd);
+    if (h == INVALID_HANDLE_VALUE)
+        return c;
+    do {
+        const std::string name = fd.cFileName;
+        if (name.size() > 4 && name.compare(name.size() - 4, 4, ".bin") == 0)
+            c.finished.push_back(ReadFileBytes(dir + "\\" + name));
+        else
+            ++c.open;
+    } while (FindNextFileA(h, &fd));
+    FindClose(h);
+    return c;
+}
+
+// Copies of the payload received whole, and anything that begins like it
+// but is not all of it.
+void CountCopies(const std::string& dir, const std::string& payload, int& whole, int& partial) {
+    whole = partial = 0;
+    for (const std::string& data : ReadCapture(dir).finished) {
+        if (data == payload)
+            ++whole;
+        else if (!data.empty() && payload.compare(0, std::min(payload.size(), data.size()), data, 0,
+                                                  std::min(payload.size(), data.size())) == 0)
+            ++partial;
+    }
+}
+
+class BlackBoxTest : public RegistryTest {
+protected:
+    void SetUp() override {
+        RegistryTest::SetUp();
+        m_queue = Env("MORVANE_CUPS_QUEUE");
+        m_captureDir = Env("MORVANE_CAPTURE_DIR");
+        ASSERT_FALSE(m_queue.empty() || m_captureDir.empty() || Env("DISPLAY").empty())
+            << "MORVANE_CUPS_QUEUE, MORVANE_CAPTURE_DIR and DISPLAY must be set: start the "
+               "services with scripts/services.sh start DIR and source DIR/env (scripts/test.sh "
+               "does this)";
+        m_captureDir = WindowsPath(m_captureDir);
+        char tmp[MAX_PATH] = "";
+        GetTempPathA(MAX_PATH, tmp);
+        m_jobFile = std::string(tmp) + "morvane-blackbox.prn";
+
+        CSpoolerSetup setup;
+        setup.m_nSpoolerType = SPOOLER_WINDOWS;
+        setup.m_strSpoolerName = m_queue.c_str();
+        setup.Save();
+    }
+    void TearDown() override {
+        if (m_process.hProcess) {
+            if (WaitForSingleObject(m_process.hProcess, 0) == WAIT_TIMEOUT)
+                TerminateProcess(m_process.hProcess, 1);
+            CloseHandle(m_process.hProcess);
+            CloseHandle(m_process.hThread);
+        }
+        DeleteFileA(m_jobFile.c_str());
+        RegistryTest::TearDown();
+    }
+
+    void StartProgram() {
+        const std::string exe = WindowsPath(MORVANE_EXE);
+        STARTUPINFOA si{};
+        si.cb = sizeof(si);
+        std::string cmd = "\"" + exe + "\"";
+        ASSERT_TRUE(CreateProcessA(exe.c_str(), cmd.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                   nullptr, &si, &m_process))
+            << exe << " could not be started (" << GetLastError() << ")";
+        const std::string caption = "Tolvar Morvane - " + m_queue;
+        ASSERT_TRUE(WaitFor(
+            [&] { return (m_hWnd = FindWindowA("#32770", caption.c_str())) != nullptr; }, 30000))
+            << "no window captioned \"" << caption << "\"";
+    }
+    int RowCount() {
+        DWORD_PTR n = 0;
+        SendMessageTimeoutA(GetDlgItem(m_hWnd, IDC_JOB_LIST), LB_GETCOUNT, 0, 0, SMTO_ABORTIFHUNG,
+                            2000, &n);
+        return static_cast<int>(n);
+    }
+    std::string ButtonText(int nID) {
+        char buf[64] = "";
+        DWORD_PTR r = 0;
+        SendMessageTimeoutA(GetDlgItem(m_hWnd, nID), WM_GETTEXT, sizeof(buf),
+                            reinterpret_cast<LPARAM>(buf), SMTO_ABORTIFHUNG, 2000, &r);
+        return buf;
+    }
+    void Press(int nID) {
+        PostMessageA(m_hWnd, WM_COMMAND, MAKEWPARAM(nID, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(GetDlgItem(m_hWnd, nID)));
+    }
+    // The user closes the window; the process must end by itself.
+    void CloseProgram() {
+        Press(IDOK);
+        const DWORD wait = WaitForSingleObject(m_process.hProcess, 30000);
+        ASSERT_EQ(wait, WAIT_OBJECT_0) << "the program did not end after its window was closed";
+    }
+    // Waits until the port has had no new or open connection for a while.
+    void WaitForPortToSettle() {
+        size_t last = static_cast<size_t>(-1);
+        int quiet = 0;
+        WaitFor(
+            [&] {
+                const Capture c = ReadCapture(m_captureDir);
+                const size_t now = c.finished.size();
+                quiet = (now == last && c.open == 0) ? quiet + 1 : 0;
+                last = now;
+                return quiet >= 60;
+            },
+            120000);
+    }
+
+    std::string m_queue, m_captureDir, m_jobFile;
+    PROCESS_INFORMATION m_process{};
+    HWND m_hWnd = nullptr;
+};
+
+TEST_F(BlackBoxTest, StartSpoolsEveryCopyByteForByteAndCloseSavesAnEmptyQueue) {
+    const std::string payload = RandomBytes(200000);
+    WriteFileBytes(m_jobFile, payload);
+    {
+        CJobList list;
+        list.Add(CQueuedJob("blackbox.prn", m_jobFile.c_str(), 3));
+    }
+    StartProgram();
+    ASSERT_EQ(RowCount(), 1);
+    EXPECT_EQ(ButtonText(IDC_START_STOP), "Start");
+    Press(IDC_START_STOP);
+    ASSERT_TRUE(WaitFor([&] { return RowCount() == 0; }, 120000)) << "the queue was not spooled";
+    EXPECT_EQ(ButtonText(IDC_START_STOP), "Stop");
+
+    int whole = 0, partial = 0;
+    EXPECT_TRUE(WaitFor(
+        [&] {
+            CountCopies(m_captureDir, payload, whole, partial);
+            return whole >= 3;
+        },
+        120000));
+    EXPECT_EQ(whole, 3);
+    EXPECT_EQ(partial, 0);
+
+    CloseProgram();
+    CJobList saved;
+    EXPECT_EQ(saved.GetCount(), 0);
+}
+
+TEST_F(BlackBoxTest, ClosingDuringALongJobSavesItWithItsUnsentCopies) {
+    const int kCopies = 400;
+    const std::string payload = RandomBytes(300000);
+    WriteFileBytes(m_jobFile, payload);
+    {
+        CJobList list;
+        list.Add(CQueuedJob("long.prn", m_jobFile.c_str(), kCopies));
+    }
+    StartProgram();
+    Press(IDC_START_STOP);
+    int whole = 0, partial = 0;
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            CountCopies(m_captureDir, payload, whole, partial);
+            return whole >= 1;
+        },
+        120000))
+        << "no copy reached the printer";
+    CloseProgram();
+
+    WaitForPortToSettle();
+    CountCopies(m_captureDir, payload, whole, partial);
+    EXPECT_EQ(partial, 0) << "a truncated document was printed";
+    ASSERT_LT(whole, kCopies) << "the job finished before the window was closed";
+
+    CJobList saved;
+    ASSERT_EQ(saved.GetCount(), 1);
+    CQueuedJob* pJob = saved.GetAt(0);
+    EXPECT_STREQ(pJob->m_strName, "long.prn");
+    // Every copy not received is kept. The copy being handed over when the
+    // window closed may have reached the printer whole and still be kept:
+    // printed once more next time, never lost.
+    EXPECT_GE(pJob->m_nCopies, kCopies - whole);
+    EXPECT_LE(pJob->m_nCopies, kCopies - whole + 1);
+}
+
+} // namespace
