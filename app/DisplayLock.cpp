@@ -2,13 +2,14 @@
 
 CRITICAL_SECTION g_csDisplay;
 
+namespace {
+BOOL CALLBACK InitOnce(PINIT_ONCE, PVOID, PVOID*) {
+    InitializeCriticalSection(&g_csDisplay);
+    return TRUE;
+}
+} // namespace
+
 void InitDisplayLock() {
     static INIT_ONCE once = INIT_ONCE_STATIC_INIT;
-    InitOnceExecuteOnce(
-        &once,
-        [](PINIT_ONCE, PVOID, PVOID*) -> BOOL {
-            InitializeCriticalSection(&g_csDisplay);
-            return TRUE;
-        },
-        nullptr, nullptr);
+    InitOnceExecuteOnce(&once, InitOnce, nullptr, nullptr);
 }
