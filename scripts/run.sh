@@ -24,10 +24,15 @@ cleanup() {
     bash scripts/services.sh stop "$state" >/dev/null 2>&1 || true
 }
 trap cleanup EXIT
+had_display=${DISPLAY:-}
 bash scripts/services.sh start "$state" >"$state/start.log" 2>&1 || { cat "$state/start.log"; exit 1; }
 # shellcheck disable=SC1091
 source "$state/env"
 bash scripts/wineprefix.sh "$root/build/x86_64/wineprefix" "$root/build/x86_64" >/dev/null
+if [ -z "$had_display" ] || [ "$had_display" != "$DISPLAY" ]; then
+    echo "No usable display was set: started a virtual X display (Xvfb) on $DISPLAY."
+    echo "The window is there; to see it: DISPLAY=$DISPLAY import -window root shot.png"
+fi
 echo "Morvane runs on DISPLAY=$DISPLAY; the printer queue '$MORVANE_CUPS_QUEUE' stores jobs in $MORVANE_CAPTURE_DIR"
 WINEPREFIX=$root/build/x86_64/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
     wine "$exe"
