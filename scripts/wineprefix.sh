@@ -19,6 +19,10 @@ if [ ! -f "$prefix/system.reg" ]; then
 fi
 wineserver -p </dev/null >/dev/null 2>&1 || true
 wine cmd /c exit 0 </dev/null >/dev/null 2>&1
+# The displays here run no window manager: Wine draws and moves its windows
+# itself, so hiding a window does not wait for a manager that never answers
+# (2 s per closed dialog, and now and then for ever).
+wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f </dev/null >/dev/null 2>&1
 dll="$build/pipe/MorvanePipe.dll"
 if [ -f "$dll" ]; then
     wine regsvr32 /s "$(winepath -w "$dll")" </dev/null >"$build/regsvr32.log" 2>&1
