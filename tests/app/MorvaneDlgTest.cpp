@@ -28,6 +28,9 @@ public:
         return bResult;
     }
     LRESULT OnRunScript(WPARAM, LPARAM) {
+        // Shown now (the system shows a dialog only once its queue is idle),
+        // so a hidden window afterwards means the script ended the dialog.
+        ShowWindow(m_hWnd, SW_SHOW);
         if (m_script)
             m_script(*this);
         if (m_hWnd && IsWindowVisible(m_hWnd))
