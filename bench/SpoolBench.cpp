@@ -3,11 +3,16 @@
 //   SpoolBench spool PRINTER FILE [COPIES]
 //       Sends FILE through the worker and the spooler printer to the
 //       Windows printer PRINTER; prints the seconds it took.
+//   SpoolBench queue-scale JOBS
+//       Saves a queue of JOBS jobs, loads it back, and reports the time of
+//       each and the memory the loaded queue takes.
 //   SpoolBench idle-cpu SECONDS
 //       Reports the worker's processor time while stopped and while running
 //       on an empty queue, next to a thread that polls a flag without pause.
 #include "framework/MessageBox.h"
 #include "printloop/PrintLoopThread.h"
+
+#include <psapi.h>
 
 #include <atomic>
 #include <cstdio>
@@ -122,13 +127,62 @@ int IdleCpu(double seconds) {
     return 0;
 }
 
+SIZE_T PrivateBytes() {
+    PROCESS_MEMORY_COUNTERS_EX pmc = {};
+    pmc.cb = sizeof(pmc);
+    GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&pmc),
+                         sizeof(pmc));
+    return pmc.PagefileUsage;
+}
+
+void FillQueue(CJobList& list, int jobs) {
+    for (int i = 0; i < jobs; ++i) {
+        CString name, path;
+        name.Format("label-%05d.zpl", i);
+        path.Format("C:\\Production\\Labels\\Batch %03d\\label-%05d.zpl", i / 100, i);
+        list.Add(CQueuedJob(name, path, 1 + i % 5));
+    }
+}
+
+int QueueScale(int jobs) {
+    double tSave;
+    {
+        CJobList list;
+        while (list.GetCount())
+            list.RemoveAt(0);
+        FillQueue(list, jobs);
+        const double t0 = Seconds();
+        list.Save();
+        tSave = Seconds() - t0;
+        // Leaving the scope saves the same queue again, so it stays stored.
+    }
+    const SIZE_T before = PrivateBytes();
+    const double t0 = Seconds();
+    CJobList list;
+    const double tLoad = Seconds() - t0;
+    const int loaded = list.GetCount();
+    const double bytes = static_cast<double>(PrivateBytes() - before);
+    printf("jobs:                 %d (loaded %d)\n", jobs, loaded);
+    printf("save at close:        %.3f s\n", tSave);
+    printf("load at start:        %.3f s\n", tLoad);
+    printf("memory of the queue:  %.1f KiB (%.0f bytes a job)\n", bytes / 1024.0,
+           bytes / (loaded ? loaded : 1));
+    while (list.GetCount())
+        list.RemoveAt(0);
+    return loaded == jobs ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     if (argc >= 4 && strcmp(argv[1], "spool") == 0)
         return Spool(argv[2], argv[3], argc >= 5 ? atoi(argv[4]) : 1);
+    if (argc >= 3 && strcmp(argv[1], "queue-scale") == 0)
+        return QueueScale(atoi(argv[2]));
     if (argc >= 3 && strcmp(argv[1], "idle-cpu") == 0)
         return IdleCpu(atof(argv[2]));
-    fprintf(stderr, "usage: SpoolBench spool PRINTER FILE [COPIES] | idle-cpu SECONDS\n");
+    fprintf(
+        stderr,
+        "usage: SpoolBench spool PRINTER FILE [COPIES] | queue-scale JOBS | idle-cpu SECONDS\n");
     return 2;
 }

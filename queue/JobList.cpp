@@ -42,6 +42,7 @@ CJobList::~CJobList() {
 
 BOOL CJobList::Save() {
     CLock lock(m_ListLock);
+    CKeepOpen keep(*this, kSection, HKEY_LOCAL_MACHINE);
     const int n = m_Jobs.GetSize();
     for (int i = 0; i < n; ++i) {
         auto* pJob = static_cast<CQueuedJob*>(m_Jobs.GetAt(i));
@@ -66,6 +67,7 @@ BOOL CJobList::Save() {
 }
 
 BOOL CJobList::Load() {
+    CKeepOpen keep(*this, kSection, HKEY_LOCAL_MACHINE);
     // The list ends at the end entry that Save writes: name and path both
     // empty. A job whose name alone is empty is kept, and so are the jobs
     // behind it.

@@ -38,6 +38,40 @@ DWORD ParseDecimal(const CString& text, DWORD fallback) {
 
 } // namespace
 
+CRegistrySettings::CKeepOpen::CKeepOpen(CRegistrySettings& owner, LPCSTR lpszSection, HKEY hRoot)
+    : m_owner(owner) {
+    const CString path = owner.GetKeyPath(lpszSection);
+    REGSAM access = KEY_QUERY_VALUE | KEY_SET_VALUE;
+    UniqueHKey key = OpenKey(hRoot, path, access);
+    if (!key) {
+        // No right to write: reads still go through the kept key.
+        access = KEY_QUERY_VALUE;
+        key = OpenKey(hRoot, path, access);
+    }
+    if (!key)
+        return;
+    owner.m_hKeptRoot = hRoot;
+    owner.m_strKeptPath = path;
+    owner.m_keptAccess = access;
+    owner.m_keptKey = std::move(key);
+}
+
+CRegistrySettings::CKeepOpen::~CKeepOpen() {
+    m_owner.m_keptKey.reset();
+    m_owner.m_hKeptRoot = nullptr;
+    m_owner.m_strKeptPath.Empty();
+    m_owner.m_keptAccess = 0;
+}
+
+HKEY CRegistrySettings::KeyFor(HKEY hRoot, LPCSTR lpszSection, REGSAM access, UniqueHKey& owned) {
+    const CString path = GetKeyPath(lpszSection);
+    if (m_keptKey && hRoot == m_hKeptRoot && (m_keptAccess & access) == access &&
+        path.CompareNoCase(m_strKeptPath) == 0)
+        return m_keptKey.get();
+    owned = OpenKey(hRoot, path, access);
+    return owned.get();
+}
+
 CString CRegistrySettings::GetKeyPath(LPCSTR lpszSection) {
     CString appKey;
     appKey.LoadString(IDS_APP_KEY);
@@ -50,22 +84,21 @@ CString CRegistrySettings::GetKeyPath(LPCSTR lpszSection) {
 CString CRegistrySettings::ReadString(LPCSTR lpszSection, LPCSTR lpszEntry, LPCSTR lpszDefault,
                                       HKEY hRoot) {
     const CString fallback(lpszDefault);
-    UniqueHKey key = OpenKey(hRoot, GetKeyPath(lpszSection), KEY_QUERY_VALUE);
+    UniqueHKey owned;
+    const HKEY key = KeyFor(hRoot, lpszSection, KEY_QUERY_VALUE, owned);
     if (!key)
         return fallback;
 
-    // Size the buffer from the stored value; it may grow between the two
-    // calls, so ask again while it does.
-    DWORD cb = 0;
-    if (RegQueryValueExA(key.get(), lpszEntry, nullptr, nullptr, nullptr, &cb) != ERROR_SUCCESS)
-        return fallback;
+    // Most values fit a small buffer; a longer one says its size and is read
+    // again into a buffer of that size (asked again while it keeps growing).
+    DWORD cb = 256;
     for (int attempt = 0; attempt < 8; ++attempt) {
         std::vector<char> buf(static_cast<size_t>(cb) + 1, '\0');
         DWORD got = cb;
-        const LONG rc = RegQueryValueExA(key.get(), lpszEntry, nullptr, nullptr,
+        const LONG rc = RegQueryValueExA(key, lpszEntry, nullptr, nullptr,
                                          reinterpret_cast<BYTE*>(buf.data()), &got);
         if (rc == ERROR_MORE_DATA) {
-            cb = got;
+            cb = got > cb ? got : cb * 2;
             continue;
         }
         if (rc != ERROR_SUCCESS)
@@ -80,28 +113,29 @@ CString CRegistrySettings::ReadString(LPCSTR lpszSection, LPCSTR lpszEntry, LPCS
 
 BOOL CRegistrySettings::WriteString(LPCSTR lpszSection, LPCSTR lpszEntry, LPCSTR lpszValue,
                                     HKEY hRoot) {
-    UniqueHKey key = OpenKey(hRoot, GetKeyPath(lpszSection), KEY_SET_VALUE);
+    UniqueHKey owned;
+    const HKEY key = KeyFor(hRoot, lpszSection, KEY_SET_VALUE, owned);
     if (!key)
         return FALSE;
     const char* text = lpszValue ? lpszValue : "";
     const DWORD cb = static_cast<DWORD>(lstrlenA(text) + 1);
-    return RegSetValueExA(key.get(), lpszEntry, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
-                          cb) == ERROR_SUCCESS;
+    return RegSetValueExA(key, lpszEntry, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), cb) ==
+           ERROR_SUCCESS;
 }
 
 DWORD CRegistrySettings::ReadDWORD(LPCSTR lpszSection, LPCSTR lpszEntry, DWORD dwDefault,
                                    HKEY hRoot) {
-    UniqueHKey key = OpenKey(hRoot, GetKeyPath(lpszSection), KEY_QUERY_VALUE);
+    UniqueHKey owned;
+    const HKEY key = KeyFor(hRoot, lpszSection, KEY_QUERY_VALUE, owned);
     if (!key)
         return dwDefault;
     BYTE bytes[4] = {0, 0, 0, 0};
     DWORD cb = sizeof(bytes);
     DWORD type = REG_NONE;
-    const LONG rc = RegQueryValueExA(key.get(), lpszEntry, nullptr, &type, bytes, &cb);
+    const LONG rc = RegQueryValueExA(key, lpszEntry, nullptr, &type, bytes, &cb);
     if (type == REG_SZ || type == REG_EXPAND_SZ) {
         // A number someone stored as text: its bytes are no number. Take
         // the text when it is a plain decimal number, else the default.
-        key.reset();
         return ParseDecimal(ReadString(lpszSection, lpszEntry, "", hRoot), dwDefault);
     }
     if (rc != ERROR_SUCCESS)
@@ -112,18 +146,18 @@ DWORD CRegistrySettings::ReadDWORD(LPCSTR lpszSection, LPCSTR lpszEntry, DWORD d
 
 BOOL CRegistrySettings::WriteDWORD(LPCSTR lpszSection, LPCSTR lpszEntry, DWORD dwValue,
                                    HKEY hRoot) {
-    UniqueHKey key = OpenKey(hRoot, GetKeyPath(lpszSection), KEY_SET_VALUE);
+    UniqueHKey owned;
+    const HKEY key = KeyFor(hRoot, lpszSection, KEY_SET_VALUE, owned);
     if (!key)
         return FALSE;
-    return RegSetValueExA(key.get(), lpszEntry, 0, REG_DWORD,
-                          reinterpret_cast<const BYTE*>(&dwValue),
+    return RegSetValueExA(key, lpszEntry, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dwValue),
                           sizeof(dwValue)) == ERROR_SUCCESS;
 }
 
 BOOL CRegistrySettings::ValueExists(LPCSTR lpszSection, LPCSTR lpszEntry, HKEY hRoot) {
-    UniqueHKey key = OpenKey(hRoot, GetKeyPath(lpszSection), KEY_QUERY_VALUE);
+    UniqueHKey owned;
+    const HKEY key = KeyFor(hRoot, lpszSection, KEY_QUERY_VALUE, owned);
     if (!key)
         return FALSE;
-    return RegQueryValueExA(key.get(), lpszEntry, nullptr, nullptr, nullptr, nullptr) ==
-           ERROR_SUCCESS;
+    return RegQueryValueExA(key, lpszEntry, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
 }

@@ -11,6 +11,7 @@
 #pragma once
 
 #include "framework/String.h"
+#include "framework/UniqueHandle.h"
 
 #include <windows.h>
 
@@ -35,6 +36,32 @@ public:
 
     // Whether the value is stored at all (of any type, empty or not).
     BOOL ValueExists(LPCSTR lpszSection, LPCSTR lpszEntry, HKEY hRoot);
+
+protected:
+    // Keeps one section's key open while it lives, so a Save or Load of many
+    // values opens the key once instead of once a value. The accessors use
+    // it for that section and root, and open their own key for any other.
+    // One at a time per object, on the thread that saves or loads.
+    class CKeepOpen {
+    public:
+        CKeepOpen(CRegistrySettings& owner, LPCSTR lpszSection, HKEY hRoot);
+        ~CKeepOpen();
+        CKeepOpen(const CKeepOpen&) = delete;
+        CKeepOpen& operator=(const CKeepOpen&) = delete;
+
+    private:
+        CRegistrySettings& m_owner;
+    };
+
+private:
+    // The key for one accessor call: the kept one when it serves, else one
+    // opened into owned (closed by the caller's owned going away).
+    HKEY KeyFor(HKEY hRoot, LPCSTR lpszSection, REGSAM access, UniqueHKey& owned);
+
+    HKEY m_hKeptRoot = nullptr;
+    CString m_strKeptPath;
+    REGSAM m_keptAccess = 0;
+    UniqueHKey m_keptKey;
 };
 
 // The access mask that every key of the program is opened with, added to

@@ -30,6 +30,7 @@ void CSpoolerSetup::CopyFieldsFrom(const CSpoolerSetup& other) {
 
 BOOL CSpoolerSetup::Save() {
     const CSpoolerSetup s(*this);
+    CKeepOpen keep(*this, kSection, HKEY_LOCAL_MACHINE);
     WriteDWORD(kSection, "SpoolerType", static_cast<DWORD>(s.m_nSpoolerType), HKEY_LOCAL_MACHINE);
     WriteString(kSection, "SpoolerName", s.m_strSpoolerName, HKEY_LOCAL_MACHINE);
     WriteDWORD(kSection, "SpoolerIPAddress", s.m_dwIPAddress, HKEY_LOCAL_MACHINE);
@@ -42,6 +43,7 @@ BOOL CSpoolerSetup::Save() {
 BOOL CSpoolerSetup::Load() {
     // Read everything first, then publish it in one step under the lock.
     CSpoolerSetup s;
+    CKeepOpen keep(*this, kSection, HKEY_LOCAL_MACHINE);
     s.m_nSpoolerType = static_cast<int>(ReadDWORD(kSection, "SpoolerType", 0, HKEY_LOCAL_MACHINE));
     s.m_strSpoolerName = ReadString(kSection, "SpoolerName", "none", HKEY_LOCAL_MACHINE);
     s.m_dwIPAddress = ReadDWORD(kSection, "SpoolerIPAddress", 0, HKEY_LOCAL_MACHINE);
