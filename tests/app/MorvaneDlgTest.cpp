@@ -106,6 +106,9 @@ TEST_F(MorvaneDlgTest, OpensWithSavedQueueStoppedAndCopiesOne) {
         EXPECT_EQ(dlg.RowCount(), 2);
         EXPECT_EQ(dlg.SelectedRow(), LB_ERR);
         EXPECT_EQ(ControlText(dlg.m_hWnd, IDC_START_STOP), "Start");
+        // No image is ever assigned, so the button must draw its text, not
+        // an empty icon face.
+        EXPECT_FALSE(GetWindowLongA(dlg.Item(IDC_START_STOP), GWL_STYLE) & BS_ICON);
         EXPECT_EQ(ControlText(dlg.m_hWnd, IDC_COPIES), "1");
         EXPECT_EQ(dlg.GetCurrentCopies(), 1);
         EXPECT_TRUE(IsWindowEnabled(dlg.Item(IDC_REMOVE_JOB)));
