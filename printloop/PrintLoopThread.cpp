@@ -41,23 +41,26 @@ void CPrintLoopThread::NotifyQueueChanged() {
 }
 
 BOOL CPrintLoopThread::StopForGood() {
-    {
-        CLock gate(m_csGate);
-        if (!m_bStoppedForGood.exchange(true) && m_pCurrentJob) {
-            // The worker will not settle the job now: leave it idle with the
-            // copies that did not get through, the one in progress included.
-            CLock lock(m_pCurrentJob->m_Lock);
-            m_pCurrentJob->m_strStatus.Empty();
-            m_pCurrentJob->m_bBusy = FALSE;
-            m_pCurrentJob->m_nCopies = m_nJobCopies - m_nCopiesDone;
-            m_pCurrentJob = nullptr;
-        }
-        m_bRunning = FALSE;
-    }
+    // First ask: a worker between copies, or one that is ending a document
+    // (handing it to the printer), settles the job itself, counting that
+    // copy, and ends; one in the middle of a document drops it unended.
+    m_bStopRequested = true;
+    m_bRunning = FALSE;
     SetEvent(m_hWake.get());
-    if (!GetHandle())
+    if (GetHandle() && WaitForSingleObject(GetHandle(), kStopWaitMs) == WAIT_OBJECT_0)
         return TRUE;
-    return WaitForSingleObject(GetHandle(), kStopWaitMs) == WAIT_OBJECT_0;
+
+    // Then abandon a worker that is still inside the output: from here on it
+    // touches nothing, and the job keeps the copies not completely sent.
+    CLock gate(m_csGate);
+    if (!m_bStoppedForGood.exchange(true) && m_pCurrentJob) {
+        CLock lock(m_pCurrentJob->m_Lock);
+        m_pCurrentJob->m_strStatus.Empty();
+        m_pCurrentJob->m_bBusy = FALSE;
+        m_pCurrentJob->m_nCopies = m_nJobCopies - m_nCopiesDone;
+        m_pCurrentJob = nullptr;
+    }
+    return GetHandle() ? FALSE : TRUE;
 }
 
 BOOL CPrintLoopThread::InitInstance() {
@@ -70,7 +73,7 @@ BOOL CPrintLoopThread::InitInstance() {
 
 bool CPrintLoopThread::WaitForWork() {
     for (;;) {
-        if (IsStoppedForGood())
+        if (IsStoppedForGood() || m_bStopRequested)
             return false;
         if (m_bRunning && m_pJobList->GetCount() > 0)
             return true;
@@ -103,7 +106,8 @@ void CPrintLoopThread::RunLoop() {
         while (m_bRunning && k < n) {
             ++k;
             if (!SpoolJob(pJob, k)) {
-                bFailed = TRUE;
+                // A copy dropped because the program is closing is no failure.
+                bFailed = !m_bStopRequested;
                 break;
             }
             CLock gate(m_csGate);
@@ -184,12 +188,13 @@ BOOL CPrintLoopThread::SpoolJob(CQueuedJob* pJob, int nCopy) {
                 ok = FALSE;
             break;
         }
-        const int taken = printer->Send_Data(buffer.data(), static_cast<int>(c));
-        if (IsStoppedForGood()) {
-            // Abandoned: the document is neither ended nor handed on.
+        if (m_bStopRequested) {
+            // The program is closing in the middle of the document: it is
+            // neither ended nor handed on, so no part of it is printed.
             printer.release();
             return FALSE;
         }
+        const int taken = printer->Send_Data(buffer.data(), static_cast<int>(c));
         if (taken != static_cast<int>(c)) {
             ok = FALSE;
             break;

@@ -43,9 +43,12 @@ public:
     // Ends the worker for good, within a bounded time even when the output
     // is blocked. Afterwards the worker sends no further byte and touches no
     // job, queue or window; the job in progress keeps the copies not yet
-    // completely sent. Returns TRUE when the thread itself has ended, FALSE
-    // when it was abandoned inside the output (it then only returns from
-    // that call and ends). Call from the window's thread.
+    // completely sent (a document in the middle of being sent is dropped
+    // unended; one being ended when the stop comes is waited for, up to
+    // kStopWaitMs, and counts when it got through). Returns TRUE when the
+    // thread has ended, FALSE when it was abandoned inside the output (it
+    // then only returns from that call and ends). Call from the window's
+    // thread.
     BOOL StopForGood();
 
     BOOL InitInstance() override;
@@ -69,6 +72,9 @@ private:
     void InvalidateJobList();
 
     std::atomic<BOOL> m_bRunning{FALSE};
+    // Asked to end for good (the worker settles and ends by itself) ...
+    std::atomic<bool> m_bStopRequested{false};
+    // ... and given up on: the worker may no longer touch anything.
     std::atomic<bool> m_bStoppedForGood{false};
     CQueuedJob* m_pCurrentJob = nullptr;
     IPrintLoopOwner* m_pOwner;

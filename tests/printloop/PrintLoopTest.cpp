@@ -6,6 +6,7 @@
 #include "support/RegistryFixture.h"
 #include "support/TempFiles.h"
 
+#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <mutex>
@@ -27,6 +28,7 @@ struct Output {
     int failSendNumber = 0; // counts every send of the run, from 1
     int failCloseOnCopy = 0;
     std::function<void(int send)> onSend;
+    std::function<void(int copy)> onClose;
 
     void Log(const std::string& s) {
         std::lock_guard<std::mutex> lock(m);
@@ -72,6 +74,8 @@ public:
         return n;
     }
     BOOL Close() override {
+        if (m_out.onClose)
+            m_out.onClose(m_copy);
         m_out.Log("close");
         std::lock_guard<std::mutex> lock(m_out.m);
         m_out.statuses.push_back(HeadStatus(m_list));
@@ -293,8 +297,8 @@ TEST_F(PrintLoopTest, UnreadableFilesFailAndKeepTheJob) {
     const std::string folder = TempPath("morvane-loop-folder");
     CreateDirectoryA(folder.c_str(), nullptr);
 
-    for (const std::string& path : {std::string(locked.path()), folder,
-                                    TempPath("morvane-loop-vanished.bin")}) {
+    for (const std::string& path :
+         {std::string(locked.path()), folder, TempPath("morvane-loop-vanished.bin")}) {
         SCOPED_TRACE(path);
         Output out;
         Queue("job", path.c_str(), 2);
@@ -398,6 +402,54 @@ TEST_F(PrintLoopTest, StopForGoodWhileTheOutputIsBlocked) {
         WaitFor([&] { return WaitForSingleObject(loop->GetHandle(), 0) == WAIT_OBJECT_0; }));
     EXPECT_EQ(HeadCopies(), 2);
     CloseHandle(release);
+}
+
+// Closing while a document is being handed over: the worker is given the
+// time to finish, and the copy that got through is counted.
+TEST_F(PrintLoopTest, StopForGoodWaitsForADocumentBeingEnded) {
+    TempFile file("morvane-loop-handover.bin", RandomBytes(40000, 13));
+    Output out;
+    std::atomic<bool> ending{false};
+    out.onClose = [&](int copy) {
+        if (copy == 2) {
+            ending = true;
+            Sleep(500);
+        }
+    };
+    Queue("job", file.path(), 3);
+    StartWorker(&out);
+    loop->SetRunning(TRUE);
+    ASSERT_TRUE(WaitFor([&] { return ending.load(); }));
+    EXPECT_TRUE(loop->StopForGood());
+    EXPECT_EQ(out.documents.size(), 2u);
+    EXPECT_EQ(HeadCopies(), 1);
+    EXPECT_FALSE(list->GetAt(0)->m_bBusy);
+    EXPECT_EQ(Boxes(), 0);
+}
+
+// Closing in the middle of a document: it is dropped without being ended,
+// and the job keeps it.
+TEST_F(PrintLoopTest, StopForGoodDropsADocumentInTheMiddle) {
+    TempFile file("morvane-loop-middle.bin", RandomBytes(40000, 14));
+    Output out;
+    std::atomic<bool> sending{false};
+    out.onSend = [&](int send) {
+        if (send == 5) { // second chunk of the second copy
+            sending = true;
+            Sleep(300);
+        }
+    };
+    Queue("job", file.path(), 3);
+    StartWorker(&out);
+    loop->SetRunning(TRUE);
+    ASSERT_TRUE(WaitFor([&] { return sending.load(); }));
+    EXPECT_TRUE(loop->StopForGood());
+    const auto calls = out.Calls();
+    EXPECT_EQ(calls.back(), "send 16384");
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), "close"), 1);
+    EXPECT_EQ(HeadCopies(), 2);
+    EXPECT_STREQ(list->GetAt(0)->GetStatus(), "");
+    EXPECT_EQ(Boxes(), 0);
 }
 
 TEST_F(PrintLoopTest, StopForGoodEndsAnIdleWorkerAtOnce) {
