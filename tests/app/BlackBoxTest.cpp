@@ -5,9 +5,13 @@
 // port received and what the program saved.
 //
 // Needs the services of scripts/services.sh: MORVANE_CUPS_QUEUE,
-// MORVANE_CAPTURE_DIR and DISPLAY in the environment.
+// MORVANE_CAPTURE_DIR and DISPLAY in the environment. The TCP case listens
+// on 127.0.0.1:9100 and needs the pipe component registered in the prefix.
+// MORVANE_EXE_UNDER_TEST (a Windows or Unix path) names another program to
+// run, such as an installed one; by default the one built beside the test.
 #include "queue/JobList.h"
 #include "settings/SpoolerSetup.h"
+#include "support/LoopbackListener.h"
 #include "support/RegistryFixture.h"
 
 #include <gtest/gtest.h>
@@ -42,6 +46,14 @@ std::string WindowsPath(const std::string& unixPath) {
             c = '\\';
     }
     return p;
+}
+
+// The program under test, as a Windows path.
+std::string ProgramPath() {
+    const std::string chosen = Env("MORVANE_EXE_UNDER_TEST");
+    if (chosen.empty())
+        return WindowsPath(MORVANE_EXE);
+    return chosen[0] == '/' ? WindowsPath(chosen) : chosen;
 }
 
 bool WaitFor(const std::function<bool()>& condition, int timeoutMs) {
@@ -153,15 +165,15 @@ protected:
         RegistryTest::TearDown();
     }
 
-    void StartProgram() {
-        const std::string exe = WindowsPath(MORVANE_EXE);
+    void StartProgram() { StartProgram("Tolvar Morvane - " + m_queue); }
+    void StartProgram(const std::string& caption) {
+        const std::string exe = ProgramPath();
         STARTUPINFOA si{};
         si.cb = sizeof(si);
         std::string cmd = "\"" + exe + "\"";
         ASSERT_TRUE(CreateProcessA(exe.c_str(), cmd.data(), nullptr, nullptr, FALSE, 0, nullptr,
                                    nullptr, &si, &m_process))
             << exe << " could not be started (" << GetLastError() << ")";
-        const std::string caption = "Tolvar Morvane - " + m_queue;
         ASSERT_TRUE(WaitFor(
             [&] { return (m_hWnd = FindWindowA("#32770", caption.c_str())) != nullptr; }, 30000))
             << "no window captioned \"" << caption << "\"";
@@ -272,6 +284,97 @@ TEST_F(BlackBoxTest, ClosingDuringALongJobSavesItWithItsUnsentCopies) {
     // printed once more next time, never lost.
     EXPECT_GE(pJob->m_nCopies, kCopies - whole);
     EXPECT_LE(pJob->m_nCopies, kCopies - whole + 1);
+}
+
+TEST_F(BlackBoxTest, NetworkPrinterReceivesEachCopyAsItsOwnConnection) {
+    LoopbackListener printer(9100);
+    ASSERT_TRUE(printer.ok()) << "nothing can listen on 127.0.0.1:9100";
+    {
+        CSpoolerSetup setup;
+        setup.m_nSpoolerType = SPOOLER_IP;
+        setup.m_dwIPAddress = 0x7F000001;
+        setup.Save();
+    }
+    const std::string payload = RandomBytes(150000);
+    WriteFileBytes(m_jobFile, payload);
+    {
+        CJobList list;
+        list.Add(CQueuedJob("tcp.prn", m_jobFile.c_str(), 2));
+    }
+    StartProgram("Tolvar Morvane - 127.0.0.1");
+    ASSERT_EQ(RowCount(), 1);
+    Press(IDC_START_STOP);
+    ASSERT_TRUE(WaitFor([&] { return RowCount() == 0; }, 120000)) << "the queue was not sent";
+    ASSERT_TRUE(printer.WaitForConnections(2, 30000));
+    CloseProgram();
+
+    const std::vector<std::string> received = printer.Connections();
+    ASSERT_EQ(received.size(), 2u);
+    for (const std::string& data : received) {
+        EXPECT_EQ(data.size(), payload.size());
+        EXPECT_TRUE(data == payload) << "a copy arrived changed";
+    }
+    CJobList saved;
+    EXPECT_EQ(saved.GetCount(), 0);
+}
+
+// Queue data written by other hands: values of the wrong type, strings
+// without their zero, numbers shorter than four bytes, a job missing from
+// the middle and no end entry. The window shows every job it can read, and
+// Close writes them all back in the program's own form.
+TEST_F(BlackBoxTest, StoredQueueDataOfAnotherFormIsShownAndKept) {
+    {
+        CSpoolerSetup setup;
+        setup.m_nSpoolerType = SPOOLER_NULL;
+        setup.Save();
+    }
+    auto text = [](const char* section, const char* name, DWORD type, const std::string& value) {
+        SetRawValue(section, name, type, value.data(), static_cast<DWORD>(value.size()));
+    };
+    const char* q = "Job_List";
+    // Strings without their terminating zero; the copies as decimal text.
+    text(q, "Job0_Name", REG_SZ, "plain.prn");
+    text(q, "Job0_Path", REG_EXPAND_SZ, "C:\\jobs\\plain.prn");
+    text(q, "Job0_Copies", REG_SZ, std::string("7", 2));
+    // Job1 is missing altogether. Job2: the name as bytes, the copies in
+    // two bytes.
+    text(q, "Job2_Name", REG_BINARY, "binary.prn");
+    text(q, "Job2_Path", REG_SZ, std::string("C:\\jobs\\binary.prn") + std::string(1, '\0'));
+    text(q, "Job2_Copies", REG_BINARY, std::string("\x2C\x01", 2));
+    // Job3: the copies in one byte, stored as a number.
+    text(q, "Job3_Name", REG_SZ, "short.prn");
+    text(q, "Job3_Path", REG_SZ, "C:\\jobs\\short.prn");
+    text(q, "Job3_Copies", REG_DWORD, std::string("\x05", 1));
+
+    StartProgram("Tolvar Morvane - Null");
+    EXPECT_EQ(RowCount(), 3);
+    CloseProgram();
+
+    CJobList saved;
+    ASSERT_EQ(saved.GetCount(), 3);
+    const struct {
+        const char* name;
+        const char* path;
+        int copies;
+    } expected[] = {{"plain.prn", "C:\\jobs\\plain.prn", 7},
+                    {"binary.prn", "C:\\jobs\\binary.prn", 300},
+                    {"short.prn", "C:\\jobs\\short.prn", 5}};
+    for (int i = 0; i < 3; ++i) {
+        CQueuedJob* pJob = saved.GetAt(i);
+        EXPECT_STREQ(pJob->m_strName, expected[i].name) << "job " << i;
+        EXPECT_STREQ(pJob->m_strPath, expected[i].path) << "job " << i;
+        EXPECT_EQ(pJob->m_nCopies, expected[i].copies) << "job " << i;
+    }
+    // Written back in the program's own form, in order, without the hole.
+    HKEY h = OpenProgramKey(q);
+    ASSERT_NE(h, nullptr);
+    DWORD type = 0, value = 0, cb = sizeof(value);
+    EXPECT_EQ(
+        RegQueryValueExA(h, "Job1_Copies", nullptr, &type, reinterpret_cast<BYTE*>(&value), &cb),
+        ERROR_SUCCESS);
+    EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD));
+    EXPECT_EQ(value, 300u);
+    RegCloseKey(h);
 }
 
 } // namespace
