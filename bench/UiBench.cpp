@@ -1,0 +1,257 @@
+// Measuring tool for bench/ui_long_queue.sh (not a test).
+//
+//   UiBench long-queue EXE JOBS SECONDS
+//       Presets a queue of JOBS jobs (the first one long, the others small)
+//       on the null printer, starts EXE and reports, one figure a line:
+//         - the time from process start until the window shows all rows and
+//           has nothing left to paint;
+//         - the program's memory with the queue loaded;
+//         - the longest time the list box took to paint again after the
+//           tool invalidated it, while the worker spooled the long job and
+//           while it finished small jobs (each one rebuilds the rows), over
+//           SECONDS seconds in all. A paint comes only when the window's
+//           thread has no posted message left, so this also shows a backlog
+//           that clicks would wait behind;
+//         - the time from pressing Stop until the button says "Start";
+//         - the time from Close until the process ended (the queue is saved
+//           on the way out), and the jobs it saved.
+//       Leaves no program key behind.
+#include "queue/JobList.h"
+#include "settings/SpoolerSetup.h"
+
+#include <psapi.h>
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+const int IDC_JOB_LIST = 1005;
+const int IDC_START_STOP = 1008;
+const DWORD kStallMs = 200;
+
+double Seconds() {
+    LARGE_INTEGER f, c;
+    QueryPerformanceFrequency(&f);
+    QueryPerformanceCounter(&c);
+    return static_cast<double>(c.QuadPart) / static_cast<double>(f.QuadPart);
+}
+
+void DeleteProgramKey() {
+    HKEY h = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY, &h) ==
+        ERROR_SUCCESS) {
+        RegDeleteTreeA(h, "Tolvar");
+        RegCloseKey(h);
+    }
+}
+
+bool MakeFile(const std::string& path, LONGLONG size) {
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    LARGE_INTEGER at;
+    at.QuadPart = size;
+    const bool ok = SetFilePointerEx(h, at, nullptr, FILE_BEGIN) && SetEndOfFile(h);
+    CloseHandle(h);
+    return ok;
+}
+
+// The list box's row count, and how long it took to answer (-1: no answer
+// within the time-out).
+int RowCount(HWND hList, double* pSeconds = nullptr, DWORD timeoutMs = 10000) {
+    DWORD_PTR n = 0;
+    const double t0 = Seconds();
+    const LRESULT ok = SendMessageTimeoutA(hList, LB_GETCOUNT, 0, 0, SMTO_NORMAL, timeoutMs, &n);
+    if (pSeconds)
+        *pSeconds = Seconds() - t0;
+    return ok ? static_cast<int>(n) : -1;
+}
+
+// Invalidates the list box and waits until it has painted; the seconds it
+// took, or -1 after ten seconds.
+double PaintRoundTrip(HWND hList) {
+    const double t0 = Seconds();
+    InvalidateRect(hList, nullptr, FALSE);
+    RECT r;
+    while (GetUpdateRect(hList, &r, FALSE)) {
+        if (Seconds() - t0 > 10)
+            return -1;
+        Sleep(1);
+    }
+    return Seconds() - t0;
+}
+
+std::string ButtonText(HWND hDlg, int nID) {
+    char buf[64] = "";
+    DWORD_PTR r = 0;
+    SendMessageTimeoutA(GetDlgItem(hDlg, nID), WM_GETTEXT, sizeof(buf),
+                        reinterpret_cast<LPARAM>(buf), SMTO_NORMAL, 10000, &r);
+    return buf;
+}
+
+void Press(HWND hDlg, int nID) {
+    PostMessageA(hDlg, WM_COMMAND, MAKEWPARAM(nID, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(hDlg, nID)));
+}
+
+void PrintMemory(HANDLE hProcess, const char* when) {
+    PROCESS_MEMORY_COUNTERS_EX pmc{};
+    pmc.cb = sizeof(pmc);
+    if (!GetProcessMemoryInfo(hProcess, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&pmc),
+                              sizeof(pmc))) {
+        printf("memory %s: unavailable (%lu)\n", when, GetLastError());
+        return;
+    }
+    // Wine reports no private bytes for another process: the working set
+    // is the figure that counts here.
+    printf("memory %s: working set %.1f MB, peak working set %.1f MB, private %.1f MB\n", when,
+           pmc.WorkingSetSize / 1048576.0, pmc.PeakWorkingSetSize / 1048576.0,
+           pmc.PrivateUsage / 1048576.0);
+}
+
+struct Stalls {
+    double worst = 0;
+    int over = 0;
+    int probes = 0;
+    void Add(double s) {
+        ++probes;
+        if (s > worst)
+            worst = s;
+        if (s * 1000 > kStallMs)
+            ++over;
+    }
+};
+
+int LongQueue(const char* exe, int jobs, double seconds) {
+    char tmp[MAX_PATH] = "";
+    GetTempPathA(MAX_PATH, tmp);
+    const std::string longFile = std::string(tmp) + "morvane-bench-long.prn";
+    const std::string smallFile = std::string(tmp) + "morvane-bench-small.prn";
+    // The null printer takes 16 KB every 2 ms or so: the long job keeps the
+    // worker busy for a few seconds, a small one for one pass.
+    if (!MakeFile(longFile, 32LL << 20) || !MakeFile(smallFile, 4096)) {
+        fprintf(stderr, "cannot write the job files in %s\n", tmp);
+        return 1;
+    }
+
+    DeleteProgramKey();
+    {
+        CSpoolerSetup setup;
+        setup.m_nSpoolerType = SPOOLER_NULL;
+        setup.Save();
+        CJobList list;
+        list.Add(CQueuedJob("long.prn", longFile.c_str(), 1));
+        for (int i = 1; i < jobs; ++i) {
+            CString name;
+            name.Format("small-%05d.prn", i);
+            list.Add(CQueuedJob(name, smallFile.c_str(), 1));
+        }
+    }
+
+    STARTUPINFOA si{};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi{};
+    std::string cmd = std::string("\"") + exe + "\"";
+    const double tStart = Seconds();
+    if (!CreateProcessA(exe, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+        fprintf(stderr, "cannot start %s (%lu)\n", exe, GetLastError());
+        DeleteProgramKey();
+        return 1;
+    }
+
+    int rc = 0;
+    HWND hDlg = nullptr, hList = nullptr;
+    while (Seconds() - tStart < 120) {
+        hDlg = FindWindowA("#32770", "Tolvar Morvane - Null");
+        hList = hDlg ? GetDlgItem(hDlg, IDC_JOB_LIST) : nullptr;
+        if (hList && RowCount(hList) == jobs) {
+            RECT r;
+            if (!GetUpdateRect(hList, &r, FALSE) && !GetUpdateRect(hDlg, &r, FALSE))
+                break;
+        }
+        Sleep(5);
+    }
+    const double tShown = Seconds() - tStart;
+    if (!hList || RowCount(hList) != jobs) {
+        printf("window with %d rows: not shown within 120 s\n", jobs);
+        rc = 1;
+    } else {
+        printf("window shown with its rows: %.3f s (%d rows)\n", tShown, jobs);
+        PrintMemory(pi.hProcess, "with the queue loaded");
+
+        // Spooling: make the list box paint again every 10 ms.
+        Stalls longJob, smallJobs;
+        Press(hDlg, IDC_START_STOP);
+        const double t0 = Seconds();
+        int rows = jobs;
+        double tLongDone = -1;
+        while (Seconds() - t0 < seconds) {
+            const double rtt = PaintRoundTrip(hList);
+            const int n = RowCount(hList);
+            if (n < 0 || rtt < 0) {
+                printf("the list box did not %s within 10 s\n", n < 0 ? "answer" : "paint");
+                rc = 1;
+                break;
+            }
+            if (n == jobs) {
+                longJob.Add(rtt);
+            } else {
+                if (tLongDone < 0)
+                    tLongDone = Seconds() - t0;
+                smallJobs.Add(rtt);
+            }
+            rows = n;
+            Sleep(10);
+        }
+        const double tStop = Seconds();
+        Press(hDlg, IDC_START_STOP);
+        while (ButtonText(hDlg, IDC_START_STOP) != "Start" && Seconds() - tStop < 120)
+            Sleep(5);
+        printf("stop takes effect: %.3f s\n", Seconds() - tStop);
+        printf("longest paint while spooling the long job: %.0f ms (%d of %d probes over %lu "
+               "ms)\n",
+               longJob.worst * 1000, longJob.over, longJob.probes, kStallMs);
+        printf("longest paint while finishing small jobs: %.0f ms (%d of %d probes over %lu "
+               "ms)\n",
+               smallJobs.worst * 1000, smallJobs.over, smallJobs.probes, kStallMs);
+        if (tLongDone >= 0 && seconds > tLongDone)
+            printf("small jobs gone from the rows: %d in %.1f s (%.1f jobs/s)\n", jobs - rows - 1,
+                   seconds - tLongDone, (jobs - rows - 1) / (seconds - tLongDone));
+        PrintMemory(pi.hProcess, "after spooling");
+
+        const double tClose = Seconds();
+        Press(hDlg, IDOK);
+        if (WaitForSingleObject(pi.hProcess, 120000) != WAIT_OBJECT_0) {
+            printf("the program did not end within 120 s of Close\n");
+            rc = 1;
+        } else {
+            const double tEnd = Seconds() - tClose;
+            CJobList saved;
+            const int n = saved.GetCount();
+            printf("close and save: %.3f s (%d jobs saved, %d rows shown)\n", tEnd, n, rows);
+            while (saved.GetCount())
+                saved.RemoveAt(0);
+        }
+    }
+    if (WaitForSingleObject(pi.hProcess, 0) == WAIT_TIMEOUT)
+        TerminateProcess(pi.hProcess, 1);
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+    DeleteProgramKey();
+    DeleteFileA(longFile.c_str());
+    DeleteFileA(smallFile.c_str());
+    return rc;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc >= 5 && strcmp(argv[1], "long-queue") == 0)
+        return LongQueue(argv[2], atoi(argv[3]), atof(argv[4]));
+    fprintf(stderr, "usage: UiBench long-queue EXE JOBS SECONDS\n");
+    return 2;
+}
