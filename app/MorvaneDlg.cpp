@@ -49,6 +49,7 @@ ON_BN_CLICKED(IDC_SETUP, OnSetup)
 ON_MESSAGE(WM_ENDSESSION, OnEndSession)
 ON_MESSAGE(WM_REFRESH_JOB_LIST, OnRefreshJobListMsg)
 ON_MESSAGE(WM_WORKER_STOPPED, OnWorkerStoppedMsg)
+ON_MESSAGE(WM_TIMER, OnTimer)
 END_MESSAGE_MAP()
 
 CMorvaneDlg::CMorvaneDlg(CWnd* pParent) : CDialog(IDD_MORVANE_DIALOG, pParent) {
@@ -183,7 +184,10 @@ HWND CMorvaneDlg::GetJobListBox() {
 }
 
 void CMorvaneDlg::RequestRefreshJobList() {
-    PostMessage(WM_REFRESH_JOB_LIST);
+    if (m_bRefreshRequested.exchange(true))
+        return;
+    if (!PostMessage(WM_REFRESH_JOB_LIST))
+        m_bRefreshRequested = false;
 }
 
 void CMorvaneDlg::NotifyWorkerStopped() {
@@ -195,6 +199,32 @@ HWND CMorvaneDlg::GetMessageBoxOwner() {
 }
 
 LRESULT CMorvaneDlg::OnRefreshJobListMsg(WPARAM, LPARAM) {
+    // Cleared first: a job finishing during the rebuild asks again.
+    m_bRefreshRequested = false;
+    if (m_bRefreshTimer)
+        return 0;
+    const ULONGLONG since = GetTickCount64() - m_nLastWorkerRefresh;
+    if (since < kWorkerRefreshIntervalMs) {
+        const UINT wait = static_cast<UINT>(kWorkerRefreshIntervalMs - since);
+        m_bRefreshTimer = ::SetTimer(m_hWnd, kRefreshTimerID, wait, nullptr) != 0;
+        if (m_bRefreshTimer)
+            return 0;
+    }
+    RefreshForWorker();
+    return 0;
+}
+
+LRESULT CMorvaneDlg::OnTimer(WPARAM wParam, LPARAM) {
+    if (wParam != kRefreshTimerID)
+        return 0;
+    ::KillTimer(m_hWnd, kRefreshTimerID);
+    m_bRefreshTimer = false;
+    RefreshForWorker();
+    return 0;
+}
+
+void CMorvaneDlg::RefreshForWorker() {
+    m_nLastWorkerRefresh = GetTickCount64();
     // The rebuild drops the selection: keep the user's row if its job is
     // still queued, and its copies field and "-" button as they were.
     const int nRow = m_JobListBox.GetCurSel();
@@ -205,7 +235,7 @@ LRESULT CMorvaneDlg::OnRefreshJobListMsg(WPARAM, LPARAM) {
     }
     RefreshJobList();
     if (selectedID.IsEmpty())
-        return 0;
+        return;
     CLock list(m_JobList.GetListLock());
     const int n = m_JobList.GetCount();
     for (int i = 0; i < n; ++i) {
@@ -215,7 +245,6 @@ LRESULT CMorvaneDlg::OnRefreshJobListMsg(WPARAM, LPARAM) {
             break;
         }
     }
-    return 0;
 }
 
 LRESULT CMorvaneDlg::OnWorkerStoppedMsg(WPARAM, LPARAM) {

@@ -20,6 +20,8 @@
 #include "queue/JobList.h"
 #include "settings/SpoolerSetup.h"
 
+#include <atomic>
+
 class CPrintLoopThread;
 
 class CMorvaneDlg : public CDialog, public IPrintLoopOwner {
@@ -27,6 +29,10 @@ public:
     // Posted by the worker: rebuild the rows; the worker stopped itself.
     static constexpr UINT WM_REFRESH_JOB_LIST = WM_APP + 0x100;
     static constexpr UINT WM_WORKER_STOPPED = WM_APP + 0x101;
+    // The worker's rebuild requests are served at most this often; the
+    // ones in between wait for a timer.
+    static constexpr DWORD kWorkerRefreshIntervalMs = 100;
+    static constexpr UINT_PTR kRefreshTimerID = 1;
     static constexpr int kMinCopies = 1;
     static constexpr int kMaxCopies = 100000;
 
@@ -66,6 +72,7 @@ protected:
     LRESULT OnEndSession(WPARAM wParam, LPARAM lParam);
     LRESULT OnRefreshJobListMsg(WPARAM wParam, LPARAM lParam);
     LRESULT OnWorkerStoppedMsg(WPARAM wParam, LPARAM lParam);
+    LRESULT OnTimer(WPARAM wParam, LPARAM lParam);
     void OnAddJob();
     void OnRemoveJob();
     void OnSelChangeJobList();
@@ -79,6 +86,19 @@ private:
     // The queue index of the job the row stands for, or -1 when the row or
     // its job is gone. Call with the list's lock held.
     int QueueIndexOfRow(int nRow);
+    // Rebuilds the rows for the worker, keeping the user's selected job.
+    void RefreshForWorker();
+
+    // The worker asks for a rebuild after every finished job. A long queue
+    // of short jobs would otherwise keep the window's thread rebuilding all
+    // the time (posted requests are served before clicks and painting), and
+    // fill its message queue. So at most one request is in the queue (the
+    // flag is set by the worker, cleared here), and rebuilds for the worker
+    // come at most every kWorkerRefreshIntervalMs; a request in between
+    // waits for a timer, whose message comes after input and painting.
+    std::atomic<bool> m_bRefreshRequested{false};
+    ULONGLONG m_nLastWorkerRefresh = 0;
+    bool m_bRefreshTimer = false;
 
     HICON m_hIcon = nullptr;
     CJobQueueListBox m_JobListBox;

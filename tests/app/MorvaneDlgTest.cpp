@@ -314,6 +314,49 @@ TEST_F(MorvaneDlgTest, StartStopSpoolsTheQueueAndTogglesTheButton) {
     EXPECT_EQ(saved.GetCount(), 1);
 }
 
+// A long queue of short jobs: the worker asks for a rebuild after every
+// job. However often it asks, one request at most waits in the window's
+// queue, and the rows catch up with the queue, also when a request comes
+// right after a rebuild.
+TEST_F(MorvaneDlgTest, WorkerRefreshRequestsQueueOnceAndTheRowsCatchUp) {
+    SaveQueue({{"a.prn", "C:\\a.prn", 1}, {"b.prn", "C:\\b.prn", 1}, {"c.prn", "C:\\c.prn", 1}});
+    Run([&](ScriptedMorvaneDlg& dlg) {
+        // Takes the queued requests, counts them, and serves them.
+        auto serveQueued = [&] {
+            std::vector<MSG> queued;
+            MSG msg;
+            while (PeekMessageA(&msg, dlg.m_hWnd, CMorvaneDlg::WM_REFRESH_JOB_LIST,
+                                CMorvaneDlg::WM_REFRESH_JOB_LIST, PM_REMOVE))
+                queued.push_back(msg);
+            for (const MSG& m : queued)
+                DispatchMessageA(&m);
+            return queued.size();
+        };
+        ASSERT_EQ(dlg.RowCount(), 3);
+
+        dlg.GetJobList().RemoveAt(0);
+        std::thread worker([&] {
+            for (int i = 0; i < 1000; ++i)
+                dlg.RequestRefreshJobList();
+        });
+        worker.join();
+        EXPECT_EQ(serveQueued(), 1u);
+        EXPECT_TRUE(PumpUntil([&] { return dlg.RowCount() == 2; }));
+
+        // Right after a rebuild: served later, not lost.
+        dlg.GetJobList().RemoveAt(0);
+        dlg.RequestRefreshJobList();
+        EXPECT_EQ(serveQueued(), 1u);
+        EXPECT_TRUE(PumpUntil([&] { return dlg.RowCount() == 1; }));
+
+        // Served requests do not block later ones.
+        dlg.GetJobList().RemoveAt(0);
+        dlg.RequestRefreshJobList();
+        EXPECT_EQ(serveQueued(), 1u);
+        EXPECT_TRUE(PumpUntil([&] { return dlg.RowCount() == 0; }));
+    });
+}
+
 TEST_F(MorvaneDlgTest, FailedCopyTurnsTheButtonBackToStartBeforeTheBoxIsDismissed) {
     Run([&](ScriptedMorvaneDlg& dlg) {
         HWND hButton = dlg.Item(IDC_START_STOP);
