@@ -16,7 +16,7 @@ state=$root/build/services
 mkdir -p "$state"
 cleanup() {
     WINEPREFIX=$root/build/x86_64/wineprefix wineserver -k >/dev/null 2>&1 || true
-    bash scripts/services.sh stop "$state" >/dev/null 2>&1 || true
+    bash "$root/scripts/services.sh" stop "$state" >/dev/null 2>&1 || true
 }
 trap cleanup EXIT
 bash scripts/services.sh start "$state" >"$state/start.log" 2>&1 || { cat "$state/start.log"; exit 1; }
