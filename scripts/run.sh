@@ -21,9 +21,11 @@ state=$root/build/services
 mkdir -p "$state"
 cleanup() {
     WINEPREFIX=$root/build/x86_64/wineprefix wineserver -k >/dev/null 2>&1 || true
-    bash scripts/services.sh stop "$state" >/dev/null 2>&1 || true
+    bash "$root/scripts/services.sh" stop "$state" >/dev/null 2>&1 || true
 }
 trap cleanup EXIT
+# Stopped from outside (Ctrl-C, a time-out): still stop what we started.
+trap 'exit 130' INT TERM HUP
 had_display=${DISPLAY:-}
 bash scripts/services.sh start "$state" >"$state/start.log" 2>&1 || { cat "$state/start.log"; exit 1; }
 # shellcheck disable=SC1091
@@ -34,5 +36,7 @@ if [ -z "$had_display" ] || [ "$had_display" != "$DISPLAY" ]; then
     echo "The window is there; to see it: DISPLAY=$DISPLAY import -window root shot.png"
 fi
 echo "Morvane runs on DISPLAY=$DISPLAY; the printer queue '$MORVANE_CUPS_QUEUE' stores jobs in $MORVANE_CAPTURE_DIR"
+# In the background and waited for, so a signal reaches the traps at once.
 WINEPREFIX=$root/build/x86_64/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
-    wine "$exe"
+    wine "$exe" &
+wait $!

@@ -19,6 +19,8 @@ cleanup() {
     bash "$root/scripts/services.sh" stop "$state" >/dev/null 2>&1 || true
 }
 trap cleanup EXIT
+# Stopped from outside (Ctrl-C, a time-out): still stop what we started.
+trap 'exit 130' INT TERM HUP
 bash scripts/services.sh start "$state" >"$state/start.log" 2>&1 || { cat "$state/start.log"; exit 1; }
 # shellcheck disable=SC1091
 source "$state/env"
@@ -28,7 +30,9 @@ bash scripts/wineprefix.sh "$root/build/x86_64/wineprefix" "$root/build/x86_64" 
 WINEPREFIX=$root/build/x86_64/wineprefix wineserver -p
 
 cd build/x86_64
-ctest --output-on-failure ${MORVANE_CTEST_ARGS:-} >ctest.out 2>&1
+# In the background and waited for, so a signal reaches the traps at once.
+ctest --output-on-failure ${MORVANE_CTEST_ARGS:-} >ctest.out 2>&1 &
+wait $!
 rc=$?
 cleanup
 trap - EXIT
