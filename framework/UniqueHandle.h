@@ -10,8 +10,7 @@
 
 #include <utility>
 
-template <typename T, auto Close, T Invalid = T()>
-class UniqueHandle {
+template <typename T, auto Close, T Invalid = T()> class UniqueHandle {
 public:
     UniqueHandle() = default;
     explicit UniqueHandle(T h) : m_h(h) {}
@@ -46,10 +45,18 @@ private:
 };
 
 namespace handle_detail {
-inline void CloseKey(HKEY h) { RegCloseKey(h); }
-inline void CloseKernel(HANDLE h) { CloseHandle(h); }
-inline void DestroyDevInfo(HDEVINFO h) { SetupDiDestroyDeviceInfoList(h); }
-inline void CloseSocket(SOCKET s) { closesocket(s); }
+inline void CloseKey(HKEY h) {
+    RegCloseKey(h);
+}
+inline void CloseKernel(HANDLE h) {
+    CloseHandle(h);
+}
+inline void DestroyDevInfo(HDEVINFO h) {
+    SetupDiDestroyDeviceInfoList(h);
+}
+inline void CloseSocket(SOCKET s) {
+    closesocket(s);
+}
 } // namespace handle_detail
 
 using UniqueHKey = UniqueHandle<HKEY, handle_detail::CloseKey, nullptr>;
