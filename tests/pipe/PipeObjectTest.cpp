@@ -212,7 +212,7 @@ TEST(PipeObject, AFailedChunkFailsEveryLaterCallAtOnce) {
     PipeRef pipe;
     ASSERT_EQ(pipe.Configure(TcpDocument(listener.port(),
                                          L"<SendTimeoutMs t=\"i4\">300</SendTimeoutMs>"
-                                         L"<CloseTimeoutMs t=\"i4\">300</CloseTimeoutMs>")),
+                                         L"<CloseTimeoutMs t=\"i4\">3000</CloseTimeoutMs>")),
               S_OK);
     const auto chunk = RandomBytes(16384, 22);
     HRESULT hr = S_OK;
@@ -222,7 +222,8 @@ TEST(PipeObject, AFailedChunkFailsEveryLaterCallAtOnce) {
     const ULONGLONG t0 = GetTickCount64();
     EXPECT_EQ(pipe.p->WriteData(reinterpret_cast<const BYTE*>(chunk.data()), 16384), hr);
     EXPECT_EQ(pipe.p->Finish(0), hr);
-    EXPECT_LT(GetTickCount64() - t0, 250u);
+    // At once, not after the close time (with room for a loaded machine).
+    EXPECT_LT(GetTickCount64() - t0, 1500u);
 }
 
 TEST(PipeObject, UsbPortPathWinsOverTheSerialNumber) {

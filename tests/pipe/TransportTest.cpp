@@ -125,7 +125,8 @@ TEST(TcpTransport, PrinterThatNeverReadsFailsWithinTheSendTime) {
     const ULONGLONG t1 = GetTickCount64();
     EXPECT_EQ(t->Write(reinterpret_cast<const BYTE*>(chunk.data()), 1), hr);
     EXPECT_EQ(t->Finish(), hr);
-    EXPECT_LT(GetTickCount64() - t1, 400u);
+    // At once, not after the close time (with room for a loaded machine).
+    EXPECT_LT(GetTickCount64() - t1, 1500u);
 }
 
 TEST(TcpTransport, PrinterThatStaysOpenAfterTheEndIsGivenTheCloseTime) {

@@ -180,15 +180,13 @@ TEST(PrinterFactory, TypesMapToOutputs) {
     delete p;
 }
 
-TEST(NullPrinter, TakesEverythingAndTakesItsTime) {
+TEST(NullPrinter, TakesEverything) {
     CNull_Printer p;
     EXPECT_TRUE(p.Close());
     EXPECT_TRUE(p.Open(nullptr, "x"));
     char buf[16384] = {};
-    const ULONGLONG t0 = GetTickCount64();
     EXPECT_EQ(p.Send_Data(buf, 16384), 16384);
     EXPECT_EQ(p.Send_Data(buf, 0), 0);
-    EXPECT_GE(GetTickCount64() - t0, 2u);
     EXPECT_TRUE(p.Close());
 }
 
