@@ -50,6 +50,8 @@ public:
     // then only returns from that call and ends). Call from the window's
     // thread.
     BOOL StopForGood();
+    // Whether StopForGood has been called.
+    BOOL IsStopRequested() const { return m_bStopRequested.load(); }
 
     BOOL InitInstance() override;
 

@@ -413,7 +413,8 @@ TEST_F(PrintLoopTest, StopForGoodWaitsForADocumentBeingEnded) {
     out.onClose = [&](int copy) {
         if (copy == 2) {
             ending = true;
-            Sleep(500);
+            // Still ending the document when the stop comes.
+            WaitFor([&] { return loop->IsStopRequested() != FALSE; });
         }
     };
     Queue("job", file.path(), 3);
@@ -436,7 +437,8 @@ TEST_F(PrintLoopTest, StopForGoodDropsADocumentInTheMiddle) {
     out.onSend = [&](int send) {
         if (send == 5) { // second chunk of the second copy
             sending = true;
-            Sleep(300);
+            // Still sending when the stop comes.
+            WaitFor([&] { return loop->IsStopRequested() != FALSE; });
         }
     };
     Queue("job", file.path(), 3);
