@@ -7,6 +7,7 @@
 #include "framework/Sync.h"
 #include "printloop/PrintLoopThread.h"
 #include "support/RegistryFixture.h"
+#include "support/DialogScript.h"
 
 #include <commctrl.h>
 
@@ -28,13 +29,7 @@ public:
         return bResult;
     }
     LRESULT OnRunScript(WPARAM, LPARAM) {
-        // Shown now (the system shows a dialog only once its queue is idle),
-        // so a hidden window afterwards means the script ended the dialog.
-        ShowWindow(m_hWnd, SW_SHOW);
-        if (m_script)
-            m_script(*this);
-        if (m_hWnd && IsWindowVisible(m_hWnd))
-            EndDialog(IDCANCEL);
+        RunDialogScript(*this, m_script);
         return 0;
     }
     INT_PTR RunSetupDialog() override {

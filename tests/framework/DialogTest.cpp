@@ -6,6 +6,7 @@
 #include "framework/Exceptions.h"
 #include "framework/ListBox.h"
 #include "framework/MessageBox.h"
+#include "support/DialogScript.h"
 
 #include <commctrl.h>
 #include <gtest/gtest.h>
@@ -55,13 +56,7 @@ protected:
         return TRUE;
     }
     LRESULT OnRun(WPARAM, LPARAM) {
-        // Shown now (the system shows a dialog only once its queue is idle),
-        // so a hidden window afterwards means the script ended the dialog.
-        ShowWindow(m_hWnd, SW_SHOW);
-        if (m_script)
-            m_script(*this);
-        if (m_hWnd && IsWindowVisible(m_hWnd))
-            EndDialog(IDCANCEL);
+        RunDialogScript(*this, m_script);
         return 0;
     }
     void OnChange() { ++m_nChanges; }

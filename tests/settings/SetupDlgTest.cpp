@@ -7,6 +7,7 @@
 #include "settings/SetupDlg.h"
 #include "support/RegistryFixture.h"
 #include "support/UsbPrinterDevices.h"
+#include "support/DialogScript.h"
 
 #include <commctrl.h>
 #include <gtest/gtest.h>
@@ -27,14 +28,7 @@ public:
         return bResult;
     }
     LRESULT OnRunScript(WPARAM, LPARAM) {
-        // Shown now (the system shows a dialog only once its queue is idle),
-        // so a hidden window afterwards means the script ended the dialog.
-        ShowWindow(m_hWnd, SW_SHOW);
-        if (m_script)
-            m_script(*this);
-        // A script that did not end the dialog cancels it.
-        if (m_hWnd && IsWindowVisible(m_hWnd))
-            EndDialog(IDCANCEL);
+        RunDialogScript(*this, m_script);
         return 0;
     }
 
