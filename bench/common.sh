@@ -4,6 +4,21 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=$root/build/x86_64
 export WINEPREFIX=$build/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 
+# run_tool OUT ARGS...: builds, runs SpoolBench with ARGS in the build's
+# prefix, stores its output in OUT, prints it; returns the tool's status.
+run_tool() {
+    local out=$1
+    shift
+    bash "$root/scripts/bootstrap.sh" || return 1
+    bash "$root/scripts/build.sh" x86_64 >/dev/null || return 1
+    bash "$root/scripts/wineprefix.sh" "$WINEPREFIX" "$build" >/dev/null
+    wine "$build/bench/SpoolBench.exe" "$@" >"$out" 2>&1
+    local rc=$?
+    wineserver -k >/dev/null 2>&1 || true
+    cat "$out"
+    return $rc
+}
+
 bench_setup() {
     bash "$root/scripts/bootstrap.sh" || exit 1
     bash "$root/scripts/build.sh" x86_64 >/dev/null || exit 1
