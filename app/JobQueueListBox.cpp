@@ -44,12 +44,15 @@ void CJobQueueListBox::DrawItem(LPDRAWITEMSTRUCT lpDIS) {
     const CString* pID = GetRowID(lpDIS->itemData);
     if (!pID || pID->IsEmpty())
         return;
-    CQueuedJob* pJob = m_pJobList->FindByID(*pID);
-    if (!pJob)
-        return;
-
+    // The job is looked up and its fields copied without letting go of the
+    // list in between: the worker may remove and release the job as soon as
+    // the list is free (lock order: list, then job).
     CString strName, strPath, strStatus, strCopies;
     {
+        CLock list(m_pJobList->GetListLock());
+        CQueuedJob* pJob = m_pJobList->FindByID(*pID);
+        if (!pJob)
+            return;
         CLock lock(pJob->m_Lock);
         strName = pJob->m_strName;
         strPath = pJob->m_strPath;
@@ -78,7 +81,8 @@ void CJobQueueListBox::DrawItem(LPDRAWITEMSTRUCT lpDIS) {
         dc.FillSolidRect(rc, crOldBk);
     }
 
-    const UINT fmt = DT_SINGLELINE | DT_VCENTER;
+    // File names may hold "&": shown as typed, never as a mnemonic.
+    const UINT fmt = DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX;
     dc.DrawText(strName, rcName, fmt);
     dc.DrawText(strPath, rcPath, fmt);
     dc.DrawText(strCopies, rcCopies, fmt | DT_RIGHT);

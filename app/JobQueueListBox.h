@@ -5,8 +5,9 @@
 // every paint looks the job up and reads its current fields.
 //
 // Threads: the window's thread only (rows are rebuilt there, under the
-// display lock, and painted there). DrawItem holds a job's lock only while
-// it copies the job's fields, never while drawing.
+// display lock, and painted there). DrawItem holds the list's lock and then
+// the job's lock (the queue's order) only while it finds the job and copies
+// its fields, never while drawing.
 #pragma once
 
 #include "framework/ListBox.h"

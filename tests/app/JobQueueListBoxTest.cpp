@@ -6,6 +6,12 @@
 #include "framework/Sync.h"
 #include "support/RegistryFixture.h"
 
+#include <algorithm>
+#include <atomic>
+#include <memory>
+#include <chrono>
+#include <thread>
+
 namespace {
 
 const COLORREF kMarker = RGB(1, 2, 3);
@@ -210,6 +216,80 @@ TEST_F(JobQueueListBoxTest, WithoutAJobListNothingIsPainted) {
     DRAWITEMSTRUCT dis = Item(0, canvas.Dc(), RECT{0, 10, 400, 30});
     empty.DrawItem(&dis);
     EXPECT_TRUE(canvas.AllMarker());
+}
+
+// Waits (bounded) until another thread is blocked entering the lock. Wine
+// counts every entry attempt in LockCount: -1 free, 0 held, more waiting.
+bool WaitForWaiter(CRITICAL_SECTION& cs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (cs.LockCount < 1) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        Sleep(1);
+    }
+    return true;
+}
+
+TEST_F(JobQueueListBoxTest, JobCannotBeRemovedBetweenLookupAndCopyOfItsFields) {
+    // The worker holds the job (writing its progress) while the window
+    // paints its row. Until the painter has copied the fields, nobody may
+    // take the job out of the list and release it under the painter.
+    CQueuedJob* pJob = m_jobs.GetAt(0);
+    EnterCriticalSection(&pJob->m_Lock);
+    pJob->m_strStatus = "Spooling 1 of 12   3%";
+
+    // Made here: the row's data is asked of the control by message.
+    Canvas canvas(400, 40);
+    DRAWITEMSTRUCT dis = Item(0, canvas.Dc(), RECT{0, 10, 400, 30});
+    std::atomic<bool> painted{false};
+    std::thread painter([&] {
+        m_box.DrawItem(&dis);
+        painted = true;
+    });
+    const bool waited = WaitForWaiter(pJob->m_Lock);
+    // The painter waits for the job: the list must be held meanwhile.
+    const BOOL listFree = TryEnterCriticalSection(m_jobs.GetListLock().Get());
+    if (listFree)
+        LeaveCriticalSection(m_jobs.GetListLock().Get());
+    LeaveCriticalSection(&pJob->m_Lock);
+    painter.join();
+    EXPECT_TRUE(waited);
+    EXPECT_FALSE(listFree) << "the list was free while a painter held a pointer to one of its jobs";
+    EXPECT_TRUE(painted);
+    // The row shows the progress it waited for.
+    EXPECT_GT(canvas.CountOther(400 - 119, 11, 399, 29, {kWhite, kRowLine, kColumnLine}), 0);
+}
+
+TEST_F(JobQueueListBoxTest, AmpersandInANameIsShownAsTyped) {
+    // Eight ampersands: as typed they take twice the room of the four a
+    // mnemonic reading would leave.
+    const char* kName = "&&&&&&&&";
+    m_jobs.Add(CQueuedJob(kName, "C:\\a&b.prn", 1));
+    const int nRow = m_box.AddJobRow(m_jobs.GetAt(m_jobs.GetCount() - 1)->m_strID);
+    Canvas row(400, 40);
+    DRAWITEMSTRUCT dis = Item(nRow, row.Dc(), RECT{0, 10, 400, 30});
+    m_box.DrawItem(&dis);
+
+    // The rightmost inked column of the name.
+    auto inkRight = [](const Canvas& c) {
+        int right = -1;
+        for (int y = 11; y < 29; ++y)
+            for (int x = 1; x < 73; ++x)
+                if (c.At(x, y) != kWhite && c.At(x, y) != kMarker)
+                    right = std::max(right, x);
+        return right;
+    };
+    auto drawn = [](UINT extra) {
+        auto canvas = std::make_unique<Canvas>(400, 40);
+        RECT rcName{1, 11, 73, 29};
+        FillRect(canvas->Dc(), &rcName, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+        DrawTextA(canvas->Dc(), "&&&&&&&&", -1, &rcName, DT_SINGLELINE | DT_VCENTER | extra);
+        return canvas;
+    };
+    const int typed = inkRight(*drawn(DT_NOPREFIX));
+    const int mnemonic = inkRight(*drawn(0));
+    ASSERT_GT(typed, mnemonic + 5) << "the two readings look alike; the test proves nothing";
+    EXPECT_EQ(inkRight(row), typed) << "mnemonic reading ends at " << mnemonic;
 }
 
 } // namespace
