@@ -3,6 +3,7 @@
 #include "framework/String.h"
 
 #include <atomic>
+#include <mutex>
 
 namespace {
 MessageBoxHandler& Handler() {
@@ -10,8 +11,29 @@ MessageBoxHandler& Handler() {
     return handler;
 }
 
+// The name is filled on first use, from whichever thread shows the first
+// box; the lock keeps two first uses from writing it at once.
+std::mutex& AppNameLock() {
+    static std::mutex lock;
+    return lock;
+}
+
 CString& AppName() {
     static CString name;
+    return name;
+}
+
+// The application's name; call with AppNameLock held.
+const CString& AppNameLocked() {
+    CString& name = AppName();
+    if (name.IsEmpty()) {
+        char path[MAX_PATH] = "";
+        GetModuleFileNameA(nullptr, path, MAX_PATH);
+        CString file(path);
+        file = file.Mid(file.ReverseFind('\\') + 1);
+        const int dot = file.ReverseFind('.');
+        name = dot > 0 ? file.Left(dot) : file;
+    }
     return name;
 }
 
@@ -25,7 +47,12 @@ MessageBoxHandler SetMessageBoxHandler(MessageBoxHandler handler) {
 }
 
 int ShowMessageBox(HWND hOwner, const char* pszText, UINT nType) {
-    const char* caption = AfxGetAppName();
+    CString strCaption;
+    {
+        std::lock_guard<std::mutex> lock(AppNameLock());
+        strCaption = AppNameLocked();
+    }
+    const char* caption = strCaption;
     if (Handler())
         return Handler()(hOwner, pszText, caption, nType);
     return MessageBoxA(hOwner, pszText, caption, nType);
@@ -36,19 +63,12 @@ int AfxMessageBox(const char* pszText, UINT nType, UINT /*nIDHelp*/) {
 }
 
 const char* AfxGetAppName() {
-    CString& name = AppName();
-    if (name.IsEmpty()) {
-        char path[MAX_PATH] = "";
-        GetModuleFileNameA(nullptr, path, MAX_PATH);
-        CString file(path);
-        file = file.Mid(file.ReverseFind('\\') + 1);
-        const int dot = file.ReverseFind('.');
-        name = dot > 0 ? file.Left(dot) : file;
-    }
-    return name;
+    std::lock_guard<std::mutex> lock(AppNameLock());
+    return AppNameLocked();
 }
 
 void AfxSetAppName(const char* pszName) {
+    std::lock_guard<std::mutex> lock(AppNameLock());
     AppName() = pszName;
 }
 

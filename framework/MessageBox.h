@@ -23,7 +23,9 @@ int ShowMessageBox(HWND hOwner, const char* pszText, UINT nType = MB_OK);
 int AfxMessageBox(const char* pszText, UINT nType = MB_OK, UINT nIDHelp = 0);
 
 // The application's name (the program's file name without extension unless
-// set) and main window, as the application object publishes them.
+// set) and main window, as the application object publishes them. Any thread
+// may ask for the name; the pointer stays valid until the name is set again,
+// which the application does once, before any other thread runs.
 const char* AfxGetAppName();
 void AfxSetAppName(const char* pszName);
 HWND AfxGetMainWndHandle();
