@@ -73,10 +73,15 @@ BOOL CPrintLoopThread::InitInstance() {
 
 bool CPrintLoopThread::WaitForWork() {
     for (;;) {
-        if (IsStoppedForGood() || m_bStopRequested)
-            return false;
-        if (m_bRunning && m_pJobList->GetCount() > 0)
-            return true;
+        {
+            // The queue belongs to the window: asked only under the gate,
+            // and only while the worker has not been given up on.
+            CLock gate(m_csGate);
+            if (IsStoppedForGood() || m_bStopRequested)
+                return false;
+            if (m_bRunning && m_pJobList->GetCount() > 0)
+                return true;
+        }
         WaitForSingleObject(m_hWake.get(), INFINITE);
     }
 }
@@ -103,17 +108,23 @@ void CPrintLoopThread::RunLoop() {
 
         int k = 0;
         BOOL bFailed = FALSE;
-        while (m_bRunning && k < n) {
-            ++k;
-            if (!SpoolJob(pJob, k)) {
-                // A copy dropped because the program is closing is no failure.
-                bFailed = !m_bStopRequested;
-                break;
+        try {
+            while (m_bRunning && k < n) {
+                ++k;
+                if (!SpoolJob(pJob, k)) {
+                    // A copy dropped because the program is closing is no failure.
+                    bFailed = !m_bStopRequested;
+                    break;
+                }
+                CLock gate(m_csGate);
+                if (IsStoppedForGood())
+                    return;
+                ++m_nCopiesDone;
             }
-            CLock gate(m_csGate);
-            if (IsStoppedForGood())
-                return;
-            ++m_nCopiesDone;
+        } catch (...) {
+            // Out of memory (or any other exception) inside a copy: that copy
+            // failed like any other, and the job must not stay busy.
+            bFailed = !m_bStopRequested;
         }
 
         {
@@ -150,15 +161,23 @@ void CPrintLoopThread::RunLoop() {
 BOOL CPrintLoopThread::SpoolJob(CQueuedJob* pJob, int nCopy) {
     int nTotal;
     CString strPath, strName;
-    {
-        CLock lock(pJob->m_Lock);
-        nTotal = pJob->m_nCopies;
-        strPath = pJob->m_strPath;
-        strName = pJob->m_strName;
-    }
-
     // One consistent state of the settings for the whole copy.
-    CSpoolerSetup setup(*m_pSetup);
+    CSpoolerSetup setup;
+    {
+        // The job and the settings belong to the window: read under the
+        // gate, and not at all once the worker has been given up on (the
+        // window may have destroyed them by then).
+        CLock gate(m_csGate);
+        if (IsStoppedForGood())
+            return FALSE;
+        {
+            CLock lock(pJob->m_Lock);
+            nTotal = pJob->m_nCopies;
+            strPath = pJob->m_strPath;
+            strName = pJob->m_strName;
+        }
+        setup = *m_pSetup;
+    }
     std::unique_ptr<CPrinter> printer(MakePrinter(&setup));
     if (!printer)
         return FALSE;

@@ -11,7 +11,12 @@
 // only while StopForGood has not been called; it never holds the gate (or
 // any lock) across a call into the output or a message box, so
 // StopForGood's wait for the gate is short.
-// Lock order: gate, then the list's lock, then a job's lock.
+// Everything the worker reads of the window's objects (the queue's count,
+// the job's fields, the settings) is read under the gate after checking that
+// the worker was not given up on, so once StopForGood has returned nothing
+// of the window's is touched again.
+// Lock order: gate, then the list's lock, then a job's lock; the settings'
+// own lock is taken last and with nothing taken inside it.
 // Ownership: the worker owns nothing it points to; the owner keeps the
 // queue, settings and itself alive until StopForGood has returned.
 #pragma once

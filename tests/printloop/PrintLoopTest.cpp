@@ -1,6 +1,7 @@
 // The worker without any window: the outcomes of a pass, progress texts,
 // Start/Stop, waiting for work and stopping for good, against a recording
 // output that can fail on demand.
+#include "framework/Exceptions.h"
 #include "framework/MessageBox.h"
 #include "printloop/PrintLoopThread.h"
 #include "support/RegistryFixture.h"
@@ -11,6 +12,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -240,6 +242,14 @@ TEST_F(PrintLoopTest, FailedCopiesStayInTheQueue) {
         {"single copy cannot open", 1, [](Output& o) { o.failOpenOnCopy = 1; }, 1},
         {"second chunk refused", 3, [](Output& o) { o.failSendNumber = 2; }, 3},
         {"document cannot be ended", 2, [](Output& o) { o.failCloseOnCopy = 2; }, 1},
+        {"out of memory in the middle of copy 2", 3,
+         [](Output& o) {
+             o.onSend = [](int send) {
+                 if (send == 4)
+                     AfxThrowMemoryException();
+             };
+         },
+         2},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -471,6 +481,40 @@ TEST_F(PrintLoopTest, NullOutputTakesTheWholeQueue) {
     loop->SetRunning(TRUE);
     ASSERT_TRUE(WaitFor([&] { return list->GetCount() == 0; }));
     EXPECT_EQ(Boxes(), 0);
+}
+
+// A worker given up on must not be inside anything of the window's when
+// StopForGood returns: the window destroys the queue and the settings right
+// after. Here the worker is held inside the queue (the list's lock is taken
+// by this thread) when the window closes.
+TEST_F(PrintLoopTest, StopForGoodDoesNotReturnWhileTheWorkerIsInsideTheQueue) {
+    Output out;
+    StartWorker(&out);
+    loop->SetRunning(TRUE);
+    CRITICAL_SECTION& listLock = *list->GetListLock().Get();
+    EnterCriticalSection(&listLock);
+    list->Add(CQueuedJob("held", "C:\\nowhere.prn", 1));
+    loop->NotifyQueueChanged();
+    // Wine counts every entry attempt: one more than ours means the worker
+    // is waiting for the list.
+    bool waiting = WaitFor([&] { return listLock.LockCount >= 1; });
+    std::atomic<bool> returned{false};
+    std::thread window([&] {
+        loop->StopForGood();
+        returned = true;
+    });
+    // Longer than StopForGood waits before it gives the worker up.
+    const bool returnedWhileInside =
+        WaitFor([&] { return returned.load(); }, CPrintLoopThread::kStopWaitMs + 2000);
+    LeaveCriticalSection(&listLock);
+    window.join();
+    EXPECT_TRUE(waiting);
+    EXPECT_FALSE(returnedWhileInside);
+    // Nothing was sent for the job, and it is idle with its copy.
+    WaitForSingleObject(loop->GetHandle(), 10000);
+    EXPECT_TRUE(out.Calls().empty());
+    EXPECT_EQ(HeadCopies(), 1);
+    loop.reset();
 }
 
 } // namespace
