@@ -109,7 +109,7 @@ BOOL CMorvaneDlg::OnInitDialog() {
     RefreshJobList();
     UpdateData(FALSE);
 
-    m_pPrintLoop = new CPrintLoopThread(this, &m_JobList, &m_Setup);
+    m_pPrintLoop = CreatePrintLoop();
     if (m_pPrintLoop->CreateThread(CREATE_SUSPENDED)) {
         m_pPrintLoop->SetThreadPriority(THREAD_PRIORITY_IDLE);
         m_pPrintLoop->ResumeThread();
@@ -162,6 +162,22 @@ void CMorvaneDlg::RefreshJobList() {
         m_JobListBox.AddJobRow(id);
     m_JobListBox.SetRedraw(TRUE);
     m_JobListBox.Invalidate(TRUE);
+}
+
+int CMorvaneDlg::RowOfJob(const CString& strID) {
+    if (strID.IsEmpty())
+        return -1;
+    const int nRows = m_JobListBox.GetCount();
+    for (int i = 0; i < nRows; ++i) {
+        const CString* pID = m_JobListBox.GetRowID(m_JobListBox.GetItemData(i));
+        if (pID && *pID == strID)
+            return i;
+    }
+    return -1;
+}
+
+void CMorvaneDlg::SelectJobRow(const CString& strID) {
+    m_JobListBox.SetCurSel(RowOfJob(strID));
 }
 
 int CMorvaneDlg::QueueIndexOfRow(int nRow) {
@@ -234,22 +250,16 @@ void CMorvaneDlg::RefreshForWorker() {
             selectedID = *pID;
     }
     RefreshJobList();
-    if (selectedID.IsEmpty())
-        return;
-    CLock list(m_JobList.GetListLock());
-    const int n = m_JobList.GetCount();
-    for (int i = 0; i < n; ++i) {
-        CQueuedJob* pJob = m_JobList.GetAt(i);
-        if (pJob && pJob->m_strID == selectedID) {
-            m_JobListBox.SetCurSel(i);
-            break;
-        }
-    }
+    if (!selectedID.IsEmpty())
+        SelectJobRow(selectedID);
 }
 
 LRESULT CMorvaneDlg::OnWorkerStoppedMsg(WPARAM, LPARAM) {
-    if (m_pPrintLoop && !m_pPrintLoop->IsRunning())
-        m_StartStopButton.SetWindowText("Start");
+    // Started again since the worker stopped itself: that start stands.
+    if (m_pPrintLoop && m_pPrintLoop->IsRunning())
+        return 0;
+    m_bStarted = FALSE;
+    m_StartStopButton.SetWindowText("Start");
     return 0;
 }
 
@@ -329,36 +339,45 @@ void CMorvaneDlg::OnAddJob() {
         m_nCopies = nOldCopies;
     const CQueuedJob job(strName, strPath, m_nCopies);
 
-    int nIndex;
+    // The new job is selected by its identity: the worker may remove the
+    // head before the rows are rebuilt, and then every row moves up.
+    CString addedID;
     {
         CLock list(m_JobList.GetListLock());
         const int nSelected = QueueIndexOfRow(m_JobListBox.GetCurSel());
-        if (nSelected >= 0) {
-            nIndex = nSelected + 1;
-            m_JobList.InsertAt(job, nIndex);
-        } else {
-            nIndex = m_JobList.GetCount();
-            m_JobList.Add(job);
-        }
+        const int nIndex = nSelected >= 0 ? nSelected + 1 : m_JobList.GetCount();
+        m_JobList.InsertAt(job, nIndex);
+        if (CQueuedJob* pAdded = m_JobList.GetAt(nIndex))
+            addedID = pAdded->m_strID;
     }
     if (m_pPrintLoop)
         m_pPrintLoop->NotifyQueueChanged();
     RefreshJobList();
-    m_JobListBox.SetCurSel(nIndex);
+    SelectJobRow(addedID);
 }
 
 void CMorvaneDlg::OnRemoveJob() {
     const int nRow = m_JobListBox.GetCurSel();
     if (nRow < 0)
         return;
+    // The selection moves to the job that followed the removed one, found
+    // by identity after the rebuild (the worker may have removed the head
+    // meanwhile, which moves every row).
+    CString nextID;
     {
         CLock list(m_JobList.GetListLock());
         const int nIndex = QueueIndexOfRow(nRow);
-        if (nIndex < 0 || !m_JobList.RemoveIdleAt(nIndex))
+        if (nIndex < 0)
+            return;
+        if (nIndex + 1 < m_JobList.GetCount()) {
+            if (CQueuedJob* pNext = m_JobList.GetAt(nIndex + 1))
+                nextID = pNext->m_strID;
+        }
+        if (!m_JobList.RemoveIdleAt(nIndex))
             return;
     }
     RefreshJobList();
-    m_JobListBox.SetCurSel(nRow);
+    SelectJobRow(nextID);
     OnSelChangeJobList();
 }
 
@@ -400,13 +419,16 @@ void CMorvaneDlg::OnChangeCopies() {
 void CMorvaneDlg::OnStartStop() {
     if (!m_pPrintLoop)
         return;
-    if (m_pPrintLoop->IsRunning()) {
-        m_pPrintLoop->SetRunning(FALSE);
-        m_StartStopButton.SetWindowText("Start");
-    } else {
-        m_pPrintLoop->SetRunning(TRUE);
-        m_StartStopButton.SetWindowText("Stop");
-    }
+    // The click means what the button said: the worker may have stopped
+    // itself after a failure a moment ago, and a "Stop" click must not
+    // start it again.
+    m_bStarted = !m_bStarted;
+    m_pPrintLoop->SetRunning(m_bStarted);
+    m_StartStopButton.SetWindowText(m_bStarted ? "Stop" : "Start");
+}
+
+CPrintLoopThread* CMorvaneDlg::CreatePrintLoop() {
+    return new CPrintLoopThread(this, &m_JobList, &m_Setup);
 }
 
 INT_PTR CMorvaneDlg::RunSetupDialog() {

@@ -60,6 +60,8 @@ protected:
     void DoDataExchange(CDataExchange* pDX) override;
     BOOL OnInitDialog() override;
 
+    // The one worker, not yet started; tests stand in a worker of their own.
+    virtual CPrintLoopThread* CreatePrintLoop();
     // The setup dialog, run on the window's settings; IDOK when they changed.
     virtual INT_PTR RunSetupDialog();
     // Stops the worker for good and lets it go; safe to call twice.
@@ -86,6 +88,10 @@ private:
     // The queue index of the job the row stands for, or -1 when the row or
     // its job is gone. Call with the list's lock held.
     int QueueIndexOfRow(int nRow);
+    // The row that stands for the job with this identity, or -1.
+    int RowOfJob(const CString& strID);
+    // Selects that row (none when the job has no row).
+    void SelectJobRow(const CString& strID);
     // Rebuilds the rows for the worker, keeping the user's selected job.
     void RefreshForWorker();
 
@@ -108,4 +114,7 @@ private:
     CButton m_RemoveButton;
     CButton m_StartStopButton;
     int m_nCopies = 0;
+    // What the Start/Stop button last asked for; the worker's own flag may
+    // have been cleared by a failure the window has not heard of yet.
+    BOOL m_bStarted = FALSE;
 };

@@ -9,7 +9,12 @@
 #include "support/RegistryFixture.h"
 #include "support/DialogScript.h"
 
+#include "app/DisplayLock.h"
+
 #include <commctrl.h>
+
+#include <chrono>
+#include <thread>
 
 namespace {
 
@@ -427,6 +432,105 @@ TEST_F(MorvaneDlgTest, EndOfSessionSavesTheQueue) {
         EXPECT_STREQ(saved.GetAt(0)->m_strName, "kept.prn");
         // Cleared here so the copy made just now is not what the test sees.
         DeleteProgramKey();
+    });
+}
+
+// A click that the window handles while the worker stopped itself after a
+// failure, before the window heard of it: the click means what the button
+// said ("Stop"), so the failed job is not started again.
+TEST_F(MorvaneDlgTest, StopClickedAfterAFailureTheWindowHasNotHeardOfStaysStopped) {
+    Run([&](ScriptedMorvaneDlg& dlg) {
+        DropFiles(dlg.m_hWnd, {"C:\\no such folder\\missing.prn"});
+        ClickButton(dlg.m_hWnd, IDC_START_STOP);
+        ASSERT_EQ(ControlText(dlg.m_hWnd, IDC_START_STOP), "Stop");
+        // Not pumping: the worker's notice stays queued behind the click.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (m_boxes.Texts().empty() && std::chrono::steady_clock::now() < deadline)
+            Sleep(5);
+        ASSERT_EQ(m_boxes.Texts().size(), 1u);
+        ClickButton(dlg.m_hWnd, IDC_START_STOP);
+        EXPECT_FALSE(dlg.GetPrintLoop()->IsRunning());
+        EXPECT_EQ(ControlText(dlg.m_hWnd, IDC_START_STOP), "Start");
+        // A second failure box would mean the job was tried again.
+        EXPECT_FALSE(PumpUntil([&] { return m_boxes.Texts().size() > 1; }, 1000));
+        EXPECT_EQ(ControlText(dlg.m_hWnd, IDC_START_STOP), "Start");
+        // Start again is a real start.
+        ClickButton(dlg.m_hWnd, IDC_START_STOP);
+        EXPECT_TRUE(PumpUntil([&] { return m_boxes.Texts().size() == 2; }));
+        EXPECT_TRUE(PumpUntil([&] { return ControlText(dlg.m_hWnd, IDC_START_STOP) == "Start"; }));
+    });
+}
+
+// Holds the display lock on another thread until the window's thread waits
+// for it, then runs the step (the worker removing the head) and lets go: the
+// window then rebuilds its rows from a queue that changed under it.
+class WorkerStepDuringRebuild {
+public:
+    explicit WorkerStepDuringRebuild(std::function<void()> step) {
+        std::atomic<bool> held{false};
+        m_thread = std::thread([this, step, &held] {
+            EnterCriticalSection(&g_csDisplay);
+            held = true;
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+            while (g_csDisplay.LockCount < 1 && std::chrono::steady_clock::now() < deadline)
+                Sleep(1);
+            m_bWaited = g_csDisplay.LockCount >= 1;
+            step();
+            LeaveCriticalSection(&g_csDisplay);
+        });
+        while (!held)
+            Sleep(1);
+    }
+    ~WorkerStepDuringRebuild() { Join(); }
+    bool Join() {
+        if (m_thread.joinable())
+            m_thread.join();
+        return m_bWaited;
+    }
+
+private:
+    std::thread m_thread;
+    bool m_bWaited = false;
+};
+
+TEST_F(MorvaneDlgTest, PlusAndMinusKeepTheSelectionOnTheirJobWhenTheWorkerRemovesTheHead) {
+    SaveQueue({{"A", "C:\\a.prn", 1},
+               {"B", "C:\\b.prn", 1},
+               {"C", "C:\\c.prn", 1},
+               {"D", "C:\\d.prn", 1},
+               {"E", "C:\\e.prn", 1}});
+    ScriptedFileDialog picker("C:\\spool\\new.prn");
+    Run([&](ScriptedMorvaneDlg& dlg) {
+        auto selectedName = [&]() -> std::string {
+            const int nRow = dlg.SelectedRow();
+            if (nRow < 0)
+                return "";
+            const auto q = dlg.Queue();
+            return nRow < static_cast<int>(q.size()) ? q[nRow].first : "";
+        };
+        auto removeHead = [&] { dlg.GetJobList().RemoveAt(0); };
+
+        // "-" on C while the worker finishes A: D is selected.
+        SelectListRow(dlg.m_hWnd, IDC_JOB_LIST, 2);
+        {
+            WorkerStepDuringRebuild worker(removeHead);
+            ClickButton(dlg.m_hWnd, IDC_REMOVE_JOB);
+            EXPECT_TRUE(worker.Join());
+        }
+        ASSERT_EQ(dlg.Queue().size(), 3u);
+        EXPECT_EQ(selectedName(), "D");
+
+        // "+" behind B (now at the head) while the worker finishes B: the
+        // new job is selected.
+        SelectListRow(dlg.m_hWnd, IDC_JOB_LIST, 0);
+        ASSERT_EQ(selectedName(), "B");
+        {
+            WorkerStepDuringRebuild worker(removeHead);
+            ClickButton(dlg.m_hWnd, IDC_ADD_JOB);
+            EXPECT_TRUE(worker.Join());
+        }
+        ASSERT_EQ(dlg.Queue().size(), 3u);
+        EXPECT_EQ(selectedName(), "new");
     });
 }
 
