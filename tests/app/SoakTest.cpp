@@ -1,0 +1,304 @@
+// The window and the worker together for a long while: a driver with a
+// fixed seed drops jobs, removes them, edits copies and presses Start and
+// Stop at random while the worker spools one-chunk jobs and the rows are
+// repainted. Run under Wine's heap checking (see CMakeLists.txt), so a
+// freed job touched by either thread shows up as a heap error.
+//
+// At the end every job's copies add up: copies sent + copies still queued
+// (or taken away with the job by "-") = the copies the user asked for.
+// MORVANE_SOAK_JOBS sets how many jobs the driver drops (a short run by
+// default; bench/soak.sh runs the long one).
+#include "UiTestSupport.h"
+
+#include "app/MorvaneDlg.h"
+#include "app/resource.h"
+#include "framework/Sync.h"
+#include "printloop/PrintLoopThread.h"
+#include "support/DialogScript.h"
+#include "support/RegistryFixture.h"
+
+#include <commctrl.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <map>
+#include <mutex>
+#include <random>
+
+namespace {
+
+// What reached the output: whole copies per job name.
+struct Sent {
+    std::mutex m;
+    std::map<std::string, int> copies;
+    int documents = 0;
+    int Of(const std::string& name) {
+        std::lock_guard<std::mutex> lock(m);
+        auto it = copies.find(name);
+        return it == copies.end() ? 0 : it->second;
+    }
+};
+
+// Discards like the null printer; counts a copy when it is ended whole.
+// Every 37th document is refused, so the worker also stops itself now and
+// then ("Print Job Failed") while the driver clicks.
+class CountingPrinter : public CPrinter {
+public:
+    explicit CountingPrinter(Sent& sent) : m_sent(sent) {}
+    BOOL Open(CSpoolerSetup*, CString strJobName) override {
+        m_name = strJobName.Str();
+        std::lock_guard<std::mutex> lock(m_sent.m);
+        m_bRefuse = ++m_sent.documents % 37 == 0;
+        return TRUE;
+    }
+    int Send_Data(const void*, int nLength) override {
+        if (m_bRefuse) {
+            m_bFailed = true;
+            return -1;
+        }
+        return nLength;
+    }
+    BOOL Close() override {
+        if (m_bFailed)
+            return FALSE;
+        std::lock_guard<std::mutex> lock(m_sent.m);
+        ++m_sent.copies[m_name];
+        return TRUE;
+    }
+
+private:
+    Sent& m_sent;
+    std::string m_name;
+    bool m_bRefuse = false;
+    bool m_bFailed = false;
+};
+
+class CountingLoop : public CPrintLoopThread {
+public:
+    CountingLoop(IPrintLoopOwner* owner, CJobList* list, CSpoolerSetup* setup, Sent& sent)
+        : CPrintLoopThread(owner, list, setup), m_sent(sent) {}
+
+protected:
+    CPrinter* MakePrinter(CSpoolerSetup*) override { return new CountingPrinter(m_sent); }
+
+private:
+    Sent& m_sent;
+};
+
+class SoakDlg : public CMorvaneDlg {
+public:
+    static constexpr UINT WM_RUN_SCRIPT = WM_APP + 0x200;
+    explicit SoakDlg(Sent& sent) : m_sent(sent) {}
+    std::function<void(SoakDlg&)> m_script;
+
+    BOOL OnInitDialog() override {
+        const BOOL bResult = CMorvaneDlg::OnInitDialog();
+        PostMessage(WM_RUN_SCRIPT);
+        return bResult;
+    }
+    LRESULT OnRunScript(WPARAM, LPARAM) {
+        RunDialogScript(*this, m_script);
+        return 0;
+    }
+    CPrintLoopThread* CreatePrintLoop() override {
+        return new CountingLoop(this, &GetJobList(), &GetSetup(), m_sent);
+    }
+    int RowCount() const {
+        return static_cast<int>(
+            ::SendMessageA(::GetDlgItem(m_hWnd, IDC_JOB_LIST), LB_GETCOUNT, 0, 0));
+    }
+
+    DECLARE_MESSAGE_MAP()
+
+private:
+    Sent& m_sent;
+};
+
+BEGIN_MESSAGE_MAP(SoakDlg, CMorvaneDlg)
+ON_MESSAGE(WM_RUN_SCRIPT, OnRunScript)
+END_MESSAGE_MAP()
+
+int SoakJobs() {
+    const char* p = getenv("MORVANE_SOAK_JOBS");
+    const int n = p ? atoi(p) : 0;
+    return n > 0 ? n : 400;
+}
+
+// The job with the name, its copies and busy flag; false when not queued.
+// Call with the list's lock held.
+bool FindJob(CJobList& list, const std::string& name, int& nCopies, BOOL& bBusy) {
+    for (int i = 0; i < list.GetCount(); ++i) {
+        CQueuedJob* pJob = list.GetAt(i);
+        CLock lock(pJob->m_Lock);
+        if (pJob->m_strName.Str() == name) {
+            nCopies = pJob->m_nCopies;
+            bBusy = pJob->m_bBusy;
+            return true;
+        }
+    }
+    return false;
+}
+
+// The name of the job behind the selected row (rows may lag behind the
+// queue), or "" when there is none. Call with the list's lock held.
+std::string SelectedJobName(SoakDlg& d) {
+    CJobQueueListBox& box = d.GetJobListBoxObject();
+    const int nRow = box.GetCurSel();
+    if (nRow < 0)
+        return "";
+    const CString* pID = box.GetRowID(box.GetItemData(nRow));
+    CQueuedJob* pJob = pID ? d.GetJobList().FindByID(*pID) : nullptr;
+    return pJob ? pJob->m_strName.Str() : "";
+}
+
+class SoakTest : public RegistryTest {
+protected:
+    void SetUp() override {
+        RegistryTest::SetUp();
+        INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_WIN95_CLASSES | ICC_INTERNET_CLASSES};
+        InitCommonControlsEx(&icc);
+    }
+    RecordedBoxes m_boxes;
+};
+
+TEST_F(SoakTest, RandomClicksWhileSpoolingLoseAndDoubleNothing) {
+    const int nJobs = SoakJobs();
+    // One small file per job, so each job has a name of its own.
+    std::vector<std::unique_ptr<TempFile>> files;
+    std::vector<std::string> names;
+    for (int i = 0; i < nJobs; ++i) {
+        char name[64];
+        snprintf(name, sizeof(name), "soak-%05d.prn", i);
+        files.push_back(std::make_unique<TempFile>(name, std::string(100 + i % 900, 'a' + i % 26)));
+        names.push_back(name);
+    }
+
+    Sent sent;
+    // Copies asked for per job, and those taken away with it by "-".
+    std::map<std::string, int> wanted, removed;
+    std::mt19937 rng(20261207);
+    auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+
+    SoakDlg dlg(sent);
+    dlg.m_script = [&](SoakDlg& d) {
+        HWND hWnd = d.m_hWnd;
+        CJobList& list = d.GetJobList();
+        int nDropped = 0;
+        while (nDropped < nJobs) {
+            const int action = pick(100);
+            if (action < 40) {
+                // Drop one to three files with a copies count typed first.
+                // (Nothing selected first: typed with a row selected, the
+                // count would go to that job.)
+                const int copies = 1 + pick(3);
+                SelectListRow(hWnd, IDC_JOB_LIST, -1);
+                SetDlgItemTextA(hWnd, IDC_COPIES, std::to_string(copies).c_str());
+                std::vector<std::string> paths;
+                for (int k = 1 + pick(3); k > 0 && nDropped < nJobs; --k, ++nDropped) {
+                    paths.push_back(files[nDropped]->Path());
+                    wanted[names[nDropped]] = copies;
+                }
+                DropFiles(hWnd, paths);
+            } else if (action < 55) {
+                // "-" on a random row. The list is held across the click so
+                // that what was removed is known: the worker cannot take or
+                // finish the job meanwhile.
+                CLock hold(list.GetListLock());
+                if (d.RowCount() == 0)
+                    continue;
+                SelectListRow(hWnd, IDC_JOB_LIST, pick(d.RowCount()));
+                const std::string name = SelectedJobName(d);
+                if (name.empty())
+                    continue;
+                int nCopies = 0;
+                BOOL bBusy = FALSE;
+                FindJob(list, name, nCopies, bBusy);
+                ClickButton(hWnd, IDC_REMOVE_JOB);
+                int nAfter = 0;
+                BOOL bAfter = FALSE;
+                if (!FindJob(list, name, nAfter, bAfter)) {
+                    EXPECT_FALSE(bBusy) << name << ": a busy job was removed";
+                    removed[name] = nCopies;
+                }
+            } else if (action < 70) {
+                // A new copies count for the selected job (when it is idle,
+                // the window takes it). Held like "-".
+                CLock hold(list.GetListLock());
+                if (d.RowCount() == 0)
+                    continue;
+                SelectListRow(hWnd, IDC_JOB_LIST, pick(d.RowCount()));
+                const std::string name = SelectedJobName(d);
+                if (name.empty())
+                    continue;
+                int nBefore = 0;
+                BOOL bBusy = FALSE;
+                FindJob(list, name, nBefore, bBusy);
+                const int nNew = 1 + pick(4);
+                SetDlgItemTextA(hWnd, IDC_COPIES, std::to_string(nNew).c_str());
+                int nAfter = 0;
+                FindJob(list, name, nAfter, bBusy);
+                wanted[name] += nAfter - nBefore;
+            } else if (action < 85) {
+                // The click means what the button says, whatever the worker
+                // did a moment ago.
+                // Half the time the click comes after a short wait without
+                // pumping, as a click that is queued before the worker's
+                // notices are handled.
+                if (pick(2))
+                    Sleep(pick(15));
+                const bool bStop = ControlText(hWnd, IDC_START_STOP) == "Stop";
+                ClickButton(hWnd, IDC_START_STOP);
+                // (After "Start" the worker may already have stopped itself
+                // again on a refused copy.)
+                if (bStop)
+                    EXPECT_FALSE(d.GetPrintLoop()->IsRunning())
+                        << "a Stop click started the worker";
+            } else {
+                // Let the worker and the painting run for a moment.
+                PumpUntil([] { return false; }, pick(20));
+            }
+            PumpMessages();
+        }
+
+        // Run the rest of the queue out (starting again after each refused
+        // copy), then stop.
+        const auto deadline = GetTickCount64() + 600000;
+        while (list.GetCount() > 0 && GetTickCount64() < deadline) {
+            if (ControlText(hWnd, IDC_START_STOP) == "Start")
+                ClickButton(hWnd, IDC_START_STOP);
+            PumpUntil([&] {
+                return list.GetCount() == 0 || ControlText(hWnd, IDC_START_STOP) == "Start";
+            });
+        }
+        EXPECT_EQ(list.GetCount(), 0);
+        if (ControlText(hWnd, IDC_START_STOP) == "Stop")
+            ClickButton(hWnd, IDC_START_STOP);
+        EXPECT_TRUE(PumpUntil([&] { return d.RowCount() == 0; }));
+    };
+    ASSERT_NE(dlg.DoModal(), -1) << kNoDisplayMessage;
+
+    // One box per refused copy, and nothing else.
+    for (const std::string& text : m_boxes.Texts())
+        EXPECT_EQ(text, "Print Job Failed");
+    EXPECT_EQ(static_cast<int>(m_boxes.Texts().size()), sent.documents / 37);
+    int nMismatch = 0, nSent = 0;
+    for (const auto& [name, copies] : wanted) {
+        const int nOut = sent.Of(name);
+        const auto it = removed.find(name);
+        const int nTaken = it == removed.end() ? 0 : it->second;
+        nSent += nOut;
+        if (nOut + nTaken != copies) {
+            ++nMismatch;
+            ADD_FAILURE() << name << ": asked " << copies << ", sent " << nOut << ", removed with "
+                          << nTaken;
+        }
+    }
+    EXPECT_EQ(nMismatch, 0);
+    EXPECT_GT(nSent, 0);
+    // Nothing was sent for a job the driver did not drop.
+    EXPECT_EQ(sent.copies.size(),
+              wanted.size() - std::count_if(removed.begin(), removed.end(),
+                                            [&](const auto& r) { return sent.Of(r.first) == 0; }));
+}
+
+} // namespace
