@@ -1,8 +1,9 @@
 // The printer's state through the pipe component's IPrinterStatus: the
 // mapping of the three objects to a state, against the test agent started
-// by the ctest fixture (scripts/snmp_agent.sh; MORVANE_SNMP_STATE names its
-// state file, MORVANE_SNMP_PORT its port), and against fake agents on
-// loopback that stay silent, answer late or send stray datagrams.
+// by the ctest fixture (scripts/snmp_agent.sh; MORVANE_SNMP_DIR names its
+// folder, with the state file and the port it answers on), and against
+// fake agents on loopback that stay silent, answer late or send stray
+// datagrams.
 #include "PipeTestSupport.h"
 #include "pipe/Pipe.h"
 #include "pipe/PrinterStatus.h"
@@ -433,15 +434,17 @@ TEST(PrinterStatusQuery, GetLastStatusAnswersWhileWriteDataIsBlocked) {
 class SnmpAgent : public testing::Test {
 protected:
     void SetUp() override {
-        const char* pszState = getenv("MORVANE_SNMP_STATE");
-        const char* pszPort = getenv("MORVANE_SNMP_PORT");
-        ASSERT_TRUE(pszState && pszPort) << "run through ctest: the fixture starts the agent";
+        const char* pszDir = getenv("MORVANE_SNMP_DIR");
+        ASSERT_TRUE(pszDir) << "run through ctest: the fixture starts the agent";
         // A Linux path reaches the same file through drive Z:.
-        m_statePath = std::string("Z:") + pszState;
-        for (char& c : m_statePath)
+        std::string dir = std::string("Z:") + pszDir;
+        for (char& c : dir)
             if (c == '/')
                 c = '\\';
-        m_nPort = atoi(pszPort);
+        m_statePath = dir + "\\printer_state";
+        // The agent may have moved to a later port when its own was taken.
+        m_nPort = atoi(ReadWholeFile(dir + "\\port").c_str());
+        ASSERT_GT(m_nPort, 0) << "no agent port in " << dir;
     }
     void TearDown() override {
         if (!m_statePath.empty())
