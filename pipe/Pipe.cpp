@@ -35,6 +35,8 @@ HRESULT CPipe::QueryInterface(REFIID riid, void** ppv) {
         *ppv = static_cast<IPipe*>(this);
     } else if (IsEqualIID(riid, IID_IPipeConfig)) {
         *ppv = static_cast<IPipeConfig*>(this);
+    } else if (IsEqualIID(riid, IID_IPrinterStatus)) {
+        *ppv = static_cast<IPrinterStatus*>(this);
     } else {
         *ppv = nullptr;
         return E_NOINTERFACE;
@@ -128,4 +130,13 @@ HRESULT CPipe::Abort() {
     }
     m_state = State::Ended;
     return S_OK;
+}
+
+// Outside m_lock on purpose: the program asks while a send may be blocked.
+HRESULT CPipe::CheckStatus(BSTR bstrXml, LONG* plCode, BSTR* pbstrText) {
+    return CheckPrinterStatus(bstrXml, m_lastStatus, plCode, pbstrText);
+}
+
+HRESULT CPipe::GetLastStatus(LONG* plCode, BSTR* pbstrText) {
+    return GetLastPrinterStatus(m_lastStatus, plCode, pbstrText);
 }

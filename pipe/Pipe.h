@@ -9,18 +9,21 @@
 // A second Configure, WriteData before Configure, and anything but Abort
 // after the end fail with E_UNEXPECTED (or the earlier failure).
 // Threads: registered "Both"; calls are serialised by the object's lock.
+// IPrinterStatus (PrinterStatus.h) stays outside that lock: it may be asked
+// while another thread is inside WriteData.
 // Lifetime: reference counted; the last Release closes a transport still
 // open, without the orderly end.
 #pragma once
 
 #include "framework/Sync.h"
+#include "pipe/PrinterStatus.h"
 #include "pipe/Transport.h"
 #include "printers/PipeInterfaces.h"
 
 #include <atomic>
 #include <memory>
 
-class CPipe final : public IPipe, public IPipeConfig {
+class CPipe final : public IPipe, public IPipeConfig, public IPrinterStatus {
 public:
     // A new object, handed out through riid.
     static HRESULT Create(REFIID riid, void** ppv);
@@ -36,6 +39,9 @@ public:
     HRESULT STDMETHODCALLTYPE Finish(LONG lReserved) override;
     // IPipeConfig
     HRESULT STDMETHODCALLTYPE Configure(BSTR bstrXml) override;
+    // IPrinterStatus
+    HRESULT STDMETHODCALLTYPE CheckStatus(BSTR bstrXml, LONG* plCode, BSTR* pbstrText) override;
+    HRESULT STDMETHODCALLTYPE GetLastStatus(LONG* plCode, BSTR* pbstrText) override;
 
 private:
     enum class State { New, Ready, Broken, Ended };
@@ -51,4 +57,5 @@ private:
     HRESULT m_hrFailure = S_OK;
     std::unique_ptr<CTransport> m_pTransport;
     ULONGLONG m_cbWritten = 0;
+    CLastPrinterStatus m_lastStatus; // guarded by its own lock
 };

@@ -45,3 +45,42 @@ struct IPipeConfig : public IUnknown {
     // be reached; no data may follow then.
     virtual HRESULT STDMETHODCALLTYPE Configure(BSTR bstrXml) = 0;
 };
+
+// The printer's state, asked over SNMP (network printers only). Reached by
+// QueryInterface on the same object; a component without it answers
+// E_NOINTERFACE and the caller carries on without printer states. Unlike
+// the interfaces above, its methods may be called at any time, from any
+// thread, also while another thread is inside WriteData: they never wait
+// for the object's other calls. The caller frees the text returned with
+// SysFreeString.
+// {43E44E83-6CA4-48F5-B18D-E97D4C68588E}
+inline constexpr IID IID_IPrinterStatus = {
+    0x43e44e83, 0x6ca4, 0x48f5, {0xb1, 0x8d, 0xe9, 0x7d, 0x4c, 0x68, 0x58, 0x8e}};
+
+// The states IPrinterStatus reports (the LONG code), each with a short
+// text for the user ("Ready", "Printing", "Warming up", the reason of a
+// pause such as "Paper out", "Not answering").
+enum PrinterStatusCode : LONG {
+    PRINTER_STATUS_READY = 0,
+    PRINTER_STATUS_PRINTING = 1,
+    PRINTER_STATUS_WARMING_UP = 2,
+    PRINTER_STATUS_PAUSED = 3,        // stopped until somebody acts (paper, cover...)
+    PRINTER_STATUS_NOT_ANSWERING = 4, // no answer to the state query
+};
+
+struct IPrinterStatus : public IUnknown {
+    // Slot 4: asks the printer named by a configuration document (the one
+    // Configure takes) for its state, once, at most about twice the SNMP
+    // time-out (1 s by default): no connection to the printer's data port,
+    // no Configure needed, nothing kept open. S_OK with the code and text
+    // when a state was found, "not answering" included; E_POINTER for a
+    // null pointer; E_INVALIDARG for an unusable document;
+    // HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED) for a USB printer's document.
+    // On failure *plCode is PRINTER_STATUS_NOT_ANSWERING and *pbstrText null.
+    virtual HRESULT STDMETHODCALLTYPE CheckStatus(BSTR bstrXml, LONG* plCode, BSTR* pbstrText) = 0;
+    // Slot 5: the state this object saw last, without asking the printer:
+    // PRINTER_STATUS_NOT_ANSWERING and an empty text when it has seen none.
+    // Never blocks on the other calls. E_POINTER for a null pointer,
+    // E_OUTOFMEMORY when the text cannot be made.
+    virtual HRESULT STDMETHODCALLTYPE GetLastStatus(LONG* plCode, BSTR* pbstrText) = 0;
+};

@@ -11,6 +11,7 @@ packages=(
   cups cups-client cups-bsd
   xvfb x11-utils imagemagick
   libxml2-utils python3 bc
+  snmpd snmp
   nsis
 )
 

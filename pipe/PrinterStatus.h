@@ -1,0 +1,95 @@
+// PrinterStatus: what the pipe component tells about a network printer's
+// state (IPrinterStatus), from three standard host resources objects of
+// its device 1, asked in one SNMP GET:
+//
+//   hrDeviceStatus              1.3.6.1.2.1.25.3.2.1.5.1  (5 = down)
+//   hrPrinterStatus             1.3.6.1.2.1.25.3.5.1.1.1  (3 idle,
+//                               4 printing, 5 warmup; 1 other, 2 unknown)
+//   hrPrinterDetectedErrorState 1.3.6.1.2.1.25.3.5.1.2.1  (a bit string
+//                               in an OCTET STRING; bit 0 is the most
+//                               significant bit of the first byte)
+//
+// The mapping, first rule that applies:
+//   1. No answer to the query and its one retry: NOT_ANSWERING,
+//      "Not answering".
+//   2. A condition that stops printing: PAUSED, with the text of the most
+//      important one present, in this order:
+//        "Paper out"          noPaper (1) or inputTrayEmpty (13)
+//        "Cover open"         doorOpen (4)
+//        "Jammed"             jammed (5)
+//        "Offline"            offline (6)
+//        "Paper tray missing" inputTrayMissing (8)
+//        "Output tray full"   outputFull (12)
+//        "Output tray missing" outputTrayMissing (9)
+//        "Toner out"          noToner (3)
+//        "Supplies missing"   markerSupplyMissing (10)
+//        "Service requested"  serviceRequested (7)
+//      Warnings (lowPaper 0, lowToner 2, outputNearFull 11,
+//      overduePreventMaint 14) and bits past 14 stop nothing.
+//   3. hrDeviceStatus down (5): PAUSED, "Offline".
+//   4. hrPrinterStatus warmup (5): WARMING_UP, "Warming up".
+//   5. hrPrinterStatus printing (4): PRINTING, "Printing".
+//   6. Anything else (idle, other, unknown, an object the agent lacks, an
+//      answer with an error status): READY, "Ready". The printer answered
+//      and reported nothing that stops it.
+// A value of the wrong type counts as missing.
+//
+// Optional document values, read by the component and never written by
+// the program (like the time-outs in PipeSettings.h): "SnmpPort" (1 to
+// 65535, default 161), "SnmpTimeoutMs" (per try, default 1000),
+// "SnmpCommunity" (default "public").
+//
+// Threads: the functions share nothing; CLastPrinterStatus guards itself
+// with its own lock, held only to copy a value, so any thread may read it
+// while another thread is inside the object's other calls.
+#pragma once
+
+#include "framework/Sync.h"
+#include "pipe/SnmpClient.h"
+#include "printers/PipeInterfaces.h"
+
+#include <string>
+
+// What the agent answered for the three objects; "has" false when it did
+// not answer with a value of the right type.
+struct PrinterStatusReading {
+    bool bAnswered = false;
+    bool bHasDeviceStatus = false;
+    int64_t nDeviceStatus = 0;
+    bool bHasPrinterStatus = false;
+    int64_t nPrinterStatus = 0;
+    std::vector<uint8_t> errorState; // empty when missing
+};
+
+struct PrinterStatus {
+    PrinterStatusCode code = PRINTER_STATUS_NOT_ANSWERING;
+    std::wstring text;
+};
+
+// The three objects, in the order of the request.
+const std::vector<ber::Oid>& PrinterStatusOids();
+// Takes the three values out of an answer (any order, extras ignored).
+PrinterStatusReading ReadPrinterStatusResponse(const SnmpResponse& response);
+PrinterStatus MapPrinterStatus(const PrinterStatusReading& reading);
+
+// The SNMP target a configuration document names: S_OK, E_INVALIDARG for
+// an unusable document, HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED) for USB.
+HRESULT ReadSnmpTarget(const wchar_t* pszXml, SnmpTarget& target);
+
+class CLastPrinterStatus {
+public:
+    void Set(const PrinterStatus& status);
+    // NOT_ANSWERING and "" until the first Set.
+    PrinterStatus Get();
+
+private:
+    CCriticalSection m_lock;
+    PrinterStatus m_status;
+};
+
+// IPrinterStatus::CheckStatus: reads the document, asks the printer, keeps
+// the result in last and returns it.
+HRESULT CheckPrinterStatus(const wchar_t* pszXml, CLastPrinterStatus& last, LONG* plCode,
+                           BSTR* pbstrText);
+// IPrinterStatus::GetLastStatus.
+HRESULT GetLastPrinterStatus(CLastPrinterStatus& last, LONG* plCode, BSTR* pbstrText);

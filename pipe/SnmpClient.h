@@ -1,0 +1,34 @@
+// SnmpClient: one SNMP GET over UDP (IPv4), bounded in time.
+//
+// The request goes to the agent from a fresh socket connected to it, so
+// only the agent's datagrams arrive. Each try waits at most the time-out;
+// a try that gets no answer is repeated once with the same request id, so
+// a late answer to the first try still counts. Datagrams that are not the
+// answer (malformed, another request id, community or version, or too big
+// for any message) are dropped and the wait goes on until the try's own
+// deadline. An agent's host that reports the port closed ends the try at
+// once. The whole call therefore takes at most about twice the time-out.
+// Threads: any; no state is shared between calls. Each call starts and
+// stops Winsock for itself.
+#pragma once
+
+#include "pipe/Snmp.h"
+
+#include <winsock2.h>
+#include <windows.h>
+
+#include <string>
+
+struct SnmpTarget {
+    std::string strAddress; // dotted IPv4, not 0.0.0.0
+    int nPort = 161;
+    std::string strCommunity = "public";
+    SnmpVersion version = SnmpVersion::V2c;
+    DWORD dwTimeoutMs = 1000; // per try; 0 counts as 1
+};
+
+// S_OK with the agent's answer; HRESULT_FROM_WIN32(WSAETIMEDOUT) when no
+// answer came in either try; E_INVALIDARG for an unusable target; other
+// negative values when the socket itself failed.
+HRESULT SnmpGet(const SnmpTarget& target, const std::vector<ber::Oid>& oids,
+                SnmpResponse& response);

@@ -1,0 +1,544 @@
+// The printer's state through the pipe component's IPrinterStatus: the
+// mapping of the three objects to a state, against the test agent started
+// by the ctest fixture (scripts/snmp_agent.sh; MORVANE_SNMP_DIR names its
+// folder, with the state file and the port it answers on), and against
+// fake agents on loopback that stay silent, answer late or send stray
+// datagrams.
+#include "PipeTestSupport.h"
+#include "pipe/Pipe.h"
+#include "pipe/PrinterStatus.h"
+#include "support/LoopbackListener.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <thread>
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+const ber::Oid kDeviceStatus = {1, 3, 6, 1, 2, 1, 25, 3, 2, 1, 5, 1};
+const ber::Oid kPrinterStatus = {1, 3, 6, 1, 2, 1, 25, 3, 5, 1, 1, 1};
+const ber::Oid kErrorState = {1, 3, 6, 1, 2, 1, 25, 3, 5, 1, 2, 1};
+
+// The object through the interface under test, made directly.
+struct StatusRef {
+    IPrinterStatus* p = nullptr;
+    StatusRef() { CPipe::Create(IID_IPrinterStatus, reinterpret_cast<void**>(&p)); }
+    ~StatusRef() {
+        if (p)
+            p->Release();
+    }
+    StatusRef(const StatusRef&) = delete;
+    StatusRef& operator=(const StatusRef&) = delete;
+};
+
+struct Answer {
+    HRESULT hr = E_FAIL;
+    LONG lCode = -1;
+    std::wstring text;
+    ULONGLONG ms = 0;
+};
+
+Answer Check(IPrinterStatus* p, const std::wstring& xml) {
+    Answer a;
+    Bstr doc(xml);
+    BSTR text = nullptr;
+    const ULONGLONG t0 = GetTickCount64();
+    a.hr = p->CheckStatus(doc, &a.lCode, &text);
+    a.ms = GetTickCount64() - t0;
+    if (text)
+        a.text = text;
+    SysFreeString(text);
+    return a;
+}
+
+Answer Last(IPrinterStatus* p) {
+    Answer a;
+    BSTR text = nullptr;
+    a.hr = p->GetLastStatus(&a.lCode, &text);
+    if (text)
+        a.text = text;
+    SysFreeString(text);
+    return a;
+}
+
+// A document for the printer at 127.0.0.1 whose data port nothing listens
+// on, with its SNMP agent on snmpPort.
+std::wstring StatusDocument(int snmpPort, DWORD timeoutMs = 1000, const wchar_t* community = L"") {
+    std::wstring extra = L"<SnmpPort t=\"i4\">" + std::to_wstring(snmpPort) +
+                         L"</SnmpPort><SnmpTimeoutMs t=\"i4\">" + std::to_wstring(timeoutMs) +
+                         L"</SnmpTimeoutMs>";
+    if (*community)
+        extra += std::wstring(L"<SnmpCommunity t=\"s\">") + community + L"</SnmpCommunity>";
+    return TcpDocument(UnusedLoopbackPort(), extra);
+}
+
+PrinterStatusReading Reading(int64_t device, int64_t printer, Bytes errors) {
+    PrinterStatusReading r;
+    r.bAnswered = true;
+    r.bHasDeviceStatus = device != 0;
+    r.nDeviceStatus = device;
+    r.bHasPrinterStatus = printer != 0;
+    r.nPrinterStatus = printer;
+    r.errorState = std::move(errors);
+    return r;
+}
+
+// The error state with one bit set.
+Bytes Bit(int n) {
+    Bytes b(2, 0);
+    b[n / 8] |= static_cast<uint8_t>(0x80 >> (n % 8));
+    return b;
+}
+
+TEST(PrinterStatusMapping, EachStoppingConditionPausesWithItsReason) {
+    const struct {
+        int nBit;
+        const wchar_t* pszText;
+    } cases[] = {{1, L"Paper out"},         {13, L"Paper out"},
+                 {4, L"Cover open"},        {5, L"Jammed"},
+                 {6, L"Offline"},           {8, L"Paper tray missing"},
+                 {12, L"Output tray full"}, {9, L"Output tray missing"},
+                 {3, L"Toner out"},         {10, L"Supplies missing"},
+                 {7, L"Service requested"}};
+    for (const auto& c : cases) {
+        // Even while the printer says it prints or warms up.
+        for (int64_t printer : {3, 4, 5}) {
+            const PrinterStatus s = MapPrinterStatus(Reading(2, printer, Bit(c.nBit)));
+            EXPECT_EQ(s.code, PRINTER_STATUS_PAUSED) << c.nBit;
+            EXPECT_EQ(s.text, c.pszText) << c.nBit;
+        }
+    }
+    // The more important reason wins, whatever the bit order: every pair
+    // of the ranked list.
+    const int ranked[] = {1, 4, 5, 6, 8, 12, 9, 3, 10, 7};
+    for (size_t i = 0; i < 10; ++i) {
+        for (size_t j = i + 1; j < 10; ++j) {
+            Bytes both = Bit(ranked[i]);
+            const Bytes other = Bit(ranked[j]);
+            both[0] |= other[0];
+            both[1] |= other[1];
+            EXPECT_EQ(MapPrinterStatus(Reading(5, 3, both)).text,
+                      MapPrinterStatus(Reading(2, 3, Bit(ranked[i]))).text)
+                << ranked[i] << " and " << ranked[j];
+        }
+    }
+}
+
+TEST(PrinterStatusMapping, WarningsStatesAndMissingValues) {
+    // lowPaper, lowToner, outputNearFull, overduePreventMaint and bits past
+    // the last known one stop nothing.
+    const Bytes warnings = {0xa0, 0x12, 0xff, 0xff};
+    EXPECT_EQ(MapPrinterStatus(Reading(3, 4, warnings)).code, PRINTER_STATUS_PRINTING);
+    EXPECT_EQ(MapPrinterStatus(Reading(3, 3, warnings)).text, L"Ready");
+
+    EXPECT_EQ(MapPrinterStatus(Reading(2, 5, {})).code, PRINTER_STATUS_WARMING_UP);
+    EXPECT_EQ(MapPrinterStatus(Reading(2, 5, {})).text, L"Warming up");
+    EXPECT_EQ(MapPrinterStatus(Reading(2, 4, {})).text, L"Printing");
+    for (int64_t printer : {0, 1, 2, 3, 99, -1})
+        EXPECT_EQ(MapPrinterStatus(Reading(2, printer, {})).code, PRINTER_STATUS_READY) << printer;
+    // Down with no reason: offline, before any printer state.
+    EXPECT_EQ(MapPrinterStatus(Reading(5, 5, {0, 0})).code, PRINTER_STATUS_PAUSED);
+    EXPECT_EQ(MapPrinterStatus(Reading(5, 4, {})).text, L"Offline");
+    // A one-byte error state: the second byte's bits are clear.
+    EXPECT_EQ(MapPrinterStatus(Reading(2, 3, {0x08})).text, L"Cover open");
+
+    PrinterStatusReading silent;
+    EXPECT_EQ(MapPrinterStatus(silent).code, PRINTER_STATUS_NOT_ANSWERING);
+    EXPECT_EQ(MapPrinterStatus(silent).text, L"Not answering");
+}
+
+TEST(PrinterStatusMapping, ReadsTheAnswerByIdentifierAndType) {
+    SnmpResponse r;
+    r.varBinds.resize(4);
+    // Out of order, one of the wrong type, one the agent lacks, one extra.
+    r.varBinds[0].oid = kErrorState;
+    r.varBinds[0].value.kind = SnmpValue::Kind::OctetString;
+    r.varBinds[0].value.bytes = {0x04};
+    r.varBinds[1].oid = kPrinterStatus;
+    r.varBinds[1].value.kind = SnmpValue::Kind::OctetString;
+    r.varBinds[1].value.bytes = {0x05};
+    r.varBinds[2].oid = kDeviceStatus;
+    r.varBinds[2].value.kind = SnmpValue::Kind::NoSuchInstance;
+    r.varBinds[3].oid = {1, 3, 6, 1, 2, 1, 25, 3, 2, 1, 5, 2};
+    r.varBinds[3].value.kind = SnmpValue::Kind::Integer;
+    r.varBinds[3].value.nInteger = 5;
+    const PrinterStatusReading reading = ReadPrinterStatusResponse(r);
+    EXPECT_TRUE(reading.bAnswered);
+    EXPECT_FALSE(reading.bHasDeviceStatus);
+    EXPECT_FALSE(reading.bHasPrinterStatus);
+    EXPECT_EQ(reading.errorState, Bytes{0x04});
+    EXPECT_EQ(MapPrinterStatus(reading).text, L"Jammed");
+}
+
+TEST(PrinterStatusDocument, ReadsTheTargetFromTheProgramsDocument) {
+    SnmpTarget t;
+    ASSERT_EQ(ReadSnmpTarget(TcpDocument(9100, L"", L"192.168.1.20").c_str(), t), S_OK);
+    EXPECT_EQ(t.strAddress, "192.168.1.20");
+    EXPECT_EQ(t.nPort, 161);
+    EXPECT_EQ(t.strCommunity, "public");
+    EXPECT_EQ(t.dwTimeoutMs, 1000u);
+    ASSERT_EQ(ReadSnmpTarget(TcpDocument(9100, L"<SnmpPort>16161</SnmpPort><SnmpTimeoutMs "
+                                               L"t=\"i4\">250</SnmpTimeoutMs><SnmpCommunity "
+                                               L"t=\"s\">lab</SnmpCommunity>")
+                                 .c_str(),
+                             t),
+              S_OK);
+    EXPECT_EQ(t.nPort, 16161);
+    EXPECT_EQ(t.dwTimeoutMs, 250u);
+    EXPECT_EQ(t.strCommunity, "lab");
+    // Values out of range keep the defaults.
+    ASSERT_EQ(ReadSnmpTarget(TcpDocument(9100, L"<SnmpPort>70000</SnmpPort><SnmpTimeoutMs "
+                                               L"t=\"i4\">0</SnmpTimeoutMs>")
+                                 .c_str(),
+                             t),
+              S_OK);
+    EXPECT_EQ(t.nPort, 161);
+    EXPECT_EQ(t.dwTimeoutMs, 1000u);
+
+    EXPECT_EQ(ReadSnmpTarget(UsbDocument(L"", L"ABC").c_str(), t),
+              HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED));
+    EXPECT_EQ(ReadSnmpTarget(L"<x/>", t), E_INVALIDARG);
+    EXPECT_EQ(ReadSnmpTarget(nullptr, t), E_INVALIDARG);
+}
+
+TEST(PrinterStatusObject, IsReachedFromTheOtherInterfacesAndChecksItsArguments) {
+    IPipe* pipe = nullptr;
+    ASSERT_EQ(CPipe::Create(IID_IPipe, reinterpret_cast<void**>(&pipe)), S_OK);
+    IPrinterStatus* status = nullptr;
+    ASSERT_EQ(pipe->QueryInterface(IID_IPrinterStatus, reinterpret_cast<void**>(&status)), S_OK);
+    IUnknown* back = nullptr;
+    ASSERT_EQ(status->QueryInterface(IID_IPipeConfig, reinterpret_cast<void**>(&back)), S_OK);
+    back->Release();
+
+    const Answer none = Last(status);
+    EXPECT_EQ(none.hr, S_OK);
+    EXPECT_EQ(none.lCode, PRINTER_STATUS_NOT_ANSWERING);
+    EXPECT_EQ(none.text, L"");
+
+    LONG lCode = 0;
+    BSTR text = nullptr;
+    Bstr doc(TcpDocument(9100));
+    EXPECT_EQ(status->CheckStatus(doc, nullptr, &text), E_POINTER);
+    EXPECT_EQ(status->CheckStatus(doc, &lCode, nullptr), E_POINTER);
+    EXPECT_EQ(status->GetLastStatus(nullptr, &text), E_POINTER);
+    EXPECT_EQ(status->CheckStatus(nullptr, &lCode, &text), E_INVALIDARG);
+    EXPECT_EQ(lCode, PRINTER_STATUS_NOT_ANSWERING);
+    EXPECT_EQ(text, nullptr);
+    Bstr usb(UsbDocument(L"", L"ABC"));
+    EXPECT_EQ(status->CheckStatus(usb, &lCode, &text), HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED));
+    EXPECT_EQ(text, nullptr);
+    status->Release();
+    pipe->Release();
+}
+
+// A fake agent on a free loopback UDP port: a thread hands each request's
+// id and number to a reply function and sends back what it returns.
+class FakeAgent {
+public:
+    using Reply = std::function<std::vector<Bytes>(int32_t nRequestId, int nRequest)>;
+
+    explicit FakeAgent(Reply reply) : m_reply(std::move(reply)) {
+        WSADATA wsa;
+        WSAStartup(MAKEWORD(2, 2), &wsa);
+        m_socket = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+        sockaddr_in addr = {};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        int cb = sizeof(addr);
+        if (bind(m_socket, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0 &&
+            getsockname(m_socket, reinterpret_cast<sockaddr*>(&addr), &cb) == 0)
+            m_nPort = ntohs(addr.sin_port);
+        m_thread = std::thread([this] { Run(); });
+    }
+    ~FakeAgent() {
+        m_bStop = true;
+        m_thread.join();
+        closesocket(m_socket);
+        WSACleanup();
+    }
+    FakeAgent(const FakeAgent&) = delete;
+    FakeAgent& operator=(const FakeAgent&) = delete;
+
+    int port() const { return m_nPort; }
+    int requests() const { return m_nRequests; }
+
+private:
+    // The request id of a GetRequest, or -1.
+    static int32_t RequestId(const Bytes& b) {
+        ber::BerSpan in{b.data(), b.size()}, message, content, pdu;
+        uint8_t tag = 0;
+        int32_t id = -1;
+        if (ber::ReadExpected(in, ber::kSequence, message) &&
+            ber::ReadExpected(message, ber::kInteger, content) &&
+            ber::ReadExpected(message, ber::kOctetString, content) &&
+            ber::ReadElement(message, tag, pdu) && tag == 0xa0 &&
+            ber::ReadExpected(pdu, ber::kInteger, content))
+            ber::DecodeInteger32(content, id);
+        return id;
+    }
+
+    void Run() {
+        std::vector<char> buffer(65536);
+        while (!m_bStop) {
+            fd_set set;
+            FD_ZERO(&set);
+            FD_SET(m_socket, &set);
+            timeval tv = {0, 20000};
+            if (select(0, &set, nullptr, nullptr, &tv) <= 0)
+                continue;
+            sockaddr_in from = {};
+            int cbFrom = sizeof(from);
+            const int cb = recvfrom(m_socket, buffer.data(), static_cast<int>(buffer.size()), 0,
+                                    reinterpret_cast<sockaddr*>(&from), &cbFrom);
+            if (cb <= 0)
+                continue;
+            const int n = ++m_nRequests;
+            for (const Bytes& d : m_reply(RequestId(Bytes(buffer.begin(), buffer.begin() + cb)), n))
+                sendto(m_socket, reinterpret_cast<const char*>(d.data()),
+                       static_cast<int>(d.size()), 0, reinterpret_cast<sockaddr*>(&from), cbFrom);
+        }
+    }
+
+    Reply m_reply;
+    SOCKET m_socket = INVALID_SOCKET;
+    int m_nPort = 0;
+    std::atomic<bool> m_bStop{false};
+    std::atomic<int> m_nRequests{0};
+    std::thread m_thread;
+};
+
+// A printer's answer: running, idle, with the given error state.
+Bytes PrinterAnswer(int32_t nRequestId, Bytes errors, const char* pszCommunity = "public",
+                    SnmpVersion version = SnmpVersion::V2c) {
+    std::vector<SnmpVarBind> vbs(3);
+    vbs[0].oid = kDeviceStatus;
+    vbs[0].value.kind = SnmpValue::Kind::Integer;
+    vbs[0].value.nInteger = 2;
+    vbs[1].oid = kPrinterStatus;
+    vbs[1].value.kind = SnmpValue::Kind::Integer;
+    vbs[1].value.nInteger = 3;
+    vbs[2].oid = kErrorState;
+    vbs[2].value.kind = SnmpValue::Kind::OctetString;
+    vbs[2].value.bytes = std::move(errors);
+    return SnmpEncodeMessage(version, pszCommunity, 0xa2, nRequestId, 0, 0, vbs);
+}
+
+TEST(PrinterStatusQuery, SilentAgentIsAskedTwiceThenNotAnswering) {
+    FakeAgent agent([](int32_t, int) { return std::vector<Bytes>(); });
+    ASSERT_NE(agent.port(), 0);
+    StatusRef status;
+    const Answer a = Check(status.p, StatusDocument(agent.port(), 400));
+    EXPECT_EQ(a.hr, S_OK);
+    EXPECT_EQ(a.lCode, PRINTER_STATUS_NOT_ANSWERING);
+    EXPECT_EQ(a.text, L"Not answering");
+    EXPECT_EQ(agent.requests(), 2); // the request and one retry
+    EXPECT_GE(a.ms, 750u);          // both waited out (timer granularity)
+    EXPECT_LT(a.ms, 800u + 1500u);  // and no more, with room for a loaded machine
+    printf("[ measure  ] silent agent, 2 x 400 ms: not answering after %llu ms\n", a.ms);
+    EXPECT_EQ(Last(status.p).text, L"Not answering");
+}
+
+TEST(PrinterStatusQuery, StrayDatagramsAreDroppedUntilTheAnswer) {
+    FakeAgent agent([](int32_t id, int) {
+        Bytes huge(65507, 0x30);
+        return std::vector<Bytes>{
+            Bytes{0x30, 0x84, 0xff, 0xff, 0xff, 0xff}, // hostile length
+            huge,                                      // a whole datagram of junk
+            PrinterAnswer(id + 1, {0x08, 0x00}),       // another request
+            PrinterAnswer(id, {0x08, 0x00}, "other"),  // another community
+            PrinterAnswer(id, {0x08, 0x00}, "public", SnmpVersion::V1),
+            PrinterAnswer(id, {0x00, 0x04}), // the answer: inputTrayEmpty
+        };
+    });
+    StatusRef status;
+    const Answer a = Check(status.p, StatusDocument(agent.port(), 2000));
+    EXPECT_EQ(a.hr, S_OK);
+    EXPECT_EQ(a.lCode, PRINTER_STATUS_PAUSED);
+    EXPECT_EQ(a.text, L"Paper out");
+    EXPECT_EQ(agent.requests(), 1);
+    EXPECT_LT(a.ms, 1500u);
+}
+
+TEST(PrinterStatusQuery, AnAnswerToTheRetryCounts) {
+    FakeAgent agent([](int32_t id, int n) {
+        return n == 1 ? std::vector<Bytes>() : std::vector<Bytes>{PrinterAnswer(id, {0x40})};
+    });
+    StatusRef status;
+    const Answer a = Check(status.p, StatusDocument(agent.port(), 300));
+    EXPECT_EQ(a.lCode, PRINTER_STATUS_PAUSED);
+    EXPECT_EQ(a.text, L"Paper out");
+    EXPECT_EQ(agent.requests(), 2);
+    EXPECT_GE(a.ms, 250u);
+}
+
+TEST(PrinterStatusQuery, NothingOnThePortIsNotAnsweringWithinTwoTimeOuts) {
+    const u_short port = UnusedLoopbackPort();
+    StatusRef status;
+    const Answer a = Check(status.p, StatusDocument(port, 1000));
+    EXPECT_EQ(a.hr, S_OK);
+    EXPECT_EQ(a.lCode, PRINTER_STATUS_NOT_ANSWERING);
+    EXPECT_LT(a.ms, 2000u + 1500u);
+    printf("[ measure  ] no agent on the port, 2 x 1000 ms: not answering after %llu ms\n", a.ms);
+}
+
+TEST(PrinterStatusQuery, GetLastStatusAnswersWhileWriteDataIsBlocked) {
+    LoopbackListener printer(0, LoopbackListener::Mode::NeverRead);
+    ASSERT_TRUE(printer.ok());
+    FakeAgent agent([](int32_t id, int) {
+        return std::vector<Bytes>{PrinterAnswer(id, {0x00, 0x00, 0x00})};
+    });
+    IPipe* pipe = nullptr;
+    ASSERT_EQ(CPipe::Create(IID_IPipe, reinterpret_cast<void**>(&pipe)), S_OK);
+    IPipeConfig* config = nullptr;
+    IPrinterStatus* status = nullptr;
+    ASSERT_EQ(pipe->QueryInterface(IID_IPipeConfig, reinterpret_cast<void**>(&config)), S_OK);
+    ASSERT_EQ(pipe->QueryInterface(IID_IPrinterStatus, reinterpret_cast<void**>(&status)), S_OK);
+    Bstr doc(TcpDocument(printer.port(), L"<SendTimeoutMs t=\"i4\">4000</SendTimeoutMs>"));
+    ASSERT_EQ(config->Configure(doc), S_OK);
+    config->Release();
+    EXPECT_EQ(Check(status, StatusDocument(agent.port())).text, L"Ready");
+
+    std::atomic<bool> bInside{false}, bDone{false};
+    std::thread writer([&] {
+        std::vector<BYTE> chunk(32 * 1024 * 1024);
+        bInside = true;
+        pipe->WriteData(chunk.data(), static_cast<LONG>(chunk.size()));
+        bDone = true;
+    });
+    // Once the writer is inside (it stays there up to the send time),
+    // both calls answer at once.
+    const ULONGLONG deadline = GetTickCount64() + 5000;
+    while (!bInside && GetTickCount64() < deadline)
+        Sleep(10);
+    Sleep(200);
+    ASSERT_FALSE(bDone);
+    const ULONGLONG t0 = GetTickCount64();
+    const Answer last = Last(status);
+    const Answer fresh = Check(status, StatusDocument(agent.port()));
+    EXPECT_LT(GetTickCount64() - t0, 1500u);
+    EXPECT_FALSE(bDone);
+    EXPECT_EQ(last.text, L"Ready");
+    EXPECT_EQ(fresh.lCode, PRINTER_STATUS_READY);
+    writer.join();
+    status->Release();
+    pipe->Release();
+}
+
+// The test agent from the ctest fixture.
+class SnmpAgent : public testing::Test {
+protected:
+    void SetUp() override {
+        const char* pszDir = getenv("MORVANE_SNMP_DIR");
+        ASSERT_TRUE(pszDir) << "run through ctest: the fixture starts the agent";
+        // A Linux path reaches the same file through drive Z:.
+        std::string dir = std::string("Z:") + pszDir;
+        for (char& c : dir)
+            if (c == '/')
+                c = '\\';
+        m_statePath = dir + "\\printer_state";
+        // The agent may have moved to a later port when its own was taken.
+        m_nPort = atoi(ReadWholeFile(dir + "\\port").c_str());
+        ASSERT_GT(m_nPort, 0) << "no agent port in " << dir;
+    }
+    void TearDown() override {
+        if (!m_statePath.empty())
+            SetState("idle");
+    }
+
+    // Rewrites the state file whole, in one step.
+    void SetState(const std::string& words) {
+        const std::string temp = m_statePath + ".new";
+        HANDLE h = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        ASSERT_NE(h, INVALID_HANDLE_VALUE);
+        DWORD cb = 0;
+        WriteFile(h, words.data(), static_cast<DWORD>(words.size()), &cb, nullptr);
+        CloseHandle(h);
+        ASSERT_TRUE(MoveFileExA(temp.c_str(), m_statePath.c_str(), MOVEFILE_REPLACE_EXISTING));
+    }
+
+    std::string m_statePath;
+    int m_nPort = 0;
+};
+
+TEST_F(SnmpAgent, EachPrinterStateMapsToItsCodeAndText) {
+    const struct {
+        const char* pszState;
+        LONG lCode;
+        const wchar_t* pszText;
+    } cases[] = {
+        {"idle", PRINTER_STATUS_READY, L"Ready"},
+        {"printing", PRINTER_STATUS_PRINTING, L"Printing"},
+        {"warmup", PRINTER_STATUS_WARMING_UP, L"Warming up"},
+        {"noPaper", PRINTER_STATUS_PAUSED, L"Paper out"},
+        {"inputTrayEmpty printing", PRINTER_STATUS_PAUSED, L"Paper out"},
+        {"doorOpen,lowToner", PRINTER_STATUS_PAUSED, L"Cover open"},
+        {"jammed,noToner,down", PRINTER_STATUS_PAUSED, L"Jammed"},
+        {"offline", PRINTER_STATUS_PAUSED, L"Offline"},
+        {"inputTrayMissing", PRINTER_STATUS_PAUSED, L"Paper tray missing"},
+        {"outputFull,outputTrayMissing", PRINTER_STATUS_PAUSED, L"Output tray full"},
+        {"outputTrayMissing", PRINTER_STATUS_PAUSED, L"Output tray missing"},
+        {"noToner", PRINTER_STATUS_PAUSED, L"Toner out"},
+        {"markerSupplyMissing", PRINTER_STATUS_PAUSED, L"Supplies missing"},
+        {"serviceRequested", PRINTER_STATUS_PAUSED, L"Service requested"},
+        {"down", PRINTER_STATUS_PAUSED, L"Offline"},
+        {"lowPaper,lowToner,outputNearFull,overduePreventMaint printing", PRINTER_STATUS_PRINTING,
+         L"Printing"},
+        {"unknown", PRINTER_STATUS_READY, L"Ready"},
+        {"absent", PRINTER_STATUS_READY, L"Ready"}, // an agent without the objects
+    };
+    StatusRef status;
+    for (const auto& c : cases) {
+        SetState(c.pszState);
+        const Answer a = Check(status.p, StatusDocument(m_nPort));
+        EXPECT_EQ(a.hr, S_OK) << c.pszState;
+        EXPECT_EQ(a.lCode, c.lCode) << c.pszState;
+        EXPECT_EQ(a.text, c.pszText) << c.pszState;
+        const Answer last = Last(status.p);
+        EXPECT_EQ(last.lCode, c.lCode) << c.pszState;
+        EXPECT_EQ(last.text, c.pszText) << c.pszState;
+    }
+}
+
+TEST_F(SnmpAgent, FollowsTheStateChangedMidTestWithoutConfigure) {
+    // One object, never configured; its data port has nothing listening.
+    StatusRef status;
+    const std::wstring doc = StatusDocument(m_nPort);
+    SetState("printing");
+    EXPECT_EQ(Check(status.p, doc).text, L"Printing");
+    SetState("doorOpen");
+    EXPECT_EQ(Check(status.p, doc).text, L"Cover open");
+    EXPECT_EQ(Last(status.p).text, L"Cover open");
+    SetState("noPaper,doorOpen");
+    EXPECT_EQ(Check(status.p, doc).text, L"Paper out");
+    SetState("idle");
+    const Answer a = Check(status.p, doc);
+    EXPECT_EQ(a.lCode, PRINTER_STATUS_READY);
+
+    // The time one answered query takes.
+    ULONGLONG total = 0, worst = 0;
+    for (int i = 0; i < 20; ++i) {
+        const Answer b = Check(status.p, doc);
+        ASSERT_EQ(b.lCode, PRINTER_STATUS_READY);
+        total += b.ms;
+        worst = std::max(worst, b.ms);
+    }
+    printf("[ measure  ] answering agent: CheckStatus %llu ms on average, %llu ms at most\n",
+           total / 20, worst);
+    EXPECT_LT(worst, 1000u);
+}
+
+TEST_F(SnmpAgent, AnotherCommunityGetsNoAnswer) {
+    StatusRef status;
+    const Answer a = Check(status.p, StatusDocument(m_nPort, 300, L"private"));
+    EXPECT_EQ(a.lCode, PRINTER_STATUS_NOT_ANSWERING);
+    EXPECT_GE(a.ms, 550u);
+    EXPECT_LT(a.ms, 600u + 1500u);
+}
+
+} // namespace
