@@ -21,6 +21,17 @@ std::wstring ToWide(const CString& str) {
     return out;
 }
 
+// UTF-16 from the component as the program's narrow text.
+CString FromWide(const wchar_t* psz) {
+    const int n = WideCharToMultiByte(CP_ACP, 0, psz, -1, nullptr, 0, nullptr, nullptr);
+    if (n <= 1)
+        return CString();
+    std::string out(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(CP_ACP, 0, psz, -1, &out[0], n, nullptr, nullptr);
+    out.resize(static_cast<size_t>(n - 1));
+    return CString(out);
+}
+
 bool AddText(CXmlDoc& doc, const char* pszName, const CString& value) {
     return doc.AddValue(pszName, ToWide(value).c_str());
 }
@@ -117,6 +128,39 @@ BOOL CIP_Pipe_Printer::Close() {
 
 int CIP_Pipe_Printer::Send_Data(const void* pData, int nLength) {
     return SendToPipe(m_pPipe, pData, nLength);
+}
+
+PrinterState CIP_Pipe_Printer::QueryState(CSpoolerSetup* pSetup, CString& strText) {
+    strText.Empty();
+    // A component of its own, so the question never disturbs a document.
+    IPrinterStatus* pStatus = nullptr;
+    if (FAILED(CoCreateInstance(CLSID_MorvanePipe, nullptr, CLSCTX_ALL, IID_IPrinterStatus,
+                                reinterpret_cast<void**>(&pStatus))) ||
+        !pStatus)
+        return PrinterState::Unknown; // an older component: go on as ever
+    CXmlDoc doc("VizudoRuduvav");
+    BSTR bstrXml = nullptr;
+    LONG lCode = PRINTER_STATUS_NOT_ANSWERING;
+    BSTR bstrText = nullptr;
+    HRESULT hr = E_FAIL;
+    if (FillConfig(doc, pSetup, false) && doc.GetXml(&bstrXml))
+        hr = pStatus->CheckStatus(bstrXml, &lCode, &bstrText);
+    SysFreeString(bstrXml);
+    pStatus->Release();
+    if (bstrText) {
+        strText = FromWide(bstrText);
+        SysFreeString(bstrText);
+    }
+    if (FAILED(hr))
+        return PrinterState::Unknown;
+    switch (lCode) {
+    case PRINTER_STATUS_PAUSED:
+        return PrinterState::Paused;
+    case PRINTER_STATUS_NOT_ANSWERING:
+        return PrinterState::NotAnswering;
+    default:
+        return PrinterState::Ready;
+    }
 }
 
 CUSB_Pipe_Printer::CUSB_Pipe_Printer() : m_pPipe(nullptr) {}

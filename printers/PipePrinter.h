@@ -25,6 +25,8 @@ public:
     BOOL Open(CSpoolerSetup* pSetup, CString strJobName) override;
     BOOL Close() override;
     int Send_Data(const void* pData, int nLength) override;
+    // Through the component's printer state interface, when it has one.
+    PrinterState QueryState(CSpoolerSetup* pSetup, CString& strText) override;
 
     IPipe* GetPipe() const { return m_pPipe; }
 

@@ -12,6 +12,14 @@
 #include "framework/String.h"
 #include "settings/SpoolerSetup.h"
 
+// What a printer says of itself before a copy is sent (see QueryState).
+enum class PrinterState {
+    Ready,        // ready, printing or warming up: send
+    Paused,       // stopped until somebody acts (paper out, cover open...)
+    NotAnswering, // asked, but no answer came: send as if never asked
+    Unknown,      // this output cannot be asked
+};
+
 class CPrinter {
 public:
     virtual ~CPrinter() = default;
@@ -21,6 +29,13 @@ public:
     virtual BOOL Close() = 0;
     // Hands one chunk on; the bytes taken, or -1 on failure.
     virtual int Send_Data(const void* pData, int nLength) = 0;
+    // Asks the printer the settings name for its state, without opening a
+    // document; strText gets the printer's short word for it ("Paper out").
+    // May take a couple of seconds for a printer that does not answer.
+    // Only network printers can be asked; the others say Unknown.
+    virtual PrinterState QueryState(CSpoolerSetup* /*pSetup*/, CString& /*strText*/) {
+        return PrinterState::Unknown;
+    }
 };
 
 // The discarding output, for spooler type 0 and every unknown type.

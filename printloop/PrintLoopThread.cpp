@@ -108,8 +108,16 @@ void CPrintLoopThread::RunLoop() {
 
         int k = 0;
         BOOL bFailed = FALSE;
+        // A printer that did not answer once is not asked again for this job.
+        bool bAskPrinter = true;
         try {
             while (m_bRunning && k < n) {
+                if (bAskPrinter) {
+                    const PrinterWait wait = WaitForPrinter(pJob);
+                    if (wait == PrinterWait::Stopped)
+                        break;
+                    bAskPrinter = wait != PrinterWait::Silent;
+                }
                 ++k;
                 if (!SpoolJob(pJob, k)) {
                     // A copy dropped because the program is closing is no failure.
@@ -231,6 +239,57 @@ BOOL CPrintLoopThread::SpoolJob(CQueuedJob* pJob, int nCopy) {
         return FALSE;
     }
     return ok && closed;
+}
+
+CPrintLoopThread::PrinterWait CPrintLoopThread::WaitForPrinter(CQueuedJob* pJob) {
+    bool bShown = false;
+    for (;;) {
+        CSpoolerSetup setup;
+        {
+            CLock gate(m_csGate);
+            if (IsStoppedForGood())
+                return PrinterWait::Stopped;
+            setup = *m_pSetup;
+        }
+        CString strText;
+        PrinterState state = PrinterState::Unknown;
+        {
+            std::unique_ptr<CPrinter> printer(MakePrinter(&setup));
+            if (printer)
+                state = printer->QueryState(&setup, strText);
+        }
+        if (state != PrinterState::Paused) {
+            if (bShown)
+                SetStatusText(pJob, CString());
+            return state == PrinterState::NotAnswering ? PrinterWait::Silent : PrinterWait::Go;
+        }
+        // Paused: nothing is sent yet; the row says why, and the printer is
+        // asked again after a while. Stop and closing end the wait.
+        CString strStatus = "Waiting for printer: ";
+        strStatus += strText;
+        if (!SetStatusText(pJob, strStatus))
+            return PrinterWait::Stopped;
+        bShown = true;
+        const ULONGLONG deadline = GetTickCount64() + m_dwPrinterPollMs;
+        for (;;) {
+            if (!m_bRunning || m_bStopRequested)
+                return PrinterWait::Stopped;
+            const ULONGLONG now = GetTickCount64();
+            if (now >= deadline)
+                break;
+            WaitForSingleObject(m_hWake.get(), static_cast<DWORD>(deadline - now));
+        }
+    }
+}
+
+bool CPrintLoopThread::SetStatusText(CQueuedJob* pJob, const CString& strText) {
+    CLock gate(m_csGate);
+    if (IsStoppedForGood())
+        return false;
+    CLock lock(pJob->m_Lock);
+    pJob->m_strStatus = strText;
+    InvalidateJobList();
+    return true;
 }
 
 bool CPrintLoopThread::ReportProgress(CQueuedJob* pJob, int nCopy, int nTotal, int nPercent) {

@@ -64,15 +64,28 @@ public:
     // reached the output and was ended.
     virtual BOOL SpoolJob(CQueuedJob* pJob, int nCopy);
 
+    // How often a paused printer is asked again before a copy.
+    static constexpr DWORD kPrinterPollMs = 2000;
+    void SetPrinterPollMs(DWORD dwMs) { m_dwPrinterPollMs = dwMs; }
+
 protected:
     // The printer for one copy; tests stand in for the outputs here.
     virtual CPrinter* MakePrinter(CSpoolerSetup* pSetup) { return Create_Printer(pSetup); }
 
 private:
     enum class Settle { Remove, Keep };
+    enum class PrinterWait { Go, Silent, Stopped };
 
     void RunLoop();
     bool WaitForWork();
+    // Before a copy: asks the printer for its state and, while it says it
+    // is paused (paper out, cover open...), shows "Waiting for printer: "
+    // and its word in the job's row and asks again every m_dwPrinterPollMs.
+    // Go: send; Silent: send, the printer did not answer; Stopped: Stop or
+    // closing came first, nothing was sent.
+    PrinterWait WaitForPrinter(CQueuedJob* pJob);
+    // Sets the job's status text; false when the worker was stopped for good.
+    bool SetStatusText(CQueuedJob* pJob, const CString& strText);
     // Writes the progress text; false when the worker was stopped for good.
     bool ReportProgress(CQueuedJob* pJob, int nCopy, int nTotal, int nPercent);
     bool IsStoppedForGood() const { return m_bStoppedForGood.load(); }
@@ -88,6 +101,7 @@ private:
     CJobList* m_pJobList;
     CSpoolerSetup* m_pSetup;
 
+    DWORD m_dwPrinterPollMs = kPrinterPollMs;
     UniqueHandleNull m_hWake;
     CCriticalSection m_csGate;
     // Under m_csGate: the copies the current job had and those fully sent.

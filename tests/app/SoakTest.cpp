@@ -250,9 +250,10 @@ TEST_F(SoakTest, RandomClicksWhileSpoolingLoseAndDoubleNothing) {
                 ClickButton(hWnd, IDC_START_STOP);
                 // (After "Start" the worker may already have stopped itself
                 // again on a refused copy.)
-                if (bStop)
+                if (bStop) {
                     EXPECT_FALSE(d.GetPrintLoop()->IsRunning())
                         << "a Stop click started the worker";
+                }
             } else {
                 // Let the worker and the painting run for a moment.
                 PumpUntil([] { return false; }, pick(20));

@@ -29,6 +29,10 @@ struct Output {
     int failOpenOnCopy = 0;
     int failSendNumber = 0; // counts every send of the run, from 1
     int failCloseOnCopy = 0;
+    // What the printer says before each copy, in turn (the last one
+    // repeats); empty: it cannot be asked.
+    std::vector<std::pair<PrinterState, std::string>> states;
+    int asked = 0;
     std::function<void(int send)> onSend;
     std::function<void(int copy)> onClose;
 
@@ -74,6 +78,15 @@ public:
             return -1;
         m_doc.append(static_cast<const char*>(p), static_cast<size_t>(n));
         return n;
+    }
+    PrinterState QueryState(CSpoolerSetup*, CString& strText) override {
+        std::lock_guard<std::mutex> lock(m_out.m);
+        if (m_out.states.empty())
+            return PrinterState::Unknown;
+        const size_t i = std::min(static_cast<size_t>(m_out.asked), m_out.states.size() - 1);
+        ++m_out.asked;
+        strText = m_out.states[i].second.c_str();
+        return m_out.states[i].first;
     }
     BOOL Close() override {
         if (m_out.onClose)
@@ -515,6 +528,72 @@ TEST_F(PrintLoopTest, StopForGoodDoesNotReturnWhileTheWorkerIsInsideTheQueue) {
     EXPECT_TRUE(out.Calls().empty());
     EXPECT_EQ(HeadCopies(), 1);
     loop.reset();
+}
+
+// A printer that says it is paused gets nothing until it says otherwise; the
+// row says why. Stop ends the wait with nothing sent or counted. One that
+// does not answer is asked once for the job and served as ever.
+TEST_F(PrintLoopTest, PausedPrinterIsWaitedForAndSilentOneAskedOnce) {
+    const auto bytes = RandomBytes(40000, 9);
+    TempFile file("morvane-loop-paused.bin", bytes);
+    {
+        SCOPED_TRACE("paused, then ready");
+        Output out;
+        out.states = {{PrinterState::Paused, "Paper out"},
+                      {PrinterState::Paused, "Paper out"},
+                      {PrinterState::Ready, "Ready"}};
+        Queue("labels", file.path(), 2);
+        StartWorker(&out);
+        loop->SetPrinterPollMs(50);
+        loop->SetRunning(TRUE);
+        ASSERT_TRUE(WaitFor([&] { return HeadStatus(*list) == "Waiting for printer: Paper out"; }));
+        EXPECT_TRUE(out.Calls().empty());
+        ASSERT_TRUE(WaitFor([&] { return list->GetCount() == 0; }));
+        EXPECT_EQ(out.documents.size(), 2u);
+        EXPECT_EQ(out.asked, 4); // twice paused, then once before each copy
+        EXPECT_EQ(Boxes(), 0);
+        ASSERT_TRUE(loop->StopForGood());
+        loop.reset();
+    }
+    {
+        SCOPED_TRACE("Stop while waiting");
+        Output out;
+        out.states = {{PrinterState::Paused, "Cover open"}};
+        Queue("labels", file.path(), 3);
+        StartWorker(&out);
+        loop->SetRunning(TRUE);
+        ASSERT_TRUE(
+            WaitFor([&] { return HeadStatus(*list) == "Waiting for printer: Cover open"; }));
+        loop->SetRunning(FALSE);
+        ASSERT_TRUE(WaitFor([&] { return Settled(); }));
+        EXPECT_TRUE(out.Calls().empty());
+        EXPECT_EQ(HeadCopies(), 3);
+        EXPECT_EQ(HeadStatus(*list), "");
+        EXPECT_EQ(Boxes(), 0);
+        EXPECT_EQ(owner.stops.load(), 0);
+        // Closing while waiting is as quick.
+        loop->SetRunning(TRUE);
+        ASSERT_TRUE(
+            WaitFor([&] { return HeadStatus(*list) == "Waiting for printer: Cover open"; }));
+        const ULONGLONG start = GetTickCount64();
+        EXPECT_TRUE(loop->StopForGood());
+        EXPECT_LT(GetTickCount64() - start, 1000u);
+        EXPECT_EQ(HeadCopies(), 3);
+        EXPECT_TRUE(out.Calls().empty());
+        loop.reset();
+        list->RemoveAt(0);
+    }
+    {
+        SCOPED_TRACE("not answering");
+        Output out;
+        out.states = {{PrinterState::NotAnswering, ""}};
+        Queue("labels", file.path(), 3);
+        StartWorker(&out);
+        loop->SetRunning(TRUE);
+        ASSERT_TRUE(WaitFor([&] { return list->GetCount() == 0; }));
+        EXPECT_EQ(out.documents.size(), 3u);
+        EXPECT_EQ(out.asked, 1);
+    }
 }
 
 } // namespace
