@@ -25,8 +25,10 @@ class LoopbackListener {
 public:
     enum class Mode { ReadAll, CloseAfter, NeverRead };
 
-    // Port 0 takes any free port (see port()).
-    explicit LoopbackListener(u_short nPort = 0, Mode mode = Mode::ReadAll, size_t nCloseAfter = 0)
+    // Port 0 takes any free port (see port()). The address is one of the
+    // loopback range (127.0.0.1 unless given, in host order).
+    explicit LoopbackListener(u_short nPort = 0, Mode mode = Mode::ReadAll, size_t nCloseAfter = 0,
+                              u_long nAddress = INADDR_LOOPBACK)
         : m_mode(mode), m_nCloseAfter(nCloseAfter) {
         WSADATA wsa;
         m_bWinsock = WSAStartup(MAKEWORD(2, 2), &wsa) == 0;
@@ -45,7 +47,7 @@ public:
         }
         sockaddr_in addr = {};
         addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        addr.sin_addr.s_addr = htonl(nAddress);
         addr.sin_port = htons(nPort);
         // A fixed port may be held for a while by another test run on this
         // machine: wait for it, within bounds.
