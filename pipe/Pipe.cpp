@@ -66,28 +66,40 @@ HRESULT CPipe::GetBytesWritten(ULONGLONG* pcbWritten) {
 
 HRESULT CPipe::Configure(BSTR bstrXml) {
     CLock lock(m_lock);
+    if (m_bAborted)
+        return EndAborted();
     if (m_state != State::New)
         return E_UNEXPECTED;
     PipeSettings settings;
     HRESULT hr = ReadPipeSettings(bstrXml, GetPipeDefaultTimeouts(), settings);
     if (FAILED(hr))
         return hr;
+    std::unique_ptr<CTransport> pTransport;
     if (settings.method == PipeSettings::Method::Tcp)
         hr = CTcpTransport::Connect(settings.strAddress.c_str(), settings.nPort, settings.timeouts,
-                                    m_pTransport);
+                                    pTransport);
     else if (!settings.strUsbPort.empty())
-        hr = CUsbTransport::OpenPath(settings.strUsbPort, settings.timeouts, m_pTransport);
+        hr = CUsbTransport::OpenPath(settings.strUsbPort, settings.timeouts, pTransport);
     else
-        hr = CUsbTransport::OpenBySerialNumber(settings.strUsbSerial, settings.timeouts,
-                                               m_pTransport);
+        hr =
+            CUsbTransport::OpenBySerialNumber(settings.strUsbSerial, settings.timeouts, pTransport);
     if (FAILED(hr))
         return hr;
+    {
+        CLock transportLock(m_csTransport);
+        m_pTransport = std::move(pTransport);
+    }
+    // Aborted while connecting: the new connection goes at once.
+    if (m_bAborted)
+        return EndAborted();
     m_state = State::Ready;
     return S_OK;
 }
 
 HRESULT CPipe::WriteData(const BYTE* pData, LONG cbData) {
     CLock lock(m_lock);
+    if (m_bAborted)
+        return EndAborted();
     if (m_state == State::Broken)
         return m_hrFailure;
     if (m_state != State::Ready)
@@ -99,6 +111,9 @@ HRESULT CPipe::WriteData(const BYTE* pData, LONG cbData) {
     if (!pData)
         return E_POINTER;
     const HRESULT hr = m_pTransport->Write(pData, static_cast<DWORD>(cbData));
+    // Aborted meanwhile (the write may have been cut short by it).
+    if (m_bAborted)
+        return EndAborted();
     if (FAILED(hr)) {
         m_state = State::Broken;
         m_hrFailure = hr;
@@ -112,23 +127,36 @@ HRESULT CPipe::Finish(LONG lReserved) {
     CLock lock(m_lock);
     if (lReserved != 0)
         return E_INVALIDARG;
+    if (m_bAborted)
+        return EndAborted();
     if (m_state != State::Ready && m_state != State::Broken)
         return E_UNEXPECTED;
     HRESULT hr = m_pTransport->Finish();
+    if (m_bAborted && SUCCEEDED(hr))
+        hr = E_ABORT;
     if (m_state == State::Broken && SUCCEEDED(hr))
         hr = m_hrFailure;
-    m_pTransport.reset();
+    {
+        CLock transportLock(m_csTransport);
+        m_pTransport.reset();
+    }
     m_state = State::Ended;
     return hr;
 }
 
 HRESULT CPipe::Abort() {
-    CLock lock(m_lock);
-    if (m_pTransport) {
-        m_pTransport->Abort();
-        m_pTransport.reset();
+    m_bAborted = true;
+    {
+        CLock transportLock(m_csTransport);
+        if (m_pTransport)
+            m_pTransport->Cancel();
     }
-    m_state = State::Ended;
+    // Never waits for a call in progress: the one holding the lock ends the
+    // transfer on its way out.
+    if (TryEnterCriticalSection(m_lock.Get())) {
+        EndAborted();
+        m_lock.Unlock();
+    }
     return S_OK;
 }
 
@@ -139,4 +167,16 @@ HRESULT CPipe::CheckStatus(BSTR bstrXml, LONG* plCode, BSTR* pbstrText) {
 
 HRESULT CPipe::GetLastStatus(LONG* plCode, BSTR* pbstrText) {
     return GetLastPrinterStatus(m_lastStatus, plCode, pbstrText);
+}
+
+HRESULT CPipe::EndAborted() {
+    {
+        CLock transportLock(m_csTransport);
+        if (m_pTransport) {
+            m_pTransport->Abort();
+            m_pTransport.reset();
+        }
+    }
+    m_state = State::Ended;
+    return E_ABORT;
 }

@@ -7,12 +7,23 @@
 //   any --Abort--> ended (later WriteData and Finish fail)
 //
 // A second Configure, WriteData before Configure, and anything but Abort
-// after the end fail with E_UNEXPECTED (or the earlier failure).
-// Threads: registered "Both"; calls are serialised by the object's lock.
-// IPrinterStatus (PrinterStatus.h) stays outside that lock: it may be asked
+// after the end fail with E_UNEXPECTED (or the earlier failure); WriteData
+// and Finish after Abort fail with E_ABORT.
+// Threads: registered "Both". Configure, WriteData, Finish and
+// GetBytesWritten are serialised by the object's lock (m_lock). Abort never
+// waits for that lock, so that it can come from another thread while a
+// WriteData or Finish is blocked inside the transport: it marks the object
+// aborted and cancels the transport (CTransport::Cancel, thread-safe),
+// which makes the blocked call fail within about a second. If m_lock is
+// free, Abort then drops the connection itself; otherwise the call that
+// holds it does so on its way out, or the next call, or the last Release.
+// m_csTransport guards the transport's lifetime against Abort: it is held
+// to set, reset or cancel m_pTransport, never across a blocking call.
+// Lock order: m_lock, then m_csTransport.
+// IPrinterStatus (PrinterStatus.h) stays outside both locks: it may be asked
 // while another thread is inside WriteData.
 // Lifetime: reference counted; the last Release closes a transport still
-// open, without the orderly end.
+// open, without the orderly end (the connection is reset).
 #pragma once
 
 #include "framework/Sync.h"
@@ -51,6 +62,9 @@ private:
     CPipe(const CPipe&) = delete;
     CPipe& operator=(const CPipe&) = delete;
 
+    // Under m_lock: drops the connection of an aborted object and ends it.
+    HRESULT EndAborted();
+
     std::atomic<ULONG> m_cRef{1};
     CCriticalSection m_lock;
     State m_state = State::New;
@@ -58,4 +72,6 @@ private:
     std::unique_ptr<CTransport> m_pTransport;
     ULONGLONG m_cbWritten = 0;
     CLastPrinterStatus m_lastStatus; // guarded by its own lock
+    CCriticalSection m_csTransport;
+    std::atomic<bool> m_bAborted{false};
 };

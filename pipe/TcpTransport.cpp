@@ -18,6 +18,10 @@ HRESULT LastWinsockError() {
 const DWORD kSendPiece = 64 * 1024;
 
 const HRESULT kTimedOut = HRESULT_FROM_WIN32(WSAETIMEDOUT);
+// Longest single wait, so that a Cancel is seen within about this long.
+const DWORD kWaitSliceMs = 100;
+// How long Cancel keeps cancelling a send that has not yet returned.
+const DWORD kCancelMs = 1000;
 // The printer closed its side before the document ended.
 const HRESULT kClosedEarly = HRESULT_FROM_WIN32(WSAEDISCON);
 
@@ -56,6 +60,14 @@ int SelectOne(SOCKET s, bool bRead, bool bWrite, DWORD ms, bool& bReadable, bool
     return n;
 }
 
+// Linger on with a time of 0: closing resets the connection. Linger off:
+// closing ends it in order.
+bool SetResetOnClose(SOCKET s, bool bReset) {
+    linger lg = {static_cast<u_short>(bReset ? 1 : 0), 0};
+    return setsockopt(s, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&lg), sizeof(lg)) ==
+           0;
+}
+
 int PendingError(SOCKET s) {
     int nError = 0;
     int cb = sizeof(nError);
@@ -70,7 +82,8 @@ CTcpTransport::CTcpTransport(const PipeTimeouts& timeouts, bool bWinsock)
     : m_timeouts(timeouts), m_bWinsock(bWinsock) {}
 
 CTcpTransport::~CTcpTransport() {
-    m_socket.reset();
+    // Unfinished: the socket still lingers with a time of 0, so this resets.
+    CloseSocket();
     if (m_bWinsock)
         WSACleanup();
 }
@@ -133,6 +146,10 @@ HRESULT CTcpTransport::Connect(const char* pszAddress, int nPort, const PipeTime
         setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&sendMs),
                    sizeof(sendMs)) != 0)
         return LastWinsockError();
+    // From here until a successful Finish, every close resets: also the one
+    // the system makes for a process that was killed.
+    if (!SetResetOnClose(s, true))
+        return LastWinsockError();
     pTransport = std::move(p);
     return S_OK;
 }
@@ -158,13 +175,21 @@ HRESULT CTcpTransport::DrainReceived() {
 HRESULT CTcpTransport::WaitWritable() {
     const ULONGLONG deadline = GetTickCount64() + m_timeouts.dwSendMs;
     for (;;) {
+        if (m_bCancelled)
+            return E_ABORT;
         bool bReadable, bWritable, bFailed;
-        const int n = SelectOne(m_socket.get(), true, true, Remaining(deadline), bReadable,
-                                bWritable, bFailed);
+        const int n =
+            SelectOne(m_socket.get(), true, true, std::min(Remaining(deadline), kWaitSliceMs),
+                      bReadable, bWritable, bFailed);
+        if (m_bCancelled)
+            return E_ABORT;
         if (n == SOCKET_ERROR)
             return LastWinsockError();
-        if (n == 0)
-            return kTimedOut;
+        if (n == 0) {
+            if (Remaining(deadline) == 0)
+                return kTimedOut;
+            continue;
+        }
         if (bFailed) {
             const int nPending = PendingError(m_socket.get());
             return FromWinsock(nPending ? nPending : WSAECONNRESET);
@@ -192,13 +217,23 @@ HRESULT CTcpTransport::Write(const BYTE* pData, DWORD cbData) {
         // Small pieces, so that the send time bounds a stretch without
         // progress rather than a whole large chunk on a slow printer.
         const int chunk = static_cast<int>(std::min<DWORD>(left, kSendPiece));
+        // In the send before the flag is looked at: a Cancel that this
+        // check misses sees m_bInSend and cancels the send itself.
+        m_bInSend = true;
+        if (m_bCancelled) {
+            m_bInSend = false;
+            return Fail(E_ABORT);
+        }
         const int n = send(m_socket.get(), p, chunk, 0);
+        const int nError = n > 0 ? 0 : n == 0 ? WSAETIMEDOUT : WSAGetLastError();
+        m_bInSend = false;
+        if (m_bCancelled)
+            return Fail(E_ABORT);
         if (n > 0) {
             p += n;
             left -= static_cast<DWORD>(n);
             continue;
         }
-        const int nError = n == 0 ? WSAETIMEDOUT : WSAGetLastError();
         if (nError != WSAEWOULDBLOCK)
             return Fail(FromWinsock(nError));
         const HRESULT hr = WaitWritable();
@@ -211,8 +246,10 @@ HRESULT CTcpTransport::Write(const BYTE* pData, DWORD cbData) {
 HRESULT CTcpTransport::Finish() {
     if (!m_socket)
         return FAILED(m_hrBroken) ? m_hrBroken : E_UNEXPECTED;
+    if (m_bCancelled)
+        Fail(E_ABORT);
     if (FAILED(m_hrBroken)) {
-        m_socket.reset();
+        CloseSocket();
         return m_hrBroken;
     }
     // From here on every wait is a select with its own bound.
@@ -224,22 +261,33 @@ HRESULT CTcpTransport::Finish() {
     // what came after: that document did not arrive whole.
     if (SUCCEEDED(hr))
         hr = DrainReceived();
+    // Everything was handed over: from here on the connection ends in order.
+    if (SUCCEEDED(hr) && !SetResetOnClose(m_socket.get(), false))
+        hr = LastWinsockError();
     if (SUCCEEDED(hr) && shutdown(m_socket.get(), SD_SEND) != 0)
         hr = LastWinsockError();
 
     const ULONGLONG deadline = GetTickCount64() + m_timeouts.dwCloseMs;
     while (SUCCEEDED(hr)) {
+        if (m_bCancelled) {
+            hr = E_ABORT;
+            break;
+        }
         bool bReadable, bWritable, bFailed;
-        const int n = SelectOne(m_socket.get(), true, false, Remaining(deadline), bReadable,
-                                bWritable, bFailed);
+        const int n =
+            SelectOne(m_socket.get(), true, false, std::min(Remaining(deadline), kWaitSliceMs),
+                      bReadable, bWritable, bFailed);
         if (n == SOCKET_ERROR) {
-            hr = LastWinsockError();
+            hr = m_bCancelled ? E_ABORT : LastWinsockError();
             break;
         }
         // Still open when the time is up: everything was handed over and
         // the end was sent, so the document stands.
-        if (n == 0)
-            break;
+        if (n == 0) {
+            if (Remaining(deadline) == 0)
+                break;
+            continue;
+        }
         if (bFailed) {
             const int nPending = PendingError(m_socket.get());
             hr = FromWinsock(nPending ? nPending : WSAECONNRESET);
@@ -257,20 +305,41 @@ HRESULT CTcpTransport::Finish() {
         if (SUCCEEDED(hr) && Remaining(deadline) == 0)
             break;
     }
-    m_socket.reset();
-    if (FAILED(hr))
+    if (FAILED(hr)) {
+        // Not through: no orderly end after all.
+        SetResetOnClose(m_socket.get(), true);
         m_hrBroken = hr;
+    }
+    CloseSocket();
     return hr;
 }
 
 void CTcpTransport::Abort() {
-    if (m_socket) {
-        // Linger off with a zero time: the close resets the connection.
-        linger lg = {1, 0};
-        setsockopt(m_socket.get(), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&lg),
-                   sizeof(lg));
-        m_socket.reset();
-    }
+    if (m_socket)
+        SetResetOnClose(m_socket.get(), true);
+    CloseSocket();
     if (SUCCEEDED(m_hrBroken))
         m_hrBroken = E_ABORT;
+}
+
+void CTcpTransport::Cancel() {
+    m_bCancelled = true;
+    CLock lock(m_csSocket);
+    if (!m_socket)
+        return;
+    // A send that is blocked (or about to block) is cancelled until the
+    // sending thread has left it; the flag stops every later one.
+    const HANDLE h = reinterpret_cast<HANDLE>(m_socket.get());
+    const ULONGLONG deadline = GetTickCount64() + kCancelMs;
+    for (;;) {
+        CancelIoEx(h, nullptr);
+        if (!m_bInSend || Remaining(deadline) == 0)
+            break;
+        Sleep(5);
+    }
+}
+
+void CTcpTransport::CloseSocket() {
+    CLock lock(m_csSocket);
+    m_socket.reset();
 }

@@ -9,12 +9,26 @@
 // closes: a printer that stays open longer is not a failure (everything was
 // handed over and the end sent); one that hung up before the end of the
 // document, or reset the connection, is.
-// Threads: one at a time. Each object keeps Winsock started while it lives.
+//
+// Ending: while a document is in flight the socket lingers with a time of
+// 0, so any close other than a successful Finish - Abort, destruction, or
+// the process being killed - resets the connection: the printer sees a
+// reset, not the end of the document, and prints nothing of a partial one.
+// Only a successful Finish restores the normal linger and ends in order.
+// Threads: one at a time, except Cancel, which any thread may call while
+// the object lives. Cancel sets a flag that every send and wait checks, and
+// cancels the socket's pending I/O (CancelIoEx) until the sending thread
+// has left its send, which makes a blocked send return at once. The socket
+// handle is closed only under m_csSocket, which Cancel holds while it uses
+// the handle, so Cancel never touches a closed (or reused) handle.
+// Each object keeps Winsock started while it lives.
 #pragma once
 
+#include "framework/Sync.h"
 #include "framework/UniqueHandle.h"
 #include "pipe/Transport.h"
 
+#include <atomic>
 #include <memory>
 
 class CTcpTransport : public CTransport {
@@ -30,6 +44,7 @@ public:
     HRESULT Write(const BYTE* pData, DWORD cbData) override;
     HRESULT Finish() override;
     void Abort() override;
+    void Cancel() override;
 
 private:
     CTcpTransport(const PipeTimeouts& timeouts, bool bWinsock);
@@ -40,9 +55,16 @@ private:
     // printer has closed its side or the connection broke.
     HRESULT DrainReceived();
     HRESULT Fail(HRESULT hr);
+    // Closes the socket (under m_csSocket).
+    void CloseSocket();
 
     PipeTimeouts m_timeouts;
     bool m_bWinsock;
     UniqueSocket m_socket;
     HRESULT m_hrBroken = S_OK;
+    CCriticalSection m_csSocket;
+    std::atomic<bool> m_bCancelled{false};
+    // Set by the sending thread around each send, before it checks
+    // m_bCancelled.
+    std::atomic<bool> m_bInSend{false};
 };

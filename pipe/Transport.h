@@ -4,7 +4,8 @@
 //
 // Every call returns within its time-out: nothing here waits without bound.
 // After a failed Write the transport is broken: later Writes fail at once
-// with the same result and Finish reports it. Used by one thread at a time.
+// with the same result and Finish reports it. Used by one thread at a time,
+// except Cancel, which any thread may call.
 // Ownership: the pipe object owns its transport; destroying it closes
 // whatever is still open, without the orderly end.
 #pragma once
@@ -30,4 +31,8 @@ public:
     virtual HRESULT Finish() = 0;
     // Drops the connection without the orderly end.
     virtual void Abort() = 0;
+    // From any thread, while the object lives: makes a Write or Finish that
+    // is blocked, or that comes later, fail within about a second. Closes
+    // nothing; the owner then calls Abort or destroys the transport.
+    virtual void Cancel() = 0;
 };

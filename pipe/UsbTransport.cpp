@@ -61,12 +61,20 @@ std::string FindUsbPrinterPath(const std::string& strSerial) {
     return std::string();
 }
 
-CUsbTransport::CUsbTransport(const PipeTimeouts& timeouts)
-    : m_timeouts(timeouts), m_hEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+CUsbTransport::CUsbTransport(const PipeTimeouts& timeouts) : m_timeouts(timeouts) {
+    m_pIo.reset(new (std::nothrow) PendingIo);
+    if (m_pIo)
+        m_pIo->hEvent.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+}
 
 CUsbTransport::~CUsbTransport() {
-    if (m_file)
-        CancelIo(m_file.get());
+    if (m_file && !m_bIoStuck)
+        CancelIoEx(m_file.get(), nullptr);
+    CloseFile();
+    // A write that never came back may still complete into m_pIo: wait a
+    // little more now that the device is closed, then rather leak it.
+    if (m_bIoStuck && m_pIo && WaitForSingleObject(m_pIo->hEvent.get(), 1000) != WAIT_OBJECT_0)
+        m_pIo.release();
 }
 
 HRESULT CUsbTransport::OpenPath(const std::string& strPathUtf8, const PipeTimeouts& timeouts,
@@ -76,9 +84,9 @@ HRESULT CUsbTransport::OpenPath(const std::string& strPathUtf8, const PipeTimeou
     if (path.empty())
         return E_INVALIDARG;
     std::unique_ptr<CUsbTransport> p(new (std::nothrow) CUsbTransport(timeouts));
-    if (!p)
+    if (!p || !p->m_pIo)
         return E_OUTOFMEMORY;
-    if (!p->m_hEvent)
+    if (!p->m_pIo->hEvent)
         return LastError();
     HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                            OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
@@ -101,38 +109,80 @@ HRESULT CUsbTransport::OpenBySerialNumber(const std::string& strSerial,
     return OpenPath(path, timeouts, pTransport);
 }
 
+namespace {
+// The largest piece one overlapped write takes from the transport's buffer.
+const DWORD kWritePiece = 64 * 1024;
+// How long a cancelled write is given to come back.
+const DWORD kCancelWaitMs = 1000;
+// Longest single wait, so that a Cancel is seen within about this long.
+const DWORD kWaitSliceMs = 100;
+} // namespace
+
+bool CUsbTransport::CancelPendingWrite() {
+    {
+        CLock lock(m_csFile);
+        if (m_file)
+            CancelIoEx(m_file.get(), &m_pIo->ov);
+    }
+    if (WaitForSingleObject(m_pIo->hEvent.get(), kCancelWaitMs) == WAIT_OBJECT_0) {
+        DWORD written = 0;
+        GetOverlappedResult(m_file.get(), &m_pIo->ov, &written, FALSE);
+        return true;
+    }
+    m_bIoStuck = true;
+    return false;
+}
+
 HRESULT CUsbTransport::Write(const BYTE* pData, DWORD cbData) {
+    if (m_bCancelled && SUCCEEDED(m_hrBroken))
+        m_hrBroken = E_ABORT;
     if (FAILED(m_hrBroken))
         return m_hrBroken;
     if (!m_file)
         return E_UNEXPECTED;
+    PendingIo& io = *m_pIo;
     DWORD left = cbData;
     while (left > 0) {
-        OVERLAPPED ov = {};
-        ov.Offset = static_cast<DWORD>(m_nOffset);
-        ov.OffsetHigh = static_cast<DWORD>(m_nOffset >> 32);
-        ov.hEvent = m_hEvent.get();
-        ResetEvent(ov.hEvent);
-        DWORD written = 0;
-        if (!WriteFile(m_file.get(), pData, left, nullptr, &ov)) {
-            if (GetLastError() != ERROR_IO_PENDING) {
-                m_hrBroken = LastError();
-                return m_hrBroken;
-            }
-            if (WaitForSingleObject(ov.hEvent, m_timeouts.dwSendMs) != WAIT_OBJECT_0) {
-                // The device stopped taking data: give the write up and wait
-                // for the cancellation, so the buffer is ours again.
-                CancelIo(m_file.get());
-                GetOverlappedResult(m_file.get(), &ov, &written, TRUE);
-                m_hrBroken = HRESULT_FROM_WIN32(ERROR_TIMEOUT);
-                return m_hrBroken;
-            }
+        const DWORD piece = std::min(left, kWritePiece);
+        io.buffer.assign(pData, pData + piece);
+        io.ov = OVERLAPPED();
+        io.ov.Offset = static_cast<DWORD>(m_nOffset);
+        io.ov.OffsetHigh = static_cast<DWORD>(m_nOffset >> 32);
+        io.ov.hEvent = io.hEvent.get();
+        ResetEvent(io.ov.hEvent);
+        if (m_bCancelled) {
+            m_hrBroken = E_ABORT;
+            return m_hrBroken;
         }
-        if (!GetOverlappedResult(m_file.get(), &ov, &written, TRUE)) {
+        if (!WriteFile(m_file.get(), io.buffer.data(), piece, nullptr, &io.ov) &&
+            GetLastError() != ERROR_IO_PENDING) {
             m_hrBroken = LastError();
             return m_hrBroken;
         }
-        if (written == 0 || written > left) {
+        // Waits in slices, so that a Cancel from another thread is seen
+        // even if its CancelIoEx came just before the write started.
+        const ULONGLONG deadline = GetTickCount64() + m_timeouts.dwSendMs;
+        DWORD wait = WAIT_TIMEOUT;
+        while (wait == WAIT_TIMEOUT && !m_bCancelled) {
+            const ULONGLONG now = GetTickCount64();
+            if (now >= deadline)
+                break;
+            wait = WaitForSingleObject(io.hEvent.get(), static_cast<DWORD>(std::min<ULONGLONG>(
+                                                            deadline - now, kWaitSliceMs)));
+        }
+        if (wait != WAIT_OBJECT_0) {
+            // The device stopped taking data, or the write was cancelled:
+            // give the write up (bounded).
+            CancelPendingWrite();
+            m_hrBroken = m_bCancelled ? E_ABORT : HRESULT_FROM_WIN32(ERROR_TIMEOUT);
+            return m_hrBroken;
+        }
+        DWORD written = 0;
+        if (!GetOverlappedResult(m_file.get(), &io.ov, &written, FALSE)) {
+            m_hrBroken = m_bCancelled ? E_ABORT : LastError();
+            return m_hrBroken;
+        }
+        if (written == 0 || written > piece) {
             m_hrBroken = HRESULT_FROM_WIN32(ERROR_WRITE_FAULT);
             return m_hrBroken;
         }
@@ -146,15 +196,28 @@ HRESULT CUsbTransport::Write(const BYTE* pData, DWORD cbData) {
 HRESULT CUsbTransport::Finish() {
     if (!m_file)
         return FAILED(m_hrBroken) ? m_hrBroken : E_UNEXPECTED;
-    m_file.reset();
+    if (m_bCancelled && SUCCEEDED(m_hrBroken))
+        m_hrBroken = E_ABORT;
+    CloseFile();
     return m_hrBroken;
 }
 
 void CUsbTransport::Abort() {
-    if (m_file) {
-        CancelIo(m_file.get());
-        m_file.reset();
-    }
+    if (m_file && !m_bIoStuck)
+        CancelIoEx(m_file.get(), nullptr);
+    CloseFile();
     if (SUCCEEDED(m_hrBroken))
         m_hrBroken = E_ABORT;
+}
+
+void CUsbTransport::Cancel() {
+    m_bCancelled = true;
+    CLock lock(m_csFile);
+    if (m_file)
+        CancelIoEx(m_file.get(), nullptr);
+}
+
+void CUsbTransport::CloseFile() {
+    CLock lock(m_csFile);
+    m_file.reset();
 }

@@ -5,9 +5,11 @@
 //
 // Call order for one document: CoCreateInstance (IPipe), QueryInterface
 // (IPipeConfig), Configure, Release of IPipeConfig, WriteData per chunk in
-// order, Finish(0), Release of IPipe. One object serves one document and is
-// used by one thread at a time. Every operation returns an HRESULT; only its
-// sign matters to callers. The caller owns the BSTR given to Configure.
+// order, Finish(0), Release of IPipe; Abort instead of Finish for a document
+// that is not to be printed. One object serves one document and is used by
+// one thread at a time, except Abort, which another thread may call (holding
+// its own reference) while WriteData or Finish is blocked. Every operation returns an HRESULT; only
+// its sign matters to callers. The caller owns the BSTR given to Configure.
 #pragma once
 
 #include <objbase.h>
@@ -30,8 +32,11 @@ struct IPipe : public IUnknown {
     // Slot 5: sends one chunk whole, or fails. The pointer is valid only
     // during the call; a count of 0 succeeds, a negative one fails.
     virtual HRESULT STDMETHODCALLTYPE WriteData(const BYTE* pData, LONG cbData) = 0;
-    // Slot 6: drops the connection at once, without the orderly end; later
-    // WriteData and Finish fail. Succeeds also when nothing is open.
+    // Slot 6: drops the connection at once, without the orderly end (a
+    // network printer sees a reset); later WriteData and Finish fail.
+    // Succeeds also when nothing is open. Never waits for a WriteData or
+    // Finish in progress on another thread: that call fails within about a
+    // second.
     virtual HRESULT STDMETHODCALLTYPE Abort() = 0;
     // Slot 7: ends the transfer in order (the connection is shut down and
     // closed). Pass 0; other values are reserved and fail. Negative when

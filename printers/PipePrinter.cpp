@@ -52,82 +52,170 @@ bool FillConfig(CXmlDoc& doc, CSpoolerSetup* pSetup, bool bUSB) {
     return doc.CloseSection();
 }
 
-// Creates the component into *ppPipe and configures it with the document.
-// The component stays in *ppPipe on every failure after its creation.
-BOOL OpenPipe(IPipe** ppPipe, CSpoolerSetup* pSetup, bool bUSB) {
-    if (*ppPipe) {
-        // Opened again: the earlier component goes, without ending.
-        (*ppPipe)->Release();
-        *ppPipe = nullptr;
-    }
-    if (FAILED(CoCreateInstance(CLSID_MorvanePipe, nullptr, CLSCTX_ALL, IID_IPipe,
-                                reinterpret_cast<void**>(ppPipe)))) {
-        *ppPipe = nullptr;
-        return FALSE;
-    }
+// Configures a new component with the settings' document.
+HRESULT ConfigurePipe(IPipe* pPipe, CSpoolerSetup* pSetup, bool bUSB) {
     // The document is built whole before anything reaches the component.
     CXmlDoc doc("VizudoRuduvav");
     if (!FillConfig(doc, pSetup, bUSB))
-        return FALSE;
+        return E_INVALIDARG;
     IPipeConfig* pConfig = nullptr;
-    if (FAILED((*ppPipe)->QueryInterface(IID_IPipeConfig, reinterpret_cast<void**>(&pConfig))) ||
+    if (FAILED(pPipe->QueryInterface(IID_IPipeConfig, reinterpret_cast<void**>(&pConfig))) ||
         !pConfig)
-        return FALSE;
+        return E_NOINTERFACE;
     BSTR bstrXml = nullptr;
     HRESULT hr = E_FAIL;
     if (doc.GetXml(&bstrXml))
         hr = pConfig->Configure(bstrXml);
     SysFreeString(bstrXml);
     pConfig->Release();
-    return SUCCEEDED(hr) ? TRUE : FALSE;
+    return hr;
 }
 
-int SendToPipe(IPipe* pPipe, const void* pData, int nLength) {
+} // namespace
+
+CPipeHolder::~CPipeHolder() {
+    // Still held: the document was not finished, so it must not end in
+    // order (the printer would print the part it got).
+    if (m_pPipe) {
+        m_pPipe->Abort();
+        m_pPipe->Release();
+    }
+}
+
+IPipe* CPipeHolder::Get() const {
+    CLock lock(m_cs);
+    return m_pPipe;
+}
+
+bool CPipeHolder::Borrow(IPipe*& pPipe) {
+    CLock lock(m_cs);
+    if (m_bAborted)
+        return false;
+    pPipe = m_pPipe;
+    if (pPipe)
+        pPipe->AddRef();
+    return true;
+}
+
+BOOL CPipeHolder::Open(CSpoolerSetup* pSetup, bool bUSB) {
+    IPipe* pOld;
+    {
+        CLock lock(m_cs);
+        if (m_bAborted)
+            return FALSE;
+        pOld = m_pPipe;
+        m_pPipe = nullptr;
+    }
+    if (pOld) {
+        // Opened again: the earlier document goes, dropped.
+        pOld->Abort();
+        pOld->Release();
+    }
+    IPipe* pNew = nullptr;
+    if (FAILED(CoCreateInstance(CLSID_MorvanePipe, nullptr, CLSCTX_ALL, IID_IPipe,
+                                reinterpret_cast<void**>(&pNew))) ||
+        !pNew)
+        return FALSE;
+    // Held from here on (also when the configuration fails), so that an
+    // Abort from another thread reaches it while it connects.
+    bool aborted;
+    {
+        CLock lock(m_cs);
+        aborted = m_bAborted;
+        if (!aborted) {
+            m_pPipe = pNew;
+            pNew->AddRef();
+        }
+    }
+    if (aborted) {
+        pNew->Abort();
+        pNew->Release();
+        return FALSE;
+    }
+    const HRESULT hr = ConfigurePipe(pNew, pSetup, bUSB);
+    pNew->Release();
+    return SUCCEEDED(hr) && Get() == pNew ? TRUE : FALSE;
+}
+
+int CPipeHolder::Send(const void* pData, int nLength) {
+    IPipe* pPipe = nullptr;
+    if (!Borrow(pPipe))
+        return -1;
     if (!pPipe)
         return nLength;
-    if (FAILED(pPipe->WriteData(static_cast<const BYTE*>(pData), nLength))) {
+    const HRESULT hr = pPipe->WriteData(static_cast<const BYTE*>(pData), nLength);
+    pPipe->Release();
+    bool aborted;
+    {
+        CLock lock(m_cs);
+        aborted = m_bAborted;
+    }
+    if (aborted)
+        return -1; // dropped on purpose: no message
+    if (FAILED(hr)) {
         AfxMessageBox("CIP_Pipe_Printer::Send_Data failed", MB_OK, 0);
         return -1;
     }
     return nLength;
 }
 
-BOOL ClosePipe(IPipe*& pPipe) {
+BOOL CPipeHolder::Close() {
+    IPipe* pPipe = nullptr;
+    if (!Borrow(pPipe))
+        return FALSE;
     if (!pPipe)
         return TRUE;
-    if (FAILED(pPipe->Finish(0)))
-        return FALSE;
-    IPipe* p = pPipe;
-    pPipe = nullptr;
-    p->Release();
-    return TRUE;
-}
-
-void ReleasePipe(IPipe*& pPipe) {
-    if (pPipe) {
-        pPipe->Release();
-        pPipe = nullptr;
+    bool ok = SUCCEEDED(pPipe->Finish(0));
+    IPipe* pDone = nullptr;
+    {
+        CLock lock(m_cs);
+        if (m_bAborted)
+            ok = false;
+        else if (ok && m_pPipe == pPipe) {
+            pDone = m_pPipe;
+            m_pPipe = nullptr;
+        }
     }
+    pPipe->Release();
+    if (pDone)
+        pDone->Release();
+    return ok ? TRUE : FALSE;
 }
 
-} // namespace
-
-CIP_Pipe_Printer::CIP_Pipe_Printer() : m_pPipe(nullptr) {}
-
-CIP_Pipe_Printer::~CIP_Pipe_Printer() {
-    ReleasePipe(m_pPipe);
+BOOL CPipeHolder::Abort() {
+    IPipe* pPipe;
+    {
+        CLock lock(m_cs);
+        if (m_bAborted)
+            return TRUE;
+        m_bAborted = true;
+        pPipe = m_pPipe;
+        m_pPipe = nullptr;
+    }
+    if (!pPipe)
+        return TRUE;
+    // The reference taken out of m_pPipe is this call's own; a WriteData
+    // or Finish running on the worker holds another, so this release never
+    // frees the component under it.
+    const HRESULT hr = pPipe->Abort();
+    pPipe->Release();
+    return SUCCEEDED(hr) ? TRUE : FALSE;
 }
 
 BOOL CIP_Pipe_Printer::Open(CSpoolerSetup* pSetup, CString /*strJobName*/) {
-    return OpenPipe(&m_pPipe, pSetup, false);
+    return m_pipe.Open(pSetup, false);
 }
 
 BOOL CIP_Pipe_Printer::Close() {
-    return ClosePipe(m_pPipe);
+    return m_pipe.Close();
 }
 
 int CIP_Pipe_Printer::Send_Data(const void* pData, int nLength) {
-    return SendToPipe(m_pPipe, pData, nLength);
+    return m_pipe.Send(pData, nLength);
+}
+
+BOOL CIP_Pipe_Printer::Abort() {
+    return m_pipe.Abort();
 }
 
 PrinterState CIP_Pipe_Printer::QueryState(CSpoolerSetup* pSetup, CString& strText) {
@@ -163,20 +251,18 @@ PrinterState CIP_Pipe_Printer::QueryState(CSpoolerSetup* pSetup, CString& strTex
     }
 }
 
-CUSB_Pipe_Printer::CUSB_Pipe_Printer() : m_pPipe(nullptr) {}
-
-CUSB_Pipe_Printer::~CUSB_Pipe_Printer() {
-    ReleasePipe(m_pPipe);
-}
-
 BOOL CUSB_Pipe_Printer::Open(CSpoolerSetup* pSetup, CString /*strJobName*/) {
-    return OpenPipe(&m_pPipe, pSetup, true);
+    return m_pipe.Open(pSetup, true);
 }
 
 BOOL CUSB_Pipe_Printer::Close() {
-    return ClosePipe(m_pPipe);
+    return m_pipe.Close();
 }
 
 int CUSB_Pipe_Printer::Send_Data(const void* pData, int nLength) {
-    return SendToPipe(m_pPipe, pData, nLength);
+    return m_pipe.Send(pData, nLength);
+}
+
+BOOL CUSB_Pipe_Printer::Abort() {
+    return m_pipe.Abort();
 }

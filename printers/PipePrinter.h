@@ -4,49 +4,85 @@
 // printer by serial number; they differ only in the configuration document
 // that Open builds and hands to the component.
 //
-// Ownership: m_pPipe holds one reference to the component, from Open until
-// a successful Close, or else until the destructor, which releases it
-// without ending the transfer.
-// Threads: the worker's only, inside its multithreaded apartment.
+// Ownership: the holder (CPipeHolder) keeps one reference to the component,
+// from Open until a successful Close or Abort, or else until the
+// destructor, which aborts the transfer (IPipe::Abort: the connection is
+// dropped, never ended in order) and then releases it.
+// Threads: the worker's, inside its multithreaded apartment (the component
+// is created there directly, without a proxy). Abort may also come from
+// another thread while the worker is inside WriteData or Finish: the
+// holder's lock (held only to read or change the pointer and the aborted
+// flag, never across a call into the component) hands each call its own
+// reference, so Abort's release never frees the component under a
+// running call; the component's Abort is what makes that call return.
 // Failure: a refused chunk shows "CIP_Pipe_Printer::Send_Data failed"
-// (for both classes) and returns -1.
+// (for both classes) and returns -1; a chunk refused because the copy was
+// aborted shows nothing.
 #pragma once
 
+#include "framework/Sync.h"
 #include "printers/PipeInterfaces.h"
 #include "printers/Printer.h"
 
+// The component of one pipe printer and what the printer does with it.
+class CPipeHolder {
+public:
+    CPipeHolder() = default;
+    ~CPipeHolder();
+    CPipeHolder(const CPipeHolder&) = delete;
+    CPipeHolder& operator=(const CPipeHolder&) = delete;
+
+    BOOL Open(CSpoolerSetup* pSetup, bool bUSB);
+    int Send(const void* pData, int nLength);
+    BOOL Close();
+    BOOL Abort();
+    IPipe* Get() const;
+
+private:
+    // A reference of the caller's own to the component (null when there
+    // is none); false when aborted.
+    bool Borrow(IPipe*& pPipe);
+
+    mutable CCriticalSection m_cs;
+    // Under m_cs:
+    IPipe* m_pPipe = nullptr;
+    bool m_bAborted = false;
+};
+
 class CIP_Pipe_Printer : public CPrinter {
 public:
-    CIP_Pipe_Printer();
-    ~CIP_Pipe_Printer() override;
+    CIP_Pipe_Printer() = default;
+    ~CIP_Pipe_Printer() override = default;
     CIP_Pipe_Printer(const CIP_Pipe_Printer&) = delete;
     CIP_Pipe_Printer& operator=(const CIP_Pipe_Printer&) = delete;
 
     BOOL Open(CSpoolerSetup* pSetup, CString strJobName) override;
     BOOL Close() override;
     int Send_Data(const void* pData, int nLength) override;
+    BOOL Abort() override;
     // Through the component's printer state interface, when it has one.
     PrinterState QueryState(CSpoolerSetup* pSetup, CString& strText) override;
 
-    IPipe* GetPipe() const { return m_pPipe; }
+    IPipe* GetPipe() const { return m_pipe.Get(); }
 
 protected:
-    IPipe* m_pPipe;
+    CPipeHolder m_pipe;
 };
 
 class CUSB_Pipe_Printer : public CPrinter {
 public:
-    CUSB_Pipe_Printer();
-    ~CUSB_Pipe_Printer() override;
+    CUSB_Pipe_Printer() = default;
+    ~CUSB_Pipe_Printer() override = default;
     CUSB_Pipe_Printer(const CUSB_Pipe_Printer&) = delete;
     CUSB_Pipe_Printer& operator=(const CUSB_Pipe_Printer&) = delete;
 
     BOOL Open(CSpoolerSetup* pSetup, CString strJobName) override;
     BOOL Close() override;
     int Send_Data(const void* pData, int nLength) override;
+    BOOL Abort() override;
 
-    IPipe* GetPipe() const { return m_pPipe; }
+    IPipe* GetPipe() const { return m_pipe.Get(); }
 
 protected:
-    IPipe* m_pPipe;
+    CPipeHolder m_pipe;
 };

@@ -1,16 +1,24 @@
 // CPrinter: one output for one document (one copy of one job). The worker
 // makes a fresh object per copy with Create_Printer, opens it, feeds it the
-// file in chunks, closes it and deletes it.
+// file in chunks, and then either closes it (every byte was handed over) or
+// aborts it (anything else), and deletes it.
 //
 // Ownership: the caller of Create_Printer owns the object and deletes it
 // through the virtual destructor, which releases whatever an unfinished or
-// failed Open left behind.
-// Threads: an object is used on one thread only (the worker's).
-// Order: Open; only after a nonzero Open, Send_Data per chunk then Close.
+// failed Open left behind; a document still open then is dropped, never
+// handed on (a document nobody finished must not print).
+// Threads: Open, Send_Data, Close and the destructor run on one thread (the
+// worker's). Abort alone may also come from another thread, while the
+// worker is blocked inside Send_Data or Close of the same object; the caller
+// then keeps the object alive until Abort has returned.
+// Order: Open; only after a nonzero Open, Send_Data per chunk, then Close
+// when every byte was handed over, Abort otherwise.
 #pragma once
 
 #include "framework/String.h"
 #include "settings/SpoolerSetup.h"
+
+#include <atomic>
 
 // What a printer says of itself before a copy is sent (see QueryState).
 enum class PrinterState {
@@ -29,6 +37,13 @@ public:
     virtual BOOL Close() = 0;
     // Hands one chunk on; the bytes taken, or -1 on failure.
     virtual int Send_Data(const void* pData, int nLength) = 0;
+    // Ends the document WITHOUT handing it on and lets go of the output.
+    // Any state: idempotent, and TRUE when nothing is open. From another
+    // thread it makes a Send_Data or Close blocked in the output return
+    // (failing) within about a second. Afterwards Send_Data returns -1 and
+    // Close FALSE, and the destructor ends nothing. FALSE only when the
+    // output refused to drop the document.
+    virtual BOOL Abort() = 0;
     // Asks the printer the settings name for its state, without opening a
     // document; strText gets the printer's short word for it ("Paper out").
     // May take a couple of seconds for a printer that does not answer.
@@ -44,6 +59,10 @@ public:
     BOOL Open(CSpoolerSetup* pSetup, CString strJobName) override;
     BOOL Close() override;
     int Send_Data(const void* pData, int nLength) override;
+    BOOL Abort() override;
+
+private:
+    std::atomic<bool> m_bAborted{false};
 };
 
 // A new printer object for the settings' spooler type; null only when it

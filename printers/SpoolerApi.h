@@ -15,6 +15,9 @@ struct SpoolerApi {
     BOOL(WINAPI* EndPagePrinter)(HANDLE hPrinter);
     BOOL(WINAPI* EndDocPrinter)(HANDLE hPrinter);
     BOOL(WINAPI* ClosePrinter)(HANDLE hPrinter);
+    BOOL(WINAPI* AbortPrinter)(HANDLE hPrinter);
+    BOOL(WINAPI* GetJob)
+    (HANDLE hPrinter, DWORD JobId, DWORD Level, LPBYTE pJob, DWORD cbBuf, LPDWORD pcbNeeded);
 };
 
 const SpoolerApi& RealSpoolerApi();

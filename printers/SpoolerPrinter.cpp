@@ -5,8 +5,28 @@
 #include <vector>
 
 namespace {
-const SpoolerApi g_realApi = {OpenPrinterA,   StartDocPrinterA, StartPagePrinter, WritePrinter,
-                              EndPagePrinter, EndDocPrinter,    ClosePrinter};
+const SpoolerApi g_realApi = {OpenPrinterA, StartDocPrinterA, StartPagePrinter,
+                              WritePrinter, EndPagePrinter,   EndDocPrinter,
+                              ClosePrinter, AbortPrinter,     GetJobA};
+
+// Asks the spooler to drop the job and whether it did: true when the job is
+// gone or marked for deletion afterwards.
+bool DropJob(HANDLE hPrinter, DWORD dwJobId) {
+    const SpoolerApi& api = CurrentSpoolerApi();
+    api.AbortPrinter(hPrinter);
+    std::vector<BYTE> info(1024);
+    DWORD cbNeeded = 0;
+    BOOL found =
+        api.GetJob(hPrinter, dwJobId, 1, info.data(), static_cast<DWORD>(info.size()), &cbNeeded);
+    if (!found && GetLastError() == ERROR_INSUFFICIENT_BUFFER && cbNeeded > info.size()) {
+        info.resize(cbNeeded);
+        found = api.GetJob(hPrinter, dwJobId, 1, info.data(), cbNeeded, &cbNeeded);
+    }
+    if (!found)
+        return true;
+    const DWORD status = reinterpret_cast<const JOB_INFO_1A*>(info.data())->Status;
+    return (status & (JOB_STATUS_DELETING | JOB_STATUS_DELETED)) != 0;
+}
 const SpoolerApi* g_pApi = &g_realApi;
 } // namespace
 
@@ -21,22 +41,95 @@ void SetSpoolerApi(const SpoolerApi* pApi) {
 }
 
 CSpooler_Printer::~CSpooler_Printer() {
-    if (m_nState != 0)
-        CSpooler_Printer::Close();
+    // A document still open was not finished: dropped, never handed on.
+    const int state = GetState();
+    if (state >= 2)
+        CSpooler_Printer::Abort();
+    else if (state == 1)
+        EndInOrder();
+}
+
+int CSpooler_Printer::GetState() const {
+    CLock lock(m_cs);
+    return m_nState;
+}
+
+bool CSpooler_Printer::IsAborted() const {
+    CLock lock(m_cs);
+    return m_bAborted;
+}
+
+void CSpooler_Printer::SetState(int nState) {
+    CLock lock(m_cs);
+    m_nState = nState;
+}
+
+bool CSpooler_Printer::EnterCall(HANDLE& hPrinter) {
+    CLock lock(m_cs);
+    if (m_bAborted)
+        return false;
+    ++m_nInCall;
+    hPrinter = m_hPrinter;
+    return true;
+}
+
+void CSpooler_Printer::LeaveCall() {
+    HANDLE h;
+    DWORD dwJobId;
+    bool drop;
+    {
+        CLock lock(m_cs);
+        --m_nInCall;
+        if (!m_bAborted || m_nInCall > 0 || !m_hPrinter)
+            return;
+        h = m_hPrinter;
+        dwJobId = m_dwJobId;
+        drop = m_nState >= 2 && !m_bDropped;
+        m_bDropped = true;
+        m_hPrinter = nullptr;
+        m_nState = 0;
+    }
+    if (drop && !DropJob(h, dwJobId)) {
+        CLock lock(m_cs);
+        m_bJobKept = true;
+    }
+    bool keep;
+    {
+        CLock lock(m_cs);
+        keep = m_bJobKept;
+    }
+    // A spooler that kept the job would end it, and hand it on, when the
+    // handle is closed: the handle is left open instead (see the header).
+    if (!keep)
+        CurrentSpoolerApi().ClosePrinter(h);
 }
 
 BOOL CSpooler_Printer::Open(CSpoolerSetup* pSetup, CString strJobName) {
-    if (m_nState != 0)
+    if (GetState() != 0)
         Close();
+    if (IsAborted())
+        return FALSE;
     const SpoolerApi& api = CurrentSpoolerApi();
 
     CString name = pSetup ? pSetup->m_strSpoolerName : CString();
     std::vector<char> printerName(name.GetString(), name.GetString() + name.GetLength() + 1);
-    if (!api.OpenPrinter(printerName.data(), &m_hPrinter, nullptr)) {
-        Close();
+    HANDLE hOpened = nullptr;
+    if (!api.OpenPrinter(printerName.data(), &hOpened, nullptr))
+        return FALSE;
+    bool aborted;
+    {
+        CLock lock(m_cs);
+        aborted = m_bAborted;
+        if (!aborted) {
+            m_hPrinter = hOpened;
+            m_bDropped = false;
+            m_nState = 1;
+        }
+    }
+    if (aborted) {
+        api.ClosePrinter(hOpened);
         return FALSE;
     }
-    m_nState = 1;
 
     std::vector<char> docName(strJobName.GetString(),
                               strJobName.GetString() + strJobName.GetLength() + 1);
@@ -45,54 +138,130 @@ BOOL CSpooler_Printer::Open(CSpoolerSetup* pSetup, CString strJobName) {
     info.pDocName = docName.data();
     info.pOutputFile = nullptr;
     info.pDatatype = dataType;
-    if (api.StartDocPrinter(m_hPrinter, 1, reinterpret_cast<LPBYTE>(&info)) == 0) {
-        Close();
+    HANDLE h;
+    if (!EnterCall(h))
+        return FALSE;
+    const DWORD dwJobId = api.StartDocPrinter(h, 1, reinterpret_cast<LPBYTE>(&info));
+    const bool started = dwJobId != 0;
+    if (started) {
+        CLock lock(m_cs);
+        m_dwJobId = dwJobId;
+        m_nState = 2;
+    }
+    LeaveCall();
+    if (!started) {
+        EndInOrder();
         return FALSE;
     }
-    m_nState = 2;
 
-    if (!api.StartPagePrinter(m_hPrinter)) {
-        Close();
+    if (!EnterCall(h))
+        return FALSE;
+    const bool paged = api.StartPagePrinter(h) != FALSE;
+    if (paged)
+        SetState(3);
+    LeaveCall();
+    if (!paged) {
+        EndInOrder();
         return FALSE;
     }
-    m_nState = 3;
-    return TRUE;
+    return IsAborted() ? FALSE : TRUE;
 }
 
 int CSpooler_Printer::Send_Data(const void* pData, int nLength) {
-    if (nLength <= 0)
-        return nLength < 0 ? -1 : 0;
+    if (IsAborted() || nLength < 0)
+        return -1;
+    if (nLength == 0)
+        return 0;
     const SpoolerApi& api = CurrentSpoolerApi();
+    HANDLE h;
+    if (!EnterCall(h))
+        return -1;
     auto* p = static_cast<BYTE*>(const_cast<void*>(pData));
-    DWORD left = static_cast<DWORD>(nLength);
+    DWORD left = GetState() >= 3 ? static_cast<DWORD>(nLength) : 0;
+    bool failed = left == 0;
     // A short write is not the end: write the rest until it is all gone or a
-    // write fails or stops making progress.
-    while (left > 0) {
+    // write fails or stops making progress (or the document was aborted).
+    while (left > 0 && !IsAborted()) {
         DWORD written = 0;
-        if (!api.WritePrinter(m_hPrinter, p, left, &written) || written == 0 || written > left)
-            return -1;
+        if (!api.WritePrinter(h, p, left, &written) || written == 0 || written > left) {
+            failed = true;
+            break;
+        }
         p += written;
         left -= written;
     }
-    return nLength;
+    failed = failed || left > 0 || IsAborted();
+    LeaveCall();
+    return failed ? -1 : nLength;
 }
 
 BOOL CSpooler_Printer::Close() {
+    return EndInOrder();
+}
+
+BOOL CSpooler_Printer::EndInOrder() {
     const SpoolerApi& api = CurrentSpoolerApi();
+    HANDLE h;
+    if (!EnterCall(h))
+        return FALSE;
     // Ending the document is what hands it to the printer: when that fails
     // the document did not get through, and the caller must hear it.
     BOOL ok = TRUE;
-    if (m_nState >= 3) {
-        ok = api.EndPagePrinter(m_hPrinter) && ok;
-        m_nState = 2;
+    if (GetState() >= 3) {
+        ok = api.EndPagePrinter(h) && ok;
+        SetState(2);
     }
-    if (m_nState >= 2) {
-        ok = api.EndDocPrinter(m_hPrinter) && ok;
-        m_nState = 1;
+    if (GetState() >= 2 && !IsAborted()) {
+        ok = api.EndDocPrinter(h) && ok;
+        SetState(1);
     }
-    if (m_nState >= 1)
-        api.ClosePrinter(m_hPrinter);
-    m_hPrinter = nullptr;
-    m_nState = 0;
+    HANDLE hClose = nullptr;
+    {
+        CLock lock(m_cs);
+        if (!m_bAborted) {
+            // The handle is taken out with the last step: an Abort from now
+            // on finds nothing open.
+            hClose = m_hPrinter;
+            m_hPrinter = nullptr;
+            m_nState = 0;
+            --m_nInCall;
+        }
+    }
+    if (IsAborted() && !hClose) {
+        // Aborted while ending: not handed over as a whole.
+        LeaveCall();
+        return FALSE;
+    }
+    if (hClose)
+        api.ClosePrinter(hClose);
     return ok;
+}
+
+BOOL CSpooler_Printer::Abort() {
+    HANDLE h;
+    DWORD dwJobId;
+    bool drop;
+    {
+        CLock lock(m_cs);
+        if (m_bAborted)
+            return m_bJobKept ? FALSE : TRUE;
+        m_bAborted = true;
+        if (!m_hPrinter)
+            return TRUE;
+        h = m_hPrinter;
+        dwJobId = m_dwJobId;
+        drop = m_nState >= 2 && !m_bDropped;
+        m_bDropped = true;
+        ++m_nInCall;
+    }
+    // Outside the lock, possibly while the worker is in WritePrinter on the
+    // same handle: that write then fails. The handle stays open until the
+    // last thread leaves (LeaveCall).
+    if (drop && !DropJob(h, dwJobId)) {
+        CLock lock(m_cs);
+        m_bJobKept = true;
+    }
+    LeaveCall();
+    CLock lock(m_cs);
+    return m_bJobKept ? FALSE : TRUE;
 }

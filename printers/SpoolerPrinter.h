@@ -2,10 +2,30 @@
 // a printer installed in Windows, through the print spooler.
 //
 // m_nState says how far the document got (0 nothing, 1 printer open,
-// 2 document started, 3 page started); Close undoes exactly those steps, and
-// the destructor closes what is still open. One thread at a time.
+// 2 document started, 3 page started). Close ends exactly those steps (the
+// spooler hands the document on when it is ended); Abort drops a started
+// document with AbortPrinter, never ending it, and so does the destructor
+// for a document still open (a document nobody finished must not print).
+//
+// Threads: Open, Send_Data, Close and the destructor run on the worker's
+// thread; Abort may also come from another thread while the worker is
+// inside a spooler call. State changes happen under m_cs, never held across
+// a spooler call. m_nInCall counts the threads inside a spooler call with
+// the handle (the worker's, and an Abort's AbortPrinter); the handle is
+// closed only when that count is 0, by whichever thread leaves last once
+// the object is aborted. So an Abort from another thread calls AbortPrinter
+// while the worker is still in WritePrinter (which then fails), and the
+// worker closes the handle when it comes out, exactly once.
+//
+// A spooler that does not drop the job on AbortPrinter (it still lists the
+// job afterwards, not marked for deletion; Wine's does so) would end the
+// document, and so print the part that got through, when its handle is
+// closed. Such a handle is left open instead: one handle and its spool data
+// per aborted copy, until the process ends (which ends no document), and
+// Abort returns FALSE.
 #pragma once
 
+#include "framework/Sync.h"
 #include "printers/Printer.h"
 
 #include <windows.h>
@@ -17,17 +37,38 @@ public:
     CSpooler_Printer(const CSpooler_Printer&) = delete;
     CSpooler_Printer& operator=(const CSpooler_Printer&) = delete;
 
+    // Fails on an aborted object.
     BOOL Open(CSpoolerSetup* pSetup, CString strJobName) override;
     // FALSE when ending the page or the document failed: the document then
     // did not reach the printer whole.
     BOOL Close() override;
-    // Writes the whole chunk, repeating short writes; -1 when a write fails
-    // or makes no progress.
+    // Writes the whole chunk, repeating short writes; -1 when nothing is
+    // open or a write fails or makes no progress.
     int Send_Data(const void* pData, int nLength) override;
+    BOOL Abort() override;
 
-    int GetState() const { return m_nState; }
+    int GetState() const;
 
 protected:
+    // Enters a spooler call with the handle; false when aborted.
+    bool EnterCall(HANDLE& hPrinter);
+    // Leaves it; the last thread out of an aborted object drops the
+    // document (if nobody did yet) and closes the handle.
+    void LeaveCall();
+    bool IsAborted() const;
+    void SetState(int nState);
+    // Ends what is open in order, on the worker's thread.
+    BOOL EndInOrder();
+
+    mutable CCriticalSection m_cs;
+    // Under m_cs:
     HANDLE m_hPrinter = nullptr;
     int m_nState = 0;
+    bool m_bAborted = false;
+    // AbortPrinter was called for the open document.
+    bool m_bDropped = false;
+    // ... and the spooler kept the job: the handle must not be closed.
+    bool m_bJobKept = false;
+    DWORD m_dwJobId = 0;
+    int m_nInCall = 0;
 };

@@ -52,15 +52,33 @@ BOOL CPrintLoopThread::StopForGood() {
 
     // Then abandon a worker that is still inside the output: from here on it
     // touches nothing, and the job keeps the copies not completely sent.
-    CLock gate(m_csGate);
-    if (!m_bStoppedForGood.exchange(true) && m_pCurrentJob) {
-        CLock lock(m_pCurrentJob->m_Lock);
-        m_pCurrentJob->m_strStatus.Empty();
-        m_pCurrentJob->m_bBusy = FALSE;
-        m_pCurrentJob->m_nCopies = m_nJobCopies - m_nCopiesDone;
-        m_pCurrentJob = nullptr;
+    {
+        CLock gate(m_csGate);
+        if (!m_bStoppedForGood.exchange(true) && m_pCurrentJob) {
+            CLock lock(m_pCurrentJob->m_Lock);
+            m_pCurrentJob->m_strStatus.Empty();
+            m_pCurrentJob->m_bBusy = FALSE;
+            m_pCurrentJob->m_nCopies = m_nJobCopies - m_nCopiesDone;
+            m_pCurrentJob = nullptr;
+        }
     }
-    return GetHandle() ? FALSE : TRUE;
+    if (!GetHandle())
+        return TRUE;
+
+    // And cut the output it is blocked in: the document is dropped, never
+    // ended, and the blocked call returns. The lock keeps the worker from
+    // deleting the printer during the call.
+    {
+        CLock lock(m_csPrinter);
+        if (m_pActivePrinter)
+            m_pActivePrinter->Abort();
+    }
+    return WaitForSingleObject(GetHandle(), kAbortWaitMs) == WAIT_OBJECT_0 ? TRUE : FALSE;
+}
+
+void CPrintLoopThread::SetActivePrinter(CPrinter* pPrinter) {
+    CLock lock(m_csPrinter);
+    m_pActivePrinter = pPrinter;
 }
 
 BOOL CPrintLoopThread::InitInstance() {
@@ -189,6 +207,13 @@ BOOL CPrintLoopThread::SpoolJob(CQueuedJob* pJob, int nCopy) {
     std::unique_ptr<CPrinter> printer(MakePrinter(&setup));
     if (!printer)
         return FALSE;
+    // Reachable by StopForGood until it is deleted; cleared first, since
+    // this goes before the printer.
+    struct Active {
+        CPrintLoopThread* pThis;
+        ~Active() { pThis->SetActivePrinter(nullptr); }
+    } active{this};
+    SetActivePrinter(printer.get());
 
     UniqueStream file(fopen(strPath, "rb"));
     if (!file)
@@ -201,44 +226,48 @@ BOOL CPrintLoopThread::SpoolJob(CQueuedJob* pJob, int nCopy) {
     const unsigned long long size = static_cast<unsigned long long>(end);
     rewind(file.get());
 
-    if (!printer->Open(&setup, strName))
+    // From Open on, a copy that does not get through whole is aborted: its
+    // document is dropped, never handed on (that would print the part that
+    // got through, and the copy is sent again whole later).
+    if (!printer->Open(&setup, strName)) {
+        printer->Abort();
         return FALSE;
+    }
 
     std::vector<char> buffer(kChunkSize);
     unsigned long long sent = 0;
-    BOOL ok = TRUE;
     for (;;) {
         const size_t c = fread(buffer.data(), 1, buffer.size(), file.get());
         if (c == 0) {
-            // A read error leaves the document short: it must not count.
-            if (ferror(file.get()))
-                ok = FALSE;
+            // A read error leaves the document short.
+            if (ferror(file.get())) {
+                printer->Abort();
+                return FALSE;
+            }
             break;
         }
+        // The program is closing in the middle of the document.
         if (m_bStopRequested) {
-            // The program is closing in the middle of the document: it is
-            // neither ended nor handed on, so no part of it is printed.
-            printer.release();
+            printer->Abort();
             return FALSE;
         }
         const int taken = printer->Send_Data(buffer.data(), static_cast<int>(c));
         if (taken != static_cast<int>(c)) {
-            ok = FALSE;
-            break;
+            printer->Abort();
+            return FALSE;
         }
         sent += c;
         if (!ReportProgress(pJob, nCopy, nTotal, Percentage(sent, size))) {
-            printer.release();
+            printer->Abort();
             return FALSE;
         }
     }
 
+    // Every byte was handed over: only now is the document ended.
     const BOOL closed = printer->Close();
-    if (IsStoppedForGood()) {
-        printer.release();
+    if (IsStoppedForGood())
         return FALSE;
-    }
-    return ok && closed;
+    return closed;
 }
 
 CPrintLoopThread::PrinterWait CPrintLoopThread::WaitForPrinter(CQueuedJob* pJob) {

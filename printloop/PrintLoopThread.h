@@ -15,8 +15,15 @@
 // the job's fields, the settings) is read under the gate after checking that
 // the worker was not given up on, so once StopForGood has returned nothing
 // of the window's is touched again.
+// A copy that does not get through whole is aborted (CPrinter::Abort),
+// never closed: closing hands the part that got through to the printer.
 // Lock order: gate, then the list's lock, then a job's lock; the settings'
-// own lock is taken last and with nothing taken inside it.
+// own lock is taken last and with nothing taken inside it. The printer
+// lock (m_csPrinter) stands apart: it guards only m_pActivePrinter, is
+// never held while waiting for the gate or a job lock (nor taken while
+// holding them), and StopForGood holds it across the printer's Abort so
+// that the worker cannot delete the printer under that call; the worker
+// clears m_pActivePrinter under it before deleting the printer.
 // Ownership: the worker owns nothing it points to; the owner keeps the
 // queue, settings and itself alive until StopForGood has returned.
 #pragma once
@@ -36,6 +43,8 @@ public:
     static constexpr int kChunkSize = 16384;
     // How long StopForGood waits for a worker that is inside the output.
     static constexpr DWORD kStopWaitMs = 3000;
+    // How long StopForGood then waits for a worker whose printer it aborted.
+    static constexpr DWORD kAbortWaitMs = 2000;
 
     CPrintLoopThread(IPrintLoopOwner* pOwner, CJobList* pJobList, CSpoolerSetup* pSetup);
     ~CPrintLoopThread() override = default;
@@ -48,12 +57,14 @@ public:
     // Ends the worker for good, within a bounded time even when the output
     // is blocked. Afterwards the worker sends no further byte and touches no
     // job, queue or window; the job in progress keeps the copies not yet
-    // completely sent (a document in the middle of being sent is dropped
-    // unended; one being ended when the stop comes is waited for, up to
-    // kStopWaitMs, and counts when it got through). Returns TRUE when the
-    // thread has ended, FALSE when it was abandoned inside the output (it
-    // then only returns from that call and ends). Call from the window's
-    // thread.
+    // completely sent (a document in the middle of being sent is aborted,
+    // never ended; one being ended when the stop comes is waited for, up to
+    // kStopWaitMs, and counts when it got through). A worker still inside
+    // the output after kStopWaitMs is abandoned and its printer aborted from
+    // this thread, which makes the blocked call return; the thread is then
+    // given up to kAbortWaitMs more to end. Returns TRUE when the thread has
+    // ended, FALSE when it has not (it then only returns from that call and
+    // ends, and the object must stay). Call from the window's thread.
     BOOL StopForGood();
     // Whether StopForGood has been called.
     BOOL IsStopRequested() const { return m_bStopRequested.load(); }
@@ -90,6 +101,9 @@ private:
     bool ReportProgress(CQueuedJob* pJob, int nCopy, int nTotal, int nPercent);
     bool IsStoppedForGood() const { return m_bStoppedForGood.load(); }
     void InvalidateJobList();
+    // The printer the worker is using, for StopForGood to abort (null
+    // clears it).
+    void SetActivePrinter(CPrinter* pPrinter);
 
     std::atomic<BOOL> m_bRunning{FALSE};
     // Asked to end for good (the worker settles and ends by itself) ...
@@ -107,4 +121,8 @@ private:
     // Under m_csGate: the copies the current job had and those fully sent.
     int m_nJobCopies = 0;
     int m_nCopiesDone = 0;
+
+    CCriticalSection m_csPrinter;
+    // Under m_csPrinter: the printer of the copy in progress, if any.
+    CPrinter* m_pActivePrinter = nullptr;
 };

@@ -58,6 +58,10 @@ public:
         }
         return nLength;
     }
+    BOOL Abort() override {
+        m_bFailed = true;
+        return TRUE;
+    }
     BOOL Close() override {
         if (m_bFailed)
             return FALSE;

@@ -9,6 +9,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <string>
+#include <thread>
+
 namespace {
 
 const wchar_t kWorkedExample[] =
@@ -252,6 +256,85 @@ TEST(PipeObject, AbortEndsWithoutTheOrderlyClose) {
     EXPECT_EQ(second.p->Abort(), S_OK);
     EXPECT_LT(second.p->WriteData(reinterpret_cast<const BYTE*>("d"), 1), 0);
     EXPECT_LT(second.p->Finish(0), 0);
+    EXPECT_EQ(second.p->Abort(), S_OK);
+    ASSERT_TRUE(listener.WaitForConnections(1));
+    EXPECT_EQ(listener.Ends()[0], LoopbackListener::End::Reset);
+}
+
+// The window's thread aborts while the worker's thread is blocked in
+// WriteData on a printer that takes nothing: both return within a second.
+TEST(PipeObject, AbortFromAnotherThreadCutsABlockedWrite) {
+    LoopbackListener listener(0, LoopbackListener::Mode::NeverRead);
+    ASSERT_TRUE(listener.ok());
+    PipeRef pipe;
+    ASSERT_EQ(pipe.Configure(
+                  TcpDocument(listener.port(), L"<SendTimeoutMs t=\"i4\">20000</SendTimeoutMs>")),
+              S_OK);
+    std::atomic<int> writes{0};
+    std::atomic<bool> done{false};
+    std::atomic<HRESULT> result{S_OK};
+    std::thread writer([&] {
+        const auto chunk = RandomBytes(16384, 24);
+        HRESULT hr = S_OK;
+        for (int i = 0; i < 100000 && SUCCEEDED(hr); ++i) {
+            hr = pipe.p->WriteData(reinterpret_cast<const BYTE*>(chunk.data()), 16384);
+            ++writes;
+        }
+        result = hr;
+        done = true;
+    });
+    // Blocked: no write has come back for a second.
+    const bool blocked = WaitFor(
+        [&] {
+            const int last = writes;
+            for (int i = 0; i < 50; ++i) {
+                Sleep(20);
+                if (done || writes != last)
+                    return false;
+            }
+            return true;
+        },
+        15000);
+    const ULONGLONG t0 = GetTickCount64();
+    EXPECT_EQ(pipe.p->Abort(), S_OK);
+    const ULONGLONG abortMs = GetTickCount64() - t0;
+    EXPECT_TRUE(WaitFor([&] { return done.load(); }, 1500));
+    const ULONGLONG writeMs = GetTickCount64() - t0;
+    writer.join();
+    ASSERT_TRUE(blocked);
+    EXPECT_LT(abortMs, 1000u);
+    EXPECT_LT(writeMs, 1500u);
+    EXPECT_LT(result.load(), 0);
+    EXPECT_LT(pipe.p->WriteData(reinterpret_cast<const BYTE*>("x"), 1), 0);
+    EXPECT_LT(pipe.p->Finish(0), 0);
+    EXPECT_EQ(listener.ReadHeld(0), LoopbackListener::End::Reset);
+}
+
+// A process killed in the middle of a document (what kill -9 does to the
+// program under Wine) must not leave the printer an orderly end.
+TEST(PipeObject, ProcessKilledMidDocumentResetsTheConnection) {
+    LoopbackListener listener;
+    ASSERT_TRUE(listener.ok());
+    char exe[MAX_PATH] = "";
+    GetModuleFileNameA(nullptr, exe, MAX_PATH);
+    std::string helper(exe);
+    helper = helper.substr(0, helper.find_last_of("\\/") + 1) + "pipe_kill_helper.exe";
+    std::string command = "\"" + helper + "\" " + std::to_string(listener.port());
+    STARTUPINFOA si = {};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi = {};
+    ASSERT_TRUE(CreateProcessA(helper.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr,
+                               nullptr, &si, &pi))
+        << helper;
+    const bool sending = WaitFor([&] { return listener.Received() >= 50000; }, 20000);
+    TerminateProcess(pi.hProcess, 9);
+    WaitForSingleObject(pi.hProcess, 10000);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    ASSERT_TRUE(sending);
+    ASSERT_TRUE(listener.WaitForConnections(1, 10000));
+    EXPECT_EQ(listener.Ends()[0], LoopbackListener::End::Reset);
+    EXPECT_LT(listener.Connections()[0].size(), 200000u);
 }
 
 } // namespace

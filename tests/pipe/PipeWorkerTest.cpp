@@ -2,6 +2,7 @@
 // printers and the registered component (MorvanePipe.dll), with a listener
 // on 127.0.0.1:9100 standing in for the printer.
 #include "framework/MessageBox.h"
+#include "pipe/Pipe.h"
 #include "printloop/PrintLoopThread.h"
 #include "support/LoopbackListener.h"
 #include "support/PipeServer.h"
@@ -88,6 +89,89 @@ public:
         const HRESULT hr = p->QueryInterface(riid, ppv);
         p->Release();
         return hr;
+    }
+    HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
+};
+
+// The real component behind a wrapper that refuses one chunk (counted from
+// 1 over the process): a write that fails in the middle of an otherwise
+// healthy connection.
+std::atomic<int> g_refuseWrite{0};
+std::atomic<int> g_writes{0};
+
+class RefusingPipe final : public IPipe, public IPipeConfig {
+public:
+    explicit RefusingPipe(IPipe* pReal) : m_pReal(pReal) {}
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IPipe))
+            *ppv = static_cast<IPipe*>(this);
+        else if (IsEqualIID(riid, IID_IPipeConfig))
+            *ppv = static_cast<IPipeConfig*>(this);
+        else {
+            *ppv = nullptr;
+            return E_NOINTERFACE;
+        }
+        AddRef();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++m_cRef; }
+    ULONG STDMETHODCALLTYPE Release() override {
+        const ULONG n = --m_cRef;
+        if (n == 0) {
+            m_pReal->Release();
+            delete this;
+        }
+        return n;
+    }
+    HRESULT STDMETHODCALLTYPE Configure(BSTR bstrXml) override {
+        IPipeConfig* pConfig = nullptr;
+        HRESULT hr = m_pReal->QueryInterface(IID_IPipeConfig, reinterpret_cast<void**>(&pConfig));
+        if (FAILED(hr))
+            return hr;
+        hr = pConfig->Configure(bstrXml);
+        pConfig->Release();
+        return hr;
+    }
+    HRESULT STDMETHODCALLTYPE GetBytesWritten(ULONGLONG* p) override {
+        return m_pReal->GetBytesWritten(p);
+    }
+    HRESULT STDMETHODCALLTYPE WriteData(const BYTE* p, LONG cb) override {
+        if (++g_writes == g_refuseWrite)
+            return E_FAIL;
+        return m_pReal->WriteData(p, cb);
+    }
+    HRESULT STDMETHODCALLTYPE Abort() override { return m_pReal->Abort(); }
+    HRESULT STDMETHODCALLTYPE Finish(LONG l) override { return m_pReal->Finish(l); }
+
+private:
+    std::atomic<ULONG> m_cRef{1};
+    IPipe* m_pReal;
+};
+
+class RefusingFactory final : public IClassFactory {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IClassFactory)) {
+            *ppv = this;
+            return S_OK;
+        }
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* pOuter, REFIID riid, void** ppv) override {
+        *ppv = nullptr;
+        if (pOuter)
+            return CLASS_E_NOAGGREGATION;
+        IPipe* pReal = nullptr;
+        const HRESULT hr = CPipe::Create(IID_IPipe, reinterpret_cast<void**>(&pReal));
+        if (FAILED(hr))
+            return hr;
+        auto* p = new RefusingPipe(pReal);
+        const HRESULT hrQi = p->QueryInterface(riid, ppv);
+        p->Release();
+        return hrQi;
     }
     HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
 };
@@ -179,8 +263,77 @@ TEST_F(PipeWorkerTest, TwoCopiesReachTheNetworkPrinterByteIdentical) {
         ASSERT_EQ(doc.size(), bytes.size());
         EXPECT_TRUE(doc == std::string(bytes.begin(), bytes.end()));
     }
+    // A finished document ends in order.
+    EXPECT_EQ(listener.Ends(),
+              (std::vector<LoopbackListener::End>(2, LoopbackListener::End::Orderly)));
     EXPECT_TRUE(Boxes().empty());
     EXPECT_TRUE(loop->IsRunning());
+}
+
+// A chunk refused in the middle of a healthy connection: the copy is
+// aborted, so the printer sees a reset, never the orderly end that would
+// make it print the part it got.
+TEST_F(PipeWorkerTest, RefusedChunkResetsTheConnection) {
+    LoopbackListener listener(kPrinterPort);
+    ASSERT_TRUE(listener.ok()) << "port 9100 is taken";
+    RefusingFactory factory;
+    DWORD cookie = 0;
+    ASSERT_EQ(CoRegisterClassObject(CLSID_MorvanePipe, &factory, CLSCTX_INPROC_SERVER,
+                                    REGCLS_MULTIPLEUSE, &cookie),
+              S_OK);
+    g_writes = 0;
+    g_refuseWrite = 3;
+    TempFile file("morvane-pipe-worker-refused.bin", RandomBytes(200000, 45));
+    Run(file.path(), 2);
+    const bool failed = WaitFor([&] { return FailedAndSettled(); }, 30000);
+    CoRevokeClassObject(cookie);
+    g_refuseWrite = 0;
+    ASSERT_TRUE(failed);
+    EXPECT_EQ(HeadCopies(), 2);
+    ASSERT_TRUE(listener.WaitForConnections(1));
+    EXPECT_EQ(listener.Ends()[0], LoopbackListener::End::Reset);
+    EXPECT_EQ(listener.Connections()[0].size(), 2u * 16384u);
+}
+
+// Closing the program while the printer takes nothing: the stop aborts the
+// blocked send from the window's thread, the worker ends, and the printer
+// sees a reset.
+TEST_F(PipeWorkerTest, StopForGoodWhileThePrinterDoesNotReadResetsTheConnection) {
+    ASSERT_TRUE(server.SetDefaultTimeouts(2000, 30000, 2000));
+    LoopbackListener listener(kPrinterPort, LoopbackListener::Mode::NeverRead);
+    ASSERT_TRUE(listener.ok()) << "port 9100 is taken";
+    TempFile file("morvane-pipe-worker-stop.bin", RandomBytes(16 << 20, 46));
+    Run(file.path(), 1);
+    ASSERT_TRUE(listener.WaitForConnections(1));
+    // Blocked in the send: the progress text stays put for a second.
+    auto status = [&] {
+        CLock lock(list->GetListLock());
+        CQueuedJob* head = list->GetAt(0);
+        CLock jobLock(head->m_Lock);
+        return std::string(head->m_strStatus.GetString());
+    };
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            const std::string before = status();
+            for (int i = 0; i < 50; ++i) {
+                Sleep(20);
+                if (status() != before)
+                    return false;
+            }
+            return true;
+        },
+        20000));
+    const ULONGLONG t0 = GetTickCount64();
+    const BOOL ended = loop->StopForGood();
+    EXPECT_LT(GetTickCount64() - t0, CPrintLoopThread::kStopWaitMs + 2500u);
+    EXPECT_TRUE(ended);
+    if (ended)
+        loop.reset();
+    else
+        loop.release(); // still inside the output: the object must stay
+    EXPECT_EQ(HeadCopies(), 1);
+    EXPECT_EQ(listener.ReadHeld(0), LoopbackListener::End::Reset);
+    EXPECT_TRUE(Boxes().empty());
 }
 
 TEST_F(PipeWorkerTest, PrinterFaultsFailTheCopyAndKeepTheJob) {

@@ -10,7 +10,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <memory>
+#include <thread>
 
 namespace {
 
@@ -157,6 +159,84 @@ TEST(TcpTransport, AbortDropsTheConnection) {
     ASSERT_TRUE(listener.WaitForConnections(1));
 }
 
+// Only a finished document may end in order: a printer takes an orderly
+// end for the end of the document and prints what it got.
+TEST(TcpTransport, OnlyAFinishedDocumentEndsInOrder) {
+    LoopbackListener listener;
+    ASSERT_TRUE(listener.ok());
+    const auto bytes = RandomBytes(100000, 18);
+    for (int how = 0; how < 3; ++how) {
+        SCOPED_TRACE(how == 0 ? "finished" : how == 1 ? "aborted" : "destroyed unfinished");
+        std::unique_ptr<CTransport> t;
+        ASSERT_EQ(CTcpTransport::Connect("127.0.0.1", listener.port(), Short(), t), S_OK);
+        ASSERT_EQ(SendAll(*t, bytes, 16384), S_OK);
+        if (how == 0)
+            EXPECT_EQ(t->Finish(), S_OK);
+        else if (how == 1)
+            t->Abort();
+        t.reset();
+        ASSERT_TRUE(listener.WaitForConnections(static_cast<size_t>(how) + 1));
+    }
+    const auto ends = listener.Ends();
+    EXPECT_EQ(ends[0], LoopbackListener::End::Orderly);
+    EXPECT_TRUE(listener.Connections()[0] == std::string(bytes.begin(), bytes.end()));
+    EXPECT_EQ(ends[1], LoopbackListener::End::Reset);
+    EXPECT_EQ(ends[2], LoopbackListener::End::Reset);
+}
+
+// Writes until one blocks (the other side takes nothing), on a thread of
+// its own; the test then cancels from its own thread.
+struct BlockedWriter {
+    explicit BlockedWriter(CTransport& t)
+        : m_thread([this, &t] {
+              const auto chunk = RandomBytes(16384, 19);
+              HRESULT hr = S_OK;
+              for (int i = 0; i < 100000 && SUCCEEDED(hr); ++i) {
+                  hr = t.Write(reinterpret_cast<const BYTE*>(chunk.data()), 16384);
+                  ++writes;
+              }
+              result = hr;
+              done = true;
+          }) {}
+    ~BlockedWriter() { m_thread.join(); }
+    // No write has come back for a while.
+    bool Blocked() {
+        int last = writes;
+        for (int i = 0; i < 50; ++i) {
+            Sleep(20);
+            if (done || writes != last)
+                return false;
+        }
+        return true;
+    }
+    std::atomic<int> writes{0};
+    std::atomic<bool> done{false};
+    std::atomic<HRESULT> result{S_OK};
+    std::thread m_thread;
+};
+
+TEST(TcpTransport, CancelFromAnotherThreadCutsABlockedSend) {
+    LoopbackListener listener(0, LoopbackListener::Mode::NeverRead);
+    ASSERT_TRUE(listener.ok());
+    PipeTimeouts timeouts = Short();
+    timeouts.dwSendMs = 20000;
+    std::unique_ptr<CTransport> t;
+    ASSERT_EQ(CTcpTransport::Connect("127.0.0.1", listener.port(), timeouts, t), S_OK);
+    {
+        BlockedWriter writer(*t);
+        ASSERT_TRUE(WaitFor([&] { return writer.Blocked(); }, 15000));
+        const ULONGLONG t0 = GetTickCount64();
+        t->Cancel();
+        EXPECT_TRUE(WaitFor([&] { return writer.done.load(); }, 1500));
+        EXPECT_LT(GetTickCount64() - t0, 1500u);
+        EXPECT_LT(writer.result.load(), 0);
+    }
+    EXPECT_LT(t->Write(reinterpret_cast<const BYTE*>("x"), 1), 0);
+    EXPECT_LT(t->Finish(), 0);
+    t.reset();
+    EXPECT_EQ(listener.ReadHeld(0), LoopbackListener::End::Reset);
+}
+
 TEST(UsbTransport, WritesEveryByteToTheGivenPath) {
     TempFile file("morvane-usb-port.bin", {});
     const auto bytes = RandomBytes((1 << 20) + 5, 16);
@@ -218,6 +298,29 @@ TEST(UsbTransport, DeviceThatStopsTakingDataFailsWithinTheSendTime) {
     EXPECT_EQ(hr, HRESULT_FROM_WIN32(ERROR_TIMEOUT));
     EXPECT_LT(GetTickCount64() - t0, 10000u);
     EXPECT_EQ(t->Finish(), hr);
+    CloseHandle(server);
+}
+
+TEST(UsbTransport, CancelFromAnotherThreadCutsABlockedWrite) {
+    const char name[] = "\\\\.\\pipe\\morvane-usb-cancelled";
+    HANDLE server = CreateNamedPipeA(name, PIPE_ACCESS_INBOUND, PIPE_TYPE_BYTE | PIPE_WAIT, 1, 4096,
+                                     4096, 0, nullptr);
+    ASSERT_NE(server, INVALID_HANDLE_VALUE);
+    PipeTimeouts timeouts = Short();
+    timeouts.dwSendMs = 20000;
+    std::unique_ptr<CTransport> t;
+    ASSERT_EQ(CUsbTransport::OpenPath(name, timeouts, t), S_OK);
+    {
+        BlockedWriter writer(*t);
+        ASSERT_TRUE(WaitFor([&] { return writer.Blocked(); }, 15000));
+        const ULONGLONG t0 = GetTickCount64();
+        t->Cancel();
+        EXPECT_TRUE(WaitFor([&] { return writer.done.load(); }, 1500));
+        EXPECT_LT(GetTickCount64() - t0, 1500u);
+        EXPECT_LT(writer.result.load(), 0);
+    }
+    EXPECT_LT(t->Finish(), 0);
+    t.reset();
     CloseHandle(server);
 }
 

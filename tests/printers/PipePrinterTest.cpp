@@ -5,12 +5,16 @@
 #include "framework/MessageBox.h"
 #include "printers/PipePrinter.h"
 #include "support/PipeServer.h"
+#include "support/TempFiles.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -25,11 +29,17 @@ struct Record {
     int writes = 0;
     int livePipes = 0;
     int liveConfigs = 0;
+    // WriteData waits until Abort is called, then fails.
+    std::atomic<bool> blockWrite{false}, inWrite{false}, aborted{false};
+    // The object was destroyed while a WriteData was running on it.
+    std::atomic<bool> destroyedInWrite{false};
+    std::mutex mutex;
 };
 
 Record* g_record = nullptr;
 
 void Log(const std::string& s) {
+    std::lock_guard<std::mutex> lock(g_record->mutex);
     g_record->calls.push_back(s);
 }
 
@@ -91,6 +101,8 @@ public:
         const ULONG n = --m_cRef;
         if (n == 0) {
             Log("release pipe");
+            if (g_record->inWrite)
+                g_record->destroyedInWrite = true;
             --g_record->livePipes;
             delete this;
         }
@@ -99,9 +111,23 @@ public:
     HRESULT STDMETHODCALLTYPE GetBytesWritten(ULONGLONG*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE WriteData(const BYTE*, LONG cb) override {
         Log("WriteData " + std::to_string(cb));
+        if (g_record->blockWrite) {
+            g_record->inWrite = true;
+            const ULONGLONG end = GetTickCount64() + 20000;
+            while (!g_record->aborted && GetTickCount64() < end)
+                Sleep(5);
+            // Still running: what the caller holds must keep the object.
+            Sleep(50);
+            g_record->inWrite = false;
+            return E_ABORT;
+        }
         return ++g_record->writes == g_record->failWriteNumber ? E_FAIL : S_OK;
     }
-    HRESULT STDMETHODCALLTYPE Abort() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Abort() override {
+        Log("Abort");
+        g_record->aborted = true;
+        return S_OK;
+    }
     HRESULT STDMETHODCALLTYPE Finish(LONG l) override {
         Log("Finish " + std::to_string(l));
         return g_record->finishResult;
@@ -250,7 +276,7 @@ TEST_F(PipePrinterTest, RefusedConfigurationFailsOpenAndKeepsTheComponentUntilDe
     delete p;
     EXPECT_EQ(record.livePipes, 0);
     EXPECT_EQ(record.calls, (Calls{"create", "QueryInterface IPipeConfig", "Configure",
-                                   "release config", "release pipe"}));
+                                   "release config", "Abort", "release pipe"}));
 }
 
 TEST_F(PipePrinterTest, FailedFinishFailsCloseAndTheDestructorReleasesWithoutFinish) {
@@ -264,6 +290,78 @@ TEST_F(PipePrinterTest, FailedFinishFailsCloseAndTheDestructorReleasesWithoutFin
     EXPECT_EQ(record.livePipes, 0);
     EXPECT_EQ(record.calls.back(), "release pipe");
     EXPECT_EQ(std::count(record.calls.begin(), record.calls.end(), "Finish 0"), 1);
+}
+
+// A copy that did not get through is aborted, never finished: the printer
+// would print the part it got.
+TEST_F(PipePrinterTest, AbortDropsTheTransferAndReleasesTheComponent) {
+    for (bool usb : {false, true}) {
+        SCOPED_TRACE(usb ? "USB" : "IP");
+        record.calls.clear();
+        std::unique_ptr<CPrinter> p(usb ? static_cast<CPrinter*>(new CUSB_Pipe_Printer)
+                                        : new CIP_Pipe_Printer);
+        EXPECT_TRUE(p->Abort()); // nothing open yet
+        EXPECT_TRUE(record.calls.empty());
+        p.reset(usb ? static_cast<CPrinter*>(new CUSB_Pipe_Printer) : new CIP_Pipe_Printer);
+        ASSERT_TRUE(p->Open(&setup, "job"));
+        char chunk[16384] = {};
+        EXPECT_EQ(p->Send_Data(chunk, 16384), 16384);
+        EXPECT_TRUE(p->Abort());
+        EXPECT_EQ(record.livePipes, 0);
+        EXPECT_TRUE(p->Abort());
+        EXPECT_EQ(p->Send_Data(chunk, 16384), -1);
+        EXPECT_FALSE(p->Close());
+        p.reset();
+        EXPECT_EQ(record.calls,
+                  (Calls{"create", "QueryInterface IPipeConfig", "Configure", "release config",
+                         "WriteData 16384", "Abort", "release pipe"}));
+        EXPECT_TRUE(boxes.empty());
+    }
+}
+
+TEST_F(PipePrinterTest, DeletedInTheMiddleOfADocumentAbortsFirst) {
+    {
+        CIP_Pipe_Printer p;
+        ASSERT_TRUE(p.Open(&setup, "job"));
+        char chunk[100] = {};
+        EXPECT_EQ(p.Send_Data(chunk, 100), 100);
+    }
+    EXPECT_EQ(record.livePipes, 0);
+    EXPECT_EQ(record.calls, (Calls{"create", "QueryInterface IPipeConfig", "Configure",
+                                   "release config", "WriteData 100", "Abort", "release pipe"}));
+}
+
+// The window's thread aborts while the worker is blocked in WriteData: the
+// call comes back failing, the component is let go only after it has, and
+// no message box is shown for a copy dropped on purpose.
+TEST_F(PipePrinterTest, AbortFromAnotherThreadEndsABlockedWrite) {
+    CIP_Pipe_Printer p;
+    ASSERT_TRUE(p.Open(&setup, "job"));
+    record.blockWrite = true;
+    std::atomic<int> result{0};
+    std::atomic<bool> done{false};
+    std::thread worker([&] {
+        char chunk[16384] = {};
+        result = p.Send_Data(chunk, 16384);
+        done = true;
+    });
+    const bool blocked = WaitFor([&] { return record.inWrite.load(); }, 5000);
+    const ULONGLONG t0 = GetTickCount64();
+    const BOOL aborted = p.Abort();
+    const bool returned = WaitFor([&] { return done.load(); }, 1500);
+    const ULONGLONG ms = GetTickCount64() - t0;
+    record.aborted = true; // lets a stuck write go in any case
+    worker.join();
+    ASSERT_TRUE(blocked);
+    EXPECT_TRUE(aborted);
+    EXPECT_TRUE(returned);
+    EXPECT_LT(ms, 1500u);
+    EXPECT_EQ(result.load(), -1);
+    EXPECT_FALSE(record.destroyedInWrite.load());
+    EXPECT_EQ(record.livePipes, 0);
+    EXPECT_TRUE(boxes.empty());
+    EXPECT_FALSE(p.Close());
+    EXPECT_EQ(std::count(record.calls.begin(), record.calls.end(), "Finish 0"), 0);
 }
 
 TEST_F(PipePrinterTest, ComponentThatCannotBeCreatedFailsOpenOnly) {

@@ -9,29 +9,48 @@
 #include "support/TempFiles.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
 
 // A stand-in spooler: records every call and fails the step it is told to.
+// With blockWrite set, WritePrinter waits until AbortPrinter is called (as
+// the spooler's own write gives up on a document another thread aborted)
+// and then fails.
 struct FakeSpooler {
+    static inline std::mutex mutex;
     static inline std::vector<std::string> calls;
+    static inline std::atomic<bool> blockWrite{false}, inWrite{false}, aborted{false};
+    static inline std::atomic<int> closes{0}, closesDuringWrite{0};
+    // Still lists an aborted job as live (as Wine's spooler does).
+    static inline bool keepAbortedJob = false;
+    static void Log(const std::string& s) {
+        std::lock_guard<std::mutex> lock(mutex);
+        calls.push_back(s);
+    }
+    static std::vector<std::string> Calls() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return calls;
+    }
     static inline std::string failStep;
     static inline std::string docName, dataType;
     static inline std::vector<DWORD> writeSizes; // what each write takes; 0 = all
     static inline std::string written;
 
     static BOOL WINAPI Open(LPSTR name, LPHANDLE ph, LPPRINTER_DEFAULTSA) {
-        calls.push_back(std::string("OpenPrinter ") + name);
+        Log(std::string("OpenPrinter ") + name);
         if (failStep == "OpenPrinter")
             return FALSE;
         *ph = reinterpret_cast<HANDLE>(0x1234);
         return TRUE;
     }
     static DWORD WINAPI StartDoc(HANDLE, DWORD level, LPBYTE info) {
-        calls.push_back("StartDocPrinter");
+        Log("StartDocPrinter");
         auto* di = reinterpret_cast<DOC_INFO_1A*>(info);
         docName = di->pDocName;
         dataType = di->pDatatype;
@@ -40,13 +59,21 @@ struct FakeSpooler {
         return failStep == "StartDocPrinter" ? 0 : 7;
     }
     static BOOL WINAPI StartPage(HANDLE) {
-        calls.push_back("StartPagePrinter");
+        Log("StartPagePrinter");
         return failStep != "StartPagePrinter";
     }
     static BOOL WINAPI Write(HANDLE, LPVOID p, DWORD cb, LPDWORD pcb) {
-        calls.push_back("WritePrinter " + std::to_string(cb));
+        Log("WritePrinter " + std::to_string(cb));
         if (failStep == "WritePrinter")
             return FALSE;
+        if (blockWrite) {
+            inWrite = true;
+            const ULONGLONG end = GetTickCount64() + 20000;
+            while (!aborted && GetTickCount64() < end)
+                Sleep(5);
+            inWrite = false;
+            return FALSE;
+        }
         DWORD take = cb;
         if (!writeSizes.empty()) {
             take = std::min(cb, writeSizes.front());
@@ -57,18 +84,42 @@ struct FakeSpooler {
         return TRUE;
     }
     static BOOL WINAPI EndPage(HANDLE) {
-        calls.push_back("EndPagePrinter");
+        Log("EndPagePrinter");
         return failStep != "EndPagePrinter";
     }
     static BOOL WINAPI EndDoc(HANDLE) {
-        calls.push_back("EndDocPrinter");
+        Log("EndDocPrinter");
         return failStep != "EndDocPrinter";
     }
     static BOOL WINAPI Close(HANDLE) {
-        calls.push_back("ClosePrinter");
+        Log("ClosePrinter");
+        ++closes;
+        if (inWrite)
+            ++closesDuringWrite;
         return TRUE;
     }
-    static constexpr SpoolerApi api = {Open, StartDoc, StartPage, Write, EndPage, EndDoc, Close};
+    static BOOL WINAPI Abort(HANDLE) {
+        Log("AbortPrinter");
+        aborted = true;
+        return TRUE;
+    }
+    static BOOL WINAPI GetJob(HANDLE, DWORD id, DWORD level, LPBYTE p, DWORD cb, LPDWORD pcb) {
+        EXPECT_EQ(id, 7u);
+        EXPECT_EQ(level, 1u);
+        *pcb = sizeof(JOB_INFO_1A);
+        if (aborted && !keepAbortedJob) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return FALSE;
+        }
+        if (cb < sizeof(JOB_INFO_1A)) {
+            SetLastError(ERROR_INSUFFICIENT_BUFFER);
+            return FALSE;
+        }
+        *reinterpret_cast<JOB_INFO_1A*>(p) = JOB_INFO_1A();
+        return TRUE;
+    }
+    static constexpr SpoolerApi api = {Open,   StartDoc, StartPage, Write, EndPage,
+                                       EndDoc, Close,    Abort,     GetJob};
 };
 
 class SpoolerStateTest : public ::testing::Test {
@@ -78,6 +129,11 @@ protected:
         FakeSpooler::failStep.clear();
         FakeSpooler::writeSizes.clear();
         FakeSpooler::written.clear();
+        FakeSpooler::blockWrite = false;
+        FakeSpooler::keepAbortedJob = false;
+        FakeSpooler::aborted = false;
+        FakeSpooler::closes = 0;
+        FakeSpooler::closesDuringWrite = 0;
         SetSpoolerApi(&FakeSpooler::api);
         setup.m_strSpoolerName = "Label Printer";
     }
@@ -128,17 +184,144 @@ TEST_F(SpoolerStateTest, FailedOpenUndoesExactlyWhatSucceeded) {
     }
 }
 
-TEST_F(SpoolerStateTest, ReopenAndDeleteEndWhatIsOpen) {
+// A document nobody finished must not print: deleting the object in the
+// middle of one drops it.
+TEST_F(SpoolerStateTest, ReopenEndsTheFirstDocumentAndDeleteDropsTheSecond) {
     {
         CSpooler_Printer p;
         ASSERT_TRUE(p.Open(&setup, "one"));
+        FakeSpooler::calls.clear();
         ASSERT_TRUE(p.Open(&setup, "two"));
+        EXPECT_EQ(FakeSpooler::Calls(),
+                  (Calls{"EndPagePrinter", "EndDocPrinter", "ClosePrinter",
+                         "OpenPrinter Label Printer", "StartDocPrinter", "StartPagePrinter"}));
         FakeSpooler::calls.clear();
     } // deleted without Close
-    EXPECT_EQ(FakeSpooler::calls, (Calls{"EndPagePrinter", "EndDocPrinter", "ClosePrinter"}));
+    EXPECT_EQ(FakeSpooler::Calls(), (Calls{"AbortPrinter", "ClosePrinter"}));
     FakeSpooler::calls.clear();
     { CSpooler_Printer untouched; }
     EXPECT_TRUE(FakeSpooler::calls.empty());
+}
+
+TEST_F(SpoolerStateTest, AbortDropsTheDocumentFromAnyState) {
+    {
+        CSpooler_Printer p;
+        EXPECT_TRUE(p.Abort()); // nothing open
+        EXPECT_TRUE(FakeSpooler::Calls().empty());
+        EXPECT_FALSE(p.Open(&setup, "after abort"));
+    }
+    CSpooler_Printer p;
+    ASSERT_TRUE(p.Open(&setup, "job"));
+    char chunk[100] = {};
+    ASSERT_EQ(p.Send_Data(chunk, 100), 100);
+    FakeSpooler::calls.clear();
+    EXPECT_TRUE(p.Abort());
+    EXPECT_EQ(FakeSpooler::Calls(), (Calls{"AbortPrinter", "ClosePrinter"}));
+    EXPECT_EQ(p.GetState(), 0);
+    // Aborted for good: nothing more reaches the spooler.
+    EXPECT_TRUE(p.Abort());
+    EXPECT_EQ(p.Send_Data(chunk, 100), -1);
+    EXPECT_FALSE(p.Close());
+    EXPECT_EQ(FakeSpooler::Calls(), (Calls{"AbortPrinter", "ClosePrinter"}));
+
+    // Only the printer open, no document yet: nothing to abort.
+    FakeSpooler::calls.clear();
+    FakeSpooler::failStep = "StartDocPrinter";
+    CSpooler_Printer q;
+    EXPECT_FALSE(q.Open(&setup, "job"));
+    EXPECT_TRUE(q.Abort());
+    EXPECT_EQ(FakeSpooler::Calls(),
+              (Calls{"OpenPrinter Label Printer", "StartDocPrinter", "ClosePrinter"}));
+}
+
+// A spooler that keeps the job after AbortPrinter would hand it on when the
+// handle is closed: the handle is left open, and Abort says it failed.
+TEST_F(SpoolerStateTest, JobTheSpoolerKeepsIsNeverHandedOn) {
+    FakeSpooler::keepAbortedJob = true;
+    {
+        CSpooler_Printer p;
+        ASSERT_TRUE(p.Open(&setup, "job"));
+        FakeSpooler::calls.clear();
+        EXPECT_FALSE(p.Abort());
+        EXPECT_FALSE(p.Abort());
+        EXPECT_FALSE(p.Close());
+    }
+    {
+        CSpooler_Printer p;
+        ASSERT_TRUE(p.Open(&setup, "deleted"));
+    }
+    EXPECT_EQ(FakeSpooler::Calls(), (Calls{"AbortPrinter", "OpenPrinter Label Printer",
+                                           "StartDocPrinter", "StartPagePrinter", "AbortPrinter"}));
+}
+
+// The window's thread aborts while the worker is blocked in WritePrinter:
+// the write comes back, the document is dropped, and the handle is closed
+// once, never under the running write.
+TEST_F(SpoolerStateTest, AbortFromAnotherThreadEndsABlockedWrite) {
+    CSpooler_Printer p;
+    ASSERT_TRUE(p.Open(&setup, "job"));
+    FakeSpooler::blockWrite = true;
+    std::atomic<int> result{0};
+    std::atomic<bool> done{false};
+    std::thread worker([&] {
+        char chunk[16384] = {};
+        result = p.Send_Data(chunk, 16384);
+        done = true;
+    });
+    const bool blocked = WaitFor([] { return FakeSpooler::inWrite.load(); }, 5000);
+    const ULONGLONG t0 = GetTickCount64();
+    const BOOL aborted = p.Abort();
+    const bool returned = WaitFor([&] { return done.load(); }, 1500);
+    const ULONGLONG ms = GetTickCount64() - t0;
+    FakeSpooler::aborted = true; // lets a stuck write go in any case
+    worker.join();
+    ASSERT_TRUE(blocked);
+    EXPECT_TRUE(aborted);
+    EXPECT_TRUE(returned);
+    EXPECT_LT(ms, 1500u);
+    EXPECT_EQ(result.load(), -1);
+    EXPECT_EQ(FakeSpooler::closes.load(), 1);
+    EXPECT_EQ(FakeSpooler::closesDuringWrite.load(), 0);
+    const auto calls = FakeSpooler::Calls();
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), "EndDocPrinter"), 0);
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), "EndPagePrinter"), 0);
+    EXPECT_FALSE(p.Close());
+    EXPECT_EQ(FakeSpooler::closes.load(), 1);
+}
+
+class NoWindow : public IPrintLoopOwner {
+public:
+    HWND GetJobListBox() override { return nullptr; }
+    void RequestRefreshJobList() override {}
+    void NotifyWorkerStopped() override {}
+    HWND GetMessageBoxOwner() override { return nullptr; }
+};
+
+// The worker with the stand-in spooler: a copy whose write fails is
+// aborted, never ended (ending it would print the part that got through).
+TEST_F(SpoolerStateTest, WorkerAbortsACopyWhoseWriteFails) {
+    DeleteProgramKey();
+    SetMessageBoxHandler([](HWND, const char*, const char*, UINT) { return IDOK; });
+    TempFile file("morvane-spooler-fail.bin", RandomBytes(40000, 25));
+    setup.m_nSpoolerType = SPOOLER_WINDOWS;
+    FakeSpooler::failStep = "WritePrinter";
+    CJobList list;
+    list.Add(CQueuedJob("x.prn", file.path(), 2));
+    NoWindow owner;
+    {
+        CPrintLoopThread loop(&owner, &list, &setup);
+        ASSERT_TRUE(loop.CreateThread());
+        loop.SetRunning(TRUE);
+        EXPECT_TRUE(WaitFor([&] { return !loop.IsRunning(); }, 10000));
+        EXPECT_TRUE(loop.StopForGood());
+    }
+    SetMessageBoxHandler(nullptr);
+    EXPECT_EQ(FakeSpooler::Calls(),
+              (Calls{"OpenPrinter Label Printer", "StartDocPrinter", "StartPagePrinter",
+                     "WritePrinter 16384", "AbortPrinter", "ClosePrinter"}));
+    ASSERT_EQ(list.GetCount(), 1);
+    EXPECT_EQ(list.GetAt(0)->m_nCopies, 2);
+    DeleteProgramKey();
 }
 
 TEST_F(SpoolerStateTest, ShortWritesAreCompletedAndStallsFail) {
@@ -224,14 +407,6 @@ std::string ReadAll(const std::string& path) {
     return out;
 }
 
-class NoWindow : public IPrintLoopOwner {
-public:
-    HWND GetJobListBox() override { return nullptr; }
-    void RequestRefreshJobList() override {}
-    void NotifyWorkerStopped() override {}
-    HWND GetMessageBoxOwner() override { return nullptr; }
-};
-
 class SpoolerEndToEnd : public RegistryTest {
 protected:
     void SetUp() override {
@@ -310,6 +485,46 @@ TEST_F(SpoolerEndToEnd, RejectedDocumentFailsTheCopy) {
     ASSERT_EQ(boxes.size(), 1u);
     ASSERT_EQ(list.GetCount(), 1);
     EXPECT_EQ(list.GetAt(0)->m_nCopies, 3);
+}
+
+// A copy that does not get through leaves nothing at the printer: the
+// aborted document is never handed on, the full one behind it arrives
+// alone.
+TEST_F(SpoolerEndToEnd, AbortedDocumentNeverReachesThePrinter) {
+    const auto part = RandomBytes(3 * 16384, 26);
+    const auto whole = RandomBytes(20000, 27);
+    const size_t before = CapturedJobs(capture).size();
+    CSpoolerSetup setup;
+    setup.m_nSpoolerType = SPOOLER_WINDOWS;
+    setup.m_strSpoolerName = queue.c_str();
+    {
+        CSpooler_Printer p;
+        ASSERT_TRUE(p.Open(&setup, "aborted.prn"));
+        for (size_t at = 0; at < part.size(); at += 16384)
+            ASSERT_EQ(p.Send_Data(part.data() + at, 16384), 16384);
+        // Wine's spooler keeps the job after AbortPrinter (Abort then says
+        // FALSE and keeps the handle); either way nothing may arrive.
+        p.Abort();
+    }
+    {
+        CSpooler_Printer p;
+        ASSERT_TRUE(p.Open(&setup, "deleted.prn"));
+        ASSERT_EQ(p.Send_Data(part.data(), 16384), 16384);
+    } // deleted in the middle of the document
+    {
+        CSpooler_Printer p;
+        ASSERT_TRUE(p.Open(&setup, "whole.prn"));
+        ASSERT_EQ(p.Send_Data(whole.data(), static_cast<int>(whole.size())),
+                  static_cast<int>(whole.size()));
+        ASSERT_TRUE(p.Close());
+    }
+    ASSERT_TRUE(WaitFor([&] { return CapturedJobs(capture).size() >= before + 1; }, 60000));
+    // Documents reach the printer in order: anything from the two dropped
+    // ones would have come before the whole one.
+    const auto jobs = CapturedJobs(capture);
+    ASSERT_EQ(jobs.size(), before + 1);
+    EXPECT_TRUE(ReadAll("Z:" + capture + "/" + jobs[before]) ==
+                std::string(whole.begin(), whole.end()));
 }
 
 TEST_F(SpoolerEndToEnd, UnknownPrinterFailsTheCopy) {

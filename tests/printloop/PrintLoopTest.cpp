@@ -21,7 +21,7 @@ namespace {
 // the order the worker opens them.
 struct Output {
     std::mutex m;
-    std::vector<std::string> calls;    // "open", "send 16384", "close"
+    std::vector<std::string> calls;    // "open", "send 16384", "close", "abort"
     std::vector<std::string> statuses; // the head job's text at each send and close
     std::vector<std::string> documents;
     int opened = 0;
@@ -35,6 +35,9 @@ struct Output {
     int asked = 0;
     std::function<void(int send)> onSend;
     std::function<void(int copy)> onClose;
+    std::function<void()> onAbort;
+    // Threads that called Abort (the worker's or the window's).
+    std::vector<DWORD> abortThreads;
 
     void Log(const std::string& s) {
         std::lock_guard<std::mutex> lock(m);
@@ -74,7 +77,7 @@ public:
         }
         if (m_out.onSend)
             m_out.onSend(number);
-        if (number == m_out.failSendNumber)
+        if (number == m_out.failSendNumber || m_bAborted)
             return -1;
         m_doc.append(static_cast<const char*>(p), static_cast<size_t>(n));
         return n;
@@ -97,12 +100,24 @@ public:
         m_out.documents.push_back(m_doc);
         return m_copy != m_out.failCloseOnCopy;
     }
+    BOOL Abort() override {
+        m_bAborted = true;
+        m_out.Log("abort");
+        {
+            std::lock_guard<std::mutex> lock(m_out.m);
+            m_out.abortThreads.push_back(GetCurrentThreadId());
+        }
+        if (m_out.onAbort)
+            m_out.onAbort();
+        return TRUE;
+    }
 
 private:
     Output& m_out;
     CJobList& m_list;
     std::string m_doc;
     int m_copy = 0;
+    std::atomic<bool> m_bAborted{false};
 };
 
 class Owner : public IPrintLoopOwner {
@@ -296,8 +311,9 @@ TEST_F(PrintLoopTest, RefusedChunkEndsTheCopyAtOnce) {
     StartWorker(&out);
     loop->SetRunning(TRUE);
     ASSERT_TRUE(WaitFor([&] { return Boxes() == 1 && Settled(); }));
-    // No further chunk after the refused one, and the document is closed.
-    EXPECT_EQ(out.Calls(), (std::vector<std::string>{"open", "send 16384", "close"}));
+    // No further chunk after the refused one, and the document is dropped,
+    // never ended (ending it would print the part that got through).
+    EXPECT_EQ(out.Calls(), (std::vector<std::string>{"open", "send 16384", "abort"}));
     EXPECT_EQ(HeadCopies(), 1);
 }
 
@@ -390,41 +406,59 @@ TEST_F(PrintLoopTest, StoppedWorkerLeavesTheQueueAlone) {
     EXPECT_FALSE(list->GetAt(0)->m_bBusy);
 }
 
-// Closing the program while the output hangs: the stop returns in bounded
-// time, the document in progress is never ended, nothing else is sent, and
-// the job keeps the copies that were not completely sent.
+// Closing the program while the output hangs: the stop aborts the document
+// from the window's thread, and returns in bounded time whether or not the
+// output lets the worker go; the document in progress is never ended,
+// nothing else is sent, and the job keeps the copies not completely sent.
 TEST_F(PrintLoopTest, StopForGoodWhileTheOutputIsBlocked) {
     TempFile file("morvane-loop-blocked.bin", RandomBytes(40000, 8));
-    Output out;
-    HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    std::atomic<bool> blocked{false};
-    out.onSend = [&](int send) {
-        if (send == 5) { // second chunk of the second copy
-            blocked = true;
-            WaitForSingleObject(release, 20000);
+    for (bool outputLetsGo : {true, false}) {
+        SCOPED_TRACE(outputLetsGo ? "abort ends the blocked send" : "output stays blocked");
+        Output out;
+        HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        std::atomic<bool> blocked{false};
+        out.onSend = [&](int send) {
+            if (send == 5) { // second chunk of the second copy
+                blocked = true;
+                WaitForSingleObject(release, 20000);
+            }
+        };
+        if (outputLetsGo)
+            out.onAbort = [&] { SetEvent(release); };
+        Queue("job", file.path(), 3);
+        StartWorker(&out);
+        loop->SetRunning(TRUE);
+        ASSERT_TRUE(WaitFor([&] { return blocked.load(); }));
+
+        const ULONGLONG t0 = GetTickCount64();
+        // TRUE when the worker ended, FALSE when it was abandoned inside
+        // the output.
+        EXPECT_EQ(loop->StopForGood(), outputLetsGo ? TRUE : FALSE);
+        EXPECT_LT(GetTickCount64() - t0, CPrintLoopThread::kStopWaitMs + 3500u);
+        EXPECT_EQ(HeadCopies(), 2);
+        EXPECT_FALSE(list->GetAt(0)->m_bBusy);
+        EXPECT_STREQ(list->GetAt(0)->GetStatus(), "");
+        {
+            std::lock_guard<std::mutex> lock(out.m);
+            ASSERT_FALSE(out.abortThreads.empty());
+            EXPECT_EQ(out.abortThreads[0], GetCurrentThreadId());
         }
-    };
-    Queue("job", file.path(), 3);
-    StartWorker(&out);
-    loop->SetRunning(TRUE);
-    ASSERT_TRUE(WaitFor([&] { return blocked.load(); }));
-
-    const ULONGLONG t0 = GetTickCount64();
-    EXPECT_FALSE(loop->StopForGood()); // abandoned inside the output
-    EXPECT_LT(GetTickCount64() - t0, 10000u);
-    EXPECT_EQ(HeadCopies(), 2);
-    EXPECT_FALSE(list->GetAt(0)->m_bBusy);
-    EXPECT_STREQ(list->GetAt(0)->GetStatus(), "");
-    const auto before = out.Calls();
-
-    SetEvent(release);
-    Sleep(300);
-    EXPECT_EQ(out.Calls(), before);
-    EXPECT_EQ(out.Calls().back(), "send 16384");
-    EXPECT_TRUE(
-        WaitFor([&] { return WaitForSingleObject(loop->GetHandle(), 0) == WAIT_OBJECT_0; }));
-    EXPECT_EQ(HeadCopies(), 2);
-    CloseHandle(release);
+        SetEvent(release);
+        EXPECT_TRUE(
+            WaitFor([&] { return WaitForSingleObject(loop->GetHandle(), 0) == WAIT_OBJECT_0; }));
+        // After the blocked chunk only aborts (the window's, then the
+        // worker's own, which changes nothing): no chunk, no close.
+        const auto calls = out.Calls();
+        ASSERT_GE(calls.size(), 2u);
+        EXPECT_EQ(calls[calls.size() - std::count(calls.begin(), calls.end(), "abort") - 1],
+                  "send 16384");
+        EXPECT_EQ(calls.back(), "abort");
+        EXPECT_EQ(std::count(calls.begin(), calls.end(), "close"), 1);
+        EXPECT_EQ(HeadCopies(), 2);
+        CloseHandle(release);
+        loop.reset();
+        list->RemoveAt(0);
+    }
 }
 
 // Closing while a document is being handed over: the worker is given the
@@ -451,8 +485,8 @@ TEST_F(PrintLoopTest, StopForGoodWaitsForADocumentBeingEnded) {
     EXPECT_EQ(Boxes(), 0);
 }
 
-// Closing in the middle of a document: it is dropped without being ended,
-// and the job keeps it.
+// Closing in the middle of a document: it is aborted, never ended, and the
+// job keeps it.
 TEST_F(PrintLoopTest, StopForGoodDropsADocumentInTheMiddle) {
     TempFile file("morvane-loop-middle.bin", RandomBytes(40000, 14));
     Output out;
@@ -470,7 +504,8 @@ TEST_F(PrintLoopTest, StopForGoodDropsADocumentInTheMiddle) {
     ASSERT_TRUE(WaitFor([&] { return sending.load(); }));
     EXPECT_TRUE(loop->StopForGood());
     const auto calls = out.Calls();
-    EXPECT_EQ(calls.back(), "send 16384");
+    EXPECT_EQ(calls[calls.size() - 2], "send 16384");
+    EXPECT_EQ(calls.back(), "abort");
     EXPECT_EQ(std::count(calls.begin(), calls.end(), "close"), 1);
     EXPECT_EQ(HeadCopies(), 2);
     EXPECT_STREQ(list->GetAt(0)->GetStatus(), "");

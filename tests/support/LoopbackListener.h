@@ -24,6 +24,7 @@
 class LoopbackListener {
 public:
     enum class Mode { ReadAll, CloseAfter, NeverRead };
+    enum class End { Open, Orderly, Reset, Ours };
 
     // Port 0 takes any free port (see port()). The address is one of the
     // loopback range (127.0.0.1 unless given, in host order).
@@ -103,7 +104,53 @@ public:
         return m_connections.size();
     }
 
+    // How each connection ended, in the order of Connections().
+    std::vector<End> Ends() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_ends;
+    }
+
+    // Bytes received so far over every connection, finished or not.
+    size_t Received() const { return m_nReceived.load(); }
+
+    // NeverRead: reads held connection i on the caller's thread until it
+    // ends or ms pass, and says how it ended (Open on time-out).
+    End ReadHeld(size_t i, DWORD ms = 10000) {
+        SOCKET s;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            if (i >= m_held.size())
+                return End::Open;
+            s = m_held[i];
+        }
+        std::vector<char> buffer(1 << 16);
+        const ULONGLONG deadline = GetTickCount64() + ms;
+        while (GetTickCount64() < deadline) {
+            if (!WaitReadable(s, 50))
+                continue;
+            const int n = recv(s, buffer.data(), static_cast<int>(buffer.size()), 0);
+            if (n > 0) {
+                m_nReceived += static_cast<size_t>(n);
+                continue;
+            }
+            return Classify(s, n);
+        }
+        return End::Open;
+    }
+
 private:
+    // recv returned n <= 0: how the sender ended the connection. Wine
+    // reports a connection the sender reset as an ordinary end of stream
+    // (recv returns 0), so a one-byte answer tells the two apart: it fails
+    // on a reset connection and goes out on one closed in order.
+    static End Classify(SOCKET s, int n) {
+        if (n < 0) {
+            const int nError = WSAGetLastError();
+            return nError == WSAECONNRESET || nError == WSAECONNABORTED ? End::Reset : End::Open;
+        }
+        return send(s, "", 1, 0) == 1 ? End::Orderly : End::Reset;
+    }
+
     static bool WaitReadable(SOCKET s, DWORD ms) {
         fd_set set;
         FD_ZERO(&set);
@@ -120,43 +167,53 @@ private:
             if (s == INVALID_SOCKET)
                 continue;
             if (m_mode == Mode::NeverRead) {
-                m_held.push_back(s);
-                Done(std::string());
+                {
+                    std::lock_guard<std::mutex> lock(m_mutex);
+                    m_held.push_back(s);
+                }
+                Done(std::string(), End::Open);
                 continue;
             }
-            std::string bytes = Read(s);
+            End end = End::Open;
+            std::string bytes = Read(s, end);
             closesocket(s);
-            Done(std::move(bytes));
+            Done(std::move(bytes), end);
         }
     }
 
     // Reads until the sender closes (or, in CloseAfter mode, until enough
     // bytes came), for at most two minutes without data.
-    std::string Read(SOCKET s) {
+    std::string Read(SOCKET s, End& end) {
         std::string bytes;
         std::vector<char> buffer(1 << 16);
         ULONGLONG idleSince = GetTickCount64();
         while (!m_bStop && GetTickCount64() - idleSince < 120000) {
-            if (m_mode == Mode::CloseAfter && bytes.size() >= m_nCloseAfter)
+            if (m_mode == Mode::CloseAfter && bytes.size() >= m_nCloseAfter) {
+                end = End::Ours;
                 break;
+            }
             if (!WaitReadable(s, 50))
                 continue;
             size_t want = buffer.size();
             if (m_mode == Mode::CloseAfter)
                 want = std::min(want, m_nCloseAfter - bytes.size());
             const int n = recv(s, buffer.data(), static_cast<int>(want), 0);
-            if (n <= 0)
+            if (n <= 0) {
+                end = Classify(s, n);
                 break;
+            }
             bytes.append(buffer.data(), static_cast<size_t>(n));
+            m_nReceived += static_cast<size_t>(n);
             idleSince = GetTickCount64();
         }
         return bytes;
     }
 
-    void Done(std::string bytes) {
+    void Done(std::string bytes, End end) {
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             m_connections.push_back(std::move(bytes));
+            m_ends.push_back(end);
         }
         m_cv.notify_all();
     }
@@ -168,8 +225,11 @@ private:
     u_short m_nPort = 0;
     std::atomic<bool> m_bStop{false};
     std::thread m_thread;
-    std::vector<SOCKET> m_held; // NeverRead: open until the end
     std::mutex m_mutex;
     std::condition_variable m_cv;
+    // Under m_mutex:
+    std::vector<SOCKET> m_held; // NeverRead: open until the end
     std::vector<std::string> m_connections;
+    std::vector<End> m_ends;
+    std::atomic<size_t> m_nReceived{0};
 };
