@@ -114,6 +114,7 @@ void CPrintLoopThread::RunLoop() {
             if (IsStoppedForGood())
                 return;
             ++m_nCopiesDone;
+            m_pJobList->RecordCopiesLeft(pJob, n - m_nCopiesDone);
         }
 
         {
