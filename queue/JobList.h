@@ -32,6 +32,9 @@
 //    entry with empty name and path, written whole by Save at an orderly
 //    close, so an older version of the program installed again finds the
 //    queue. It is rewritten in place, so it is only trusted when whole.
+// One list keeps a store at a time: a second one made on the same store
+// (a probe in a test or a tool) marks it closed in order when it is
+// destroyed, so it must not outlive or overlap a list that is still changing.
 // The value "QueueStore" (REG_DWORD) says which form holds: Save writes it
 // as kClosedInOrder as its very last write; the first change after that
 // (Load does it) writes kJournalLive. On start: kJournalLive means the
