@@ -11,6 +11,7 @@
 namespace {
 const char kSection[] = "Job_List";
 const char kStateEntry[] = "QueueStore";
+const char kIndexEntry[] = "QueueIndex";
 
 // The journal record: format, key, copies, name length, path length, then
 // the name and the path bytes. All numbers little-endian.
@@ -63,6 +64,35 @@ unsigned long long GetLE(const BYTE* p, int bytes) {
         v = v << 8 | p[i];
     return v;
 }
+
+// A fingerprint of the indexed form (names, paths, copies, in order), so a
+// start can tell that nothing changed it since this program wrote it.
+class CFingerprint {
+public:
+    void Add(const CString& name, const CString& path, DWORD copies) {
+        Bytes(name.GetString(), static_cast<size_t>(name.GetLength()) + 1);
+        Bytes(path.GetString(), static_cast<size_t>(path.GetLength()) + 1);
+        const BYTE c[4] = {static_cast<BYTE>(copies), static_cast<BYTE>(copies >> 8),
+                           static_cast<BYTE>(copies >> 16), static_cast<BYTE>(copies >> 24)};
+        Bytes(c, 4);
+        ++m_nJobs;
+    }
+    unsigned long long Value() const { return m_h ^ m_nJobs; }
+
+private:
+    void Bytes(const void* p, size_t n) {
+        const BYTE* b = static_cast<const BYTE*>(p);
+        for (size_t i = 0; i < n; ++i)
+            m_h = (m_h ^ b[i]) * 0x100000001B3ull;
+    }
+    unsigned long long m_h = 0xCBF29CE484222325ull;
+    unsigned long long m_nJobs = 0;
+};
+
+// "QueueIndex": format, fingerprint of the indexed form, next slot, job
+// count, then each job's slot and key in queue order.
+const size_t kIndexHeader = 4 + 8 + 8 + 4;
+const size_t kIndexEntrySize = 8 + 8;
 
 struct Record {
     unsigned long long slot = 0;
@@ -150,6 +180,7 @@ BOOL CJobList::Save() {
     CLock lock(m_ListLock);
     CKeepOpen keep(*this, kSection, HKEY_LOCAL_MACHINE);
     BOOL ok = TRUE;
+    CFingerprint print;
     const int n = m_Jobs.GetSize();
     for (int i = 0; i < n; ++i) {
         auto* pJob = static_cast<CQueuedJob*>(m_Jobs.GetAt(i));
@@ -166,6 +197,7 @@ BOOL CJobList::Save() {
         ok &= WriteString(kSection, EntryName(i, "_Path"), path, HKEY_LOCAL_MACHINE);
         ok &= WriteDWORD(kSection, EntryName(i, "_Copies"), static_cast<DWORD>(nCopies),
                          HKEY_LOCAL_MACHINE);
+        print.Add(name, path, static_cast<DWORD>(nCopies));
     }
     // The end entry: empty name and empty path.
     ok &= WriteString(kSection, EntryName(n, "_Name"), "", HKEY_LOCAL_MACHINE);
@@ -174,6 +206,10 @@ BOOL CJobList::Save() {
     // Only an indexed form written whole may become the truth; until then
     // the journal stays it.
     if (!ok)
+        return FALSE;
+    // Where each job's record is, for a start that finds the indexed form
+    // as written here: it then need not read the journal back.
+    if (!WriteIndex(print.Value()))
         return FALSE;
     if (!WriteDWORD(kSection, kStateEntry, kClosedInOrder, HKEY_LOCAL_MACHINE))
         return FALSE;
@@ -198,12 +234,66 @@ BOOL CJobList::Load() {
         MarkLive();
         return TRUE;
     }
-    LoadIndexed();
+    const unsigned long long print = LoadIndexed();
+    if (!moving && TakeIndex(print)) {
+        MarkLive();
+        return TRUE;
+    }
     SyncJournal(moving);
     return TRUE;
 }
 
-void CJobList::LoadIndexed() {
+BOOL CJobList::WriteIndex(unsigned long long nPrint) {
+    // A journal that missed a write is not in line: the next start reads it
+    // back and mends it.
+    if (m_bJournalDirty)
+        return DeleteValue(kSection, kIndexEntry, HKEY_LOCAL_MACHINE);
+    const int n = m_Jobs.GetSize();
+    std::vector<BYTE> out;
+    out.reserve(kIndexHeader + kIndexEntrySize * static_cast<size_t>(n));
+    PutLE(out, kRecordFormat, 4);
+    PutLE(out, nPrint, 8);
+    PutLE(out, m_nNextSlot, 8);
+    PutLE(out, static_cast<unsigned>(n), 4);
+    for (int i = 0; i < n; ++i) {
+        auto* pJob = static_cast<CQueuedJob*>(m_Jobs.GetAt(i));
+        PutLE(out, pJob ? pJob->m_nStoreSlot : 0, 8);
+        PutLE(out, pJob ? static_cast<unsigned long long>(pJob->m_nStoreKey) : 0, 8);
+    }
+    return WriteBinary(kSection, kIndexEntry, out.data(), static_cast<DWORD>(out.size()),
+                       HKEY_LOCAL_MACHINE);
+}
+
+bool CJobList::TakeIndex(unsigned long long nPrint) {
+    std::vector<BYTE> in;
+    if (!ReadBinary(kSection, kIndexEntry, in, HKEY_LOCAL_MACHINE) || in.size() < kIndexHeader)
+        return false;
+    const int n = m_Jobs.GetSize();
+    if (GetLE(in.data(), 4) != kRecordFormat || GetLE(in.data() + 4, 8) != nPrint ||
+        GetLE(in.data() + 20, 4) != static_cast<unsigned>(n) ||
+        in.size() != kIndexHeader + kIndexEntrySize * static_cast<size_t>(n))
+        return false;
+    const BYTE* p = in.data() + kIndexHeader;
+    long long prev = LLONG_MIN;
+    for (int i = 0; i < n; ++i, p += kIndexEntrySize) {
+        const long long key = static_cast<long long>(GetLE(p + 8, 8));
+        if (i > 0 && key <= prev)
+            return false;
+        prev = key;
+    }
+    p = in.data() + kIndexHeader;
+    for (int i = 0; i < n; ++i, p += kIndexEntrySize) {
+        auto* pJob = static_cast<CQueuedJob*>(m_Jobs.GetAt(i));
+        pJob->m_nStoreSlot = GetLE(p, 8);
+        pJob->m_nStoreKey = static_cast<long long>(GetLE(p + 8, 8));
+        pJob->m_bStored = true;
+    }
+    m_nNextSlot = GetLE(in.data() + 12, 8);
+    return true;
+}
+
+unsigned long long CJobList::LoadIndexed() {
+    CFingerprint print;
     // The list ends at the end entry that Save writes: name and path both
     // empty. A job whose name alone is empty is kept, and so are the jobs
     // behind it.
@@ -221,7 +311,9 @@ void CJobList::LoadIndexed() {
         }
         const DWORD copies = ReadDWORD(kSection, EntryName(i, "_Copies"), 0, HKEY_LOCAL_MACHINE);
         Place(CQueuedJob(name, path, static_cast<int>(copies)), m_Jobs.GetSize());
+        print.Add(name, path, copies);
     }
+    return print.Value();
 }
 
 namespace {
@@ -265,6 +357,7 @@ void CJobList::SyncJournal(bool bFresh) {
     // slot numbers.
     if (bFresh)
         recs.clear();
+    m_bJournalDirty = false;
     const int n = m_Jobs.GetSize();
     // Position by position: a record that already says what the indexed
     // form says stays; any other is rewritten in its slot. Until the
@@ -294,7 +387,8 @@ void CJobList::SyncJournal(bool bFresh) {
             WriteRecord(pJob);
     }
     for (size_t i = static_cast<size_t>(n); i < recs.size(); ++i)
-        DeleteValue(kSection, SlotName(recs[i].slot), HKEY_LOCAL_MACHINE);
+        if (!DeleteValue(kSection, SlotName(recs[i].slot), HKEY_LOCAL_MACHINE))
+            m_bJournalDirty = true;
     if (!ordered)
         Renumber(-1);
     MarkLive();
@@ -338,8 +432,11 @@ BOOL CJobList::WriteRecord(CQueuedJob* pJob) {
     pJob->m_bStored = true;
     const std::vector<BYTE> bytes =
         EncodeRecord(pJob->m_nStoreKey, pJob->m_nStoreCopies, pJob->m_strName, pJob->m_strPath);
-    return WriteBinary(kSection, SlotName(pJob->m_nStoreSlot), bytes.data(),
-                       static_cast<DWORD>(bytes.size()), HKEY_LOCAL_MACHINE);
+    if (WriteBinary(kSection, SlotName(pJob->m_nStoreSlot), bytes.data(),
+                    static_cast<DWORD>(bytes.size()), HKEY_LOCAL_MACHINE))
+        return TRUE;
+    m_bJournalDirty = true;
+    return FALSE;
 }
 
 void CJobList::DeleteRecord(CQueuedJob* pJob) {
@@ -347,6 +444,8 @@ void CJobList::DeleteRecord(CQueuedJob* pJob) {
         return;
     if (DeleteValue(kSection, SlotName(pJob->m_nStoreSlot), HKEY_LOCAL_MACHINE))
         pJob->m_bStored = false;
+    else
+        m_bJournalDirty = true;
 }
 
 void CJobList::MarkLive() {

@@ -45,6 +45,13 @@
 // line with it, rewriting only records that differ, and marks the journal
 // live. A cut anywhere in that leaves the marker as it was, so the next
 // start takes the indexed form again.
+// Reading the journal back means enumerating every value of the key, which
+// costs about as much as loading the indexed form. So Save also writes, just
+// before the marker, "QueueIndex" (REG_BINARY): a fingerprint of the indexed
+// form it wrote and each job's slot and key. A start that finds the indexed
+// form with that fingerprint (nothing changed it since) takes the slots from
+// there and reads no record; any other start reads the journal back.
+// The index is only written while every journal write has succeeded.
 #pragma once
 
 #include "framework/PtrArray.h"
@@ -113,7 +120,14 @@ private:
     // -1 when nIndex holds the end entry or nothing follows within kMaxHole.
     int NextStoredIndex(int nIndex);
 
-    void LoadIndexed();
+    // Loads the indexed form; returns its fingerprint.
+    unsigned long long LoadIndexed();
+    // At an orderly close, after the indexed form: where each job's record
+    // is, with the fingerprint of the indexed form written.
+    BOOL WriteIndex(unsigned long long nPrint);
+    // Takes each loaded job's slot and key from that index when the indexed
+    // form still has the fingerprint it had; false (nothing taken) otherwise.
+    bool TakeIndex(unsigned long long nPrint);
     // Loads the journal's valid records in key order.
     void LoadJournal();
     // Brings the journal in line with the jobs loaded from the indexed form;
@@ -145,5 +159,7 @@ private:
     std::unordered_multiset<std::string> m_IDs;
     unsigned long long m_nNextSlot = 1;
     bool m_bLive = false;
+    // A journal write failed: the journal may not match the queue.
+    bool m_bJournalDirty = false;
     bool m_bSaveOnDestroy = true;
 };

@@ -226,3 +226,32 @@ BOOL CRegistrySettings::DeleteValue(LPCSTR lpszSection, LPCSTR lpszEntry, HKEY h
     const LONG rc = RegDeleteValueA(key, lpszEntry);
     return rc == ERROR_SUCCESS || rc == ERROR_FILE_NOT_FOUND;
 }
+
+BOOL CRegistrySettings::ReadBinary(LPCSTR lpszSection, LPCSTR lpszEntry, std::vector<BYTE>& out,
+                                   HKEY hRoot) {
+    out.clear();
+    UniqueHKey owned;
+    const HKEY key = KeyFor(hRoot, lpszSection, KEY_QUERY_VALUE, owned);
+    if (!key)
+        return FALSE;
+    // Asked again while the value keeps growing between the two calls.
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        DWORD type = REG_NONE, cb = 0;
+        if (RegQueryValueExA(key, lpszEntry, nullptr, &type, nullptr, &cb) != ERROR_SUCCESS ||
+            type != REG_BINARY)
+            return FALSE;
+        out.resize(cb);
+        DWORD got = cb;
+        const LONG rc = RegQueryValueExA(key, lpszEntry, nullptr, &type, out.data(), &got);
+        if (rc == ERROR_MORE_DATA)
+            continue;
+        if (rc != ERROR_SUCCESS || type != REG_BINARY) {
+            out.clear();
+            return FALSE;
+        }
+        out.resize(got);
+        return TRUE;
+    }
+    out.clear();
+    return FALSE;
+}

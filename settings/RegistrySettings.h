@@ -48,6 +48,9 @@ public:
     // reader sees all of them or the value as it was.
     virtual BOOL WriteBinary(LPCSTR lpszSection, LPCSTR lpszEntry, const void* pData, DWORD cb,
                              HKEY hRoot);
+    // The bytes of a REG_BINARY value; FALSE (out emptied) when it is
+    // missing, of another type or cannot be read.
+    BOOL ReadBinary(LPCSTR lpszSection, LPCSTR lpszEntry, std::vector<BYTE>& out, HKEY hRoot);
     // Removes the value; TRUE also when it was not there.
     virtual BOOL DeleteValue(LPCSTR lpszSection, LPCSTR lpszEntry, HKEY hRoot);
 

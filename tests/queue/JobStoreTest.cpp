@@ -315,6 +315,25 @@ TEST_F(JobStoreTest, FinishedJobsNeverComeBackAfterACrash) {
     EXPECT_EQ(Reload(), Rows{});
 }
 
+TEST_F(JobStoreTest, AJournalThatMissedAWriteIsMendedAtTheNextStart) {
+    ClosedInOrder();
+    {
+        CutList list;
+        // The record of the finished job a cannot be deleted this time.
+        list.m_nWrites = 0;
+        list.m_nFailAt = 1;
+        list.RemoveAt(0);
+        list.m_nFailAt = INT_MAX;
+    } // closed in order
+    {
+        CutList list;
+        EXPECT_EQ(RowsOf(list), (Rows{kABC[1], kABC[2]}));
+        list.RemoveAt(0);
+        list.Crash();
+    }
+    EXPECT_EQ(Reload(), (Rows{kABC[2]}));
+}
+
 TEST_F(JobStoreTest, ForeignJournalValuesAreSkipped) {
     Crashed();
     SetRawValue("Job_List", "Q999", REG_SZ, "junk", 5);
