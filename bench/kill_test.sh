@@ -60,7 +60,7 @@ fi
 jobspecs=()
 preset=()
 i=0
-for spec in 1500:2 6000:3 2000:4 8000:1 2500:2 1000:4; do
+for spec in 1500:2 6000:4 2000:4 8000:3 2500:3 1000:4; do
     i=$((i + 1))
     kib=${spec%:*}
     copies=${spec#*:}
