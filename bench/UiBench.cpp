@@ -16,6 +16,19 @@
 //         - the time from Close until the process ended (the queue is saved
 //           on the way out), and the jobs it saved.
 //       Leaves no program key behind.
+//
+// For bench/kill_test.sh, which starts and kills Morvane.exe itself:
+//   UiBench kill-preset NAME PATH COPIES [NAME PATH COPIES...]
+//       Stores the network printer 127.0.0.1 and this queue, as a program
+//       closed in order leaves them.
+//   UiBench press-start TIMEOUT
+//       Waits for the window, then presses Start once the rows are shown.
+//   UiBench wait-empty TIMEOUT
+//       Waits until the window shows no row, then presses Close and waits
+//       until the window is gone; status 1 on time-out.
+//   UiBench queue-left
+//       Prints the jobs in the store as a start would load them (name and
+//       copies a line), without changing the store.
 #include "queue/JobList.h"
 #include "settings/SpoolerSetup.h"
 
@@ -247,11 +260,81 @@ int LongQueue(const char* exe, int jobs, double seconds) {
     return rc;
 }
 
+const char kIpTitle[] = "Tolvar Morvane - 127.0.0.1";
+
+int KillPreset(int argc, char** argv) {
+    DeleteProgramKey();
+    CSpoolerSetup setup;
+    setup.m_nSpoolerType = SPOOLER_IP;
+    setup.m_dwIPAddress = 0x7F000001;
+    if (!setup.Save())
+        return 1;
+    CJobList list;
+    for (int i = 0; i + 2 < argc; i += 3)
+        list.Add(CQueuedJob(argv[i], argv[i + 1], atoi(argv[i + 2])));
+    return list.Save() ? 0 : 1;
+}
+
+int PressStart(double timeout) {
+    const double t0 = Seconds();
+    while (Seconds() - t0 < timeout) {
+        HWND hDlg = FindWindowA("#32770", kIpTitle);
+        HWND hList = hDlg ? GetDlgItem(hDlg, IDC_JOB_LIST) : nullptr;
+        if (hList && RowCount(hList, nullptr, 2000) >= 0 &&
+            ButtonText(hDlg, IDC_START_STOP) == "Start") {
+            Press(hDlg, IDC_START_STOP);
+            return 0;
+        }
+        Sleep(20);
+    }
+    fprintf(stderr, "no window to press Start in\n");
+    return 1;
+}
+
+int WaitEmpty(double timeout) {
+    const double t0 = Seconds();
+    while (Seconds() - t0 < timeout) {
+        HWND hDlg = FindWindowA("#32770", kIpTitle);
+        HWND hList = hDlg ? GetDlgItem(hDlg, IDC_JOB_LIST) : nullptr;
+        if (hList && RowCount(hList, nullptr, 2000) == 0) {
+            Press(hDlg, IDOK);
+            while (IsWindow(hDlg) && Seconds() - t0 < timeout)
+                Sleep(20);
+            return IsWindow(hDlg) ? 1 : 0;
+        }
+        Sleep(50);
+    }
+    fprintf(stderr, "the queue did not empty within %.0f s\n", timeout);
+    return 1;
+}
+
+// A look at the store that leaves it as it was found.
+class StoreProbe : public CJobList {
+public:
+    ~StoreProbe() override { ForgetWithoutSaving(); }
+};
+
+int QueueLeft() {
+    StoreProbe list;
+    for (int i = 0; i < list.GetCount(); ++i)
+        printf("%s %d\n", list.GetAt(i)->GetName().GetString(), list.GetAt(i)->m_nCopies);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     if (argc >= 5 && strcmp(argv[1], "long-queue") == 0)
         return LongQueue(argv[2], atoi(argv[3]), atof(argv[4]));
-    fprintf(stderr, "usage: UiBench long-queue EXE JOBS SECONDS\n");
+    if (argc >= 2 && strcmp(argv[1], "kill-preset") == 0)
+        return KillPreset(argc - 2, argv + 2);
+    if (argc >= 3 && strcmp(argv[1], "press-start") == 0)
+        return PressStart(atof(argv[2]));
+    if (argc >= 3 && strcmp(argv[1], "wait-empty") == 0)
+        return WaitEmpty(atof(argv[2]));
+    if (argc >= 2 && strcmp(argv[1], "queue-left") == 0)
+        return QueueLeft();
+    fprintf(stderr, "usage: UiBench long-queue EXE JOBS SECONDS | kill-preset NAME PATH COPIES... "
+                    "| press-start TIMEOUT | wait-empty TIMEOUT | queue-left\n");
     return 2;
 }

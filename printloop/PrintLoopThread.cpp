@@ -146,6 +146,9 @@ void CPrintLoopThread::RunLoop() {
                 if (IsStoppedForGood())
                     return;
                 ++m_nCopiesDone;
+                // The store follows at once: a crash now must not send
+                // this copy again.
+                m_pJobList->RecordCopiesLeft(pJob, n - m_nCopiesDone);
             }
         } catch (...) {
             // Out of memory (or any other exception) inside a copy: that copy

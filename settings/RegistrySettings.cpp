@@ -3,18 +3,51 @@
 #include "app/resource.h"
 #include "framework/UniqueHandle.h"
 
+#include <atomic>
 #include <vector>
 
 namespace {
 
+std::atomic<CRegistrySettings::OpenKeyHook> g_machineOpenHook{nullptr};
+
 // Opens (creating when missing) the key at path under the root.
-UniqueHKey OpenKey(HKEY hRoot, const CString& path, REGSAM access) {
+UniqueHKey CreateKey(HKEY hRoot, const CString& path, REGSAM access) {
     UniqueHKey key;
+    if (hRoot == HKEY_LOCAL_MACHINE) {
+        if (const auto hook = g_machineOpenHook.load()) {
+            if (hook(path, access) != ERROR_SUCCESS)
+                return key;
+        }
+    }
     const LONG rc = RegCreateKeyExA(hRoot, path, 0, nullptr, REG_OPTION_NON_VOLATILE,
                                     access | kMorvaneRegistryView, nullptr, key.put(), nullptr);
     if (rc != ERROR_SUCCESS)
         key.release();
     return key;
+}
+
+// The key at path under the current user's root, only when it exists.
+UniqueHKey OpenUserKey(const CString& path, REGSAM access) {
+    UniqueHKey key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, path, 0, access | kMorvaneRegistryView, key.put()) !=
+        ERROR_SUCCESS)
+        key.release();
+    return key;
+}
+
+// The key that serves a section of the machine-wide root: the per-user one
+// when it exists, else the machine one; a write the machine key refuses
+// goes to a per-user key made for it. Other roots are taken as given.
+UniqueHKey OpenKey(HKEY hRoot, const CString& path, REGSAM access) {
+    if (hRoot != HKEY_LOCAL_MACHINE)
+        return CreateKey(hRoot, path, access);
+    if (UniqueHKey user = OpenUserKey(path, access))
+        return user;
+    if (UniqueHKey machine = CreateKey(HKEY_LOCAL_MACHINE, path, access))
+        return machine;
+    if (!(access & KEY_SET_VALUE))
+        return {};
+    return CreateKey(HKEY_CURRENT_USER, path, access);
 }
 
 // The number that text spells in decimal (blanks around it allowed), or the
@@ -41,10 +74,16 @@ DWORD ParseDecimal(const CString& text, DWORD fallback) {
 CRegistrySettings::CKeepOpen::CKeepOpen(CRegistrySettings& owner, LPCSTR lpszSection, HKEY hRoot)
     : m_owner(owner) {
     const CString path = owner.GetKeyPath(lpszSection);
+    if (owner.m_keptKey && owner.m_hKeptRoot == hRoot &&
+        path.CompareNoCase(owner.m_strKeptPath) == 0)
+        return;
     REGSAM access = KEY_QUERY_VALUE | KEY_SET_VALUE;
-    UniqueHKey key = OpenKey(hRoot, path, access);
+    UniqueHKey key = hRoot == HKEY_LOCAL_MACHINE ? OpenUserKey(path, access) : UniqueHKey();
+    if (!key)
+        key = CreateKey(hRoot, path, access);
     if (!key) {
-        // No right to write: reads still go through the kept key.
+        // No right to write: reads still go through the kept key, and each
+        // write finds its own key (the per-user one where that is all there is).
         access = KEY_QUERY_VALUE;
         key = OpenKey(hRoot, path, access);
     }
@@ -54,9 +93,12 @@ CRegistrySettings::CKeepOpen::CKeepOpen(CRegistrySettings& owner, LPCSTR lpszSec
     owner.m_strKeptPath = path;
     owner.m_keptAccess = access;
     owner.m_keptKey = std::move(key);
+    m_bOwns = true;
 }
 
 CRegistrySettings::CKeepOpen::~CKeepOpen() {
+    if (!m_bOwns)
+        return;
     m_owner.m_keptKey.reset();
     m_owner.m_hKeptRoot = nullptr;
     m_owner.m_strKeptPath.Empty();
@@ -70,6 +112,10 @@ HKEY CRegistrySettings::KeyFor(HKEY hRoot, LPCSTR lpszSection, REGSAM access, Un
         return m_keptKey.get();
     owned = OpenKey(hRoot, path, access);
     return owned.get();
+}
+
+void CRegistrySettings::SetMachineOpenHook(OpenKeyHook hook) {
+    g_machineOpenHook = hook;
 }
 
 CString CRegistrySettings::GetKeyPath(LPCSTR lpszSection) {
@@ -160,4 +206,52 @@ BOOL CRegistrySettings::ValueExists(LPCSTR lpszSection, LPCSTR lpszEntry, HKEY h
     if (!key)
         return FALSE;
     return RegQueryValueExA(key, lpszEntry, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+}
+
+BOOL CRegistrySettings::WriteBinary(LPCSTR lpszSection, LPCSTR lpszEntry, const void* pData,
+                                    DWORD cb, HKEY hRoot) {
+    UniqueHKey owned;
+    const HKEY key = KeyFor(hRoot, lpszSection, KEY_SET_VALUE, owned);
+    if (!key)
+        return FALSE;
+    return RegSetValueExA(key, lpszEntry, 0, REG_BINARY, static_cast<const BYTE*>(pData), cb) ==
+           ERROR_SUCCESS;
+}
+
+BOOL CRegistrySettings::DeleteValue(LPCSTR lpszSection, LPCSTR lpszEntry, HKEY hRoot) {
+    UniqueHKey owned;
+    const HKEY key = KeyFor(hRoot, lpszSection, KEY_SET_VALUE, owned);
+    if (!key)
+        return FALSE;
+    const LONG rc = RegDeleteValueA(key, lpszEntry);
+    return rc == ERROR_SUCCESS || rc == ERROR_FILE_NOT_FOUND;
+}
+
+BOOL CRegistrySettings::ReadBinary(LPCSTR lpszSection, LPCSTR lpszEntry, std::vector<BYTE>& out,
+                                   HKEY hRoot) {
+    out.clear();
+    UniqueHKey owned;
+    const HKEY key = KeyFor(hRoot, lpszSection, KEY_QUERY_VALUE, owned);
+    if (!key)
+        return FALSE;
+    // Asked again while the value keeps growing between the two calls.
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        DWORD type = REG_NONE, cb = 0;
+        if (RegQueryValueExA(key, lpszEntry, nullptr, &type, nullptr, &cb) != ERROR_SUCCESS ||
+            type != REG_BINARY)
+            return FALSE;
+        out.resize(cb);
+        DWORD got = cb;
+        const LONG rc = RegQueryValueExA(key, lpszEntry, nullptr, &type, out.data(), &got);
+        if (rc == ERROR_MORE_DATA)
+            continue;
+        if (rc != ERROR_SUCCESS || type != REG_BINARY) {
+            out.clear();
+            return FALSE;
+        }
+        out.resize(got);
+        return TRUE;
+    }
+    out.clear();
+    return FALSE;
 }

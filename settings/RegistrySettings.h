@@ -8,12 +8,22 @@
 //
 // Keys are opened in the 32-bit registry view, so the 32-bit and the 64-bit
 // build of the program share one queue and one set of settings.
+//
+// Where the data lives: a caller names HKEY_LOCAL_MACHINE, the machine-wide
+// place an administrator's installation fills. A standard user may not write
+// there, so each section is resolved on its own: when the section's key
+// exists under HKEY_CURRENT_USER (same path) it serves both reads and
+// writes; otherwise reads come from the machine key, and a write the machine
+// key refuses creates the per-user key and goes there. From then on that
+// user's program reads the section from the per-user key.
 #pragma once
 
 #include "framework/String.h"
 #include "framework/UniqueHandle.h"
 
 #include <windows.h>
+
+#include <vector>
 
 class CRegistrySettings {
 public:
@@ -34,14 +44,38 @@ public:
     virtual DWORD ReadDWORD(LPCSTR lpszSection, LPCSTR lpszEntry, DWORD dwDefault, HKEY hRoot);
     virtual BOOL WriteDWORD(LPCSTR lpszSection, LPCSTR lpszEntry, DWORD dwValue, HKEY hRoot);
 
+    // Stores the bytes as one REG_BINARY value: one registry write, so a
+    // reader sees all of them or the value as it was.
+    virtual BOOL WriteBinary(LPCSTR lpszSection, LPCSTR lpszEntry, const void* pData, DWORD cb,
+                             HKEY hRoot);
+    // The bytes of a REG_BINARY value; FALSE (out emptied) when it is
+    // missing, of another type or cannot be read.
+    BOOL ReadBinary(LPCSTR lpszSection, LPCSTR lpszEntry, std::vector<BYTE>& out, HKEY hRoot);
+    // Removes the value; TRUE also when it was not there.
+    virtual BOOL DeleteValue(LPCSTR lpszSection, LPCSTR lpszEntry, HKEY hRoot);
+
     // Whether the value is stored at all (of any type, empty or not).
     BOOL ValueExists(LPCSTR lpszSection, LPCSTR lpszEntry, HKEY hRoot);
+
+    // Calls visit(name, type, data, size) for every value of the section, in
+    // the registry's order; FALSE when the key cannot be read.
+    template <typename Visit> BOOL EnumValues(LPCSTR lpszSection, HKEY hRoot, Visit visit);
+
+    // Test seam: asked before the program opens a key under
+    // HKEY_LOCAL_MACHINE; an answer other than ERROR_SUCCESS refuses the open
+    // as the system would for a user without the right. Process-wide; null
+    // (the default) lets every open through.
+    using OpenKeyHook = LONG (*)(LPCSTR lpszPath, REGSAM access);
+    static void SetMachineOpenHook(OpenKeyHook hook);
 
 protected:
     // Keeps one section's key open while it lives, so a Save or Load of many
     // values opens the key once instead of once a value. The accessors use
     // it for that section and root, and open their own key for any other.
-    // One at a time per object, on the thread that saves or loads.
+    // One at a time per object, on the thread that saves or loads; one made
+    // while the same section is already kept does nothing, so an object may
+    // keep its section open for its whole life (the accessors then read the
+    // kept key from any thread, as it does not change).
     class CKeepOpen {
     public:
         CKeepOpen(CRegistrySettings& owner, LPCSTR lpszSection, HKEY hRoot);
@@ -51,13 +85,18 @@ protected:
 
     private:
         CRegistrySettings& m_owner;
+        bool m_bOwns = false;
     };
 
-private:
-    // The key for one accessor call: the kept one when it serves, else one
-    // opened into owned (closed by the caller's owned going away).
+    // Whether a kept key is open and takes writes. FALSE while one is kept
+    // for reading only: the section is read from the machine key and each
+    // write goes to a per-user key that may not hold the rest yet.
+    BOOL KeptKeyTakesWrites() const { return m_keptKey && (m_keptAccess & KEY_SET_VALUE); }
+
+    // The open key for the section (kept or opened into owned), or null.
     HKEY KeyFor(HKEY hRoot, LPCSTR lpszSection, REGSAM access, UniqueHKey& owned);
 
+private:
     HKEY m_hKeptRoot = nullptr;
     CString m_strKeptPath;
     REGSAM m_keptAccess = 0;
@@ -67,3 +106,37 @@ private:
 // The access mask that every key of the program is opened with, added to
 // the rights the call needs: the shared 32-bit view.
 constexpr REGSAM kMorvaneRegistryView = KEY_WOW64_32KEY;
+
+template <typename Visit>
+BOOL CRegistrySettings::EnumValues(LPCSTR lpszSection, HKEY hRoot, Visit visit) {
+    UniqueHKey owned;
+    const HKEY key = KeyFor(hRoot, lpszSection, KEY_QUERY_VALUE, owned);
+    if (!key)
+        return FALSE;
+    DWORD maxName = 0, maxData = 0;
+    if (RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                         &maxName, &maxData, nullptr, nullptr) != ERROR_SUCCESS)
+        return FALSE;
+    std::vector<char> name(static_cast<size_t>(maxName) + 2);
+    std::vector<BYTE> data(static_cast<size_t>(maxData) + 2);
+    for (DWORD i = 0;; ++i) {
+        DWORD cchName = static_cast<DWORD>(name.size());
+        DWORD cbData = static_cast<DWORD>(data.size());
+        DWORD type = REG_NONE;
+        const LONG rc =
+            RegEnumValueA(key, i, name.data(), &cchName, nullptr, &type, data.data(), &cbData);
+        if (rc == ERROR_NO_MORE_ITEMS)
+            return TRUE;
+        if (rc == ERROR_MORE_DATA) {
+            // The key grew while it was read: larger buffers, same index.
+            name.resize(name.size() * 2 + 256);
+            data.resize(cbData > data.size() ? cbData : data.size() * 2);
+            --i;
+            continue;
+        }
+        if (rc != ERROR_SUCCESS)
+            return FALSE;
+        visit(static_cast<const char*>(name.data()), type, static_cast<const BYTE*>(data.data()),
+              cbData);
+    }
+}

@@ -31,13 +31,15 @@ void CSpoolerSetup::CopyFieldsFrom(const CSpoolerSetup& other) {
 BOOL CSpoolerSetup::Save() {
     const CSpoolerSetup s(*this);
     CKeepOpen keep(*this, kSection, HKEY_LOCAL_MACHINE);
-    WriteDWORD(kSection, "SpoolerType", static_cast<DWORD>(s.m_nSpoolerType), HKEY_LOCAL_MACHINE);
-    WriteString(kSection, "SpoolerName", s.m_strSpoolerName, HKEY_LOCAL_MACHINE);
-    WriteDWORD(kSection, "SpoolerIPAddress", s.m_dwIPAddress, HKEY_LOCAL_MACHINE);
-    WriteString(kSection, "SpoolerUSBPort", s.m_strUSBPort, HKEY_LOCAL_MACHINE);
-    WriteString(kSection, "SpoolerUSBPrinterName", s.m_strUSBPrinterName, HKEY_LOCAL_MACHINE);
-    WriteString(kSection, "SpoolerUSBPrinterSN", s.m_strUSBPrinterSN, HKEY_LOCAL_MACHINE);
-    return TRUE;
+    // Every value is tried; the answer says whether all of them were stored.
+    BOOL ok = WriteDWORD(kSection, "SpoolerType", static_cast<DWORD>(s.m_nSpoolerType),
+                         HKEY_LOCAL_MACHINE);
+    ok &= WriteString(kSection, "SpoolerName", s.m_strSpoolerName, HKEY_LOCAL_MACHINE);
+    ok &= WriteDWORD(kSection, "SpoolerIPAddress", s.m_dwIPAddress, HKEY_LOCAL_MACHINE);
+    ok &= WriteString(kSection, "SpoolerUSBPort", s.m_strUSBPort, HKEY_LOCAL_MACHINE);
+    ok &= WriteString(kSection, "SpoolerUSBPrinterName", s.m_strUSBPrinterName, HKEY_LOCAL_MACHINE);
+    ok &= WriteString(kSection, "SpoolerUSBPrinterSN", s.m_strUSBPrinterSN, HKEY_LOCAL_MACHINE);
+    return ok;
 }
 
 BOOL CSpoolerSetup::Load() {

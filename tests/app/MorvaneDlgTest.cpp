@@ -422,11 +422,21 @@ TEST_F(MorvaneDlgTest, SetupSavesAndRetitlesOnlyWhenConfirmed) {
 
 TEST_F(MorvaneDlgTest, EndOfSessionSavesTheQueue) {
     Run([&](ScriptedMorvaneDlg& dlg) {
+        // The form older versions read, as it stands in the registry.
+        auto storedName = [] {
+            char buf[64] = "";
+            DWORD cb = sizeof(buf) - 1;
+            HKEY h = OpenProgramKey("Job_List");
+            RegQueryValueExA(h, "Job0_Name", nullptr, nullptr, reinterpret_cast<BYTE*>(buf), &cb);
+            RegCloseKey(h);
+            return std::string(buf);
+        };
         DropFiles(dlg.m_hWnd, {"C:\\x\\kept.prn"});
-        EXPECT_EQ(CJobList().GetCount(), 0);
+        EXPECT_EQ(storedName(), "");
         // Windows ends the session: the process will be ended right after.
         SendMessageA(dlg.m_hWnd, WM_QUERYENDSESSION, 0, 0);
         SendMessageA(dlg.m_hWnd, WM_ENDSESSION, TRUE, 0);
+        EXPECT_EQ(storedName(), "kept.prn");
         CJobList saved;
         ASSERT_EQ(saved.GetCount(), 1);
         EXPECT_STREQ(saved.GetAt(0)->m_strName, "kept.prn");

@@ -10,6 +10,8 @@
 inline const char* kProgramKey = "SOFTWARE\\Tolvar\\Tolvar Morvane";
 
 inline void DeleteProgramKey() {
+    // The per-user copy a standard user's program keeps.
+    RegDeleteTreeA(HKEY_CURRENT_USER, "SOFTWARE\\Tolvar");
     RegDeleteTreeA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Wow6432Node\\Tolvar");
     HKEY h = nullptr;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY, &h) ==
@@ -53,5 +55,8 @@ inline void SetRawValue(const char* section, const char* name, DWORD type, const
 class RegistryTest : public ::testing::Test {
 protected:
     void SetUp() override { DeleteProgramKey(); }
-    void TearDown() override { DeleteProgramKey(); }
+    void TearDown() override {
+        CRegistrySettings::SetMachineOpenHook(nullptr);
+        DeleteProgramKey();
+    }
 };
