@@ -88,11 +88,12 @@ done
 
 wine "$ui" kill-preset "${preset[@]}" || { echo "cannot preset the queue"; exit 1; }
 
-# The moments, drawn from the seed: seconds after Start.
+# The moments, drawn from the seed: seconds after Start (the first copy of
+# a job waits up to 2 s for the printer's answer to its state question).
 mapfile -t delays < <(python3 -c "
 import random
 r = random.Random($seed)
-for _ in range($rounds): print('%.3f' % r.uniform(0.3, 2.5))")
+for _ in range($rounds): print('%.3f' % r.uniform(0.3, 6.0))")
 
 start_app() {
     wine "$exe" >/dev/null 2>&1 &
