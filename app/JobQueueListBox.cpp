@@ -3,6 +3,8 @@
 #include "framework/DC.h"
 #include "framework/Sync.h"
 
+#include <algorithm>
+
 namespace {
 const COLORREF kRowLine = RGB(200, 200, 200);
 const COLORREF kColumnLine = RGB(128, 128, 128);
@@ -68,10 +70,21 @@ void CJobQueueListBox::DrawItem(LPDRAWITEMSTRUCT lpDIS) {
 
     const RECT rc = lpDIS->rcItem;
     const LONG L = rc.left, T = rc.top, R = rc.right, B = rc.bottom;
+    // A status longer than its column ("Waiting for printer: Paper out")
+    // takes room from the path, so the user reads all of it; copies and
+    // status move left together, with their lines.
+    LONG shift = 0;
+    if (!strStatus.IsEmpty()) {
+        SIZE size{};
+        GetTextExtentPoint32A(lpDIS->hDC, strStatus, strStatus.GetLength(), &size);
+        const LONG room = 118;
+        if (size.cx + 2 > room)
+            shift = std::min<LONG>(size.cx + 2 - room, std::max<LONG>(0, R - 153 - kPathLeft - 40));
+    }
     RECT rcName{L + 1, T + 1, kNameRight, B - 1};
-    RECT rcPath{kPathLeft, T + 1, R - 153, B - 1};
-    RECT rcCopies{R - 149, T + 1, R - 123, B - 1};
-    RECT rcStatus{R - 119, T + 1, R - 1, B - 1};
+    RECT rcPath{kPathLeft, T + 1, R - 153 - shift, B - 1};
+    RECT rcCopies{R - 149 - shift, T + 1, R - 123 - shift, B - 1};
+    RECT rcStatus{R - 119 - shift, T + 1, R - 1, B - 1};
 
     if (lpDIS->itemState & ODS_SELECTED) {
         dc.SetTextColor(GetSysColor(COLOR_HIGHLIGHTTEXT));
@@ -90,8 +103,8 @@ void CJobQueueListBox::DrawItem(LPDRAWITEMSTRUCT lpDIS) {
 
     dc.FillSolidRect(RECT{L, B - 1, R, B}, kRowLine);
     dc.FillSolidRect(RECT{kNamePathGap, T - 1, kNamePathGap + 1, B}, kColumnLine);
-    dc.FillSolidRect(RECT{R - 151, T - 1, R - 150, B}, kColumnLine);
-    dc.FillSolidRect(RECT{R - 121, T - 1, R - 120, B}, kColumnLine);
+    dc.FillSolidRect(RECT{R - 151 - shift, T - 1, R - 150 - shift, B}, kColumnLine);
+    dc.FillSolidRect(RECT{R - 121 - shift, T - 1, R - 120 - shift, B}, kColumnLine);
 
     dc.SetTextColor(crOldText);
     dc.SetBkColor(crOldBk);

@@ -292,4 +292,47 @@ TEST_F(JobQueueListBoxTest, AmpersandInANameIsShownAsTyped) {
     EXPECT_EQ(inkRight(row), typed) << "mnemonic reading ends at " << mnemonic;
 }
 
+// A waiting printer's word is read whole: the status takes room from the
+// path, and copies keep their place beside it.
+TEST_F(JobQueueListBoxTest, LongStatusIsShownWholeAndShortOnesKeepTheColumns) {
+    {
+        CQueuedJob* pJob = m_jobs.GetAt(0);
+        CLock lock(pJob->m_Lock);
+        pJob->m_strStatus = "Waiting for printer: Paper out";
+    }
+    Canvas canvas(500, 40);
+    DRAWITEMSTRUCT dis = Item(0, canvas.Dc(), RECT{0, 10, 500, 30});
+    m_box.DrawItem(&dis);
+    SIZE size{};
+    GetTextExtentPoint32A(canvas.Dc(), "Waiting for printer: Paper out", 30, &size);
+    ASSERT_GT(size.cx, 118) << "the text fits anyway; the test proves nothing";
+    // The rightmost ink of the row is the end of the text, inside the row.
+    int right = -1;
+    for (int y = 11; y < 29; ++y)
+        for (int x = 0; x < 500; ++x)
+            if (canvas.At(x, y) != kWhite && canvas.At(x, y) != kColumnLine &&
+                canvas.At(x, y) != kRowLine)
+                right = std::max(right, x);
+    EXPECT_LT(right, 499);
+    const int statusLeft = 500 - 119 - (size.cx + 2 - 118);
+    // Nothing of the status is cut: it starts where its moved line says.
+    EXPECT_EQ(canvas.At(statusLeft - 2, 20), kColumnLine);
+    EXPECT_EQ(canvas.At(statusLeft - 2 - 30, 20), kColumnLine);
+    EXPECT_GT(
+        canvas.CountOther(statusLeft - 30, 11, statusLeft - 4, 29, {kWhite, kRowLine, kColumnLine}),
+        0); // the copies, moved along
+
+    // A progress text fits: the columns stay where they always were.
+    {
+        CQueuedJob* pJob = m_jobs.GetAt(0);
+        CLock lock(pJob->m_Lock);
+        pJob->m_strStatus = "Spooling 2 of 12   100%";
+    }
+    Canvas plain(500, 40);
+    dis = Item(0, plain.Dc(), RECT{0, 10, 500, 30});
+    m_box.DrawItem(&dis);
+    EXPECT_EQ(plain.At(500 - 121, 20), kColumnLine);
+    EXPECT_EQ(plain.At(500 - 151, 20), kColumnLine);
+}
+
 } // namespace
