@@ -26,13 +26,15 @@ cleanup() {
 trap cleanup EXIT
 # Stopped from outside (Ctrl-C, a time-out): still stop what we started.
 trap 'exit 130' INT TERM HUP
-had_display=${DISPLAY:-}
 bash scripts/services.sh start "$state" >"$state/start.log" 2>&1 || { cat "$state/start.log"; exit 1; }
 # shellcheck disable=SC1091
 source "$state/env"
 bash scripts/wineprefix.sh "$root/build/x86_64/wineprefix" "$root/build/x86_64" >/dev/null
-if [ -z "$had_display" ] || [ "$had_display" != "$DISPLAY" ]; then
-    echo "No usable display was set: started a virtual X display (Xvfb) on $DISPLAY."
+case "$(cat "$state/display.how" 2>/dev/null)" in
+started) echo "No usable display was set: started a virtual X display (Xvfb) on $DISPLAY." ;;
+reused) echo "No usable display was set: using the virtual X display already running on $DISPLAY." ;;
+esac
+if [ "$(cat "$state/display.how" 2>/dev/null)" != given ]; then
     echo "The window is there; to see it: DISPLAY=$DISPLAY import -window root shot.png"
 fi
 echo "Morvane runs on DISPLAY=$DISPLAY; the printer queue '$MORVANE_CUPS_QUEUE' stores jobs in $MORVANE_CAPTURE_DIR"

@@ -49,16 +49,24 @@ start() {
         exit 1
     fi
 
-    if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then
+    # display.how says which display the programs get: the one given in
+    # DISPLAY, a virtual one already running on $display, or one started
+    # here (and stopped by stop).
+    if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
+        echo "export DISPLAY=$DISPLAY" >"$state/display.env"
+        echo given >"$state/display.how"
+    elif DISPLAY=$display xdpyinfo >/dev/null 2>&1; then
+        echo "export DISPLAY=$display" >"$state/display.env"
+        echo reused >"$state/display.how"
+    else
         Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >"$state/xvfb.log" 2>&1 &
         echo $! >"$state/xvfb.pid"
         echo "export DISPLAY=$display" >"$state/display.env"
+        echo started >"$state/display.how"
         for _ in $(seq 1 50); do
             DISPLAY=$display xdpyinfo >/dev/null 2>&1 && break
             sleep 0.1
         done
-    else
-        echo "export DISPLAY=$DISPLAY" >"$state/display.env"
     fi
 
     cat >"$state/env" <<EOT
