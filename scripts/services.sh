@@ -27,6 +27,8 @@ start() {
             lpstat -r 2>/dev/null | grep -q "is running" && break
             sleep 0.1
         done
+        # It daemonises: its process id is the one it writes, or the newest.
+        { cat /run/cups/cupsd.pid 2>/dev/null || pgrep -n -x cupsd; } >"$state/cupsd.pid" || true
     fi
     lpadmin -p "$queue" -E -v "socket://127.0.0.1:$port" -m raw >/dev/null 2>&1
     echo "queue $queue" >>"$state/started"
@@ -89,7 +91,14 @@ stop() {
         for q in $(sed -n 's/^queue //p' "$state/started"); do
             lpadmin -x "$q" 2>/dev/null || true
         done
-        grep -qx cupsd "$state/started" && { pkill -x cupsd 2>/dev/null || true; }
+        # Only the scheduler this folder started, and only while it is one.
+        if grep -qx cupsd "$state/started" && [ -s "$state/cupsd.pid" ]; then
+            pid=$(cat "$state/cupsd.pid")
+            if [ "$(cat /proc/"$pid"/comm 2>/dev/null)" = cupsd ]; then
+                kill "$pid" 2>/dev/null || true
+            fi
+            rm -f "$state/cupsd.pid"
+        fi
     fi
     rm -f "$state/started"
 }
