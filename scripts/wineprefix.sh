@@ -17,6 +17,16 @@ if [ ! -f "$prefix/system.reg" ]; then
     wineboot -i </dev/null >"$build/wineboot.log" 2>&1
     wineserver -w
 fi
+# Wine's own fonts (Marlett draws the title bar's buttons, Tahoma the
+# dialogs) come in a folder this Wine does not look in: without them the
+# close box shows the letter "r". Linked into the prefix's font folder.
+fonts_dir=/usr/share/wine/fonts
+if [ -d "$fonts_dir" ]; then
+    mkdir -p "$prefix/drive_c/windows/Fonts"
+    for f in "$fonts_dir"/*.ttf; do
+        [ -e "$f" ] && ln -sf "$f" "$prefix/drive_c/windows/Fonts/"
+    done
+fi
 wineserver -p </dev/null >/dev/null 2>&1 || true
 wine cmd /c exit 0 </dev/null >/dev/null 2>&1
 # The displays here run no window manager: Wine draws and moves its windows
