@@ -203,30 +203,11 @@ TEST_F(SoakTest, RandomClicksWhileSpoolingLoseAndDoubleNothing) {
                     wanted[names[nDropped]] = copies;
                 }
                 DropFiles(hWnd, paths);
-            } else if (action < 55) {
-                // "-" on a random row. The list is held across the click so
-                // that what was removed is known: the worker cannot take or
-                // finish the job meanwhile.
-                CLock hold(list.GetListLock());
-                if (d.RowCount() == 0)
-                    continue;
-                SelectListRow(hWnd, IDC_JOB_LIST, pick(d.RowCount()));
-                const std::string name = SelectedJobName(d);
-                if (name.empty())
-                    continue;
-                int nCopies = 0;
-                BOOL bBusy = FALSE;
-                FindJob(list, name, nCopies, bBusy);
-                ClickButton(hWnd, IDC_REMOVE_JOB);
-                int nAfter = 0;
-                BOOL bAfter = FALSE;
-                if (!FindJob(list, name, nAfter, bAfter)) {
-                    EXPECT_FALSE(bBusy) << name << ": a busy job was removed";
-                    removed[name] = nCopies;
-                }
             } else if (action < 70) {
-                // A new copies count for the selected job (when it is idle,
-                // the window takes it). Held like "-".
+                // "-" on a random row, or a new copies count for it (the
+                // window takes it when the job is idle). The list is held
+                // across the click so that what changed is known: the
+                // worker cannot take or finish the job meanwhile.
                 CLock hold(list.GetListLock());
                 if (d.RowCount() == 0)
                     continue;
@@ -234,14 +215,20 @@ TEST_F(SoakTest, RandomClicksWhileSpoolingLoseAndDoubleNothing) {
                 const std::string name = SelectedJobName(d);
                 if (name.empty())
                     continue;
-                int nBefore = 0;
-                BOOL bBusy = FALSE;
+                int nBefore = 0, nAfter = 0;
+                BOOL bBusy = FALSE, bBusyAfter = FALSE;
                 FindJob(list, name, nBefore, bBusy);
-                const int nNew = 1 + pick(4);
-                SetDlgItemTextA(hWnd, IDC_COPIES, std::to_string(nNew).c_str());
-                int nAfter = 0;
-                FindJob(list, name, nAfter, bBusy);
-                wanted[name] += nAfter - nBefore;
+                if (action < 55) {
+                    ClickButton(hWnd, IDC_REMOVE_JOB);
+                    if (!FindJob(list, name, nAfter, bBusyAfter)) {
+                        EXPECT_FALSE(bBusy) << name << ": a busy job was removed";
+                        removed[name] = nBefore;
+                    }
+                } else {
+                    SetDlgItemTextA(hWnd, IDC_COPIES, std::to_string(1 + pick(4)).c_str());
+                    FindJob(list, name, nAfter, bBusyAfter);
+                    wanted[name] += nAfter - nBefore;
+                }
             } else if (action < 85) {
                 // The click means what the button says, whatever the worker
                 // did a moment ago.
