@@ -75,10 +75,15 @@ HRESULT CPipe::Configure(BSTR bstrXml) {
     if (FAILED(hr))
         return hr;
     std::unique_ptr<CTransport> pTransport;
-    if (settings.method == PipeSettings::Method::Tcp)
+    if (settings.method == PipeSettings::Method::Tcp) {
+        // A stalled send asks the printer's state through the same document
+        // and keeps each answer where GetLastStatus reads it.
+        PrinterWatch watch;
+        watch.pLast = &m_lastStatus;
+        const bool bWatch = SUCCEEDED(ReadSnmpTarget(bstrXml, watch.target));
         hr = CTcpTransport::Connect(settings.strAddress.c_str(), settings.nPort, settings.timeouts,
-                                    pTransport);
-    else if (!settings.strUsbPort.empty())
+                                    pTransport, bWatch ? &watch : nullptr);
+    } else if (!settings.strUsbPort.empty())
         hr = CUsbTransport::OpenPath(settings.strUsbPort, settings.timeouts, pTransport);
     else
         hr =

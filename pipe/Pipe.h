@@ -21,7 +21,9 @@
 // to set, reset or cancel m_pTransport, never across a blocking call.
 // Lock order: m_lock, then m_csTransport.
 // IPrinterStatus (PrinterStatus.h) stays outside both locks: it may be asked
-// while another thread is inside WriteData.
+// while another thread is inside WriteData. A TCP transport keeps what a
+// stalled send learns of the printer's state in m_lastStatus (which guards
+// itself), so GetLastStatus shows it while the send waits.
 // Lifetime: reference counted; the last Release closes a transport still
 // open, without the orderly end (the connection is reset).
 #pragma once

@@ -94,6 +94,7 @@ HRESULT ReadPipeSettings(const wchar_t* pszXml, const PipeTimeouts& defaults,
     ReadTimeout(pSection, "ConnectTimeoutMs", settings.timeouts.dwConnectMs);
     ReadTimeout(pSection, "SendTimeoutMs", settings.timeouts.dwSendMs);
     ReadTimeout(pSection, "CloseTimeoutMs", settings.timeouts.dwCloseMs);
+    ReadTimeout(pSection, "PausedLimitMs", settings.timeouts.dwPausedMs);
 
     if (settings.method == PipeSettings::Method::Tcp) {
         settings.strAddress = ReadText(pSection->FindChild("IP-Address"));

@@ -15,7 +15,7 @@
 //                     ignored, like an empty text. TCP ignores it.
 //     "USBPrinterSN"  USB: serial number of the attached printer to use
 //     "USBPrinterName" not used (the serial number identifies the printer)
-//     "ConnectTimeoutMs", "SendTimeoutMs", "CloseTimeoutMs"
+//     "ConnectTimeoutMs", "SendTimeoutMs", "CloseTimeoutMs", "PausedLimitMs"
 //                     optional positive integers overriding the component's
 //                     time-outs (the program never writes them)
 //

@@ -13,6 +13,8 @@ namespace {
 // refused, never cut to look like something shorter.
 constexpr size_t kReceiveBuffer = 64 * 1024;
 constexpr int kTries = 2;
+// Longest single wait, so that a cancel flag is seen within about this long.
+constexpr DWORD kSliceMs = 100;
 
 const HRESULT kTimedOut = HRESULT_FROM_WIN32(WSAETIMEDOUT);
 
@@ -57,15 +59,24 @@ private:
     int m_nError;
 };
 
-enum class TryResult { Answered, NoAnswer, Failed };
+enum class TryResult { Answered, NoAnswer, Failed, Cancelled };
+
+bool IsCancelled(const std::atomic<bool>* pCancel) {
+    return pCancel && pCancel->load();
+}
 
 // Waits until the try's deadline for the answer, dropping anything else.
 TryResult AwaitAnswer(SOCKET s, ULONGLONG deadline, const SnmpTarget& target, int32_t nRequestId,
-                      std::vector<uint8_t>& buffer, SnmpResponse& response, HRESULT& hr) {
+                      std::vector<uint8_t>& buffer, SnmpResponse& response, HRESULT& hr,
+                      const std::atomic<bool>* pCancel) {
     for (;;) {
-        const DWORD ms = Remaining(deadline);
+        if (IsCancelled(pCancel))
+            return TryResult::Cancelled;
+        DWORD ms = Remaining(deadline);
         if (ms == 0)
             return TryResult::NoAnswer;
+        if (pCancel)
+            ms = std::min(ms, kSliceMs);
         fd_set readSet;
         FD_ZERO(&readSet);
         FD_SET(s, &readSet);
@@ -99,8 +110,8 @@ TryResult AwaitAnswer(SOCKET s, ULONGLONG deadline, const SnmpTarget& target, in
 
 } // namespace
 
-HRESULT SnmpGet(const SnmpTarget& target, const std::vector<ber::Oid>& oids,
-                SnmpResponse& response) {
+HRESULT SnmpGet(const SnmpTarget& target, const std::vector<ber::Oid>& oids, SnmpResponse& response,
+                const std::atomic<bool>* pCancel) {
     sockaddr_in addr = {};
     addr.sin_family = AF_INET;
     if (inet_pton(AF_INET, target.strAddress.c_str(), &addr.sin_addr) != 1 ||
@@ -142,9 +153,12 @@ HRESULT SnmpGet(const SnmpTarget& target, const std::vector<ber::Oid>& oids,
             continue; // an earlier try's unreachable report; this one counts as lost
         }
         HRESULT hr = S_OK;
-        switch (AwaitAnswer(sock.get(), deadline, target, nRequestId, buffer, response, hr)) {
+        switch (
+            AwaitAnswer(sock.get(), deadline, target, nRequestId, buffer, response, hr, pCancel)) {
         case TryResult::Answered:
             return S_OK;
+        case TryResult::Cancelled:
+            return E_ABORT;
         case TryResult::Failed:
             return hr;
         case TryResult::NoAnswer:

@@ -8,6 +8,8 @@
 // for any message) are dropped and the wait goes on until the try's own
 // deadline. An agent's host that reports the port closed ends the try at
 // once. The whole call therefore takes at most about twice the time-out.
+// A caller may pass a flag that another thread sets to cut the call short:
+// it is looked at every 100 ms, and the call then fails with E_ABORT.
 // Threads: any; no state is shared between calls. Each call starts and
 // stops Winsock for itself.
 #pragma once
@@ -17,6 +19,7 @@
 #include <winsock2.h>
 #include <windows.h>
 
+#include <atomic>
 #include <string>
 
 struct SnmpTarget {
@@ -29,6 +32,7 @@ struct SnmpTarget {
 
 // S_OK with the agent's answer; HRESULT_FROM_WIN32(WSAETIMEDOUT) when no
 // answer came in either try; E_INVALIDARG for an unusable target; other
-// negative values when the socket itself failed.
-HRESULT SnmpGet(const SnmpTarget& target, const std::vector<ber::Oid>& oids,
-                SnmpResponse& response);
+// negative values when the socket itself failed; E_ABORT once *pCancel
+// (when given) was seen set.
+HRESULT SnmpGet(const SnmpTarget& target, const std::vector<ber::Oid>& oids, SnmpResponse& response,
+                const std::atomic<bool>* pCancel = nullptr);

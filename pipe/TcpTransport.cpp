@@ -89,7 +89,8 @@ CTcpTransport::~CTcpTransport() {
 }
 
 HRESULT CTcpTransport::Connect(const char* pszAddress, int nPort, const PipeTimeouts& timeouts,
-                               std::unique_ptr<CTransport>& pTransport) {
+                               std::unique_ptr<CTransport>& pTransport,
+                               const PrinterWatch* pWatch) {
     pTransport.reset();
     sockaddr_in addr = {};
     addr.sin_family = AF_INET;
@@ -110,6 +111,10 @@ HRESULT CTcpTransport::Connect(const char* pszAddress, int nPort, const PipeTime
     if (!p) {
         WSACleanup();
         return E_OUTOFMEMORY;
+    }
+    if (pWatch && pWatch->pLast) {
+        p->m_bWatch = true;
+        p->m_watch = *pWatch;
     }
 
     p->m_socket.reset(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
@@ -136,16 +141,10 @@ HRESULT CTcpTransport::Connect(const char* pszAddress, int nPort, const PipeTime
         if (bFailed || !bWritable || nPending != 0)
             return FromWinsock(nPending ? nPending : WSAECONNREFUSED);
     }
-    // Sending blocks, each send bounded by the send time: the cheapest way
-    // through the socket layer, and a printer that stops taking data still
-    // fails the write.
-    u_long blocking = 0;
-    // 0 would mean no bound at all.
-    const DWORD sendMs = std::max<DWORD>(timeouts.dwSendMs, 1);
-    if (ioctlsocket(s, FIONBIO, &blocking) != 0 ||
-        setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&sendMs),
-                   sizeof(sendMs)) != 0)
-        return LastWinsockError();
+    // Sends stay non-blocking: every wait for the printer is a select of
+    // our own, bounded by the send time or, for a paused printer, by the
+    // paused limit. A send bounded by the socket layer's own time-out would
+    // fail a paused printer, and would leave the socket in no known state.
     // From here until a successful Finish, every close resets: also the one
     // the system makes for a process that was killed.
     if (!SetResetOnClose(s, true))
@@ -172,11 +171,51 @@ HRESULT CTcpTransport::DrainReceived() {
     }
 }
 
-HRESULT CTcpTransport::WaitWritable() {
-    const ULONGLONG deadline = GetTickCount64() + m_timeouts.dwSendMs;
+bool CTcpTransport::PrinterIsPaused(DWORD dwTimeoutMs) {
+    SnmpTarget target = m_watch.target;
+    target.dwTimeoutMs = dwTimeoutMs;
+    SnmpResponse response;
+    const HRESULT hr = SnmpGet(target, PrinterStatusOids(), response, &m_bCancelled);
+    if (hr == E_ABORT)
+        return false;
+    // No answer, or a socket that failed: the printer did not answer.
+    PrinterStatusReading reading;
+    if (SUCCEEDED(hr))
+        reading = ReadPrinterStatusResponse(response);
+    const PrinterStatus status = MapPrinterStatus(reading);
+    m_watch.pLast->Set(status);
+    return status.code == PRINTER_STATUS_PAUSED || status.code == PRINTER_STATUS_WARMING_UP;
+}
+
+HRESULT CTcpTransport::WaitWritable(ULONGLONG lastProgress, bool& bAsked) {
+    const DWORD firstAskMs = std::min<DWORD>(kFirstAskMs, m_timeouts.dwSendMs / 2);
+    const ULONGLONG sendDeadline = lastProgress + m_timeouts.dwSendMs;
+    ULONGLONG nextAsk = lastProgress + firstAskMs;
+    bool bPaused = false;
     for (;;) {
         if (m_bCancelled)
             return E_ABORT;
+        // The printer's word decides which limit applies from here on.
+        if (m_bWatch && GetTickCount64() >= nextAsk) {
+            DWORD dwTryMs = std::max<DWORD>(m_watch.target.dwTimeoutMs, 1);
+            // Not (yet) known to be paused: the question's two tries end by
+            // the send time, so a printer that neither reads nor answers
+            // fails no later than before. Too little time left: not asked.
+            if (!bPaused)
+                dwTryMs = std::min(dwTryMs, Remaining(sendDeadline) / 2);
+            if (dwTryMs > 0) {
+                bPaused = PrinterIsPaused(dwTryMs);
+                bAsked = true;
+            }
+            nextAsk = GetTickCount64() + kAskEveryMs;
+            if (m_bCancelled)
+                return E_ABORT;
+        }
+        const ULONGLONG deadline =
+            bPaused ? lastProgress + std::max(m_timeouts.dwPausedMs, m_timeouts.dwSendMs)
+                    : sendDeadline;
+        if (Remaining(deadline) == 0)
+            return kTimedOut;
         bool bReadable, bWritable, bFailed;
         const int n =
             SelectOne(m_socket.get(), true, true, std::min(Remaining(deadline), kWaitSliceMs),
@@ -185,11 +224,8 @@ HRESULT CTcpTransport::WaitWritable() {
             return E_ABORT;
         if (n == SOCKET_ERROR)
             return LastWinsockError();
-        if (n == 0) {
-            if (Remaining(deadline) == 0)
-                return kTimedOut;
+        if (n == 0)
             continue;
-        }
         if (bFailed) {
             const int nPending = PendingError(m_socket.get());
             return FromWinsock(nPending ? nPending : WSAECONNRESET);
@@ -201,8 +237,6 @@ HRESULT CTcpTransport::WaitWritable() {
         }
         if (bWritable)
             return S_OK;
-        if (Remaining(deadline) == 0)
-            return kTimedOut;
     }
 }
 
@@ -213,6 +247,9 @@ HRESULT CTcpTransport::Write(const BYTE* pData, DWORD cbData) {
         return E_UNEXPECTED;
     const char* p = reinterpret_cast<const char*>(pData);
     DWORD left = cbData;
+    // A write that merely found the socket full has not stalled yet.
+    ULONGLONG lastProgress = GetTickCount64();
+    bool bAsked = false;
     while (left > 0) {
         // Small pieces, so that the send time bounds a stretch without
         // progress rather than a whole large chunk on a slow printer.
@@ -232,11 +269,17 @@ HRESULT CTcpTransport::Write(const BYTE* pData, DWORD cbData) {
         if (n > 0) {
             p += n;
             left -= static_cast<DWORD>(n);
+            lastProgress = GetTickCount64();
+            // The printer took data again after its state was asked.
+            if (bAsked) {
+                m_watch.pLast->Set({PRINTER_STATUS_PRINTING, L"Printing"});
+                bAsked = false;
+            }
             continue;
         }
         if (nError != WSAEWOULDBLOCK)
             return Fail(FromWinsock(nError));
-        const HRESULT hr = WaitWritable();
+        const HRESULT hr = WaitWritable(lastProgress, bAsked);
         if (FAILED(hr))
             return Fail(hr);
     }

@@ -1,9 +1,21 @@
 // CTcpTransport: a printer's raw port over TCP (IPv4).
 //
 // Connect reaches the address within the connect time. Write sends every
-// byte of a chunk through a blocking socket whose sends are bounded by the
-// send time (SO_SNDTIMEO): a printer that takes nothing for that long fails
-// the write, and a connection the printer reset fails it at once. Finish
+// byte of a chunk through a non-blocking socket, waiting in short selects
+// while the printer takes nothing: a printer that takes nothing for the
+// send time fails the write, and a connection the printer reset fails it
+// at once.
+// A stalled printer that is only paused is not a failure. When Connect is
+// given a printer watch (the SNMP target and the object's last state), a
+// write that has made no progress for a few seconds asks the printer's
+// state (about every 5 s, each answer kept in the watch's last state):
+// while it answers paused (paper out, cover open, jammed...) or warming
+// up, the write waits up to the paused limit without progress instead of
+// the send time; any other answer, or none, keeps the send time (a
+// question asked while that applies ends by the send time, so a printer
+// that neither reads nor answers fails no later than without one). Progress
+// after a question stores "Printing" and starts both limits again. The
+// question is cut by Cancel like every other wait. Finish
 // reads and drops what the printer sent back, shuts down the sending side,
 // waits at most the close time for the printer to close its side, then
 // closes: a printer that stays open longer is not a failure (everything was
@@ -26,20 +38,36 @@
 
 #include "framework/Sync.h"
 #include "framework/UniqueHandle.h"
+#include "pipe/PrinterStatus.h"
 #include "pipe/Transport.h"
 
 #include <atomic>
 #include <memory>
 
+// Whom a stalled write asks about the printer's state, and where it keeps
+// the answers. pLast must outlive the transport.
+struct PrinterWatch {
+    SnmpTarget target;
+    CLastPrinterStatus* pLast = nullptr;
+};
+
 class CTcpTransport : public CTransport {
 public:
+    // After this long without progress a write asks the printer's state
+    // (sooner when half the send time is shorter), then about this often.
+    static constexpr DWORD kFirstAskMs = 3000;
+    static constexpr DWORD kAskEveryMs = 5000;
+
     ~CTcpTransport() override;
     CTcpTransport(const CTcpTransport&) = delete;
     CTcpTransport& operator=(const CTcpTransport&) = delete;
 
     // A dotted IPv4 address other than 0.0.0.0 and a port 1 to 65535.
+    // Without a watch a stalled write fails after the send time, whatever
+    // the printer's state.
     static HRESULT Connect(const char* pszAddress, int nPort, const PipeTimeouts& timeouts,
-                           std::unique_ptr<CTransport>& pTransport);
+                           std::unique_ptr<CTransport>& pTransport,
+                           const PrinterWatch* pWatch = nullptr);
 
     HRESULT Write(const BYTE* pData, DWORD cbData) override;
     HRESULT Finish() override;
@@ -49,8 +77,12 @@ public:
 private:
     CTcpTransport(const PipeTimeouts& timeouts, bool bWinsock);
     // Waits until the socket takes more data (for a send that would block);
-    // reads and drops what the printer sends meanwhile.
-    HRESULT WaitWritable();
+    // reads and drops what the printer sends meanwhile. lastProgress is
+    // when data last moved; bAsked tells the caller a question was made.
+    HRESULT WaitWritable(ULONGLONG lastProgress, bool& bAsked);
+    // Asks the watched printer once, each try waiting at most dwTimeoutMs,
+    // and keeps the answer; true when it says paused or warming up.
+    bool PrinterIsPaused(DWORD dwTimeoutMs);
     // Reads and drops whatever has arrived, without waiting. Fails when the
     // printer has closed its side or the connection broke.
     HRESULT DrainReceived();
@@ -60,11 +92,14 @@ private:
 
     PipeTimeouts m_timeouts;
     bool m_bWinsock;
+    bool m_bWatch = false;
+    PrinterWatch m_watch;
     UniqueSocket m_socket;
     HRESULT m_hrBroken = S_OK;
     CCriticalSection m_csSocket;
     std::atomic<bool> m_bCancelled{false};
     // Set by the sending thread around each send, before it checks
-    // m_bCancelled.
+    // m_bCancelled. Sends no longer block (the socket stays non-blocking),
+    // but Cancel still cancels one in progress, which is harmless.
     std::atomic<bool> m_bInSend{false};
 };

@@ -17,6 +17,10 @@ struct PipeTimeouts {
     DWORD dwConnectMs = 10000;
     // Time a write may make no progress before it fails.
     DWORD dwSendMs = 30000;
+    // The same, while the printer says it is paused or warming up (TCP with
+    // a printer state to ask: see TcpTransport.h). Long, since somebody has
+    // to come and load labels, close the cover or clear a jam.
+    DWORD dwPausedMs = 1800000;
     // Time Finish waits for the printer to close its side.
     DWORD dwCloseMs = 10000;
 };

@@ -87,6 +87,30 @@ IPipe* CPipeHolder::Get() const {
     return m_pPipe;
 }
 
+CString CPipeHolder::GetWaitText() {
+    // A reference of our own, so an Abort meanwhile frees nothing under us.
+    IPipe* pPipe = nullptr;
+    if (!Borrow(pPipe) || !pPipe)
+        return CString();
+    IPrinterStatus* pStatus = nullptr;
+    LONG lCode = PRINTER_STATUS_NOT_ANSWERING;
+    BSTR bstrText = nullptr;
+    if (SUCCEEDED(pPipe->QueryInterface(IID_IPrinterStatus, reinterpret_cast<void**>(&pStatus))) &&
+        pStatus) {
+        if (FAILED(pStatus->GetLastStatus(&lCode, &bstrText)))
+            lCode = PRINTER_STATUS_NOT_ANSWERING;
+        pStatus->Release();
+    }
+    pPipe->Release();
+    CString strText;
+    if (bstrText) {
+        if (lCode == PRINTER_STATUS_PAUSED || lCode == PRINTER_STATUS_WARMING_UP)
+            strText = FromWide(bstrText);
+        SysFreeString(bstrText);
+    }
+    return strText;
+}
+
 bool CPipeHolder::Borrow(IPipe*& pPipe) {
     CLock lock(m_cs);
     if (m_bAborted)
@@ -216,6 +240,10 @@ int CIP_Pipe_Printer::Send_Data(const void* pData, int nLength) {
 
 BOOL CIP_Pipe_Printer::Abort() {
     return m_pipe.Abort();
+}
+
+CString CIP_Pipe_Printer::GetWaitText() {
+    return m_pipe.GetWaitText();
 }
 
 PrinterState CIP_Pipe_Printer::QueryState(CSpoolerSetup* pSetup, CString& strText) {

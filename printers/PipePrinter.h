@@ -37,6 +37,8 @@ public:
     BOOL Close();
     BOOL Abort();
     IPipe* Get() const;
+    // The wait text of the open component (see CPrinter::GetWaitText).
+    CString GetWaitText();
 
 private:
     // A reference of the caller's own to the component (null when there
@@ -62,6 +64,9 @@ public:
     BOOL Abort() override;
     // Through the component's printer state interface, when it has one.
     PrinterState QueryState(CSpoolerSetup* pSetup, CString& strText) override;
+    // The component's last state (IPrinterStatus::GetLastStatus) when it
+    // says paused or warming up; empty for a component without it.
+    CString GetWaitText() override;
 
     IPipe* GetPipe() const { return m_pipe.Get(); }
 

@@ -8,7 +8,8 @@
 // failed Open left behind; a document still open then is dropped, never
 // handed on (a document nobody finished must not print).
 // Threads: Open, Send_Data, Close and the destructor run on one thread (the
-// worker's). Abort alone may also come from another thread, while the
+// worker's). GetWaitText may come from any thread. Abort may also come from
+// another thread, while the
 // worker is blocked inside Send_Data or Close of the same object; the caller
 // then keeps the object alive until Abort has returned.
 // Order: Open; only after a nonzero Open, Send_Data per chunk, then Close
@@ -51,6 +52,11 @@ public:
     virtual PrinterState QueryState(CSpoolerSetup* /*pSetup*/, CString& /*strText*/) {
         return PrinterState::Unknown;
     }
+    // While a document is open: the printer's word for why it stopped
+    // taking data ("Cover open", "Warming up"), as the output last learnt
+    // it, or empty when it is not known to be stopped. Any thread, at any
+    // time while the object lives; never blocks and asks nothing.
+    virtual CString GetWaitText() { return CString(); }
 };
 
 // The discarding output, for spooler type 0 and every unknown type.

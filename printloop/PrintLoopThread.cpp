@@ -29,7 +29,12 @@ int Percentage(unsigned long long sent, unsigned long long size) {
 CPrintLoopThread::CPrintLoopThread(IPrintLoopOwner* pOwner, CJobList* pJobList,
                                    CSpoolerSetup* pSetup)
     : m_pOwner(pOwner), m_pJobList(pJobList), m_pSetup(pSetup),
-      m_hWake(CreateEventA(nullptr, FALSE, FALSE, nullptr)) {}
+      m_hWake(CreateEventA(nullptr, FALSE, FALSE, nullptr)),
+      m_hWatcherStop(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
+
+CPrintLoopThread::~CPrintLoopThread() {
+    StopWatcher();
+}
 
 void CPrintLoopThread::SetRunning(BOOL bRunning) {
     m_bRunning = bRunning ? TRUE : FALSE;
@@ -47,8 +52,9 @@ BOOL CPrintLoopThread::StopForGood() {
     m_bStopRequested = true;
     m_bRunning = FALSE;
     SetEvent(m_hWake.get());
+    SetEvent(m_hWatcherStop.get());
     if (GetHandle() && WaitForSingleObject(GetHandle(), kStopWaitMs) == WAIT_OBJECT_0)
-        return TRUE;
+        return StopWatcher() ? TRUE : FALSE;
 
     // Then abandon a worker that is still inside the output: from here on it
     // touches nothing, and the job keeps the copies not completely sent.
@@ -63,7 +69,7 @@ BOOL CPrintLoopThread::StopForGood() {
         }
     }
     if (!GetHandle())
-        return TRUE;
+        return StopWatcher() ? TRUE : FALSE;
 
     // And cut the output it is blocked in: the document is dropped, never
     // ended, and the blocked call returns. The lock keeps the worker from
@@ -73,20 +79,82 @@ BOOL CPrintLoopThread::StopForGood() {
         if (m_pActivePrinter)
             m_pActivePrinter->Abort();
     }
-    return WaitForSingleObject(GetHandle(), kAbortWaitMs) == WAIT_OBJECT_0 ? TRUE : FALSE;
+    const bool bWatcherEnded = StopWatcher();
+    return WaitForSingleObject(GetHandle(), kAbortWaitMs) == WAIT_OBJECT_0 && bWatcherEnded ? TRUE
+                                                                                            : FALSE;
 }
 
 void CPrintLoopThread::SetActivePrinter(CPrinter* pPrinter) {
     CLock lock(m_csPrinter);
     m_pActivePrinter = pPrinter;
+    ++m_nOutputStep;
 }
 
 BOOL CPrintLoopThread::InitInstance() {
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    StartWatcher();
     RunLoop();
     // Only a worker that has left every output gets here.
+    StopWatcher();
     CoUninitialize();
     return FALSE;
+}
+
+void CPrintLoopThread::StartWatcher() {
+    CLock lock(m_csWatcher);
+    if (m_hWatcher || !m_hWatcherStop)
+        return;
+    // Without a watcher the row only misses the printer's word.
+    m_hWatcher.reset(::CreateThread(nullptr, 0, WatcherEntry, this, 0, nullptr));
+}
+
+bool CPrintLoopThread::StopWatcher() {
+    if (m_hWatcherStop)
+        SetEvent(m_hWatcherStop.get());
+    HANDLE h;
+    {
+        CLock lock(m_csWatcher);
+        h = m_hWatcher.get();
+    }
+    return !h || WaitForSingleObject(h, kWatcherWaitMs) == WAIT_OBJECT_0;
+}
+
+DWORD WINAPI CPrintLoopThread::WatcherEntry(void* pParam) {
+    // The active printer may be a COM object of the worker's
+    // multithreaded apartment.
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    try {
+        static_cast<CPrintLoopThread*>(pParam)->Watch();
+    } catch (...) {
+        // Out of memory while making a text: the row just shows less.
+    }
+    CoUninitialize();
+    return 0;
+}
+
+void CPrintLoopThread::Watch() {
+    while (WaitForSingleObject(m_hWatcherStop.get(), kWatchMs) == WAIT_TIMEOUT) {
+        CString strText;
+        unsigned nStep;
+        {
+            CLock lock(m_csPrinter);
+            if (!m_pActivePrinter)
+                continue;
+            nStep = m_nOutputStep;
+            strText = m_pActivePrinter->GetWaitText();
+        }
+        if (strText.IsEmpty())
+            continue;
+        CString strStatus = "Waiting for printer: ";
+        strStatus += strText;
+        CLock gate(m_csGate);
+        // Given up on, between jobs, at another copy, or data moved since.
+        if (IsStoppedForGood() || !m_pCurrentJob || m_nOutputStep != nStep)
+            continue;
+        CLock jobLock(m_pCurrentJob->m_Lock);
+        m_pCurrentJob->m_strStatus = strStatus;
+        InvalidateJobList();
+    }
 }
 
 bool CPrintLoopThread::WaitForWork() {
@@ -328,6 +396,7 @@ bool CPrintLoopThread::ReportProgress(CQueuedJob* pJob, int nCopy, int nTotal, i
     CLock gate(m_csGate);
     if (IsStoppedForGood())
         return false;
+    ++m_nOutputStep;
     CLock lock(pJob->m_Lock);
     pJob->m_strStatus.Format("Spooling %d of %d   %d%%", nCopy, nTotal, nPercent);
     InvalidateJobList();

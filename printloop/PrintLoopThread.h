@@ -24,6 +24,19 @@
 // holding them), and StopForGood holds it across the printer's Abort so
 // that the worker cannot delete the printer under that call; the worker
 // clears m_pActivePrinter under it before deleting the printer.
+// The status watcher: a second thread of the loop's own, started by the
+// worker and ended by the worker on its way out, by StopForGood and by the
+// destructor (each waits for it, within kWatcherWaitMs). While a copy is in
+// progress the worker may be blocked inside Send_Data for a long time (a
+// network printer that stopped for a reason it reports, such as an open
+// cover); every kWatchMs the watcher asks the active printer for its wait
+// text (CPrinter::GetWaitText, which never blocks) under m_csPrinter alone,
+// lets go of it, and then, under the gate and the job's lock and only while
+// the worker was not given up on and the same copy is still in progress
+// writes "Waiting for printer: <text>" into the job's row, unless progress
+// was reported since it asked. The worker's next progress report
+// overwrites it. The watcher never holds m_csPrinter
+// and the gate at once.
 // Ownership: the worker owns nothing it points to; the owner keeps the
 // queue, settings and itself alive until StopForGood has returned.
 #pragma once
@@ -46,8 +59,15 @@ public:
     // How long StopForGood then waits for a worker whose printer it aborted.
     static constexpr DWORD kAbortWaitMs = 2000;
 
+    // How often the watcher looks at a copy in progress, and how long each
+    // stop waits for the watcher to end.
+    static constexpr DWORD kWatchMs = 1000;
+    static constexpr DWORD kWatcherWaitMs = 2000;
+
     CPrintLoopThread(IPrintLoopOwner* pOwner, CJobList* pJobList, CSpoolerSetup* pSetup);
-    ~CPrintLoopThread() override = default;
+    // Ends the watcher (bounded); the worker must have ended or been given
+    // up on for good.
+    ~CPrintLoopThread() override;
 
     // Start (TRUE) or Stop (FALSE). Stop takes effect between copies.
     void SetRunning(BOOL bRunning);
@@ -104,6 +124,12 @@ private:
     // The printer the worker is using, for StopForGood to abort (null
     // clears it).
     void SetActivePrinter(CPrinter* pPrinter);
+    // The status watcher (see above). StopWatcher asks it to end and waits
+    // at most kWatcherWaitMs; true when it has ended (or never started).
+    void StartWatcher();
+    bool StopWatcher();
+    static DWORD WINAPI WatcherEntry(void* pParam);
+    void Watch();
 
     std::atomic<BOOL> m_bRunning{FALSE};
     // Asked to end for good (the worker settles and ends by itself) ...
@@ -125,4 +151,14 @@ private:
     CCriticalSection m_csPrinter;
     // Under m_csPrinter: the printer of the copy in progress, if any.
     CPrinter* m_pActivePrinter = nullptr;
+    // Changed whenever the active printer changes and whenever progress is
+    // reported, so the watcher drops a wait text that data moving (or a
+    // later copy) has made stale since it asked.
+    std::atomic<unsigned> m_nOutputStep{0};
+
+    // Manual reset, set once for good: the watcher ends.
+    UniqueHandleNull m_hWatcherStop;
+    CCriticalSection m_csWatcher;
+    // Under m_csWatcher: the watcher thread; closed only by the destructor.
+    UniqueHandleNull m_hWatcher;
 };

@@ -3,6 +3,7 @@
 // on 127.0.0.1:9100 standing in for the printer.
 #include "framework/MessageBox.h"
 #include "pipe/Pipe.h"
+#include "printers/PipePrinter.h"
 #include "printloop/PrintLoopThread.h"
 #include "support/LoopbackListener.h"
 #include "support/PipeServer.h"
@@ -441,6 +442,50 @@ TEST_F(PipeWorkerTest, RefusedConfigurationOrEndFailsTheCopyAndReleasesTheCompon
     CoRevokeClassObject(cookie);
     g_configureResult = S_OK;
     g_finishResult = S_OK;
+}
+
+// A component without the printer state interface (an older one): the
+// printer has no wait text, at any point of a copy, and the copy goes
+// through as ever; the real component with a printer that reads has none
+// either.
+TEST_F(PipeWorkerTest, WaitTextIsEmptyWithoutAStallOrAStateInterface) {
+    StandInFactory factory;
+    DWORD cookie = 0;
+    ASSERT_EQ(CoRegisterClassObject(CLSID_MorvanePipe, &factory, CLSCTX_INPROC_SERVER,
+                                    REGCLS_MULTIPLEUSE, &cookie),
+              S_OK);
+    g_configureResult = S_OK;
+    g_finishResult = S_OK;
+    {
+        CIP_Pipe_Printer printer;
+        EXPECT_TRUE(printer.GetWaitText().IsEmpty());
+        ASSERT_TRUE(printer.Open(&setup, "job"));
+        EXPECT_TRUE(printer.GetWaitText().IsEmpty());
+        const char chunk[100] = {};
+        EXPECT_EQ(printer.Send_Data(chunk, sizeof(chunk)), 100);
+        EXPECT_TRUE(printer.GetWaitText().IsEmpty());
+        EXPECT_TRUE(printer.Close());
+        EXPECT_TRUE(printer.GetWaitText().IsEmpty());
+    }
+    // The worker with it: the job goes through.
+    TempFile file("morvane-pipe-worker-nostate.bin", RandomBytes(50000, 45));
+    Run(file.path(), 1);
+    EXPECT_TRUE(WaitFor([&] { return list->GetCount() == 0; }, 30000));
+    EXPECT_TRUE(Boxes().empty());
+    ASSERT_TRUE(loop->StopForGood());
+    loop.reset();
+    CoRevokeClassObject(cookie);
+
+    LoopbackListener listener(kPrinterPort);
+    ASSERT_TRUE(listener.ok()) << "port 9100 is taken";
+    CIP_Pipe_Printer printer;
+    ASSERT_TRUE(printer.Open(&setup, "job"));
+    const auto bytes = RandomBytes(200000, 46);
+    EXPECT_EQ(printer.Send_Data(bytes.data(), static_cast<int>(bytes.size())),
+              static_cast<int>(bytes.size()));
+    EXPECT_TRUE(printer.GetWaitText().IsEmpty());
+    EXPECT_TRUE(printer.Close());
+    EXPECT_TRUE(printer.GetWaitText().IsEmpty());
 }
 
 } // namespace

@@ -38,6 +38,10 @@ struct Output {
     std::function<void()> onAbort;
     // Threads that called Abort (the worker's or the window's).
     std::vector<DWORD> abortThreads;
+    // What the open printer says it waits for (GetWaitText), and the
+    // threads that asked.
+    std::string waitText;
+    std::vector<DWORD> waitTextThreads;
 
     void Log(const std::string& s) {
         std::lock_guard<std::mutex> lock(m);
@@ -90,6 +94,11 @@ public:
         ++m_out.asked;
         strText = m_out.states[i].second.c_str();
         return m_out.states[i].first;
+    }
+    CString GetWaitText() override {
+        std::lock_guard<std::mutex> lock(m_out.m);
+        m_out.waitTextThreads.push_back(GetCurrentThreadId());
+        return CString(m_out.waitText.c_str());
     }
     BOOL Close() override {
         if (m_out.onClose)
@@ -519,6 +528,90 @@ TEST_F(PrintLoopTest, StopForGoodEndsAnIdleWorkerAtOnce) {
     EXPECT_TRUE(loop->StopForGood());
     // A second call is harmless.
     EXPECT_TRUE(loop->StopForGood());
+}
+
+// A copy stalled inside the output (a paused network printer): the row
+// shows the printer's word while the worker is blocked, and the progress
+// text again once data moves.
+TEST_F(PrintLoopTest, StalledCopyShowsWhatThePrinterWaitsFor) {
+    TempFile file("morvane-loop-stalled.bin", RandomBytes(5 * 16384, 12));
+    Output out;
+    HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    std::atomic<bool> blocked{false};
+    out.onSend = [&](int send) {
+        if (send == 3) {
+            {
+                std::lock_guard<std::mutex> lock(out.m);
+                out.waitText = "Cover open";
+            }
+            blocked = true;
+            WaitForSingleObject(release, 20000);
+            std::lock_guard<std::mutex> lock(out.m);
+            out.waitText.clear();
+        }
+    };
+    Queue("job", file.path(), 1);
+    StartWorker(&out);
+    loop->SetRunning(TRUE);
+    ASSERT_TRUE(WaitFor([&] { return blocked.load(); }));
+    EXPECT_TRUE(WaitFor([&] { return HeadStatus(*list) == "Waiting for printer: Cover open"; },
+                        CPrintLoopThread::kWatchMs * 5));
+    SetEvent(release);
+    ASSERT_TRUE(WaitFor([&] { return list->GetCount() == 0; }));
+    CloseHandle(release);
+    std::lock_guard<std::mutex> lock(out.m);
+    // The row at each send and the close: progress before the stall and
+    // after it, the stall's text only while it lasted.
+    ASSERT_EQ(out.statuses.size(), 6u);
+    EXPECT_EQ(out.statuses[3], "Spooling 1 of 1   60%");
+    EXPECT_EQ(out.statuses[5], "Spooling 1 of 1   100%");
+    EXPECT_EQ(out.documents.size(), 1u);
+    // Asked from a thread other than the worker's, which was blocked.
+    EXPECT_FALSE(out.waitTextThreads.empty());
+}
+
+// Closing the program during such a stall ends the worker and the status
+// watcher within the stop's bounds, and leaves the row empty.
+TEST_F(PrintLoopTest, StopForGoodDuringAStallEndsTheWatcherToo) {
+    TempFile file("morvane-loop-stalled-stop.bin", RandomBytes(5 * 16384, 13));
+    Output out;
+    HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    std::atomic<bool> blocked{false};
+    out.waitText = "Paper out";
+    out.onSend = [&](int send) {
+        if (send == 2) {
+            blocked = true;
+            WaitForSingleObject(release, 20000);
+        }
+    };
+    out.onAbort = [&] { SetEvent(release); };
+    Queue("job", file.path(), 2);
+    StartWorker(&out);
+    loop->SetRunning(TRUE);
+    ASSERT_TRUE(WaitFor([&] { return blocked.load(); }));
+    // Not ASSERT: the stop below must still release the blocked output.
+    EXPECT_TRUE(WaitFor([&] { return HeadStatus(*list) == "Waiting for printer: Paper out"; },
+                        CPrintLoopThread::kWatchMs * 5));
+    const ULONGLONG t0 = GetTickCount64();
+    EXPECT_TRUE(loop->StopForGood());
+    EXPECT_LT(GetTickCount64() - t0, CPrintLoopThread::kStopWaitMs +
+                                         CPrintLoopThread::kAbortWaitMs +
+                                         CPrintLoopThread::kWatcherWaitMs);
+    EXPECT_EQ(HeadStatus(*list), "");
+    EXPECT_EQ(HeadCopies(), 2);
+    // Nobody asks the printer any more.
+    size_t asked;
+    {
+        std::lock_guard<std::mutex> lock(out.m);
+        asked = out.waitTextThreads.size();
+    }
+    EXPECT_FALSE(WaitFor(
+        [&] {
+            std::lock_guard<std::mutex> lock(out.m);
+            return out.waitTextThreads.size() != asked;
+        },
+        CPrintLoopThread::kWatchMs * 2));
+    CloseHandle(release);
 }
 
 TEST_F(PrintLoopTest, NullOutputTakesTheWholeQueue) {

@@ -5,7 +5,9 @@
 // Modes: ReadAll reads each connection until the sender closes it;
 // CloseAfter reads that many bytes, then closes the connection; NeverRead
 // accepts and never reads (with a small receive buffer, so a sender soon
-// has to wait). Link ws2_32.
+// has to wait); PauseAfter reads like ReadAll until that many bytes of a
+// connection came, then stops reading (with the same small buffer) until
+// Resume is called. Link ws2_32.
 #pragma once
 
 #include <winsock2.h>
@@ -23,7 +25,7 @@
 
 class LoopbackListener {
 public:
-    enum class Mode { ReadAll, CloseAfter, NeverRead };
+    enum class Mode { ReadAll, CloseAfter, NeverRead, PauseAfter };
     enum class End { Open, Orderly, Reset, Ours };
 
     // Port 0 takes any free port (see port()). The address is one of the
@@ -41,7 +43,7 @@ public:
         BOOL reuse = TRUE;
         setsockopt(m_listen, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&reuse),
                    sizeof(reuse));
-        if (mode == Mode::NeverRead) {
+        if (mode == Mode::NeverRead || mode == Mode::PauseAfter) {
             int cb = 4096;
             setsockopt(m_listen, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&cb),
                        sizeof(cb));
@@ -112,6 +114,10 @@ public:
 
     // Bytes received so far over every connection, finished or not.
     size_t Received() const { return m_nReceived.load(); }
+
+    // PauseAfter: whether reading has stopped; Resume reads on to the end.
+    bool Paused() const { return m_bPaused.load(); }
+    void Resume() { m_bResumed = true; }
 
     // NeverRead: reads held connection i on the caller's thread until it
     // ends or ms pass, and says how it ended (Open on time-out).
@@ -192,10 +198,18 @@ private:
                 end = End::Ours;
                 break;
             }
+            if (m_mode == Mode::PauseAfter && bytes.size() >= m_nCloseAfter && !m_bResumed) {
+                m_bPaused = true;
+                Sleep(20);
+                idleSince = GetTickCount64();
+                continue;
+            }
+            m_bPaused = false;
             if (!WaitReadable(s, 50))
                 continue;
             size_t want = buffer.size();
-            if (m_mode == Mode::CloseAfter)
+            if (m_mode == Mode::CloseAfter ||
+                (m_mode == Mode::PauseAfter && !m_bResumed && bytes.size() < m_nCloseAfter))
                 want = std::min(want, m_nCloseAfter - bytes.size());
             const int n = recv(s, buffer.data(), static_cast<int>(want), 0);
             if (n <= 0) {
@@ -224,6 +238,8 @@ private:
     SOCKET m_listen = INVALID_SOCKET;
     u_short m_nPort = 0;
     std::atomic<bool> m_bStop{false};
+    std::atomic<bool> m_bPaused{false};
+    std::atomic<bool> m_bResumed{false};
     std::thread m_thread;
     std::mutex m_mutex;
     std::condition_variable m_cv;

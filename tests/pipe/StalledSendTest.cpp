@@ -1,0 +1,311 @@
+// A network printer that stops reading in the middle of a copy, through the
+// pipe component's object: a listener on loopback that pauses reading
+// stands in for the printer's data port, the test agent (SnmpAgent) for
+// its state. Short document values (SendTimeoutMs, SnmpPort, PausedLimitMs)
+// keep every case to seconds.
+#include "PipeTestSupport.h"
+#include "SnmpAgentFixture.h"
+#include "pipe/Pipe.h"
+#include "support/LoopbackListener.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+const DWORD kSendMs = 2000;
+const size_t kDocument = 8 * 1024 * 1024;
+// The listener stops reading after this much of the copy.
+const size_t kReadFirst = 256 * 1024;
+
+std::string Pattern(size_t n) {
+    std::string s(n, '\0');
+    uint32_t x = 2463534242u;
+    for (char& c : s) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        c = static_cast<char>(x);
+    }
+    return s;
+}
+
+bool WaitUntil(const std::function<bool()>& condition, DWORD ms) {
+    const ULONGLONG deadline = GetTickCount64() + ms;
+    while (!condition()) {
+        if (GetTickCount64() >= deadline)
+            return false;
+        Sleep(20);
+    }
+    return true;
+}
+
+std::wstring Element(const wchar_t* name, DWORD value) {
+    return std::wstring(L"<") + name + L" t=\"i4\">" + std::to_wstring(value) + L"</" + name + L">";
+}
+
+// One copy through one object, written from a thread of its own in the
+// chunks the worker uses, so the test can watch and cut it.
+class Copy {
+public:
+    Copy(u_short nPrinterPort, const std::wstring& extra) {
+        CPipe::Create(IID_IPipe, reinterpret_cast<void**>(&m_pipe));
+        if (!m_pipe)
+            return;
+        m_pipe->QueryInterface(IID_IPrinterStatus, reinterpret_cast<void**>(&m_status));
+        IPipeConfig* config = nullptr;
+        m_pipe->QueryInterface(IID_IPipeConfig, reinterpret_cast<void**>(&config));
+        if (!config)
+            return;
+        Bstr doc(TcpDocument(nPrinterPort, extra));
+        m_hrConfigure = config->Configure(doc);
+        config->Release();
+    }
+    ~Copy() {
+        if (m_writer.joinable())
+            m_writer.join();
+        if (m_status)
+            m_status->Release();
+        if (m_pipe)
+            m_pipe->Release();
+    }
+    Copy(const Copy&) = delete;
+    Copy& operator=(const Copy&) = delete;
+
+    HRESULT Configured() const { return m_hrConfigure; }
+
+    void Start(const std::string& bytes) {
+        m_t0 = GetTickCount64();
+        m_writer = std::thread([this, &bytes] {
+            HRESULT hr = S_OK;
+            for (size_t at = 0; at < bytes.size() && SUCCEEDED(hr); at += 16384) {
+                const size_t n = std::min<size_t>(16384, bytes.size() - at);
+                hr = m_pipe->WriteData(reinterpret_cast<const BYTE*>(bytes.data() + at),
+                                       static_cast<LONG>(n));
+            }
+            // As the worker does: a copy that did not get through is
+            // aborted, never ended.
+            if (SUCCEEDED(hr))
+                hr = m_pipe->Finish(0);
+            else
+                m_pipe->Abort();
+            m_ms = GetTickCount64() - m_t0;
+            m_hr = hr;
+            m_bDone = true;
+        });
+    }
+    bool Done() const { return m_bDone; }
+    bool WaitDone(DWORD ms) {
+        return WaitUntil([&] { return m_bDone.load(); }, ms);
+    }
+    HRESULT Result() const { return m_hr; }
+    // From Start to the end of the copy.
+    ULONGLONG Ms() const { return m_ms; }
+    IPipe* Pipe() const { return m_pipe; }
+
+    std::pair<LONG, std::wstring> LastStatus() {
+        LONG lCode = -1;
+        BSTR text = nullptr;
+        m_status->GetLastStatus(&lCode, &text);
+        std::wstring s = text ? text : L"";
+        SysFreeString(text);
+        return {lCode, s};
+    }
+
+private:
+    IPipe* m_pipe = nullptr;
+    IPrinterStatus* m_status = nullptr;
+    HRESULT m_hrConfigure = E_FAIL;
+    std::thread m_writer;
+    ULONGLONG m_t0 = 0;
+    std::atomic<bool> m_bDone{false};
+    std::atomic<HRESULT> m_hr{E_PENDING};
+    std::atomic<ULONGLONG> m_ms{0};
+};
+
+// A UDP port on loopback that takes every question and never answers.
+class SilentAgent {
+public:
+    SilentAgent() {
+        WSADATA wsa;
+        m_bWinsock = WSAStartup(MAKEWORD(2, 2), &wsa) == 0;
+        m_s = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+        sockaddr_in addr = {};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        int cb = sizeof(addr);
+        if (m_s != INVALID_SOCKET &&
+            bind(m_s, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0 &&
+            getsockname(m_s, reinterpret_cast<sockaddr*>(&addr), &cb) == 0)
+            m_nPort = ntohs(addr.sin_port);
+    }
+    ~SilentAgent() {
+        if (m_s != INVALID_SOCKET)
+            closesocket(m_s);
+        if (m_bWinsock)
+            WSACleanup();
+    }
+    SilentAgent(const SilentAgent&) = delete;
+    SilentAgent& operator=(const SilentAgent&) = delete;
+    int port() const { return m_nPort; }
+
+private:
+    bool m_bWinsock = false;
+    SOCKET m_s = INVALID_SOCKET;
+    int m_nPort = 0;
+};
+
+class StalledSend : public SnmpAgent {
+protected:
+    // The document values of every case: the agent's port unless given.
+    std::wstring Extra(DWORD pausedLimitMs, int snmpPort = 0, DWORD snmpTimeoutMs = 300) {
+        return Element(L"SendTimeoutMs", kSendMs) +
+               Element(L"SnmpPort", static_cast<DWORD>(snmpPort ? snmpPort : m_nPort)) +
+               Element(L"SnmpTimeoutMs", snmpTimeoutMs) + Element(L"PausedLimitMs", pausedLimitMs);
+    }
+};
+
+// The printer stops reading with its cover open for longer than the send
+// time, then is closed and reads again: the copy waits, reports the reason
+// meanwhile, and completes once, whole.
+TEST_F(StalledSend, PausedPrinterKeepsTheCopyWaitingUntilItReadsAgain) {
+    LoopbackListener printer(0, LoopbackListener::Mode::PauseAfter, kReadFirst);
+    ASSERT_TRUE(printer.ok());
+    SetState("doorOpen");
+    const std::string bytes = Pattern(kDocument);
+    Copy copy(printer.port(), Extra(60000));
+    ASSERT_EQ(copy.Configured(), S_OK);
+    copy.Start(bytes);
+
+    ASSERT_TRUE(WaitUntil([&] { return printer.Paused(); }, 10000));
+    ASSERT_TRUE(WaitUntil([&] { return copy.LastStatus().second == L"Cover open"; }, 10000));
+    EXPECT_EQ(copy.LastStatus().first, PRINTER_STATUS_PAUSED);
+    // Well past the send time without progress, the copy still waits.
+    const ULONGLONG stalled = GetTickCount64();
+    EXPECT_FALSE(WaitUntil([&] { return copy.Done(); }, 3 * kSendMs));
+    EXPECT_GE(GetTickCount64() - stalled, 3 * kSendMs - 100);
+    EXPECT_EQ(copy.LastStatus().second, L"Cover open");
+
+    SetState("idle");
+    printer.Resume();
+    ASSERT_TRUE(copy.WaitDone(30000));
+    EXPECT_EQ(copy.Result(), S_OK);
+    ASSERT_TRUE(printer.WaitForConnections(1));
+    const auto got = printer.Connections();
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].size(), bytes.size());
+    EXPECT_TRUE(got[0] == bytes);
+    EXPECT_EQ(printer.Ends()[0], LoopbackListener::End::Orderly);
+    // Data moved again after the question.
+    EXPECT_EQ(copy.LastStatus().first, PRINTER_STATUS_PRINTING);
+}
+
+// Warming up counts as paused; Abort from another thread still cuts the
+// wait at once, and the printer sees a reset.
+TEST_F(StalledSend, AbortCutsTheWaitForAPausedPrinter) {
+    LoopbackListener printer(0, LoopbackListener::Mode::PauseAfter, kReadFirst);
+    ASSERT_TRUE(printer.ok());
+    SetState("warmup");
+    const std::string bytes = Pattern(kDocument);
+    Copy copy(printer.port(), Extra(60000));
+    ASSERT_EQ(copy.Configured(), S_OK);
+    copy.Start(bytes);
+    ASSERT_TRUE(WaitUntil([&] { return copy.LastStatus().second == L"Warming up"; }, 10000));
+    EXPECT_FALSE(WaitUntil([&] { return copy.Done(); }, kSendMs + 500));
+
+    const ULONGLONG t0 = GetTickCount64();
+    EXPECT_EQ(copy.Pipe()->Abort(), S_OK);
+    ASSERT_TRUE(copy.WaitDone(5000));
+    EXPECT_LT(GetTickCount64() - t0, 1000u);
+    EXPECT_TRUE(FAILED(copy.Result()));
+    printer.Resume();
+    ASSERT_TRUE(printer.WaitForConnections(1));
+    EXPECT_EQ(printer.Ends()[0], LoopbackListener::End::Reset);
+}
+
+// A printer that takes nothing fails the copy in bounded time, as ever,
+// when its state gives no reason to wait: it says it is ready, it does not
+// answer, or it stayed paused past the paused limit. Prints what the
+// question adds to the time a stalled copy takes to fail.
+TEST_F(StalledSend, StalledPrinterWithoutAPauseFailsInBoundedTime) {
+    SilentAgent silent;
+    ASSERT_NE(silent.port(), 0);
+    const int silentPort = silent.port();
+    struct Case {
+        const char* what;
+        const char* state;
+        int snmpPort; // 0: the agent's
+        DWORD pausedLimitMs;
+        LONG lastCode;
+        ULONGLONG atLeastMs, atMostMs;
+    };
+    const Case cases[] = {
+        {"ready", "idle", 0, 60000, PRINTER_STATUS_READY, kSendMs, kSendMs + 1500},
+        {"printing", "printing", 0, 60000, PRINTER_STATUS_PRINTING, kSendMs, kSendMs + 1500},
+        {"not answering", "doorOpen", silentPort, 60000, PRINTER_STATUS_NOT_ANSWERING, kSendMs,
+         kSendMs + 1500},
+        {"paused too long", "noPaper", 0, 5000, PRINTER_STATUS_PAUSED, 5000, 5000 + 1500},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        LoopbackListener printer(0, LoopbackListener::Mode::PauseAfter, kReadFirst);
+        ASSERT_TRUE(printer.ok());
+        SetState(c.state);
+        const std::string bytes = Pattern(kDocument);
+        Copy copy(printer.port(), Extra(c.pausedLimitMs, c.snmpPort));
+        ASSERT_EQ(copy.Configured(), S_OK);
+        copy.Start(bytes);
+        ASSERT_TRUE(WaitUntil([&] { return printer.Paused(); }, 10000));
+        ASSERT_TRUE(copy.WaitDone(c.atMostMs + 10000));
+        EXPECT_EQ(copy.Result(), HRESULT_FROM_WIN32(WSAETIMEDOUT));
+        // Measured from the start of the copy, which stalls soon after.
+        EXPECT_GE(copy.Ms() + 50, c.atLeastMs);
+        EXPECT_LT(copy.Ms(), c.atMostMs);
+        EXPECT_EQ(copy.LastStatus().first, c.lastCode);
+        printf("[ measure  ] stalled copy, printer %s: failed after %llu ms (send time %lu ms)\n",
+               c.what, copy.Ms(), kSendMs);
+        printer.Resume();
+        ASSERT_TRUE(printer.WaitForConnections(1));
+        EXPECT_LT(printer.Connections()[0].size(), bytes.size());
+        EXPECT_EQ(printer.Ends()[0], LoopbackListener::End::Reset);
+    }
+}
+
+// What the question adds to the time a stalled copy takes to fail, with
+// the default SNMP time-out: an agent that answers "ready", one that takes
+// the question and never answers, and a port where nothing listens.
+TEST_F(StalledSend, WhatTheQuestionAddsToAStalledCopy) {
+    SilentAgent silent;
+    ASSERT_NE(silent.port(), 0);
+    const struct {
+        const char* what;
+        int snmpPort;
+    } cases[] = {{"answering", 0}, {"silent", silent.port()}, {"closed", UnusedLoopbackPort()}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        LoopbackListener printer(0, LoopbackListener::Mode::PauseAfter, kReadFirst);
+        ASSERT_TRUE(printer.ok());
+        SetState("idle");
+        Copy copy(printer.port(), Extra(60000, c.snmpPort, 1000));
+        ASSERT_EQ(copy.Configured(), S_OK);
+        const std::string bytes = Pattern(kDocument);
+        copy.Start(bytes);
+        ASSERT_TRUE(copy.WaitDone(20000));
+        EXPECT_EQ(copy.Result(), HRESULT_FROM_WIN32(WSAETIMEDOUT));
+        // The question ends by the send time.
+        EXPECT_LT(copy.Ms(), kSendMs + 1500);
+        printf("[ measure  ] stalled copy, SNMP time-out 1000 ms, agent %s: failed after %llu ms "
+               "(send time %lu ms)\n",
+               c.what, copy.Ms(), kSendMs);
+        printer.Resume();
+        printer.WaitForConnections(1);
+    }
+}
+
+} // namespace
