@@ -50,7 +50,7 @@ protected:
         std::string port;
         std::ifstream(AgentDir() + "/port") >> port;
         if (port != "161")
-            GTEST_SKIP() << "no test agent on udp 127.0.0.1:161 (MORVANE_SNMP161_DIR)";
+            FAIL() << "no test agent on udp 127.0.0.1:161 (MORVANE_SNMP161_DIR; is port 161 taken?)";
         SetPrinterState("idle");
         SetMessageBoxHandler([this](HWND, const char* text, const char*, UINT) {
             std::lock_guard<std::mutex> lock(m_boxMutex);
