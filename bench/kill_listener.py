@@ -93,8 +93,8 @@ def serve(args):
 
 def report(args):
     jobs = {}  # head line -> (sha256, size, copies)
-    for spec in args.job:
-        path, copies = spec.rsplit(":", 1)
+    for entry in args.job:
+        path, copies = entry.rsplit(":", 1)
         data = open(path, "rb").read()
         jobs[data.split(b"\n")[0].decode("latin-1")] = (
             hashlib.sha256(data).hexdigest(), len(data), int(copies))

@@ -60,10 +60,10 @@ fi
 jobspecs=()
 preset=()
 i=0
-for spec in 1500:2 6000:4 2000:4 8000:3 2500:3 1000:4; do
+for sizecopies in 1500:2 6000:4 2000:4 8000:3 2500:3 1000:4; do
     i=$((i + 1))
-    kib=${spec%:*}
-    copies=${spec#*:}
+    kib=${sizecopies%:*}
+    copies=${sizecopies#*:}
     f=$work/job$i.prn
     python3 - "$f" "$i" "$kib" <<'PY'
 import random, sys
