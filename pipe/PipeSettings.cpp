@@ -9,9 +9,24 @@
 
 namespace {
 
+std::string ReadText(const CXmlElement* pElement) {
+    if (!pElement)
+        return std::string();
+    const char* psz = pElement->GetValue().GetString();
+    return psz ? std::string(psz) : std::string();
+}
+
+void ReadTimeout(const CXmlElement* pSection, const char* pszName, DWORD& dwMs) {
+    long long n = 0;
+    if (ReadDocumentInteger(pSection->FindChild(pszName), n) && n > 0 && n <= LONG_MAX)
+        dwMs = static_cast<DWORD>(n);
+}
+
+} // namespace
+
 // An integer from any integer type or from decimal text; false when the
 // element is missing or holds no number.
-bool ReadInteger(const CXmlElement* pElement, long long& nValue) {
+bool ReadDocumentInteger(const CXmlElement* pElement, long long& nValue) {
     if (!pElement)
         return false;
     const CXmlValue& v = pElement->GetValue();
@@ -45,21 +60,6 @@ bool ReadInteger(const CXmlElement* pElement, long long& nValue) {
     }
 }
 
-std::string ReadText(const CXmlElement* pElement) {
-    if (!pElement)
-        return std::string();
-    const char* psz = pElement->GetValue().GetString();
-    return psz ? std::string(psz) : std::string();
-}
-
-void ReadTimeout(const CXmlElement* pSection, const char* pszName, DWORD& dwMs) {
-    long long n = 0;
-    if (ReadInteger(pSection->FindChild(pszName), n) && n > 0 && n <= LONG_MAX)
-        dwMs = static_cast<DWORD>(n);
-}
-
-} // namespace
-
 HRESULT ReadPipeSettings(const wchar_t* pszXml, const PipeTimeouts& defaults,
                          PipeSettings& settings) {
     settings = PipeSettings();
@@ -86,7 +86,7 @@ HRESULT ReadPipeSettings(const wchar_t* pszXml, const PipeTimeouts& defaults,
         long long n = 0;
         if (pUsb && pUsb->GetValue().GetType() == XML_BOOL)
             n = pUsb->GetValue().GetBool() ? 1 : 0;
-        else if (!ReadInteger(pUsb, n))
+        else if (!ReadDocumentInteger(pUsb, n))
             return E_INVALIDARG;
         settings.method = n ? PipeSettings::Method::Usb : PipeSettings::Method::Tcp;
     }
@@ -99,8 +99,8 @@ HRESULT ReadPipeSettings(const wchar_t* pszXml, const PipeTimeouts& defaults,
     if (settings.method == PipeSettings::Method::Tcp) {
         settings.strAddress = ReadText(pSection->FindChild("IP-Address"));
         long long nPort = 0;
-        if (settings.strAddress.empty() || !ReadInteger(pSection->FindChild("Port"), nPort) ||
-            nPort < 1 || nPort > 65535)
+        if (settings.strAddress.empty() ||
+            !ReadDocumentInteger(pSection->FindChild("Port"), nPort) || nPort < 1 || nPort > 65535)
             return E_INVALIDARG;
         settings.nPort = static_cast<int>(nPort);
         return S_OK;

@@ -39,5 +39,11 @@ struct PipeSettings {
 
 // Reads the document (UTF-16 text). E_INVALIDARG when it cannot be read or
 // lacks what the chosen method needs; timeouts start from the given defaults.
+class CXmlElement;
+
+// An integer value of the document, of any integer type or decimal text;
+// false when the element is missing or holds no number.
+bool ReadDocumentInteger(const CXmlElement* pElement, long long& nValue);
+
 HRESULT ReadPipeSettings(const wchar_t* pszXml, const PipeTimeouts& defaults,
                          PipeSettings& settings);

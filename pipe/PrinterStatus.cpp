@@ -42,42 +42,6 @@ bool BitSet(const std::vector<uint8_t>& bits, int nBit) {
     return nByte < bits.size() && (bits[nByte] & (0x80 >> (nBit % 8)));
 }
 
-// An integer from any integer type or from decimal text, as the
-// component's other document values.
-bool ReadInteger(const CXmlElement* pElement, long long& nValue) {
-    if (!pElement)
-        return false;
-    const CXmlValue& v = pElement->GetValue();
-    switch (v.GetType()) {
-    case XML_I4:
-        nValue = v.GetInt32();
-        return true;
-    case XML_I8:
-        nValue = v.GetInt64();
-        return true;
-    case XML_U1:
-        nValue = v.GetUInt8();
-        return true;
-    case XML_U2:
-        nValue = v.GetUInt16();
-        return true;
-    case XML_U4:
-        nValue = v.GetUInt32();
-        return true;
-    case XML_STRING: {
-        const char* psz = v.GetString();
-        if (!psz || !*psz)
-            return false;
-        char* pEnd = nullptr;
-        errno = 0;
-        nValue = strtoll(psz, &pEnd, 10);
-        return errno == 0 && pEnd && *pEnd == '\0';
-    }
-    default:
-        return false;
-    }
-}
-
 HRESULT ReturnStatus(const PrinterStatus& status, LONG* plCode, BSTR* pbstrText) {
     BSTR bstr = SysAllocStringLen(status.text.data(), static_cast<UINT>(status.text.size()));
     if (!bstr)
@@ -146,9 +110,9 @@ HRESULT ReadSnmpTarget(const wchar_t* pszXml, SnmpTarget& target) {
     if (!pSection)
         return E_INVALIDARG;
     long long n = 0;
-    if (ReadInteger(pSection->FindChild("SnmpPort"), n) && n >= 1 && n <= 65535)
+    if (ReadDocumentInteger(pSection->FindChild("SnmpPort"), n) && n >= 1 && n <= 65535)
         target.nPort = static_cast<int>(n);
-    if (ReadInteger(pSection->FindChild("SnmpTimeoutMs"), n) && n > 0 && n <= LONG_MAX)
+    if (ReadDocumentInteger(pSection->FindChild("SnmpTimeoutMs"), n) && n > 0 && n <= LONG_MAX)
         target.dwTimeoutMs = static_cast<DWORD>(n);
     if (const CXmlElement* pCommunity = pSection->FindChild("SnmpCommunity")) {
         const char* psz = pCommunity->GetValue().GetString();

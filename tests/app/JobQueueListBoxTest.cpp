@@ -322,11 +322,11 @@ TEST_F(JobQueueListBoxTest, LongStatusIsShownWholeAndShortOnesKeepTheColumns) {
         canvas.CountOther(statusLeft - 30, 11, statusLeft - 4, 29, {kWhite, kRowLine, kColumnLine}),
         0); // the copies, moved along
 
-    // A progress text fits: the columns stay where they always were.
+    // A text that fits leaves the columns where they always were.
     {
         CQueuedJob* pJob = m_jobs.GetAt(0);
         CLock lock(pJob->m_Lock);
-        pJob->m_strStatus = "Spooling 2 of 12   100%";
+        pJob->m_strStatus = "Spooling 1 of 2   5%";
     }
     Canvas plain(500, 40);
     dis = Item(0, plain.Dc(), RECT{0, 10, 500, 30});
