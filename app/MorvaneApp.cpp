@@ -11,14 +11,6 @@ CMorvaneApp::CMorvaneApp() : CWinApp(nullptr) {
     InitDisplayLock();
 }
 
-BOOL CMorvaneApp::OnCmdMsg(UINT nID) {
-    if (nID == ID_HELP) {
-        OnHelp();
-        return TRUE;
-    }
-    return FALSE;
-}
-
 BOOL CMorvaneApp::InitInstance() {
     InitCommonControls();
     // The setup dialog's address field is one of the internet controls.

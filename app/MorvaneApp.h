@@ -10,7 +10,6 @@ class CMorvaneApp : public CWinApp {
 public:
     CMorvaneApp();
     BOOL InitInstance() override;
-    BOOL OnCmdMsg(UINT nID) override;
 };
 
 extern CMorvaneApp theApp;
