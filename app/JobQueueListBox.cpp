@@ -14,6 +14,17 @@ const COLORREF kColumnLine = RGB(128, 128, 128);
 const int kNameRight = 73;
 const int kNamePathGap = 75;
 const int kPathLeft = 77;
+// Distances from the row's right-hand edge.
+const int kPathRightFromEdge = 153;
+const int kPathCopiesGapFromEdge = 151;
+const int kCopiesLeftFromEdge = 149;
+const int kCopiesRightFromEdge = 123;
+const int kCopiesStatusGapFromEdge = 121;
+const int kStatusLeftFromEdge = 119;
+// The status column's own width, and the least of the path a long status
+// leaves visible.
+const int kStatusRoom = 118;
+const int kPathKeptForStatus = 40;
 } // namespace
 
 void CJobQueueListBox::SetJobList(CJobList* pJobList) {
@@ -77,14 +88,16 @@ void CJobQueueListBox::DrawItem(LPDRAWITEMSTRUCT lpDIS) {
     if (!strStatus.IsEmpty()) {
         SIZE size{};
         GetTextExtentPoint32A(lpDIS->hDC, strStatus, strStatus.GetLength(), &size);
-        const LONG room = 118;
-        if (size.cx + 2 > room)
-            shift = std::min<LONG>(size.cx + 2 - room, std::max<LONG>(0, R - 153 - kPathLeft - 40));
+        if (size.cx + 2 > kStatusRoom)
+            shift = std::min<LONG>(
+                size.cx + 2 - kStatusRoom,
+                std::max<LONG>(0, R - kPathRightFromEdge - kPathLeft - kPathKeptForStatus));
     }
     RECT rcName{L + 1, T + 1, kNameRight, B - 1};
-    RECT rcPath{kPathLeft, T + 1, R - 153 - shift, B - 1};
-    RECT rcCopies{R - 149 - shift, T + 1, R - 123 - shift, B - 1};
-    RECT rcStatus{R - 119 - shift, T + 1, R - 1, B - 1};
+    const LONG right = R - shift; // where copies and status are measured from
+    RECT rcPath{kPathLeft, T + 1, right - kPathRightFromEdge, B - 1};
+    RECT rcCopies{right - kCopiesLeftFromEdge, T + 1, right - kCopiesRightFromEdge, B - 1};
+    RECT rcStatus{right - kStatusLeftFromEdge, T + 1, R - 1, B - 1};
 
     if (lpDIS->itemState & ODS_SELECTED) {
         dc.SetTextColor(GetSysColor(COLOR_HIGHLIGHTTEXT));
@@ -103,8 +116,12 @@ void CJobQueueListBox::DrawItem(LPDRAWITEMSTRUCT lpDIS) {
 
     dc.FillSolidRect(RECT{L, B - 1, R, B}, kRowLine);
     dc.FillSolidRect(RECT{kNamePathGap, T - 1, kNamePathGap + 1, B}, kColumnLine);
-    dc.FillSolidRect(RECT{R - 151 - shift, T - 1, R - 150 - shift, B}, kColumnLine);
-    dc.FillSolidRect(RECT{R - 121 - shift, T - 1, R - 120 - shift, B}, kColumnLine);
+    dc.FillSolidRect(
+        RECT{right - kPathCopiesGapFromEdge, T - 1, right - kPathCopiesGapFromEdge + 1, B},
+        kColumnLine);
+    dc.FillSolidRect(
+        RECT{right - kCopiesStatusGapFromEdge, T - 1, right - kCopiesStatusGapFromEdge + 1, B},
+        kColumnLine);
 
     dc.SetTextColor(crOldText);
     dc.SetBkColor(crOldBk);
