@@ -89,10 +89,23 @@ void WriteFileBytes(const std::string& path, const std::string& data) {
     ASSERT_EQ(n, data.size());
 }
 
-// Seeded, so a failing run can be repeated: each call draws the next seed.
+// Each run has payloads of its own (a run must not count the documents an
+// earlier run left at the printer), drawn from a seed that the run prints;
+// MORVANE_TEST_SEED repeats a run's payloads.
+unsigned PayloadSeed() {
+    static const unsigned seed = [] {
+        const char* p = getenv("MORVANE_TEST_SEED");
+        const unsigned s = p && *p ? static_cast<unsigned>(strtoul(p, nullptr, 10))
+                                   : static_cast<unsigned>(GetTickCount() ^ GetCurrentProcessId());
+        printf("payload seed %u (MORVANE_TEST_SEED=%u repeats this run)\n", s, s);
+        return s;
+    }();
+    return seed;
+}
+
 std::string RandomBytes(size_t n) {
-    static unsigned seed = 20261207;
-    std::mt19937 rng(seed++);
+    static unsigned calls = 0;
+    std::mt19937 rng(PayloadSeed() + calls++);
     std::string s(n, '\0');
     for (char& c : s)
         c = static_cast<char>(rng() & 0xFF);
