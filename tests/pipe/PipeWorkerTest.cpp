@@ -9,6 +9,7 @@
 #include "support/PipeServer.h"
 #include "support/RegistryFixture.h"
 #include "support/TempFiles.h"
+#include "support/WorkerTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -177,14 +178,7 @@ public:
     HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
 };
 
-class Owner : public IPrintLoopOwner {
-public:
-    HWND GetJobListBox() override { return nullptr; }
-    void RequestRefreshJobList() override {}
-    void NotifyWorkerStopped() override { ++stops; }
-    HWND GetMessageBoxOwner() override { return nullptr; }
-    std::atomic<int> stops{0};
-};
+using Owner = CountingOwner;
 
 class PipeWorkerTest : public RegistryTest {
 protected:
@@ -235,10 +229,7 @@ protected:
         CLock jobLock(head->m_Lock);
         return !head->m_bBusy;
     }
-    int HeadCopies() {
-        CLock lock(list->GetListLock());
-        return list->GetCount() ? list->GetAt(0)->m_nCopies : -1;
-    }
+    int HeadCopies() { return ::HeadCopies(*list); }
 
     ComApartment apartment;
     PipeServerModule server;

@@ -7,6 +7,7 @@
 #include "support/LoopbackListener.h"
 #include "support/RegistryFixture.h"
 #include "support/TempFiles.h"
+#include "support/WorkerTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -21,14 +22,7 @@ namespace {
 
 const u_short kPrinterPort = 9100;
 
-class Owner : public IPrintLoopOwner {
-public:
-    HWND GetJobListBox() override { return nullptr; }
-    void RequestRefreshJobList() override {}
-    void NotifyWorkerStopped() override { ++stops; }
-    HWND GetMessageBoxOwner() override { return nullptr; }
-    std::atomic<int> stops{0};
-};
+using Owner = CountingOwner;
 
 std::string AgentDir() {
     const char* p = getenv("MORVANE_SNMP161_DIR");
@@ -50,7 +44,8 @@ protected:
         std::string port;
         std::ifstream(AgentDir() + "/port") >> port;
         if (port != "161")
-            FAIL() << "no test agent on udp 127.0.0.1:161 (MORVANE_SNMP161_DIR; is port 161 taken?)";
+            FAIL()
+                << "no test agent on udp 127.0.0.1:161 (MORVANE_SNMP161_DIR; is port 161 taken?)";
         SetPrinterState("idle");
         SetMessageBoxHandler([this](HWND, const char* text, const char*, UINT) {
             std::lock_guard<std::mutex> lock(m_boxMutex);
@@ -76,18 +71,8 @@ protected:
         ASSERT_TRUE(loop->CreateThread(CREATE_SUSPENDED));
         loop->ResumeThread();
     }
-    std::string HeadStatus() {
-        CLock lock(list->GetListLock());
-        if (list->GetCount() == 0)
-            return "<none>";
-        CQueuedJob* pJob = list->GetAt(0);
-        CLock jobLock(pJob->m_Lock);
-        return pJob->m_strStatus.GetString();
-    }
-    int HeadCopies() {
-        CLock lock(list->GetListLock());
-        return list->GetCount() ? list->GetAt(0)->m_nCopies : -1;
-    }
+    std::string HeadStatus() { return ::HeadStatus(*list); }
+    int HeadCopies() { return ::HeadCopies(*list); }
     int Boxes() {
         std::lock_guard<std::mutex> lock(m_boxMutex);
         return static_cast<int>(m_boxes.size());

@@ -6,6 +6,7 @@
 #include "printloop/PrintLoopThread.h"
 #include "support/RegistryFixture.h"
 #include "support/TempFiles.h"
+#include "support/WorkerTestSupport.h"
 
 #include <algorithm>
 #include <atomic>
@@ -52,15 +53,6 @@ struct Output {
         return calls;
     }
 };
-
-std::string HeadStatus(CJobList& list) {
-    CLock lock(list.GetListLock());
-    if (list.GetCount() == 0)
-        return "<none>";
-    CQueuedJob* job = list.GetAt(0);
-    CLock jobLock(job->m_Lock);
-    return job->m_strStatus.GetString();
-}
 
 class FakePrinter : public CPrinter {
 public:
@@ -129,14 +121,7 @@ private:
     std::atomic<bool> m_bAborted{false};
 };
 
-class Owner : public IPrintLoopOwner {
-public:
-    HWND GetJobListBox() override { return nullptr; }
-    void RequestRefreshJobList() override { ++refreshes; }
-    void NotifyWorkerStopped() override { ++stops; }
-    HWND GetMessageBoxOwner() override { return nullptr; }
-    std::atomic<int> refreshes{0}, stops{0};
-};
+using Owner = CountingOwner;
 
 class TestLoop : public CPrintLoopThread {
 public:
@@ -200,10 +185,7 @@ protected:
         CLock jobLock(head->m_Lock);
         return !loop->IsRunning() && !head->m_bBusy;
     }
-    int HeadCopies() {
-        CLock lock(list->GetListLock());
-        return list->GetCount() ? list->GetAt(0)->m_nCopies : -1;
-    }
+    int HeadCopies() { return ::HeadCopies(*list); }
 
     Owner owner;
     CSpoolerSetup setup;
