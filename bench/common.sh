@@ -52,3 +52,20 @@ wait_capture() {
 }
 
 now() { date +%s.%N; }
+
+# use_display DEFAULT: keeps DISPLAY when it answers, else starts a virtual
+# display on DEFAULT; xvfb_pid is then its process (empty when none was
+# started), for the caller's clean-up to end.
+xvfb_pid=
+use_display() {
+    if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
+        return 0
+    fi
+    export DISPLAY=$1
+    Xvfb "$DISPLAY" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+    xvfb_pid=$!
+    for _ in $(seq 1 50); do
+        xdpyinfo >/dev/null 2>&1 && break
+        sleep 0.1
+    done
+}

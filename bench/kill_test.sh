@@ -33,7 +33,6 @@ kills=$work/kills.txt
 exe=$build/app/Morvane.exe
 ui=$build/bench/UiBench.exe
 
-xvfb_pid=
 listener_pid=
 app_pid=
 cleanup() {
@@ -46,15 +45,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then
-    export DISPLAY=${KILL_DISPLAY:-:57}
-    Xvfb "$DISPLAY" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-    xvfb_pid=$!
-    for _ in $(seq 1 50); do
-        xdpyinfo >/dev/null 2>&1 && break
-        sleep 0.1
-    done
-fi
+use_display "${KILL_DISPLAY:-:57}"
 
 # Six jobs: a first line that names the job, then bytes of its own.
 jobspecs=()

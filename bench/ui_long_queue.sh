@@ -13,16 +13,7 @@ export WINEPREFIX=$build/wineprefix
 bash "$root/scripts/bootstrap.sh" || exit 1
 bash "$root/scripts/build.sh" x86_64 "$build" >/dev/null || exit 1
 
-xvfb_pid=
-if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then
-    export DISPLAY=${BENCH_DISPLAY:-:95}
-    Xvfb "$DISPLAY" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-    xvfb_pid=$!
-    for _ in $(seq 1 50); do
-        xdpyinfo >/dev/null 2>&1 && break
-        sleep 0.1
-    done
-fi
+use_display "${BENCH_DISPLAY:-:95}"
 bash "$root/scripts/wineprefix.sh" "$WINEPREFIX" "$build" >/dev/null
 
 out=/tmp/morvane-ui-long-queue.out

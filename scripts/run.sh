@@ -17,19 +17,9 @@ if [ ! -f "$exe" ]; then
     exit 0
 fi
 
-state=$root/build/services
-mkdir -p "$state"
-cleanup() {
-    WINEPREFIX=$root/build/x86_64/wineprefix wineserver -k >/dev/null 2>&1 || true
-    bash "$root/scripts/services.sh" stop "$state" >/dev/null 2>&1 || true
-}
-trap cleanup EXIT
-# Stopped from outside (Ctrl-C, a time-out): still stop what we started.
-trap 'exit 130' INT TERM HUP
-bash scripts/services.sh start "$state" >"$state/start.log" 2>&1 || { cat "$state/start.log"; exit 1; }
-# shellcheck disable=SC1091
-source "$state/env"
-bash scripts/wineprefix.sh "$root/build/x86_64/wineprefix" "$root/build/x86_64" >/dev/null
+# shellcheck source=scripts/session.sh
+source "$root/scripts/session.sh"
+services_up
 case "$(cat "$state/display.how" 2>/dev/null)" in
 started) echo "No usable display was set: started a virtual X display (Xvfb) on $DISPLAY." ;;
 reused) echo "No usable display was set: using the virtual X display already running on $DISPLAY." ;;

@@ -12,21 +12,11 @@ mkdir -p build
 bash scripts/build.sh x86_64 || exit 1
 bash scripts/build.sh i686 || exit 1
 
-state=$root/build/services
-mkdir -p "$state"
-cleanup() {
-    WINEPREFIX=$root/build/x86_64/wineprefix wineserver -k >/dev/null 2>&1 || true
-    bash "$root/scripts/services.sh" stop "$state" >/dev/null 2>&1 || true
-}
-trap cleanup EXIT
-# Stopped from outside (Ctrl-C, a time-out): still stop what we started.
-trap 'exit 130' INT TERM HUP
-bash scripts/services.sh start "$state" >"$state/start.log" 2>&1 || { cat "$state/start.log"; exit 1; }
-# shellcheck disable=SC1091
-source "$state/env"
+# shellcheck source=scripts/session.sh
+source "$root/scripts/session.sh"
+services_up
 
 # A warm wineserver makes each test start in a fraction of a second.
-bash scripts/wineprefix.sh "$root/build/x86_64/wineprefix" "$root/build/x86_64" >/dev/null
 WINEPREFIX=$root/build/x86_64/wineprefix wineserver -p
 
 cd build/x86_64
@@ -34,7 +24,7 @@ cd build/x86_64
 ctest --output-on-failure ${MORVANE_CTEST_ARGS:-} >ctest.out 2>&1 &
 wait $!
 rc=$?
-cleanup
+services_down
 trap - EXIT
 cat ctest.out
 exit "$rc"
