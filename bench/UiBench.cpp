@@ -29,6 +29,15 @@
 //   UiBench queue-left
 //       Prints the jobs in the store as a start would load them (name and
 //       copies a line), without changing the store.
+//
+// For bench/setup_caption.sh:
+//   UiBench setup-caption ROUNDS
+//       With the program's window open, ROUNDS times: presses Setup, picks
+//       the other of "Use IP Address" and "Null Printer", presses OK and
+//       waits until the window's caption changes. Prints one line a round:
+//       "ok UNIX_MS CAPTION_MS TEXT", the wall-clock moment OK was pressed
+//       (to match against the X server's view of the caption) and the time
+//       until the window's own text changed.
 #include "queue/JobList.h"
 #include "settings/SpoolerSetup.h"
 
@@ -44,6 +53,9 @@ namespace {
 
 const int IDC_JOB_LIST = 1005;
 const int IDC_START_STOP = 1008;
+const int IDC_USE_IP = 1015;
+const int IDC_USE_NULL = 1016;
+const int IDC_SETUP = 1017;
 const DWORD kStallMs = 200;
 
 double Seconds() {
@@ -321,6 +333,69 @@ int QueueLeft() {
     return 0;
 }
 
+long long UnixMillis() {
+    FILETIME ft;
+    GetSystemTimePreciseAsFileTime(&ft);
+    ULARGE_INTEGER t;
+    t.LowPart = ft.dwLowDateTime;
+    t.HighPart = ft.dwHighDateTime;
+    return static_cast<long long>(t.QuadPart / 10000ULL) - 11644473600000LL;
+}
+
+std::string WindowText(HWND h) {
+    char buf[256] = "";
+    GetWindowTextA(h, buf, sizeof(buf));
+    return buf;
+}
+
+template <typename Pred> bool WaitFor(Pred done, double timeout) {
+    const double t0 = Seconds();
+    while (!done()) {
+        if (Seconds() - t0 > timeout)
+            return false;
+        Sleep(1);
+    }
+    return true;
+}
+
+int SetupCaption(int rounds) {
+    HWND hMain = nullptr;
+    if (!WaitFor(
+            [&] {
+                return (hMain = FindWindowA("#32770", nullptr)) != nullptr &&
+                       WindowText(hMain).rfind("Tolvar Morvane", 0) == 0;
+            },
+            60)) {
+        fprintf(stderr, "no program window\n");
+        return 1;
+    }
+    for (int i = 0; i < rounds; ++i) {
+        Press(hMain, IDC_SETUP);
+        HWND hSetup = nullptr;
+        if (!WaitFor([&] { return (hSetup = FindWindowA("#32770", "setup")) != nullptr; }, 10)) {
+            fprintf(stderr, "no setup dialog\n");
+            return 1;
+        }
+        const int radio = i % 2 == 0 ? IDC_USE_IP : IDC_USE_NULL;
+        Press(hSetup, radio);
+        const std::string before = WindowText(hMain);
+        const long long tUnix = UnixMillis();
+        const double t0 = Seconds();
+        Press(hSetup, IDOK);
+        if (!WaitFor([&] { return WindowText(hMain) != before; }, 10)) {
+            // Picking the setting it already had leaves the caption as it is.
+            printf("ok %lld - %s\n", tUnix, before.c_str());
+        } else {
+            printf("ok %lld %.1f %s\n", tUnix, (Seconds() - t0) * 1000.0,
+                   WindowText(hMain).c_str());
+        }
+        fflush(stdout);
+        WaitFor([&] { return !IsWindow(hSetup); }, 10);
+    }
+    Press(hMain, IDOK);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -334,7 +409,10 @@ int main(int argc, char** argv) {
         return WaitEmpty(atof(argv[2]));
     if (argc >= 2 && strcmp(argv[1], "queue-left") == 0)
         return QueueLeft();
-    fprintf(stderr, "usage: UiBench long-queue EXE JOBS SECONDS | kill-preset NAME PATH COPIES... "
-                    "| press-start TIMEOUT | wait-empty TIMEOUT | queue-left\n");
+    if (argc >= 3 && strcmp(argv[1], "setup-caption") == 0)
+        return SetupCaption(atoi(argv[2]));
+    fprintf(stderr,
+            "usage: UiBench long-queue EXE JOBS SECONDS | kill-preset NAME PATH COPIES... "
+            "| press-start TIMEOUT | wait-empty TIMEOUT | queue-left | setup-caption ROUNDS\n");
     return 2;
 }
