@@ -7,6 +7,7 @@
 #include <winsock2.h>
 #include <windows.h>
 #include <setupapi.h>
+#include <oleauto.h>
 
 #include <utility>
 
@@ -57,6 +58,9 @@ inline void DestroyDevInfo(HDEVINFO h) {
 inline void CloseSocket(SOCKET s) {
     closesocket(s);
 }
+inline void FreeBstr(BSTR b) {
+    SysFreeString(b);
+}
 } // namespace handle_detail
 
 using UniqueHKey = UniqueHandle<HKEY, handle_detail::CloseKey, nullptr>;
@@ -69,3 +73,5 @@ using UniqueFile = UniqueHandle<HANDLE, handle_detail::CloseKernel, nullptr>;
 using UniqueDevInfo = UniqueHandle<HDEVINFO, handle_detail::DestroyDevInfo, nullptr>;
 // Winsock sockets (link ws2_32).
 using UniqueSocket = UniqueHandle<SOCKET, handle_detail::CloseSocket, INVALID_SOCKET>;
+// Strings from SysAllocString and COM out-parameters (link oleaut32).
+using UniqueBstr = UniqueHandle<BSTR, handle_detail::FreeBstr, nullptr>;

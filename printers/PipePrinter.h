@@ -12,14 +12,16 @@
 // is created there directly, without a proxy). Abort may also come from
 // another thread while the worker is inside WriteData or Finish: the
 // holder's lock (held only to read or change the pointer and the aborted
-// flag, never across a call into the component) hands each call its own
-// reference, so Abort's release never frees the component under a
+// flag and to take a reference, never across any other call into the
+// component, never while a reference goes) hands each call its own
+// reference (a CComPtr), so Abort's release never frees the component under a
 // running call; the component's Abort is what makes that call return.
 // Failure: a refused chunk shows "CIP_Pipe_Printer::Send_Data failed"
 // (for both classes) and returns -1; a chunk refused because the copy was
 // aborted shows nothing.
 #pragma once
 
+#include "framework/ComPtr.h"
 #include "framework/Sync.h"
 #include "printers/PipeInterfaces.h"
 #include "printers/Printer.h"
@@ -43,11 +45,11 @@ public:
 private:
     // A reference of the caller's own to the component (null when there
     // is none); false when aborted.
-    bool Borrow(IPipe*& pPipe);
+    bool Borrow(CComPtr<IPipe>& pPipe);
 
     mutable CCriticalSection m_cs;
-    // Under m_cs:
-    IPipe* m_pPipe = nullptr;
+    // Under m_cs; a reference is never released while it is held.
+    CComPtr<IPipe> m_pPipe;
     bool m_bAborted = false;
 };
 
