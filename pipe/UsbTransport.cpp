@@ -34,11 +34,10 @@ HRESULT LastError() {
 std::string FindUsbPrinterPath(const std::string& strSerial) {
     if (strSerial.empty())
         return std::string();
-    HDEVINFO hRaw = SetupDiGetClassDevsA(&kUSBPrintInterface, nullptr, nullptr,
-                                         DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-    if (hRaw == INVALID_HANDLE_VALUE)
+    UniqueDevInfo hSet(SetupDiGetClassDevsA(&kUSBPrintInterface, nullptr, nullptr,
+                                            DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
+    if (!hSet)
         return std::string();
-    UniqueDevInfo hSet(hRaw);
     for (DWORD index = 0;; ++index) {
         SP_DEVICE_INTERFACE_DATA iface = {};
         iface.cbSize = sizeof(iface);
@@ -88,11 +87,11 @@ HRESULT CUsbTransport::OpenPath(const std::string& strPathUtf8, const PipeTimeou
         return E_OUTOFMEMORY;
     if (!p->m_pIo->hEvent)
         return LastError();
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                           OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
+    UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
+    if (!file)
         return LastError();
-    p->m_file.reset(h);
+    p->m_file = std::move(file);
     pTransport = std::move(p);
     return S_OK;
 }

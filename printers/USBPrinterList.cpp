@@ -61,11 +61,10 @@ CPtrArray* EnumerateUSBPrinters() {
     auto* pList = new CPtrArray;
     g_pUSBPrinterList = pList;
 
-    HDEVINFO hRaw = SetupDiGetClassDevsA(&kUSBPrintInterface, nullptr, nullptr,
-                                         DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-    if (hRaw == INVALID_HANDLE_VALUE)
+    UniqueDevInfo hSet(SetupDiGetClassDevsA(&kUSBPrintInterface, nullptr, nullptr,
+                                            DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
+    if (!hSet)
         return pList;
-    UniqueDevInfo hSet(hRaw);
 
     for (DWORD index = 0;; ++index) {
         SP_DEVICE_INTERFACE_DATA iface = {};

@@ -16,10 +16,7 @@ const char kDeclarationStart[] = "?xml version=\"1.0\"";
 
 void CXmlDoc::CloseInput() {
     if (m_nChannel == CHANNEL_INPUT) {
-        if (m_hFile != INVALID_HANDLE_VALUE) {
-            CloseHandle(m_hFile);
-            m_hFile = INVALID_HANDLE_VALUE;
-        }
+        m_file.reset();
         m_nCount = 0;
         m_nPosition = -1;
         m_nChannel = CHANNEL_CLOSED;
@@ -40,12 +37,11 @@ bool CXmlDoc::OpenInput(const char* pszSource, int bIsFile) {
         wchar_t* pszWide = XmlUtf8ToWide(pszSource);
         if (!pszWide)
             return false;
-        HANDLE hFile =
-            CreateFileW(pszWide, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        m_file.reset(CreateFileW(pszWide, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                                 nullptr));
         delete[] pszWide;
-        if (hFile == INVALID_HANDLE_VALUE)
+        if (!m_file)
             return false;
-        m_hFile = hFile;
     } else {
         m_pszInput = pszSource;
         m_nInputPos = 0;
@@ -73,8 +69,8 @@ bool CXmlDoc::Refill() {
         m_nInputPos += cbGot;
     } else {
         DWORD cbRead = 0;
-        if (m_hFile == INVALID_HANDLE_VALUE ||
-            !ReadFile(m_hFile, m_Buffer, XML_BUFFER_SIZE, &cbRead, nullptr) || cbRead == 0)
+        if (!m_file || !ReadFile(m_file.get(), m_Buffer, XML_BUFFER_SIZE, &cbRead, nullptr) ||
+            cbRead == 0)
             return false;
         cbGot = static_cast<int>(cbRead);
     }

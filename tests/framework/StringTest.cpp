@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <type_traits>
 
 namespace {
 
@@ -79,6 +80,31 @@ TEST(UniqueHandle, ClosesOnceAndMoves) {
         EXPECT_EQ(g_closed, 1);
     }
     EXPECT_EQ(g_closed, 2);
+}
+
+// The failure result of CreateFile and SetupDiGetClassDevs is the owner's
+// empty, so it is never closed nor taken for a handle; the kernel handle
+// owner keeps null as its empty.
+TEST(UniqueHandle, FileAndDeviceSetOwnersAreEmptyAtTheInvalidHandleValue) {
+    static_assert(!std::is_same_v<UniqueFile, UniqueHandleNull>);
+    EXPECT_EQ(UniqueFile().get(), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(UniqueDevInfo().get(), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(UniqueHandleNull().get(), nullptr);
+
+    UniqueFile missing(CreateFileW(L"Z:\\no such folder\\no such file", GENERIC_READ, 0, nullptr,
+                                   OPEN_EXISTING, 0, nullptr));
+    EXPECT_FALSE(missing);
+    UniqueDevInfo noSet(SetupDiGetClassDevsA(nullptr, nullptr, nullptr, 0));
+    EXPECT_FALSE(noSet);
+
+    wchar_t self[MAX_PATH] = L"";
+    ASSERT_GT(GetModuleFileNameW(nullptr, self, MAX_PATH), 0u);
+    UniqueFile file(
+        CreateFileW(self, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(file);
+    const HANDLE h = file.release();
+    EXPECT_FALSE(file);
+    EXPECT_TRUE(CloseHandle(h));
 }
 
 } // namespace
