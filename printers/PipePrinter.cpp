@@ -202,19 +202,19 @@ BOOL CPipeHolder::Abort() {
     return SUCCEEDED(pPipe->Abort()) ? TRUE : FALSE;
 }
 
-BOOL CIP_Pipe_Printer::Open(CSpoolerSetup* pSetup, CString /*strJobName*/) {
-    return m_pipe.Open(pSetup, false);
+BOOL CPipePrinter::Open(CSpoolerSetup* pSetup, CString /*strJobName*/) {
+    return m_pipe.Open(pSetup, m_bUSB);
 }
 
-BOOL CIP_Pipe_Printer::Close() {
+BOOL CPipePrinter::Close() {
     return m_pipe.Close();
 }
 
-int CIP_Pipe_Printer::Send_Data(const void* pData, int nLength) {
+int CPipePrinter::Send_Data(const void* pData, int nLength) {
     return m_pipe.Send(pData, nLength);
 }
 
-BOOL CIP_Pipe_Printer::Abort() {
+BOOL CPipePrinter::Abort() {
     return m_pipe.Abort();
 }
 
@@ -249,20 +249,4 @@ PrinterState CIP_Pipe_Printer::QueryState(CSpoolerSetup* pSetup, CString& strTex
     default:
         return PrinterState::Ready;
     }
-}
-
-BOOL CUSB_Pipe_Printer::Open(CSpoolerSetup* pSetup, CString /*strJobName*/) {
-    return m_pipe.Open(pSetup, true);
-}
-
-BOOL CUSB_Pipe_Printer::Close() {
-    return m_pipe.Close();
-}
-
-int CUSB_Pipe_Printer::Send_Data(const void* pData, int nLength) {
-    return m_pipe.Send(pData, nLength);
-}
-
-BOOL CUSB_Pipe_Printer::Abort() {
-    return m_pipe.Abort();
 }
