@@ -1,18 +1,13 @@
 #include "pipe/UsbTransport.h"
 
 #include "printers/USBPrinterInfo.h"
-
-#include <setupapi.h>
+#include "printers/USBPrinterInterfaces.h"
 
 #include <algorithm>
 #include <new>
 #include <vector>
 
 namespace {
-// {28D78FAD-5A12-11D1-AE5B-0000F803A8C2}
-const GUID kUSBPrintInterface = {
-    0x28d78fad, 0x5a12, 0x11d1, {0xae, 0x5b, 0x00, 0x00, 0xf8, 0x03, 0xa8, 0xc2}};
-
 std::wstring Utf8ToWide(const std::string& str) {
     if (str.empty())
         return std::wstring();
@@ -32,32 +27,16 @@ HRESULT LastError() {
 } // namespace
 
 std::string FindUsbPrinterPath(const std::string& strSerial) {
+    std::string path;
     if (strSerial.empty())
-        return std::string();
-    UniqueDevInfo hSet(SetupDiGetClassDevsA(&kUSBPrintInterface, nullptr, nullptr,
-                                            DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
-    if (!hSet)
-        return std::string();
-    for (DWORD index = 0;; ++index) {
-        SP_DEVICE_INTERFACE_DATA iface = {};
-        iface.cbSize = sizeof(iface);
-        if (!SetupDiEnumDeviceInterfaces(hSet.get(), nullptr, &kUSBPrintInterface, index, &iface))
-            break;
-        DWORD cbRequired = 0;
-        SetupDiGetDeviceInterfaceDetailA(hSet.get(), &iface, nullptr, 0, &cbRequired, nullptr);
-        if (cbRequired < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A))
-            continue;
-        std::vector<char> buffer(cbRequired + 1, '\0');
-        auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(buffer.data());
-        detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
-        if (!SetupDiGetDeviceInterfaceDetailA(hSet.get(), &iface, detail, cbRequired, nullptr,
-                                              nullptr))
-            continue;
-        const CString path(detail->DevicePath);
-        if (SerialNumberFromDevicePath(path).CompareNoCase(strSerial.c_str()) == 0)
-            return path.Str();
-    }
-    return std::string();
+        return path;
+    ForEachUsbPrinterInterface([&](HDEVINFO, SP_DEVINFO_DATA&, const char* pszDevicePath) {
+        if (SerialNumberFromDevicePath(pszDevicePath).CompareNoCase(strSerial.c_str()) != 0)
+            return true;
+        path = pszDevicePath;
+        return false;
+    });
+    return path;
 }
 
 CUsbTransport::CUsbTransport(const PipeTimeouts& timeouts) : m_timeouts(timeouts) {
