@@ -1,5 +1,6 @@
 #include "pipe/UsbTransport.h"
 
+#include "framework/CodePage.h"
 #include "printers/USBPrinterInfo.h"
 #include "printers/USBPrinterInterfaces.h"
 
@@ -8,18 +9,6 @@
 #include <vector>
 
 namespace {
-std::wstring Utf8ToWide(const std::string& str) {
-    if (str.empty())
-        return std::wstring();
-    const int n =
-        MultiByteToWideChar(CP_UTF8, 0, str.data(), static_cast<int>(str.size()), nullptr, 0);
-    if (n <= 0)
-        return std::wstring();
-    std::wstring out(static_cast<size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, str.data(), static_cast<int>(str.size()), &out[0], n);
-    return out;
-}
-
 HRESULT LastError() {
     const DWORD dw = GetLastError();
     return HRESULT_FROM_WIN32(dw ? dw : ERROR_GEN_FAILURE);
@@ -58,8 +47,9 @@ CUsbTransport::~CUsbTransport() {
 HRESULT CUsbTransport::OpenPath(const std::string& strPathUtf8, const PipeTimeouts& timeouts,
                                 std::unique_ptr<CTransport>& pTransport) {
     pTransport.reset();
-    const std::wstring path = Utf8ToWide(strPathUtf8);
-    if (path.empty())
+    std::wstring path;
+    if (!NarrowToWide(strPathUtf8.data(), static_cast<int>(strPathUtf8.size()), CP_UTF8, path) ||
+        path.empty())
         return E_INVALIDARG;
     std::unique_ptr<CUsbTransport> p(new (std::nothrow) CUsbTransport(timeouts));
     if (!p || !p->m_pIo)

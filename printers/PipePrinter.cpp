@@ -1,5 +1,6 @@
 #include "printers/PipePrinter.h"
 
+#include "framework/CodePage.h"
 #include "framework/MessageBox.h"
 #include "framework/UniqueHandle.h"
 #include "xmldoc/XmlDoc.h"
@@ -14,25 +15,15 @@ const int kPrinterPort = 9100;
 // The program's narrow text (the thread's ANSI code page, as the XML
 // layer reads it) as UTF-16.
 std::wstring ToWide(const CString& str) {
-    if (str.IsEmpty())
-        return std::wstring();
-    const int n =
-        MultiByteToWideChar(CP_THREAD_ACP, 0, str.GetString(), str.GetLength(), nullptr, 0);
-    if (n <= 0)
-        return std::wstring();
-    std::wstring out(static_cast<size_t>(n), L'\0');
-    MultiByteToWideChar(CP_THREAD_ACP, 0, str.GetString(), str.GetLength(), &out[0], n);
+    std::wstring out;
+    NarrowToWide(str.GetString(), str.GetLength(), CP_THREAD_ACP, out);
     return out;
 }
 
 // UTF-16 from the component as the program's narrow text.
 CString FromWide(const wchar_t* psz) {
-    const int n = WideCharToMultiByte(CP_THREAD_ACP, 0, psz, -1, nullptr, 0, nullptr, nullptr);
-    if (n <= 1)
-        return CString();
-    std::string out(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_THREAD_ACP, 0, psz, -1, &out[0], n, nullptr, nullptr);
-    out.resize(static_cast<size_t>(n - 1));
+    std::string out;
+    WideToNarrow(psz, -1, CP_THREAD_ACP, out);
     return CString(out);
 }
 

@@ -3,7 +3,7 @@
 // tokens feed is CXmlElement::InitFromTag.
 #include "xmldoc/XmlDoc.h"
 
-#include "xmldoc/XmlText.h"
+#include "framework/CodePage.h"
 
 #include <cstring>
 #include <new>
@@ -34,12 +34,11 @@ bool CXmlDoc::OpenInput(const char* pszSource, int bIsFile) {
     if (!pszSource)
         return false;
     if (bIsFile) {
-        wchar_t* pszWide = XmlUtf8ToWide(pszSource);
-        if (!pszWide)
+        std::wstring wide;
+        if (!NarrowToWide(pszSource, -1, CP_UTF8, wide))
             return false;
-        m_file.reset(CreateFileW(pszWide, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                                 nullptr));
-        delete[] pszWide;
+        m_file.reset(CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                 OPEN_EXISTING, 0, nullptr));
         if (!m_file)
             return false;
     } else {
@@ -273,14 +272,12 @@ bool CXmlDoc::LoadXml(const char* pszSource, int nMode) {
 }
 
 bool CXmlDoc::LoadXmlText(const wchar_t* pszText) {
-    char* pszUtf8 = XmlWideToUtf8(pszText);
-    if (!pszUtf8) {
+    std::string utf8;
+    if (!WideToNarrow(pszText, -1, CP_UTF8, utf8)) {
         Reset();
         return false;
     }
-    bool bOk = LoadXml(pszUtf8, LOAD_TEXT);
-    delete[] pszUtf8;
-    return bOk;
+    return LoadXml(utf8.c_str(), LOAD_TEXT);
 }
 
 bool CXmlDoc::AppendXml(const char* pszSource, int bIsFile) {

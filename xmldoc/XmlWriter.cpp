@@ -1,7 +1,7 @@
 // The output half of the document's text channel and GetXml.
 #include "xmldoc/XmlDoc.h"
 
-#include "xmldoc/XmlText.h"
+#include "framework/CodePage.h"
 
 #include <cstring>
 
@@ -32,16 +32,15 @@ bool CXmlDoc::OpenOutput(const char* pszFileUtf8) {
     CloseInput();
     CloseOutput(true);
     if (pszFileUtf8) {
-        wchar_t* pszWide = XmlUtf8ToWide(pszFileUtf8);
-        if (!pszWide)
+        std::wstring wide;
+        if (!NarrowToWide(pszFileUtf8, -1, CP_UTF8, wide))
             return false;
         for (int nAttempt = 0; nAttempt <= kCreateRetries && !m_file; ++nAttempt) {
             if (nAttempt > 0)
                 Sleep(kCreateRetryDelayMs);
             m_file.reset(
-                CreateFileW(pszWide, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+                CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
         }
-        delete[] pszWide;
         if (!m_file)
             return false;
     }

@@ -1,4 +1,5 @@
 #include "framework/PtrArray.h"
+#include "framework/CodePage.h"
 #include "framework/Exceptions.h"
 #include "framework/String.h"
 #include "framework/UniqueHandle.h"
@@ -9,6 +10,31 @@
 #include <type_traits>
 
 namespace {
+
+// The terminator of a zero-terminated text is never part of the result, an
+// explicit length is taken whole, and a null text stays apart from an empty
+// one (the XML values keep that difference).
+TEST(CodePage, LengthsTerminatorsAndNullText) {
+    std::wstring w = L"old";
+    std::string s = "old";
+    EXPECT_FALSE(NarrowToWide(nullptr, -1, CP_UTF8, w));
+    EXPECT_TRUE(w.empty());
+    EXPECT_FALSE(WideToNarrow(nullptr, 3, CP_UTF8, s));
+    EXPECT_TRUE(s.empty());
+    EXPECT_TRUE(NarrowToWide("", -1, CP_UTF8, w));
+    EXPECT_TRUE(w.empty());
+    EXPECT_TRUE(WideToNarrow(L"xy", 0, CP_UTF8, s));
+    EXPECT_TRUE(s.empty());
+
+    EXPECT_TRUE(NarrowToWide("caf\xC3\xA9!", -1, CP_UTF8, w));
+    EXPECT_EQ(w, L"caf\u00e9!");
+    EXPECT_TRUE(WideToNarrow(L"caf\u00e9", -1, CP_UTF8, s));
+    EXPECT_EQ(s, "caf\xC3\xA9");
+    EXPECT_TRUE(NarrowToWide("ab\0cd", 5, CP_UTF8, w));
+    EXPECT_EQ(w, std::wstring(L"ab\0cd", 5));
+    EXPECT_TRUE(WideToNarrow(L"abcdef", 3, CP_UTF8, s));
+    EXPECT_EQ(s, "abc");
+}
 
 TEST(CString, FormatHandlesLongAndNullInput) {
     CString s;
