@@ -14,7 +14,7 @@ export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,m
 out=$(mktemp)
 trap 'rm -f "$out"' EXIT
 # Wine's output goes to a file, never into a pipe.
-if ! wine "$build/tests/pipe/pipe_bench.exe" "${MIB:-256}" "${ROUNDS:-3}" >"$out" 2>&1; then
+if ! wine "$build/bench/pipe_bench.exe" "${MIB:-256}" "${ROUNDS:-3}" >"$out" 2>&1; then
     cat "$out"
     exit 1
 fi

@@ -1,5 +1,7 @@
 #include "framework/String.h"
 
+#include "framework/CodePage.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -40,10 +42,8 @@ BOOL CString::LoadString(UINT nID) {
         m_str.clear();
         return FALSE;
     }
-    const int nBytes = WideCharToMultiByte(CP_ACP, 0, pw, nWide, nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(std::max(nBytes, 0)), '\0');
-    if (nBytes > 0)
-        WideCharToMultiByte(CP_ACP, 0, pw, nWide, &out[0], nBytes, nullptr, nullptr);
+    std::string out;
+    WideToNarrow(pw, nWide, CP_ACP, out);
     m_str.swap(out);
     return TRUE;
 }

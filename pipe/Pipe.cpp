@@ -1,5 +1,6 @@
 #include "pipe/Pipe.h"
 
+#include "framework/ComPtr.h"
 #include "pipe/PipeModule.h"
 #include "pipe/PipeSettings.h"
 #include "pipe/TcpTransport.h"
@@ -20,12 +21,13 @@ HRESULT CPipe::Create(REFIID riid, void** ppv) {
     if (!ppv)
         return E_POINTER;
     *ppv = nullptr;
-    CPipe* p = new (std::nothrow) CPipe;
+    // The new object's first reference goes when this returns; the one
+    // QueryInterface hands out keeps it.
+    CComPtr<CPipe> p;
+    p.Attach(new (std::nothrow) CPipe);
     if (!p)
         return E_OUTOFMEMORY;
-    const HRESULT hr = p->QueryInterface(riid, ppv);
-    p->Release();
-    return hr;
+    return p->QueryInterface(riid, ppv);
 }
 
 HRESULT CPipe::QueryInterface(REFIID riid, void** ppv) {

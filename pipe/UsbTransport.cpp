@@ -1,30 +1,14 @@
 #include "pipe/UsbTransport.h"
 
+#include "framework/CodePage.h"
 #include "printers/USBPrinterInfo.h"
-
-#include <setupapi.h>
+#include "printers/USBPrinterInterfaces.h"
 
 #include <algorithm>
 #include <new>
 #include <vector>
 
 namespace {
-// {28D78FAD-5A12-11D1-AE5B-0000F803A8C2}
-const GUID kUSBPrintInterface = {
-    0x28d78fad, 0x5a12, 0x11d1, {0xae, 0x5b, 0x00, 0x00, 0xf8, 0x03, 0xa8, 0xc2}};
-
-std::wstring Utf8ToWide(const std::string& str) {
-    if (str.empty())
-        return std::wstring();
-    const int n =
-        MultiByteToWideChar(CP_UTF8, 0, str.data(), static_cast<int>(str.size()), nullptr, 0);
-    if (n <= 0)
-        return std::wstring();
-    std::wstring out(static_cast<size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, str.data(), static_cast<int>(str.size()), &out[0], n);
-    return out;
-}
-
 HRESULT LastError() {
     const DWORD dw = GetLastError();
     return HRESULT_FROM_WIN32(dw ? dw : ERROR_GEN_FAILURE);
@@ -32,33 +16,16 @@ HRESULT LastError() {
 } // namespace
 
 std::string FindUsbPrinterPath(const std::string& strSerial) {
+    std::string path;
     if (strSerial.empty())
-        return std::string();
-    HDEVINFO hRaw = SetupDiGetClassDevsA(&kUSBPrintInterface, nullptr, nullptr,
-                                         DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-    if (hRaw == INVALID_HANDLE_VALUE)
-        return std::string();
-    UniqueDevInfo hSet(hRaw);
-    for (DWORD index = 0;; ++index) {
-        SP_DEVICE_INTERFACE_DATA iface = {};
-        iface.cbSize = sizeof(iface);
-        if (!SetupDiEnumDeviceInterfaces(hSet.get(), nullptr, &kUSBPrintInterface, index, &iface))
-            break;
-        DWORD cbRequired = 0;
-        SetupDiGetDeviceInterfaceDetailA(hSet.get(), &iface, nullptr, 0, &cbRequired, nullptr);
-        if (cbRequired < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A))
-            continue;
-        std::vector<char> buffer(cbRequired + 1, '\0');
-        auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(buffer.data());
-        detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
-        if (!SetupDiGetDeviceInterfaceDetailA(hSet.get(), &iface, detail, cbRequired, nullptr,
-                                              nullptr))
-            continue;
-        const CString path(detail->DevicePath);
-        if (SerialNumberFromDevicePath(path).CompareNoCase(strSerial.c_str()) == 0)
-            return path.Str();
-    }
-    return std::string();
+        return path;
+    ForEachUsbPrinterInterface([&](HDEVINFO, SP_DEVINFO_DATA&, const char* pszDevicePath) {
+        if (SerialNumberFromDevicePath(pszDevicePath).CompareNoCase(strSerial.c_str()) != 0)
+            return true;
+        path = pszDevicePath;
+        return false;
+    });
+    return path;
 }
 
 CUsbTransport::CUsbTransport(const PipeTimeouts& timeouts) : m_timeouts(timeouts) {
@@ -80,19 +47,20 @@ CUsbTransport::~CUsbTransport() {
 HRESULT CUsbTransport::OpenPath(const std::string& strPathUtf8, const PipeTimeouts& timeouts,
                                 std::unique_ptr<CTransport>& pTransport) {
     pTransport.reset();
-    const std::wstring path = Utf8ToWide(strPathUtf8);
-    if (path.empty())
+    std::wstring path;
+    if (!NarrowToWide(strPathUtf8.data(), static_cast<int>(strPathUtf8.size()), CP_UTF8, path) ||
+        path.empty())
         return E_INVALIDARG;
     std::unique_ptr<CUsbTransport> p(new (std::nothrow) CUsbTransport(timeouts));
     if (!p || !p->m_pIo)
         return E_OUTOFMEMORY;
     if (!p->m_pIo->hEvent)
         return LastError();
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                           OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
+    UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
+    if (!file)
         return LastError();
-    p->m_file.reset(h);
+    p->m_file = std::move(file);
     pTransport = std::move(p);
     return S_OK;
 }

@@ -1,9 +1,12 @@
 #include "printers/PipePrinter.h"
 
+#include "framework/CodePage.h"
 #include "framework/MessageBox.h"
+#include "framework/UniqueHandle.h"
 #include "xmldoc/XmlDoc.h"
 
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -12,25 +15,15 @@ const int kPrinterPort = 9100;
 // The program's narrow text (the thread's ANSI code page, as the XML
 // layer reads it) as UTF-16.
 std::wstring ToWide(const CString& str) {
-    if (str.IsEmpty())
-        return std::wstring();
-    const int n =
-        MultiByteToWideChar(CP_THREAD_ACP, 0, str.GetString(), str.GetLength(), nullptr, 0);
-    if (n <= 0)
-        return std::wstring();
-    std::wstring out(static_cast<size_t>(n), L'\0');
-    MultiByteToWideChar(CP_THREAD_ACP, 0, str.GetString(), str.GetLength(), &out[0], n);
+    std::wstring out;
+    NarrowToWide(str.GetString(), str.GetLength(), CP_THREAD_ACP, out);
     return out;
 }
 
 // UTF-16 from the component as the program's narrow text.
 CString FromWide(const wchar_t* psz) {
-    const int n = WideCharToMultiByte(CP_THREAD_ACP, 0, psz, -1, nullptr, 0, nullptr, nullptr);
-    if (n <= 1)
-        return CString();
-    std::string out(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_THREAD_ACP, 0, psz, -1, &out[0], n, nullptr, nullptr);
-    out.resize(static_cast<size_t>(n - 1));
+    std::string out;
+    WideToNarrow(psz, -1, CP_THREAD_ACP, out);
     return CString(out);
 }
 
@@ -60,17 +53,13 @@ HRESULT ConfigurePipe(IPipe* pPipe, CSpoolerSetup* pSetup, bool bUSB) {
     CXmlDoc doc("VizudoRuduvav");
     if (!FillConfig(doc, pSetup, bUSB))
         return E_INVALIDARG;
-    IPipeConfig* pConfig = nullptr;
-    if (FAILED(pPipe->QueryInterface(IID_IPipeConfig, reinterpret_cast<void**>(&pConfig))) ||
-        !pConfig)
+    CComPtr<IPipeConfig> pConfig;
+    if (FAILED(pPipe->QueryInterface(IID_IPipeConfig, pConfig.PutVoid())) || !pConfig)
         return E_NOINTERFACE;
-    BSTR bstrXml = nullptr;
-    HRESULT hr = E_FAIL;
-    if (doc.GetXml(&bstrXml))
-        hr = pConfig->Configure(bstrXml);
-    SysFreeString(bstrXml);
-    pConfig->Release();
-    return hr;
+    UniqueBstr bstrXml;
+    if (!doc.GetXml(bstrXml.put()))
+        return E_FAIL;
+    return pConfig->Configure(bstrXml.get());
 }
 
 } // namespace
@@ -78,68 +67,55 @@ HRESULT ConfigurePipe(IPipe* pPipe, CSpoolerSetup* pSetup, bool bUSB) {
 CPipeHolder::~CPipeHolder() {
     // Still held: the document was not finished, so it must not end in
     // order (the printer would print the part it got).
-    if (m_pPipe) {
+    if (m_pPipe)
         m_pPipe->Abort();
-        m_pPipe->Release();
-    }
 }
 
 IPipe* CPipeHolder::Get() const {
     CLock lock(m_cs);
-    return m_pPipe;
+    return m_pPipe.Get();
 }
 
 CString CPipeHolder::GetWaitText() {
     // A reference of our own, so an Abort meanwhile frees nothing under us.
-    IPipe* pPipe = nullptr;
+    CComPtr<IPipe> pPipe;
     if (!Borrow(pPipe) || !pPipe)
         return CString();
-    IPrinterStatus* pStatus = nullptr;
+    CComPtr<IPrinterStatus> pStatus;
     LONG lCode = PRINTER_STATUS_NOT_ANSWERING;
-    BSTR bstrText = nullptr;
-    if (SUCCEEDED(pPipe->QueryInterface(IID_IPrinterStatus, reinterpret_cast<void**>(&pStatus))) &&
-        pStatus) {
-        if (FAILED(pStatus->GetLastStatus(&lCode, &bstrText)))
-            lCode = PRINTER_STATUS_NOT_ANSWERING;
-        pStatus->Release();
-    }
-    pPipe->Release();
-    CString strText;
-    if (bstrText) {
-        if (lCode == PRINTER_STATUS_PAUSED || lCode == PRINTER_STATUS_WARMING_UP)
-            strText = FromWide(bstrText);
-        SysFreeString(bstrText);
-    }
-    return strText;
+    UniqueBstr bstrText;
+    if (SUCCEEDED(pPipe->QueryInterface(IID_IPrinterStatus, pStatus.PutVoid())) && pStatus &&
+        FAILED(pStatus->GetLastStatus(&lCode, bstrText.put())))
+        lCode = PRINTER_STATUS_NOT_ANSWERING;
+    if (bstrText && (lCode == PRINTER_STATUS_PAUSED || lCode == PRINTER_STATUS_WARMING_UP))
+        return FromWide(bstrText.get());
+    return CString();
 }
 
-bool CPipeHolder::Borrow(IPipe*& pPipe) {
+bool CPipeHolder::Borrow(CComPtr<IPipe>& pPipe) {
     CLock lock(m_cs);
     if (m_bAborted)
         return false;
     pPipe = m_pPipe;
-    if (pPipe)
-        pPipe->AddRef();
     return true;
 }
 
 BOOL CPipeHolder::Open(CSpoolerSetup* pSetup, bool bUSB) {
-    IPipe* pOld;
+    CComPtr<IPipe> pOld;
     {
         CLock lock(m_cs);
         if (m_bAborted)
             return FALSE;
-        pOld = m_pPipe;
-        m_pPipe = nullptr;
+        pOld = std::move(m_pPipe);
     }
     if (pOld) {
         // Opened again: the earlier document goes, dropped.
         pOld->Abort();
-        pOld->Release();
+        pOld.Reset();
     }
-    IPipe* pNew = nullptr;
-    if (FAILED(CoCreateInstance(CLSID_MorvanePipe, nullptr, CLSCTX_ALL, IID_IPipe,
-                                reinterpret_cast<void**>(&pNew))) ||
+    CComPtr<IPipe> pNew;
+    if (FAILED(
+            CoCreateInstance(CLSID_MorvanePipe, nullptr, CLSCTX_ALL, IID_IPipe, pNew.PutVoid())) ||
         !pNew)
         return FALSE;
     // Held from here on (also when the configuration fails), so that an
@@ -148,29 +124,25 @@ BOOL CPipeHolder::Open(CSpoolerSetup* pSetup, bool bUSB) {
     {
         CLock lock(m_cs);
         aborted = m_bAborted;
-        if (!aborted) {
+        if (!aborted)
             m_pPipe = pNew;
-            pNew->AddRef();
-        }
     }
     if (aborted) {
         pNew->Abort();
-        pNew->Release();
         return FALSE;
     }
-    const HRESULT hr = ConfigurePipe(pNew, pSetup, bUSB);
-    pNew->Release();
-    return SUCCEEDED(hr) && Get() == pNew ? TRUE : FALSE;
+    const HRESULT hr = ConfigurePipe(pNew.Get(), pSetup, bUSB);
+    return SUCCEEDED(hr) && Get() == pNew.Get() ? TRUE : FALSE;
 }
 
 int CPipeHolder::Send(const void* pData, int nLength) {
-    IPipe* pPipe = nullptr;
+    CComPtr<IPipe> pPipe;
     if (!Borrow(pPipe))
         return -1;
     if (!pPipe)
         return nLength;
     const HRESULT hr = pPipe->WriteData(static_cast<const BYTE*>(pData), nLength);
-    pPipe->Release();
+    pPipe.Reset();
     bool aborted;
     {
         CLock lock(m_cs);
@@ -186,61 +158,54 @@ int CPipeHolder::Send(const void* pData, int nLength) {
 }
 
 BOOL CPipeHolder::Close() {
-    IPipe* pPipe = nullptr;
+    CComPtr<IPipe> pPipe;
     if (!Borrow(pPipe))
         return FALSE;
     if (!pPipe)
         return TRUE;
     bool ok = SUCCEEDED(pPipe->Finish(0));
-    IPipe* pDone = nullptr;
+    // Released after the lock is left, like every reference here.
+    CComPtr<IPipe> pDone;
     {
         CLock lock(m_cs);
         if (m_bAborted)
             ok = false;
-        else if (ok && m_pPipe == pPipe) {
-            pDone = m_pPipe;
-            m_pPipe = nullptr;
-        }
+        else if (ok && m_pPipe.Get() == pPipe.Get())
+            pDone = std::move(m_pPipe);
     }
-    pPipe->Release();
-    if (pDone)
-        pDone->Release();
     return ok ? TRUE : FALSE;
 }
 
 BOOL CPipeHolder::Abort() {
-    IPipe* pPipe;
+    CComPtr<IPipe> pPipe;
     {
         CLock lock(m_cs);
         if (m_bAborted)
             return TRUE;
         m_bAborted = true;
-        pPipe = m_pPipe;
-        m_pPipe = nullptr;
+        pPipe = std::move(m_pPipe);
     }
     if (!pPipe)
         return TRUE;
     // The reference taken out of m_pPipe is this call's own; a WriteData
-    // or Finish running on the worker holds another, so this release never
+    // or Finish running on the worker holds another, so its release never
     // frees the component under it.
-    const HRESULT hr = pPipe->Abort();
-    pPipe->Release();
-    return SUCCEEDED(hr) ? TRUE : FALSE;
+    return SUCCEEDED(pPipe->Abort()) ? TRUE : FALSE;
 }
 
-BOOL CIP_Pipe_Printer::Open(CSpoolerSetup* pSetup, CString /*strJobName*/) {
-    return m_pipe.Open(pSetup, false);
+BOOL CPipePrinter::Open(CSpoolerSetup* pSetup, CString /*strJobName*/) {
+    return m_pipe.Open(pSetup, m_bUSB);
 }
 
-BOOL CIP_Pipe_Printer::Close() {
+BOOL CPipePrinter::Close() {
     return m_pipe.Close();
 }
 
-int CIP_Pipe_Printer::Send_Data(const void* pData, int nLength) {
+int CPipePrinter::Send_Data(const void* pData, int nLength) {
     return m_pipe.Send(pData, nLength);
 }
 
-BOOL CIP_Pipe_Printer::Abort() {
+BOOL CPipePrinter::Abort() {
     return m_pipe.Abort();
 }
 
@@ -251,24 +216,20 @@ CString CIP_Pipe_Printer::GetWaitText() {
 PrinterState CIP_Pipe_Printer::QueryState(CSpoolerSetup* pSetup, CString& strText) {
     strText.Empty();
     // A component of its own, so the question never disturbs a document.
-    IPrinterStatus* pStatus = nullptr;
+    CComPtr<IPrinterStatus> pStatus;
     if (FAILED(CoCreateInstance(CLSID_MorvanePipe, nullptr, CLSCTX_ALL, IID_IPrinterStatus,
-                                reinterpret_cast<void**>(&pStatus))) ||
+                                pStatus.PutVoid())) ||
         !pStatus)
         return PrinterState::Unknown; // an older component: go on as ever
     CXmlDoc doc("VizudoRuduvav");
-    BSTR bstrXml = nullptr;
+    UniqueBstr bstrXml;
     LONG lCode = PRINTER_STATUS_NOT_ANSWERING;
-    BSTR bstrText = nullptr;
+    UniqueBstr bstrText;
     HRESULT hr = E_FAIL;
-    if (FillConfig(doc, pSetup, false) && doc.GetXml(&bstrXml))
-        hr = pStatus->CheckStatus(bstrXml, &lCode, &bstrText);
-    SysFreeString(bstrXml);
-    pStatus->Release();
-    if (bstrText) {
-        strText = FromWide(bstrText);
-        SysFreeString(bstrText);
-    }
+    if (FillConfig(doc, pSetup, false) && doc.GetXml(bstrXml.put()))
+        hr = pStatus->CheckStatus(bstrXml.get(), &lCode, bstrText.put());
+    if (bstrText)
+        strText = FromWide(bstrText.get());
     if (FAILED(hr))
         return PrinterState::Unknown;
     switch (lCode) {
@@ -279,20 +240,4 @@ PrinterState CIP_Pipe_Printer::QueryState(CSpoolerSetup* pSetup, CString& strTex
     default:
         return PrinterState::Ready;
     }
-}
-
-BOOL CUSB_Pipe_Printer::Open(CSpoolerSetup* pSetup, CString /*strJobName*/) {
-    return m_pipe.Open(pSetup, true);
-}
-
-BOOL CUSB_Pipe_Printer::Close() {
-    return m_pipe.Close();
-}
-
-int CUSB_Pipe_Printer::Send_Data(const void* pData, int nLength) {
-    return m_pipe.Send(pData, nLength);
-}
-
-BOOL CUSB_Pipe_Printer::Abort() {
-    return m_pipe.Abort();
 }

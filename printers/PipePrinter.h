@@ -1,8 +1,9 @@
 // The pipe printers: outputs that hand the document to the pipe component
 // (PipeInterfaces.h) instead of talking to the device. CIP_Pipe_Printer
 // reaches a network printer by IPv4 address, CUSB_Pipe_Printer a USB
-// printer by serial number; they differ only in the configuration document
-// that Open builds and hands to the component.
+// printer by serial number. Both are a CPipePrinter and differ in the
+// configuration document that Open builds and hands to the component; only
+// the network printer also answers QueryState and GetWaitText.
 //
 // Ownership: the holder (CPipeHolder) keeps one reference to the component,
 // from Open until a successful Close or Abort, or else until the
@@ -12,14 +13,16 @@
 // is created there directly, without a proxy). Abort may also come from
 // another thread while the worker is inside WriteData or Finish: the
 // holder's lock (held only to read or change the pointer and the aborted
-// flag, never across a call into the component) hands each call its own
-// reference, so Abort's release never frees the component under a
+// flag and to take a reference, never across any other call into the
+// component, never while a reference goes) hands each call its own
+// reference (a CComPtr), so Abort's release never frees the component under a
 // running call; the component's Abort is what makes that call return.
 // Failure: a refused chunk shows "CIP_Pipe_Printer::Send_Data failed"
 // (for both classes) and returns -1; a chunk refused because the copy was
 // aborted shows nothing.
 #pragma once
 
+#include "framework/ComPtr.h"
 #include "framework/Sync.h"
 #include "printers/PipeInterfaces.h"
 #include "printers/Printer.h"
@@ -43,51 +46,51 @@ public:
 private:
     // A reference of the caller's own to the component (null when there
     // is none); false when aborted.
-    bool Borrow(IPipe*& pPipe);
+    bool Borrow(CComPtr<IPipe>& pPipe);
 
     mutable CCriticalSection m_cs;
-    // Under m_cs:
-    IPipe* m_pPipe = nullptr;
+    // Under m_cs; a reference is never released while it is held.
+    CComPtr<IPipe> m_pPipe;
     bool m_bAborted = false;
 };
 
-class CIP_Pipe_Printer : public CPrinter {
+// What both pipe printers share: the holder, and the calls that only pass
+// through it. Open hands the component the document of the printer kind
+// the subclass names.
+class CPipePrinter : public CPrinter {
 public:
-    CIP_Pipe_Printer() = default;
-    ~CIP_Pipe_Printer() override = default;
-    CIP_Pipe_Printer(const CIP_Pipe_Printer&) = delete;
-    CIP_Pipe_Printer& operator=(const CIP_Pipe_Printer&) = delete;
+    ~CPipePrinter() override = default;
+    CPipePrinter(const CPipePrinter&) = delete;
+    CPipePrinter& operator=(const CPipePrinter&) = delete;
 
     BOOL Open(CSpoolerSetup* pSetup, CString strJobName) override;
     BOOL Close() override;
     int Send_Data(const void* pData, int nLength) override;
     BOOL Abort() override;
+
+    IPipe* GetPipe() const { return m_pipe.Get(); }
+
+protected:
+    explicit CPipePrinter(bool bUSB) : m_bUSB(bUSB) {}
+
+    CPipeHolder m_pipe;
+
+private:
+    const bool m_bUSB;
+};
+
+class CIP_Pipe_Printer : public CPipePrinter {
+public:
+    CIP_Pipe_Printer() : CPipePrinter(false) {}
+
     // Through the component's printer state interface, when it has one.
     PrinterState QueryState(CSpoolerSetup* pSetup, CString& strText) override;
     // The component's last state (IPrinterStatus::GetLastStatus) when it
     // says paused or warming up; empty for a component without it.
     CString GetWaitText() override;
-
-    IPipe* GetPipe() const { return m_pipe.Get(); }
-
-protected:
-    CPipeHolder m_pipe;
 };
 
-class CUSB_Pipe_Printer : public CPrinter {
+class CUSB_Pipe_Printer : public CPipePrinter {
 public:
-    CUSB_Pipe_Printer() = default;
-    ~CUSB_Pipe_Printer() override = default;
-    CUSB_Pipe_Printer(const CUSB_Pipe_Printer&) = delete;
-    CUSB_Pipe_Printer& operator=(const CUSB_Pipe_Printer&) = delete;
-
-    BOOL Open(CSpoolerSetup* pSetup, CString strJobName) override;
-    BOOL Close() override;
-    int Send_Data(const void* pData, int nLength) override;
-    BOOL Abort() override;
-
-    IPipe* GetPipe() const { return m_pipe.Get(); }
-
-protected:
-    CPipeHolder m_pipe;
+    CUSB_Pipe_Printer() : CPipePrinter(true) {}
 };

@@ -1,49 +1,13 @@
 #include "printers/USBPrinterList.h"
 
-#include "framework/UniqueHandle.h"
+#include "printers/USBPrinterInterfaces.h"
 
-#include <windows.h>
-#include <setupapi.h>
-
-#include <cstdlib>
 #include <cstring>
-#include <memory>
-#include <new>
 
 namespace {
-// {28D78FAD-5A12-11D1-AE5B-0000F803A8C2}
-const GUID kUSBPrintInterface = {
-    0x28d78fad, 0x5a12, 0x11d1, {0xae, 0x5b, 0x00, 0x00, 0xf8, 0x03, 0xa8, 0xc2}};
-
 const DWORD kLocationBufferSize = 2048;
 
 CPtrArray* g_pUSBPrinterList = nullptr;
-
-struct FreeDeleter {
-    void operator()(void* p) const { std::free(p); }
-};
-
-// The device path of one interface, or false when its detail cannot be read.
-bool ReadDevicePath(HDEVINFO hSet, SP_DEVICE_INTERFACE_DATA& iface, SP_DEVINFO_DATA& device,
-                    CString& strPath) {
-    DWORD cbRequired = 0;
-    SetupDiGetDeviceInterfaceDetailA(hSet, &iface, nullptr, 0, &cbRequired, nullptr);
-    // A size that cannot even hold the record's fixed part would make the
-    // second call write past the buffer: leave such an interface out.
-    if (cbRequired < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A))
-        return false;
-    std::unique_ptr<void, FreeDeleter> buffer(std::calloc(1, cbRequired + 1));
-    if (!buffer)
-        return false;
-    auto* detail = static_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(buffer.get());
-    detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
-    device.cbSize = sizeof(SP_DEVINFO_DATA);
-    if (!SetupDiGetDeviceInterfaceDetailA(hSet, &iface, detail, cbRequired, nullptr, &device))
-        return false;
-    // The extra zero byte above keeps the path terminated whatever came back.
-    strPath = detail->DevicePath;
-    return true;
-}
 
 bool ReadLocation(HDEVINFO hSet, SP_DEVINFO_DATA& device, CString& strName) {
     char buffer[kLocationBufferSize];
@@ -60,27 +24,13 @@ bool ReadLocation(HDEVINFO hSet, SP_DEVINFO_DATA& device, CString& strName) {
 CPtrArray* EnumerateUSBPrinters() {
     auto* pList = new CPtrArray;
     g_pUSBPrinterList = pList;
-
-    HDEVINFO hRaw = SetupDiGetClassDevsA(&kUSBPrintInterface, nullptr, nullptr,
-                                         DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-    if (hRaw == INVALID_HANDLE_VALUE)
-        return pList;
-    UniqueDevInfo hSet(hRaw);
-
-    for (DWORD index = 0;; ++index) {
-        SP_DEVICE_INTERFACE_DATA iface = {};
-        iface.cbSize = sizeof(iface);
-        if (!SetupDiEnumDeviceInterfaces(hSet.get(), nullptr, &kUSBPrintInterface, index, &iface))
-            break;
-        SP_DEVINFO_DATA device = {};
-        CString strPath;
-        if (!ReadDevicePath(hSet.get(), iface, device, strPath))
-            continue;
-        CString strName;
-        if (!ReadLocation(hSet.get(), device, strName))
-            continue;
-        pList->Add(new CUSBPrinterInfo(strName, SerialNumberFromDevicePath(strPath)));
-    }
+    ForEachUsbPrinterInterface(
+        [pList](HDEVINFO hSet, SP_DEVINFO_DATA& device, const char* pszDevicePath) {
+            CString strName;
+            if (ReadLocation(hSet, device, strName))
+                pList->Add(new CUSBPrinterInfo(strName, SerialNumberFromDevicePath(pszDevicePath)));
+            return true;
+        });
     return pList;
 }
 

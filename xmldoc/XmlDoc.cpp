@@ -1,6 +1,6 @@
 #include "xmldoc/XmlDoc.h"
 
-#include "xmldoc/XmlText.h"
+#include "framework/CodePage.h"
 
 #include <cstring>
 #include <new>
@@ -36,10 +36,10 @@ void CXmlDoc::Reset() {
 }
 
 bool CXmlDoc::AddSection(const wchar_t* pszName) {
-    char* pszAnsi = XmlWideToAnsi(pszName);
-    bool bOk = AddSection(static_cast<const char*>(pszAnsi));
-    delete[] pszAnsi;
-    return bOk;
+    std::string ansi;
+    if (!WideToNarrow(pszName, -1, CP_THREAD_ACP, ansi))
+        return false;
+    return AddSection(ansi.c_str());
 }
 
 bool CXmlDoc::AddSection(const char* pszName) {

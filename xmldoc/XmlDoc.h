@@ -22,6 +22,7 @@
 // 5 KB), is used by one thread and has no locks. Not copyable.
 #pragma once
 
+#include "framework/UniqueHandle.h"
 #include "xmldoc/XmlElement.h"
 #include "xmldoc/XmlValue.h"
 
@@ -138,7 +139,7 @@ private:
     const char* m_pszInput = nullptr;
     ptrdiff_t m_nInputPos = -1;
     ptrdiff_t m_nInputLength = 0;
-    HANDLE m_hFile = INVALID_HANDLE_VALUE;
+    UniqueFile m_file; // the channel's file; empty for text
     char m_Buffer[XML_BUFFER_SIZE + 1];
     bool m_bPendingTag = false;
     int m_nCount = 0;     // bytes in the buffer (valid input or pending output)

@@ -3,7 +3,7 @@
 // tokens feed is CXmlElement::InitFromTag.
 #include "xmldoc/XmlDoc.h"
 
-#include "xmldoc/XmlText.h"
+#include "framework/CodePage.h"
 
 #include <cstring>
 #include <new>
@@ -16,10 +16,7 @@ const char kDeclarationStart[] = "?xml version=\"1.0\"";
 
 void CXmlDoc::CloseInput() {
     if (m_nChannel == CHANNEL_INPUT) {
-        if (m_hFile != INVALID_HANDLE_VALUE) {
-            CloseHandle(m_hFile);
-            m_hFile = INVALID_HANDLE_VALUE;
-        }
+        m_file.reset();
         m_nCount = 0;
         m_nPosition = -1;
         m_nChannel = CHANNEL_CLOSED;
@@ -37,15 +34,13 @@ bool CXmlDoc::OpenInput(const char* pszSource, int bIsFile) {
     if (!pszSource)
         return false;
     if (bIsFile) {
-        wchar_t* pszWide = XmlUtf8ToWide(pszSource);
-        if (!pszWide)
+        std::wstring wide;
+        if (!NarrowToWide(pszSource, -1, CP_UTF8, wide))
             return false;
-        HANDLE hFile =
-            CreateFileW(pszWide, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-        delete[] pszWide;
-        if (hFile == INVALID_HANDLE_VALUE)
+        m_file.reset(CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                 OPEN_EXISTING, 0, nullptr));
+        if (!m_file)
             return false;
-        m_hFile = hFile;
     } else {
         m_pszInput = pszSource;
         m_nInputPos = 0;
@@ -73,8 +68,8 @@ bool CXmlDoc::Refill() {
         m_nInputPos += cbGot;
     } else {
         DWORD cbRead = 0;
-        if (m_hFile == INVALID_HANDLE_VALUE ||
-            !ReadFile(m_hFile, m_Buffer, XML_BUFFER_SIZE, &cbRead, nullptr) || cbRead == 0)
+        if (!m_file || !ReadFile(m_file.get(), m_Buffer, XML_BUFFER_SIZE, &cbRead, nullptr) ||
+            cbRead == 0)
             return false;
         cbGot = static_cast<int>(cbRead);
     }
@@ -277,14 +272,12 @@ bool CXmlDoc::LoadXml(const char* pszSource, int nMode) {
 }
 
 bool CXmlDoc::LoadXmlText(const wchar_t* pszText) {
-    char* pszUtf8 = XmlWideToUtf8(pszText);
-    if (!pszUtf8) {
+    std::string utf8;
+    if (!WideToNarrow(pszText, -1, CP_UTF8, utf8)) {
         Reset();
         return false;
     }
-    bool bOk = LoadXml(pszUtf8, LOAD_TEXT);
-    delete[] pszUtf8;
-    return bOk;
+    return LoadXml(utf8.c_str(), LOAD_TEXT);
 }
 
 bool CXmlDoc::AppendXml(const char* pszSource, int bIsFile) {

@@ -1,7 +1,7 @@
 #include "xmldoc/XmlValue.h"
 
 #include "xmldoc/XmlDoc.h"
-#include "xmldoc/XmlText.h"
+#include "framework/CodePage.h"
 
 #include <windows.h>
 #include <oleauto.h>
@@ -152,7 +152,8 @@ void CXmlValue::SetString(const char* pszUtf8) {
 }
 
 void CXmlValue::SetString(const wchar_t* pszText) {
-    char* pszUtf8 = XmlWideToUtf8(pszText);
+    std::string utf8;
+    char* pszUtf8 = WideToNarrow(pszText, -1, CP_UTF8, utf8) ? CopyBytes(utf8.c_str()) : nullptr;
     FreeString();
     m_nType = XML_STRING;
     m_Payload.raw = 0;

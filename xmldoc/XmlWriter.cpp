@@ -1,7 +1,7 @@
 // The output half of the document's text channel and GetXml.
 #include "xmldoc/XmlDoc.h"
 
-#include "xmldoc/XmlText.h"
+#include "framework/CodePage.h"
 
 #include <cstring>
 
@@ -17,10 +17,7 @@ void CXmlDoc::CloseOutput(bool bFlush) {
     if (m_nChannel == CHANNEL_OUTPUT) {
         if (bFlush)
             Flush();
-        if (m_hFile != INVALID_HANDLE_VALUE) {
-            CloseHandle(m_hFile);
-            m_hFile = INVALID_HANDLE_VALUE;
-        }
+        m_file.reset();
         m_nCount = 0;
         m_nPosition = -1;
         m_nChannel = CHANNEL_CLOSED;
@@ -35,21 +32,17 @@ bool CXmlDoc::OpenOutput(const char* pszFileUtf8) {
     CloseInput();
     CloseOutput(true);
     if (pszFileUtf8) {
-        wchar_t* pszWide = XmlUtf8ToWide(pszFileUtf8);
-        if (!pszWide)
+        std::wstring wide;
+        if (!NarrowToWide(pszFileUtf8, -1, CP_UTF8, wide))
             return false;
-        HANDLE hFile = INVALID_HANDLE_VALUE;
-        for (int nAttempt = 0; nAttempt <= kCreateRetries; ++nAttempt) {
+        for (int nAttempt = 0; nAttempt <= kCreateRetries && !m_file; ++nAttempt) {
             if (nAttempt > 0)
                 Sleep(kCreateRetryDelayMs);
-            hFile = CreateFileW(pszWide, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-            if (hFile != INVALID_HANDLE_VALUE)
-                break;
+            m_file.reset(
+                CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
         }
-        delete[] pszWide;
-        if (hFile == INVALID_HANDLE_VALUE)
+        if (!m_file)
             return false;
-        m_hFile = hFile;
     }
     m_nChannel = CHANNEL_OUTPUT;
     m_nCount = 0;
@@ -86,9 +79,9 @@ bool CXmlDoc::Flush() {
         return false;
     if (m_nCount == 0)
         return true;
-    if (m_hFile != INVALID_HANDLE_VALUE) {
+    if (m_file) {
         DWORD cbWritten = 0;
-        if (!WriteFile(m_hFile, m_Buffer, static_cast<DWORD>(m_nCount), &cbWritten, nullptr) ||
+        if (!WriteFile(m_file.get(), m_Buffer, static_cast<DWORD>(m_nCount), &cbWritten, nullptr) ||
             cbWritten != static_cast<DWORD>(m_nCount))
             return false;
     } else {
@@ -117,7 +110,7 @@ bool CXmlDoc::Flush() {
 
 bool CXmlDoc::FinishOutput(BSTR* pbstr) {
     bool bFlushed = Flush();
-    if (m_nChannel == CHANNEL_OUTPUT && m_hFile != INVALID_HANDLE_VALUE) {
+    if (m_nChannel == CHANNEL_OUTPUT && m_file) {
         CloseOutput(false);
         return bFlushed && !pbstr;
     }

@@ -1,4 +1,5 @@
 #include "framework/PtrArray.h"
+#include "framework/CodePage.h"
 #include "framework/Exceptions.h"
 #include "framework/String.h"
 #include "framework/UniqueHandle.h"
@@ -6,8 +7,34 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <type_traits>
 
 namespace {
+
+// The terminator of a zero-terminated text is never part of the result, an
+// explicit length is taken whole, and a null text stays apart from an empty
+// one (the XML values keep that difference).
+TEST(CodePage, LengthsTerminatorsAndNullText) {
+    std::wstring w = L"old";
+    std::string s = "old";
+    EXPECT_FALSE(NarrowToWide(nullptr, -1, CP_UTF8, w));
+    EXPECT_TRUE(w.empty());
+    EXPECT_FALSE(WideToNarrow(nullptr, 3, CP_UTF8, s));
+    EXPECT_TRUE(s.empty());
+    EXPECT_TRUE(NarrowToWide("", -1, CP_UTF8, w));
+    EXPECT_TRUE(w.empty());
+    EXPECT_TRUE(WideToNarrow(L"xy", 0, CP_UTF8, s));
+    EXPECT_TRUE(s.empty());
+
+    EXPECT_TRUE(NarrowToWide("caf\xC3\xA9!", -1, CP_UTF8, w));
+    EXPECT_EQ(w, L"caf\u00e9!");
+    EXPECT_TRUE(WideToNarrow(L"caf\u00e9", -1, CP_UTF8, s));
+    EXPECT_EQ(s, "caf\xC3\xA9");
+    EXPECT_TRUE(NarrowToWide("ab\0cd", 5, CP_UTF8, w));
+    EXPECT_EQ(w, std::wstring(L"ab\0cd", 5));
+    EXPECT_TRUE(WideToNarrow(L"abcdef", 3, CP_UTF8, s));
+    EXPECT_EQ(s, "abc");
+}
 
 TEST(CString, FormatHandlesLongAndNullInput) {
     CString s;
@@ -79,6 +106,31 @@ TEST(UniqueHandle, ClosesOnceAndMoves) {
         EXPECT_EQ(g_closed, 1);
     }
     EXPECT_EQ(g_closed, 2);
+}
+
+// The failure result of CreateFile and SetupDiGetClassDevs is the owner's
+// empty, so it is never closed nor taken for a handle; the kernel handle
+// owner keeps null as its empty.
+TEST(UniqueHandle, FileAndDeviceSetOwnersAreEmptyAtTheInvalidHandleValue) {
+    static_assert(!std::is_same_v<UniqueFile, UniqueHandleNull>);
+    EXPECT_EQ(UniqueFile().get(), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(UniqueDevInfo().get(), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(UniqueHandleNull().get(), nullptr);
+
+    UniqueFile missing(CreateFileW(L"Z:\\no such folder\\no such file", GENERIC_READ, 0, nullptr,
+                                   OPEN_EXISTING, 0, nullptr));
+    EXPECT_FALSE(missing);
+    UniqueDevInfo noSet(SetupDiGetClassDevsA(nullptr, nullptr, nullptr, 0));
+    EXPECT_FALSE(noSet);
+
+    wchar_t self[MAX_PATH] = L"";
+    ASSERT_GT(GetModuleFileNameW(nullptr, self, MAX_PATH), 0u);
+    UniqueFile file(
+        CreateFileW(self, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(file);
+    const HANDLE h = file.release();
+    EXPECT_FALSE(file);
+    EXPECT_TRUE(CloseHandle(h));
 }
 
 } // namespace

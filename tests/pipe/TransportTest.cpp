@@ -2,6 +2,7 @@
 // listeners on free ports, USB against files and the test prefix's devices.
 // Every fault must end in a negative result within its time-out.
 #include "PipeTestSupport.h"
+#include "framework/UniqueHandle.h"
 #include "pipe/TcpTransport.h"
 #include "pipe/UsbTransport.h"
 #include "support/LoopbackListener.h"
@@ -13,6 +14,7 @@
 #include <atomic>
 #include <memory>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -75,6 +77,78 @@ TEST(TcpTransport, NothingListeningFailsTheConnect) {
     EXPECT_LT(CTcpTransport::Connect("127.0.0.1", UnusedLoopbackPort(), Short(), t), 0);
     EXPECT_EQ(t, nullptr);
     EXPECT_LT(GetTickCount64() - t0, 3000u);
+}
+
+// A loopback port whose listener never accepts and whose accept queue is
+// full, so that one more connect gets no answer at all (its first packet is
+// dropped) until the connect time-out ends it. Filled by connects of its
+// own until one of them hangs; ok() false when that never happens.
+class FullBacklog {
+public:
+    FullBacklog() : m_bWinsock(StartWinsock()) {
+        m_addr.sin_family = AF_INET;
+        m_addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        m_listen.reset(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+        int cb = sizeof(m_addr);
+        const bool listening = m_listen && bind(m_listen.get(), Addr(), sizeof(m_addr)) == 0 &&
+                               getsockname(m_listen.get(), Addr(), &cb) == 0 &&
+                               listen(m_listen.get(), 1) == 0;
+        for (int i = 0; listening && i < 16 && !m_full; ++i)
+            m_full = OneMoreConnectHangs();
+    }
+    ~FullBacklog() {
+        m_fillers.clear();
+        m_listen.reset();
+        if (m_bWinsock)
+            WSACleanup();
+    }
+
+    bool ok() const { return m_full; }
+    u_short port() const { return ntohs(m_addr.sin_port); }
+
+private:
+    static bool StartWinsock() {
+        WSADATA wsa;
+        return WSAStartup(MAKEWORD(2, 2), &wsa) == 0;
+    }
+    sockaddr* Addr() { return reinterpret_cast<sockaddr*>(&m_addr); }
+    // A non-blocking connect that is still unanswered after 300 ms.
+    bool OneMoreConnectHangs() {
+        m_fillers.emplace_back(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+        const SOCKET s = m_fillers.back().get();
+        u_long nonBlocking = 1;
+        if (s == INVALID_SOCKET || ioctlsocket(s, FIONBIO, &nonBlocking) != 0 ||
+            connect(s, Addr(), sizeof(m_addr)) == 0)
+            return false;
+        fd_set writeSet;
+        FD_ZERO(&writeSet);
+        FD_SET(s, &writeSet);
+        timeval tv = {0, 300000};
+        return select(0, nullptr, &writeSet, nullptr, &tv) == 0;
+    }
+
+    const bool m_bWinsock;
+    sockaddr_in m_addr = {};
+    UniqueSocket m_listen;
+    std::vector<UniqueSocket> m_fillers;
+    bool m_full = false;
+};
+
+// A printer that never answers the connect: the configured connect time
+// ends it, well before the system's own (tens of seconds), and no sooner.
+TEST(TcpTransport, ConnectThatGetsNoAnswerFailsAfterTheConnectTime) {
+    FullBacklog port;
+    ASSERT_TRUE(port.ok()) << "no loopback connect could be made to hang";
+    PipeTimeouts timeouts = Short();
+    timeouts.dwConnectMs = 400;
+    std::unique_ptr<CTransport> t;
+    const ULONGLONG t0 = GetTickCount64();
+    EXPECT_EQ(CTcpTransport::Connect("127.0.0.1", port.port(), timeouts, t),
+              HRESULT_FROM_WIN32(WSAETIMEDOUT));
+    const ULONGLONG ms = GetTickCount64() - t0;
+    EXPECT_EQ(t, nullptr);
+    EXPECT_GE(ms, 350u);
+    EXPECT_LT(ms, 3000u);
 }
 
 TEST(TcpTransport, PrinterThatHangsUpEarlyFailsTheDocument) {

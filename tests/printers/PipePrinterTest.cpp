@@ -6,6 +6,7 @@
 #include "printers/PipePrinter.h"
 #include "support/PipeServer.h"
 #include "support/TempFiles.h"
+#include "xmldoc/XmlDoc.h"
 
 #include <gtest/gtest.h>
 
@@ -222,6 +223,34 @@ TEST_F(PipePrinterTest, UsbPrinterAddsNameAndSerialNumber) {
               L"<Comms_Method t=\"s\">USB</Comms_Method><USBPort t=\"s\">USB001</USBPort>"
               L"<USBPrinterName t=\"s\">Port_#0001.Hub_#0004</USBPrinterName><USBPrinterSN "
               L"t=\"s\">ABC123</USBPrinterSN></IP-Settings></VizudoRuduvav>");
+}
+
+// Settings are the program's narrow text, in the thread's ANSI code page;
+// the component reads its document's values as UTF-8. A letter outside
+// ASCII must arrive as that letter, never as its ANSI byte.
+TEST_F(PipePrinterTest, NonAsciiSettingReachesTheComponentAsUtf8) {
+    char ansi[8] = {};
+    BOOL lossy = FALSE;
+    if (WideCharToMultiByte(CP_THREAD_ACP, 0, L"\u00e9", 1, ansi, sizeof(ansi) - 1, nullptr,
+                            &lossy) <= 0 ||
+        lossy)
+        GTEST_SKIP() << "this thread's ANSI code page has no e with acute";
+    setup.m_strUSBPrinterName = CString("Caf") + ansi;
+    setup.m_strUSBPrinterSN = CString("S") + ansi + "1";
+    CUSB_Pipe_Printer p;
+    ASSERT_TRUE(p.Open(&setup, "job"));
+    EXPECT_NE(record.document.find(L"<USBPrinterName t=\"s\">Caf\u00e9</USBPrinterName>"),
+              std::wstring::npos);
+    // What the component's reader makes of it.
+    CXmlDoc doc;
+    ASSERT_TRUE(doc.LoadXmlText(record.document.c_str()));
+    const CXmlElement* pName = doc.FindElement("IP-Settings/USBPrinterName");
+    const CXmlElement* pSerial = doc.FindElement("IP-Settings/USBPrinterSN");
+    ASSERT_NE(pName, nullptr);
+    ASSERT_NE(pSerial, nullptr);
+    EXPECT_STREQ(pName->GetValue().GetString(), "Caf\xC3\xA9");
+    EXPECT_STREQ(pSerial->GetValue().GetString(), "S\xC3\xA9"
+                                                  "1");
 }
 
 TEST_F(PipePrinterTest, AddressTextCoversTheWholeRange) {

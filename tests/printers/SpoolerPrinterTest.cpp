@@ -190,11 +190,16 @@ TEST_F(SpoolerStateTest, ReopenEndsTheFirstDocumentAndDeleteDropsTheSecond) {
     {
         CSpooler_Printer p;
         ASSERT_TRUE(p.Open(&setup, "one"));
-        FakeSpooler::calls.clear();
+        ASSERT_EQ(p.GetState(), 3); // document and page started
         ASSERT_TRUE(p.Open(&setup, "two"));
+        // The whole sequence: page, document and printer of the first are
+        // ended, in that order, before anything of the second starts.
         EXPECT_EQ(FakeSpooler::Calls(),
-                  (Calls{"EndPagePrinter", "EndDocPrinter", "ClosePrinter",
+                  (Calls{"OpenPrinter Label Printer", "StartDocPrinter", "StartPagePrinter",
+                         "EndPagePrinter", "EndDocPrinter", "ClosePrinter",
                          "OpenPrinter Label Printer", "StartDocPrinter", "StartPagePrinter"}));
+        EXPECT_EQ(FakeSpooler::docName, "two");
+        EXPECT_EQ(p.GetState(), 3);
         FakeSpooler::calls.clear();
     } // deleted without Close
     EXPECT_EQ(FakeSpooler::Calls(), (Calls{"AbortPrinter", "ClosePrinter"}));

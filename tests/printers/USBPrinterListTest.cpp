@@ -89,6 +89,24 @@ TEST_F(USBPrinterListTest, ListsPresentPrintersInEnumerationOrder) {
     EXPECT_EQ(FindUSBPrinter(" (NOLOC9)"), nullptr);
 }
 
+// A printer with neither a location text nor a serial number in its path
+// is still listed, as " ()", and found by that text.
+TEST_F(USBPrinterListTest, PrinterWithoutNameAndSerialIsListedAsBlankParentheses) {
+    // The instance id ends in "\\": the path's serial segment is empty.
+    const std::string path = devices.Add("USB\\VID_03F0&PID_0519\\", "");
+    ASSERT_FALSE(path.empty());
+    ASSERT_STREQ(SerialNumberFromDevicePath(path.c_str()), "") << path;
+    ASSERT_FALSE(devices.Add("USB\\VID_04B8&PID_0202\\X12Y", "Printer A").empty());
+    CPtrArray* list = GetUSBPrinterList();
+    ASSERT_EQ(list->GetSize(), 2);
+    CUSBPrinterInfo* blank = FindUSBPrinter(" ()");
+    ASSERT_NE(blank, nullptr);
+    EXPECT_STREQ(blank->GetName(), "");
+    EXPECT_STREQ(blank->GetSerialNumber(), "");
+    EXPECT_TRUE(blank == At(list, 0) || blank == At(list, 1));
+    EXPECT_NE(FindUSBPrinter("Printer A (X12Y)"), nullptr);
+}
+
 TEST_F(USBPrinterListTest, SameDisplayNameFindsTheFirstInListOrder) {
     ASSERT_FALSE(devices.Add("USB\\VID_0A5F&PID_0001\\ABC123", "Desk").empty());
     ASSERT_FALSE(devices.Add("USB\\VID_0A5F&PID_0002\\ABC123", "Desk").empty());
