@@ -184,15 +184,7 @@ int CMorvaneDlg::QueueIndexOfRow(int nRow) {
     if (nRow < 0)
         return -1;
     const CString* pID = m_JobListBox.GetRowID(m_JobListBox.GetItemData(nRow));
-    if (!pID || pID->IsEmpty())
-        return -1;
-    const int n = m_JobList.GetCount();
-    for (int i = 0; i < n; ++i) {
-        CQueuedJob* pJob = m_JobList.GetAt(i);
-        if (pJob && pJob->m_strID == *pID)
-            return i;
-    }
-    return -1;
+    return pID ? m_JobList.IndexOfID(*pID) : -1;
 }
 
 HWND CMorvaneDlg::GetJobListBox() {
