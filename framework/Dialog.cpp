@@ -6,6 +6,7 @@
 #include "framework/WinApp.h"
 
 #include <algorithm>
+#include <exception>
 #include <new>
 
 namespace {
@@ -26,6 +27,32 @@ bool ReturnsResultDirectly(UINT message) {
         return true;
     default:
         return false;
+    }
+}
+
+// Both the framework's and the language's out-of-memory exceptions.
+bool IsOutOfMemory(const std::exception_ptr& failure) {
+    try {
+        std::rethrow_exception(failure);
+    } catch (const CMemoryException&) {
+        return true;
+    } catch (const std::bad_alloc&) {
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+// Tells the user about an exception a handler let out; the dialog goes on.
+// Nothing leaves this, not even a box that could not be shown: no exception
+// may cross the dialog procedure.
+void ReportFailure(HWND hWnd, const std::exception_ptr& failure) noexcept {
+    try {
+        ShowMessageBox(hWnd,
+                       IsOutOfMemory(failure) ? "Out of memory."
+                                              : "An unsupported operation was attempted.",
+                       MB_OK | MB_ICONSTOP);
+    } catch (...) {
     }
 }
 } // namespace
@@ -161,13 +188,10 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND hWnd, UINT message, WPARAM wParam, LPA
         return FALSE;
     try {
         return pDlg->HandleMessage(message, wParam, lParam);
-    } catch (const CMemoryException&) {
-        ShowMessageBox(hWnd, "Out of memory.", MB_OK | MB_ICONSTOP);
-    } catch (const std::bad_alloc&) {
-        ShowMessageBox(hWnd, "Out of memory.", MB_OK | MB_ICONSTOP);
     } catch (...) {
-        ShowMessageBox(hWnd, "An unsupported operation was attempted.", MB_OK | MB_ICONSTOP);
+        ReportFailure(hWnd, std::current_exception());
     }
+    // The window's last message failed: the object lets go of it all the same.
     if (message == WM_NCDESTROY)
         pDlg->OnWindowGone();
     return FALSE;

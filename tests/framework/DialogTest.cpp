@@ -12,6 +12,8 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <new>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -65,6 +67,10 @@ protected:
         if (m_nGo == 2)
             AfxThrowMemoryException();
         if (m_nGo == 3)
+            AfxThrowInvalidArgException();
+        if (m_nGo == 4)
+            throw std::bad_alloc();
+        if (m_nGo == 5)
             AfxThrowInvalidArgException();
     }
     DECLARE_MESSAGE_MAP()
@@ -206,19 +212,30 @@ TEST_F(DialogTest, OwnerDrawingReachesTheBoundListBox) {
 TEST_F(DialogTest, ExceptionsStayInsideTheDialogProcedure) {
     TestDlg dlg;
     const INT_PTR r = Run(dlg, [&](TestDlg& d) {
-        for (int i = 0; i < 3; ++i)
+        auto go = [&] {
             SendMessageA(d.m_hWnd, WM_COMMAND, MAKEWPARAM(1007, BN_CLICKED),
                          reinterpret_cast<LPARAM>(GetDlgItem(d.m_hWnd, 1007)));
+        };
+        for (int i = 0; i < 4; ++i)
+            go();
+        // A box that cannot be shown fails inside the report, never past it.
+        const MessageBoxHandler recording =
+            SetMessageBoxHandler([](HWND, const char*, const char*, UINT) -> int {
+                throw std::runtime_error("no box");
+            });
+        go();
+        SetMessageBoxHandler(recording);
         // Still running: OK validates and ends it.
         d.Type("3");
         SendMessageA(d.m_hWnd, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
                      reinterpret_cast<LPARAM>(GetDlgItem(d.m_hWnd, IDOK)));
     });
     EXPECT_EQ(r, IDOK);
-    EXPECT_EQ(dlg.m_nGo, 3);
+    EXPECT_EQ(dlg.m_nGo, 5);
     EXPECT_EQ(dlg.m_nValue, 3);
-    ASSERT_EQ(m_boxes.size(), 2u);
-    EXPECT_EQ(m_boxes[0], "Out of memory.");
+    EXPECT_EQ(m_boxes,
+              (std::vector<std::string>{"Out of memory.", "An unsupported operation was attempted.",
+                                        "Out of memory."}));
 }
 
 } // namespace
