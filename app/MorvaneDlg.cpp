@@ -24,6 +24,12 @@ CString NameFromDroppedPath(const CString& strPath) {
     return cut < 0 ? strPath : strPath.Mid(cut + 1);
 }
 
+// A worker that StopForGood abandoned inside the output still returns from
+// that call before its thread ends, and reads its own object on the way:
+// the object is kept on purpose, never deleted (the process ends soon
+// after).
+void KeepAbandonedWorker(CPrintLoopThread*) {}
+
 void AppendMenuItem(HMENU hMenu, UINT nID, UINT nStringID) {
     CString text;
     text.LoadString(nStringID);
@@ -69,10 +75,10 @@ CMorvaneDlg::~CMorvaneDlg() {
 void CMorvaneDlg::StopPrintLoop() {
     if (!m_pPrintLoop)
         return;
-    // A worker abandoned inside the output still returns from that call
-    // before it ends, so its object must stay; the process ends soon after.
     if (m_pPrintLoop->StopForGood())
         delete m_pPrintLoop;
+    else
+        KeepAbandonedWorker(m_pPrintLoop);
     m_pPrintLoop = nullptr;
 }
 
