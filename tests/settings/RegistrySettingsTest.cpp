@@ -15,7 +15,7 @@ public:
 
 using RegistrySettingsTest = RegistryTest;
 
-TEST_F(RegistrySettingsTest, KeyPathComesFromTheStringTable) {
+TEST_F(RegistrySettingsTest, KeyPathIsTheProgramsKey) {
     Store s;
     EXPECT_STREQ(s.GetKeyPath(nullptr), "SOFTWARE\\Tolvar\\Tolvar Morvane");
     EXPECT_STREQ(s.GetKeyPath(""), "SOFTWARE\\Tolvar\\Tolvar Morvane");

@@ -1,10 +1,10 @@
 // The setup dialog run for real: radio clicks, typed addresses, list picks
 // and OK/Cancel go through its dialog procedure; the settings object is
 // checked afterwards. USB printers are fake devices made in the prefix.
-#include "app/resource.h"
 #include "framework/MessageBox.h"
 #include "printers/USBPrinterList.h"
 #include "settings/SetupDlg.h"
+#include "settings/SetupResource.h"
 #include "support/RegistryFixture.h"
 #include "support/UsbPrinterDevices.h"
 #include "support/DialogScript.h"

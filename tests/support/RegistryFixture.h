@@ -2,12 +2,13 @@
 // none behind. The key lives in the 32-bit view, as the program keeps it.
 #pragma once
 
+#include "settings/ProgramKey.h"
 #include "settings/RegistrySettings.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
 
-inline const char* kProgramKey = "SOFTWARE\\Tolvar\\Tolvar Morvane";
+inline const char* kProgramKey = kProgramKeyPath;
 
 inline void DeleteProgramKey() {
     // The per-user copy a standard user's program keeps.
