@@ -392,6 +392,8 @@ void CMorvaneDlg::OnSelChangeJobList() {
             m_nCopies = pJob->m_nCopies;
         }
     }
+    // The field's change handler checks the count written here, as a typed
+    // one: a stored count out of range is shown with the range message.
     UpdateData(FALSE);
 }
 

@@ -75,7 +75,7 @@ void CDialog::EndDialog(int nResult) {
 BOOL CDialog::UpdateData(BOOL bSaveAndValidate) {
     CDataExchange dx(this, bSaveAndValidate);
     const BOOL bOldLockout = m_bLockoutNotify;
-    m_bLockoutNotify = TRUE;
+    m_bLockoutNotify = bSaveAndValidate || m_bInitializing;
     BOOL bOK = TRUE;
     try {
         DoDataExchange(&dx);
@@ -156,6 +156,11 @@ INT_PTR CDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_INITDIALOG) {
         if (CWinApp* pApp = AfxGetApp(); pApp && pApp->m_pMainWnd == this)
             AfxSetMainWndHandle(m_hWnd);
+        m_bInitializing = TRUE;
+        struct Done {
+            BOOL& b;
+            ~Done() { b = FALSE; }
+        } done{m_bInitializing};
         return OnInitDialog();
     }
     // A control's notification (lParam names the control) about a change

@@ -237,6 +237,30 @@ TEST_F(MorvaneDlgTest, CopiesFieldValidatesAndChangesOnlyTheSelectedIdleJob) {
     });
 }
 
+// A count the window itself writes into the field is checked as a typed one:
+// a job stored with a count out of range shows the range message when it is
+// selected; the 0 the window writes while it starts shows nothing.
+TEST_F(MorvaneDlgTest, SelectingAJobWithAStoredCountOutOfRangeShowsTheRangeMessage) {
+    SaveQueue({{"none", "C:\\none", 0}, {"many", "C:\\many", 100001}, {"fine", "C:\\fine", 7}});
+    Run([&](ScriptedMorvaneDlg& dlg) {
+        EXPECT_TRUE(m_boxes.Texts().empty());
+        const std::pair<int, const char*> bad[] = {{0, "0"}, {1, "100001"}};
+        for (const auto& [row, text] : bad) {
+            m_boxes.Clear();
+            SelectListRow(dlg.m_hWnd, IDC_JOB_LIST, row);
+            EXPECT_EQ(m_boxes.Texts(), std::vector<std::string>{kRangeMessage}) << text;
+            EXPECT_EQ(ControlText(dlg.m_hWnd, IDC_COPIES), text);
+        }
+        m_boxes.Clear();
+        SelectListRow(dlg.m_hWnd, IDC_JOB_LIST, 2);
+        EXPECT_TRUE(m_boxes.Texts().empty());
+        EXPECT_EQ(ControlText(dlg.m_hWnd, IDC_COPIES), "7");
+        // Nothing stored changed.
+        EXPECT_EQ(dlg.Queue()[0].second, 0);
+        EXPECT_EQ(dlg.Queue()[1].second, 100001);
+    });
+}
+
 TEST_F(MorvaneDlgTest, CloseValidatesTheFieldFirst) {
     Run([&](ScriptedMorvaneDlg& dlg) {
         dlg.TypeCopies("0");

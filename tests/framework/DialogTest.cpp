@@ -140,15 +140,19 @@ TEST_F(DialogTest, IntegerFieldParsesWholeNumbersAndChecksItsRange) {
     });
 }
 
-TEST_F(DialogTest, NotificationsOfTheExchangeItselfAreNotDispatched) {
+TEST_F(DialogTest, WritesReachTheHandlersOnlyOnceTheDialogIsUp) {
     TestDlg dlg;
     Run(dlg, [&](TestDlg& d) {
-        const int before = d.m_nChanges;
+        // The first values, written while the dialog was set up, told no one.
+        EXPECT_EQ(d.m_nChanges, 0);
         d.m_nValue = 9;
         d.UpdateData(FALSE);
-        EXPECT_EQ(d.m_nChanges, before);
+        EXPECT_EQ(d.m_nChanges, 1);
+        // Reading the controls back tells no one either.
+        EXPECT_TRUE(d.UpdateData(TRUE));
+        EXPECT_EQ(d.m_nChanges, 1);
         d.Type("10");
-        EXPECT_EQ(d.m_nChanges, before + 1);
+        EXPECT_EQ(d.m_nChanges, 2);
     });
 }
 
