@@ -13,7 +13,6 @@
 
 #include <commctrl.h>
 
-#include <chrono>
 #include <thread>
 
 namespace {
@@ -275,8 +274,8 @@ TEST_F(MorvaneDlgTest, CloseValidatesTheFieldFirst) {
 }
 
 TEST_F(MorvaneDlgTest, PlusInsertsBehindTheSelectionOrAppends) {
-    TempFile file("morvane plus.prn");
-    ScriptedFileDialog picker(file.Path());
+    TempFile file("morvane plus.prn", "data");
+    ScriptedFileDialog picker(file.path());
     SaveQueue({{"head", "C:\\head", 1}, {"tail", "C:\\tail", 1}});
     Run([&](ScriptedMorvaneDlg& dlg) {
         // Nothing selected: appended, named without extension, selected.
@@ -286,7 +285,7 @@ TEST_F(MorvaneDlgTest, PlusInsertsBehindTheSelectionOrAppends) {
         ASSERT_EQ(q.size(), 3u);
         EXPECT_EQ(q[2].first, "morvane plus");
         EXPECT_EQ(q[2].second, 3);
-        EXPECT_EQ(dlg.GetJobList().GetAt(2)->m_strPath, file.Path().c_str());
+        EXPECT_EQ(dlg.GetJobList().GetAt(2)->m_strPath, file.path());
         EXPECT_EQ(dlg.SelectedRow(), 2);
 
         // The busy head selected: the new job goes directly behind it.
@@ -317,7 +316,7 @@ TEST_F(MorvaneDlgTest, PlusInsertsBehindTheSelectionOrAppends) {
 
 TEST_F(MorvaneDlgTest, StartStopSpoolsTheQueueAndTogglesTheButton) {
     TempFile file("morvane start.prn", std::string(40000, 'x'));
-    SaveQueue({{"one", file.Path(), 2}, {"two", file.Path(), 1}});
+    SaveQueue({{"one", file.path(), 2}, {"two", file.path(), 1}});
     Run([&](ScriptedMorvaneDlg& dlg) {
         ClickButton(dlg.m_hWnd, IDC_START_STOP);
         EXPECT_EQ(ControlText(dlg.m_hWnd, IDC_START_STOP), "Stop");
@@ -329,7 +328,7 @@ TEST_F(MorvaneDlgTest, StartStopSpoolsTheQueueAndTogglesTheButton) {
         EXPECT_EQ(ControlText(dlg.m_hWnd, IDC_START_STOP), "Start");
         EXPECT_FALSE(dlg.GetPrintLoop()->IsRunning());
         // Stopped, a dropped job stays queued.
-        DropFiles(dlg.m_hWnd, {file.Path()});
+        DropFiles(dlg.m_hWnd, {file.path()});
         PumpUntil([] { return false; }, 300);
         EXPECT_EQ(dlg.GetJobList().GetCount(), 1);
     });
@@ -388,8 +387,7 @@ TEST_F(MorvaneDlgTest, FailedCopyTurnsTheButtonBackToStartBeforeTheBoxIsDismisse
         m_boxes.m_onBox = [&](const std::string&) {
             // The box is up on the worker's thread; the window's thread keeps
             // pumping, so the button must read "Start" before we answer.
-            for (int i = 0; i < 500 && WindowText(hButton) != "Start"; ++i)
-                Sleep(10);
+            WaitFor([&] { return WindowText(hButton) == "Start"; }, 5000, 10);
             textWhileBoxShown = WindowText(hButton);
         };
         DropFiles(dlg.m_hWnd, {"C:\\no such folder\\missing.prn"});
@@ -450,9 +448,8 @@ TEST_F(MorvaneDlgTest, EndOfSessionSavesTheQueue) {
         auto storedName = [] {
             char buf[64] = "";
             DWORD cb = sizeof(buf) - 1;
-            HKEY h = OpenProgramKey("Job_List");
+            const ProgramKey h("Job_List");
             RegQueryValueExA(h, "Job0_Name", nullptr, nullptr, reinterpret_cast<BYTE*>(buf), &cb);
-            RegCloseKey(h);
             return std::string(buf);
         };
         DropFiles(dlg.m_hWnd, {"C:\\x\\kept.prn"});
@@ -478,9 +475,7 @@ TEST_F(MorvaneDlgTest, StopClickedAfterAFailureTheWindowHasNotHeardOfStaysStoppe
         ClickButton(dlg.m_hWnd, IDC_START_STOP);
         ASSERT_EQ(ControlText(dlg.m_hWnd, IDC_START_STOP), "Stop");
         // Not pumping: the worker's notice stays queued behind the click.
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (m_boxes.Texts().empty() && std::chrono::steady_clock::now() < deadline)
-            Sleep(5);
+        WaitFor([&] { return !m_boxes.Texts().empty(); }, 20000);
         ASSERT_EQ(m_boxes.Texts().size(), 1u);
         ClickButton(dlg.m_hWnd, IDC_START_STOP);
         EXPECT_FALSE(dlg.GetPrintLoop()->IsRunning());
@@ -505,10 +500,7 @@ public:
         m_thread = std::thread([this, step, &held] {
             EnterCriticalSection(&g_csDisplay);
             held = true;
-            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-            while (g_csDisplay.LockCount < 1 && std::chrono::steady_clock::now() < deadline)
-                Sleep(1);
-            m_bWaited = g_csDisplay.LockCount >= 1;
+            m_bWaited = WaitFor([] { return g_csDisplay.LockCount >= 1; }, 10000, 1);
             step();
             LeaveCriticalSection(&g_csDisplay);
         });

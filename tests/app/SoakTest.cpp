@@ -199,7 +199,7 @@ TEST_F(SoakTest, RandomClicksWhileSpoolingLoseAndDoubleNothing) {
                 SetDlgItemTextA(hWnd, IDC_COPIES, std::to_string(copies).c_str());
                 std::vector<std::string> paths;
                 for (int k = 1 + pick(3); k > 0 && nDropped < nJobs; --k, ++nDropped) {
-                    paths.push_back(files[nDropped]->Path());
+                    paths.push_back(files[nDropped]->path());
                     wanted[names[nDropped]] = copies;
                 }
                 DropFiles(hWnd, paths);
