@@ -13,6 +13,7 @@
 
 #include <commctrl.h>
 
+#include <atomic>
 #include <thread>
 
 namespace {
@@ -89,12 +90,13 @@ protected:
         InitCommonControlsEx(&icc);
     }
     // Runs the window with the script; the window has been destroyed (and
-    // the queue saved) when this returns.
-    void Run(const std::function<void(ScriptedMorvaneDlg&)>& script) {
+    // the queue saved) when this returns. The window's result.
+    INT_PTR Run(const std::function<void(ScriptedMorvaneDlg&)>& script) {
         ScriptedMorvaneDlg dlg;
         dlg.m_script = script;
         const INT_PTR result = dlg.DoModal();
-        ASSERT_NE(result, -1) << kNoDisplayMessage;
+        EXPECT_NE(result, -1) << kNoDisplayMessage;
+        return result;
     }
     RecordedBoxes m_boxes;
 };
@@ -399,6 +401,61 @@ TEST_F(MorvaneDlgTest, FailedCopyTurnsTheButtonBackToStartBeforeTheBoxIsDismisse
         EXPECT_EQ(dlg.GetJobList().GetCount(), 1);
         m_boxes.m_onBox = nullptr;
     });
+}
+
+// Escape and the title bar's close box cancel the window: a count out of
+// range in the field does not hold it open, and no message is shown.
+TEST_F(MorvaneDlgTest, EscapeAndTheCloseBoxEndTheWindowWithoutValidating) {
+    const std::pair<const char*, std::function<void(HWND)>> ends[] = {
+        {"Escape",
+         [](HWND hDlg) {
+             // As the dialog's own loop hands the key over.
+             MSG msg{GetDlgItem(hDlg, IDC_COPIES), WM_KEYDOWN, VK_ESCAPE, 0, 0, {}};
+             IsDialogMessageA(hDlg, &msg);
+         }},
+        {"close box",
+         [](HWND hDlg) {
+             SendMessageA(hDlg, WM_SYSCOMMAND, SC_CLOSE, 0);
+             PumpMessages();
+         }},
+    };
+    for (const auto& [how, end] : ends) {
+        bool ended = false;
+        const INT_PTR result = Run([&, &end = end](ScriptedMorvaneDlg& dlg) {
+            dlg.TypeCopies("0");
+            m_boxes.Clear();
+            end(dlg.m_hWnd);
+            ended = !IsWindowVisible(dlg.m_hWnd);
+        });
+        EXPECT_EQ(result, IDCANCEL) << how;
+        EXPECT_TRUE(ended) << how;
+        EXPECT_TRUE(m_boxes.Texts().empty()) << how;
+    }
+}
+
+// The system adds its own bits to the low four of a menu command's id: the
+// about box opens whatever they are.
+TEST_F(MorvaneDlgTest, AboutBoxOpensFromTheSystemMenuWhateverTheLowBits) {
+    Run([&](ScriptedMorvaneDlg& dlg) {
+        for (const UINT nID : {IDM_ABOUTBOX, IDM_ABOUTBOX | 0x1, IDM_ABOUTBOX | 0xF}) {
+            // The box runs its own loop on this thread; another one answers it.
+            std::atomic<bool> sent{false};
+            HWND hAbout = nullptr;
+            std::thread answerer([&] {
+                if (WaitFor([&] {
+                        return sent || (hAbout = FindWindowA("#32770", "About Morvane"));
+                    }) &&
+                    hAbout)
+                    PostMessageA(hAbout, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+            });
+            SendMessageA(dlg.m_hWnd, WM_SYSCOMMAND, nID, 0);
+            sent = true;
+            answerer.join();
+            EXPECT_NE(hAbout, nullptr) << std::hex << nID;
+            EXPECT_FALSE(IsWindow(hAbout)) << std::hex << nID;
+        }
+    });
+    EXPECT_TRUE(m_boxes.Texts().empty());
 }
 
 TEST_F(MorvaneDlgTest, CaptionNamesTheOutputForEverySpoolerType) {

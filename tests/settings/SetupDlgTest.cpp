@@ -32,6 +32,16 @@ public:
         return 0;
     }
 
+    // The printers the list offers, in place of the system's (when set).
+    std::vector<std::string> m_printers;
+    void FillPrinterList() override {
+        if (m_printers.empty())
+            return CSetupDlg::FillPrinterList();
+        for (const std::string& name : m_printers)
+            ::SendMessageA(Item(IDC_PRINTER_LIST), CB_ADDSTRING, 0,
+                           reinterpret_cast<LPARAM>(name.c_str()));
+    }
+
     HWND Item(int nID) const { return ::GetDlgItem(m_hWnd, nID); }
     // The user clicks a button (radio buttons check themselves first).
     void Click(int nID) { ::SendMessageA(Item(nID), BM_CLICK, 0, 0); }
@@ -82,8 +92,10 @@ protected:
         ResetUSBPrinterListForTesting();
         RegistryTest::TearDown();
     }
-    INT_PTR Run(CSpoolerSetup& setup, const std::function<void(ScriptedSetupDlg&)>& script) {
+    INT_PTR Run(CSpoolerSetup& setup, const std::function<void(ScriptedSetupDlg&)>& script,
+                const std::vector<std::string>& printers = {}) {
         ScriptedSetupDlg dlg;
+        dlg.m_printers = printers;
         dlg.Bind(&setup);
         dlg.m_script = script;
         const INT_PTR result = dlg.DoModal();
@@ -172,6 +184,37 @@ TEST_F(SetupDlgTest, PrinterPickedBeforeTheRadioClickIsKept) {
     EXPECT_EQ(setup.m_nSpoolerType, SPOOLER_WINDOWS);
     // Without printers the list stays empty and the empty name is stored.
     EXPECT_EQ(setup.m_strSpoolerName.Str(), printers.empty() ? "" : printers.back());
+}
+
+// Stored type 1 (a Windows printer) opens on "Use Print Spooler", with the
+// first printer whose name begins with the stored one, whatever its case;
+// OK keeps that printer's whole name.
+TEST_F(SetupDlgTest, SpoolerTypeOpensCheckedWithThePrinterMatchedByPrefixIgnoringCase) {
+    const std::vector<std::string> printers = {"Label Writer", "Office Laser 2", "Office Laser 5"};
+    const std::pair<const char*, const char*> cases[] = {{"office laser", "Office Laser 2"},
+                                                         {"OFFICE LASER 5", "Office Laser 5"},
+                                                         {"LABEL", "Label Writer"}};
+    for (const auto& [stored, picked] : cases) {
+        CSpoolerSetup setup = Setup(SPOOLER_WINDOWS, stored);
+        ASSERT_EQ(setup.m_nSpoolerType, 1);
+        std::string shown;
+        Run(
+            setup,
+            [&](ScriptedSetupDlg& dlg) {
+                EXPECT_TRUE(dlg.Checked(IDC_USE_SPOOLER)) << stored;
+                EXPECT_FALSE(dlg.Checked(IDC_USE_NULL)) << stored;
+                EXPECT_FALSE(dlg.Checked(IDC_USE_IP)) << stored;
+                EXPECT_FALSE(dlg.Checked(IDC_USE_USB)) << stored;
+                const int sel = dlg.Selected(IDC_PRINTER_LIST);
+                if (sel >= 0)
+                    shown = dlg.Entries(IDC_PRINTER_LIST)[static_cast<size_t>(sel)];
+                dlg.Click(IDOK);
+            },
+            printers);
+        EXPECT_EQ(shown, picked) << stored;
+        EXPECT_EQ(setup.m_nSpoolerType, SPOOLER_WINDOWS) << stored;
+        EXPECT_EQ(setup.m_strSpoolerName.Str(), picked) << stored;
+    }
 }
 
 class SetupDlgUsbTest : public SetupDlgTest {
