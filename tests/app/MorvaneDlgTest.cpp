@@ -21,22 +21,11 @@ namespace {
 const char* kRangeMessage = "Please enter an integer between 1 and 100000.";
 
 // The main window, with a test script run inside its modal loop.
-class ScriptedMorvaneDlg : public CMorvaneDlg {
+class ScriptedMorvaneDlg : public ScriptedDialog<ScriptedMorvaneDlg, CMorvaneDlg> {
 public:
-    static constexpr UINT WM_RUN_SCRIPT = WM_APP + 0x200;
-    std::function<void(ScriptedMorvaneDlg&)> m_script;
     int m_nSetupRuns = 0;
     INT_PTR m_nSetupResult = IDCANCEL;
 
-    BOOL OnInitDialog() override {
-        const BOOL bResult = CMorvaneDlg::OnInitDialog();
-        PostMessage(WM_RUN_SCRIPT);
-        return bResult;
-    }
-    LRESULT OnRunScript(WPARAM, LPARAM) {
-        RunDialogScript(*this, m_script);
-        return 0;
-    }
     INT_PTR RunSetupDialog() override {
         ++m_nSetupRuns;
         return m_nSetupResult;
@@ -67,13 +56,7 @@ public:
         pJob->m_bBusy = bBusy;
     }
     void TypeCopies(const char* pszText) { SetDlgItemTextA(m_hWnd, IDC_COPIES, pszText); }
-
-    DECLARE_MESSAGE_MAP()
 };
-
-BEGIN_MESSAGE_MAP(ScriptedMorvaneDlg, CMorvaneDlg)
-ON_MESSAGE(WM_RUN_SCRIPT, OnRunScript)
-END_MESSAGE_MAP()
 
 // Saves a queue of jobs (name, path, copies) as a previous run would have.
 void SaveQueue(const std::vector<std::tuple<std::string, std::string, int>>& jobs) {

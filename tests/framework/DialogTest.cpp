@@ -27,10 +27,12 @@ public:
     std::vector<int> drawn;
 };
 
-class TestDlg : public CDialog {
+class TestDlg;
+using ScriptedTestDlg = ScriptedDialog<TestDlg, CDialog>;
+
+class TestDlg : public ScriptedTestDlg {
 public:
-    static constexpr UINT WM_RUN = WM_APP + 1;
-    TestDlg() : CDialog(500) {}
+    TestDlg() : ScriptedTestDlg(500) {}
 
     int m_nValue = 5;
     CString m_strCombo;
@@ -40,7 +42,6 @@ public:
     CountingListBox m_list;
     int m_nChanges = 0;
     int m_nGo = 0;
-    std::function<void(TestDlg&)> m_script;
 
 protected:
     void DoDataExchange(CDataExchange* pDX) override {
@@ -51,15 +52,6 @@ protected:
         DDX_Radio(pDX, 1003, m_nFirst);
         DDX_Radio(pDX, 1004, m_nSecond);
         DDX_IPAddress(pDX, 1005, m_dwAddress);
-    }
-    BOOL OnInitDialog() override {
-        CDialog::OnInitDialog();
-        PostMessage(WM_RUN);
-        return TRUE;
-    }
-    LRESULT OnRun(WPARAM, LPARAM) {
-        RunDialogScript(*this, m_script);
-        return 0;
     }
     void OnChange() { ++m_nChanges; }
     void OnGo() {
@@ -80,8 +72,7 @@ public:
     using CDialog::UpdateData;
 };
 
-BEGIN_MESSAGE_MAP(TestDlg, CDialog)
-ON_MESSAGE(WM_RUN, OnRun)
+BEGIN_MESSAGE_MAP(TestDlg, ScriptedTestDlg)
 ON_EN_CHANGE(1001, OnChange)
 ON_BN_CLICKED(1007, OnGo)
 END_MESSAGE_MAP()

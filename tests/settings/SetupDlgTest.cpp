@@ -17,21 +17,8 @@
 
 namespace {
 
-class ScriptedSetupDlg : public CSetupDlg {
+class ScriptedSetupDlg : public ScriptedDialog<ScriptedSetupDlg, CSetupDlg> {
 public:
-    static constexpr UINT WM_RUN_SCRIPT = WM_APP + 0x200;
-    std::function<void(ScriptedSetupDlg&)> m_script;
-
-    BOOL OnInitDialog() override {
-        const BOOL bResult = CSetupDlg::OnInitDialog();
-        PostMessage(WM_RUN_SCRIPT);
-        return bResult;
-    }
-    LRESULT OnRunScript(WPARAM, LPARAM) {
-        RunDialogScript(*this, m_script);
-        return 0;
-    }
-
     // The printers the list offers, in place of the system's (when set).
     std::vector<std::string> m_printers;
     void FillPrinterList() override {
@@ -69,13 +56,7 @@ public:
     int Selected(int nID) const {
         return static_cast<int>(::SendMessageA(Item(nID), CB_GETCURSEL, 0, 0));
     }
-
-    DECLARE_MESSAGE_MAP()
 };
-
-BEGIN_MESSAGE_MAP(ScriptedSetupDlg, CSetupDlg)
-ON_MESSAGE(WM_RUN_SCRIPT, OnRunScript)
-END_MESSAGE_MAP()
 
 class SetupDlgTest : public RegistryTest {
 protected:
