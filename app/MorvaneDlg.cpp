@@ -24,6 +24,12 @@ CString NameFromDroppedPath(const CString& strPath) {
     return cut < 0 ? strPath : strPath.Mid(cut + 1);
 }
 
+// A worker that StopForGood abandoned inside the output still returns from
+// that call before its thread ends, and reads its own object on the way:
+// the object is kept on purpose, never deleted (the process ends soon
+// after).
+void KeepAbandonedWorker(CPrintLoopThread*) {}
+
 void AppendMenuItem(HMENU hMenu, UINT nID, UINT nStringID) {
     CString text;
     text.LoadString(nStringID);
@@ -69,10 +75,10 @@ CMorvaneDlg::~CMorvaneDlg() {
 void CMorvaneDlg::StopPrintLoop() {
     if (!m_pPrintLoop)
         return;
-    // A worker abandoned inside the output still returns from that call
-    // before it ends, so its object must stay; the process ends soon after.
     if (m_pPrintLoop->StopForGood())
         delete m_pPrintLoop;
+    else
+        KeepAbandonedWorker(m_pPrintLoop);
     m_pPrintLoop = nullptr;
 }
 
@@ -184,15 +190,7 @@ int CMorvaneDlg::QueueIndexOfRow(int nRow) {
     if (nRow < 0)
         return -1;
     const CString* pID = m_JobListBox.GetRowID(m_JobListBox.GetItemData(nRow));
-    if (!pID || pID->IsEmpty())
-        return -1;
-    const int n = m_JobList.GetCount();
-    for (int i = 0; i < n; ++i) {
-        CQueuedJob* pJob = m_JobList.GetAt(i);
-        if (pJob && pJob->m_strID == *pID)
-            return i;
-    }
-    return -1;
+    return pID ? m_JobList.IndexOfID(*pID) : -1;
 }
 
 HWND CMorvaneDlg::GetJobListBox() {
@@ -394,6 +392,8 @@ void CMorvaneDlg::OnSelChangeJobList() {
             m_nCopies = pJob->m_nCopies;
         }
     }
+    // The field's change handler checks the count written here, as a typed
+    // one: a stored count out of range is shown with the range message.
     UpdateData(FALSE);
 }
 

@@ -1,15 +1,15 @@
-// Resource identifiers shared by the resource scripts and the code.
+// Resource identifiers of the main window and the about box, shared by
+// their resource scripts and the code. The setup dialog keeps its own
+// (settings/SetupResource.h).
 #pragma once
 
 // Dialog templates and the application icon.
 #define IDD_ABOUTBOX 100
 #define IDD_MORVANE_DIALOG 102
 #define IDR_MAINFRAME 128
-#define IDD_SETUP 133
 
 // Strings.
 #define IDS_ABOUTBOX 101
-#define IDS_APP_KEY 102
 #define IDS_SETUP_SPOOLER 2000
 
 // System menu items.
@@ -23,13 +23,3 @@
 #define IDC_START_STOP 1008
 #define IDC_COPIES 1010
 #define IDC_SETUP 1017
-
-// Setup dialog controls.
-#define IDC_PRINTER_LIST 1009
-#define IDC_USB_LIST 1011
-#define IDC_IP_ADDRESS 1012
-#define IDC_USE_SPOOLER 1014
-#define IDC_USE_IP 1015
-#define IDC_USE_NULL 1016
-#define IDC_USE_USB 1017
-#define IDC_REFRESH_USB 1019

@@ -6,6 +6,7 @@
 #include "framework/WinApp.h"
 
 #include <algorithm>
+#include <exception>
 #include <new>
 
 namespace {
@@ -28,6 +29,32 @@ bool ReturnsResultDirectly(UINT message) {
         return false;
     }
 }
+
+// Both the framework's and the language's out-of-memory exceptions.
+bool IsOutOfMemory(const std::exception_ptr& failure) {
+    try {
+        std::rethrow_exception(failure);
+    } catch (const CMemoryException&) {
+        return true;
+    } catch (const std::bad_alloc&) {
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+// Tells the user about an exception a handler let out; the dialog goes on.
+// Nothing leaves this, not even a box that could not be shown: no exception
+// may cross the dialog procedure.
+void ReportFailure(HWND hWnd, const std::exception_ptr& failure) noexcept {
+    try {
+        ShowMessageBox(hWnd,
+                       IsOutOfMemory(failure) ? "Out of memory."
+                                              : "An unsupported operation was attempted.",
+                       MB_OK | MB_ICONSTOP);
+    } catch (...) {
+    }
+}
 } // namespace
 
 CDialog::CDialog(UINT nIDTemplate, CWnd* pParentWnd)
@@ -48,7 +75,7 @@ void CDialog::EndDialog(int nResult) {
 BOOL CDialog::UpdateData(BOOL bSaveAndValidate) {
     CDataExchange dx(this, bSaveAndValidate);
     const BOOL bOldLockout = m_bLockoutNotify;
-    m_bLockoutNotify = TRUE;
+    m_bLockoutNotify = bSaveAndValidate || m_bInitializing;
     BOOL bOK = TRUE;
     try {
         DoDataExchange(&dx);
@@ -129,6 +156,11 @@ INT_PTR CDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_INITDIALOG) {
         if (CWinApp* pApp = AfxGetApp(); pApp && pApp->m_pMainWnd == this)
             AfxSetMainWndHandle(m_hWnd);
+        m_bInitializing = TRUE;
+        struct Done {
+            BOOL& b;
+            ~Done() { b = FALSE; }
+        } done{m_bInitializing};
         return OnInitDialog();
     }
     // A control's notification (lParam names the control) about a change
@@ -161,13 +193,10 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND hWnd, UINT message, WPARAM wParam, LPA
         return FALSE;
     try {
         return pDlg->HandleMessage(message, wParam, lParam);
-    } catch (const CMemoryException&) {
-        ShowMessageBox(hWnd, "Out of memory.", MB_OK | MB_ICONSTOP);
-    } catch (const std::bad_alloc&) {
-        ShowMessageBox(hWnd, "Out of memory.", MB_OK | MB_ICONSTOP);
     } catch (...) {
-        ShowMessageBox(hWnd, "An unsupported operation was attempted.", MB_OK | MB_ICONSTOP);
+        ReportFailure(hWnd, std::current_exception());
     }
+    // The window's last message failed: the object lets go of it all the same.
     if (message == WM_NCDESTROY)
         pDlg->OnWindowGone();
     return FALSE;

@@ -26,8 +26,9 @@ public:
     virtual INT_PTR DoModal();
     void EndDialog(int nResult);
 
-    // FALSE: controls to members, validating (a failed validation has told
-    // the user and leaves FALSE); TRUE: members to controls.
+    // TRUE: controls to members, validating (a failed validation has told
+    // the user and leaves FALSE); FALSE: members to controls, whose change
+    // notifications reach the message map once the dialog is set up.
     BOOL UpdateData(BOOL bSaveAndValidate = TRUE);
 
     virtual BOOL OnInitDialog();
@@ -50,7 +51,13 @@ private:
     void OnWindowGone();
 
     std::vector<CWnd*> m_boundControls;
-    // While UpdateData moves values, the controls' notifications about the
-    // changes it makes are not handed to the message map.
+    // The controls' notifications about changes UpdateData makes are not
+    // handed to the message map while it reads the controls, nor while it
+    // writes them during WM_INITDIALOG (the first values are no one's
+    // edit). Once the dialog is up, a control that UpdateData writes tells
+    // the dialog as an edit by the user would, so the handler checks a
+    // value the code put in.
     BOOL m_bLockoutNotify = FALSE;
+    // Inside OnInitDialog.
+    BOOL m_bInitializing = FALSE;
 };

@@ -17,14 +17,6 @@ CWinApp::~CWinApp() {
         g_pApp = nullptr;
 }
 
-BOOL CWinApp::OnCmdMsg(UINT nID) {
-    if (nID == ID_HELP) {
-        OnHelp();
-        return TRUE;
-    }
-    return FALSE;
-}
-
 CWinApp* AfxGetApp() {
     return g_pApp;
 }

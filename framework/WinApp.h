@@ -10,8 +10,6 @@
 
 #include <windows.h>
 
-#define ID_HELP 0xE146
-
 class CWinApp {
 public:
     explicit CWinApp(const char* pszAppName = nullptr);
@@ -22,10 +20,6 @@ public:
     virtual BOOL InitInstance() { return TRUE; }
     virtual int Run() { return ExitInstance(); }
     virtual int ExitInstance() { return 0; }
-    // Application commands (such as ID_HELP); TRUE when handled.
-    virtual BOOL OnCmdMsg(UINT nID);
-
-    void OnHelp() {}
     // The key under which the framework's profile functions would store
     // settings; the program stores nothing there.
     void SetRegistryKey(const char* pszRegistryKey) { m_strRegistryKey = pszRegistryKey; }

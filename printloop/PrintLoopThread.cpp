@@ -24,6 +24,16 @@ int Percentage(unsigned long long sent, unsigned long long size) {
     return pct >= 100.0 ? 100 : static_cast<int>(pct);
 }
 
+// Every copy that does not get through whole (a failure, Stop, the program
+// closing in the middle of the document) ends here: the document is
+// aborted, and the printer object is then released without Close, because
+// closing would hand the part that got through to the printer (the copy is
+// sent again whole later). Returns the copy's result, FALSE.
+BOOL LeaveDocumentUnended(CPrinter& printer) {
+    printer.Abort();
+    return FALSE;
+}
+
 } // namespace
 
 CPrintLoopThread::CPrintLoopThread(IPrintLoopOwner* pOwner, CJobList* pJobList,
@@ -297,13 +307,9 @@ BOOL CPrintLoopThread::SpoolJob(CQueuedJob* pJob, int nCopy) {
     const unsigned long long size = static_cast<unsigned long long>(end);
     rewind(file.get());
 
-    // From Open on, a copy that does not get through whole is aborted: its
-    // document is dropped, never handed on (that would print the part that
-    // got through, and the copy is sent again whole later).
-    if (!printer->Open(&setup, strName)) {
-        printer->Abort();
-        return FALSE;
-    }
+    // From Open on, a copy that does not get through whole is left unended.
+    if (!printer->Open(&setup, strName))
+        return LeaveDocumentUnended(*printer);
 
     std::vector<char> buffer(kChunkSize);
     unsigned long long sent = 0;
@@ -311,27 +317,19 @@ BOOL CPrintLoopThread::SpoolJob(CQueuedJob* pJob, int nCopy) {
         const size_t c = fread(buffer.data(), 1, buffer.size(), file.get());
         if (c == 0) {
             // A read error leaves the document short.
-            if (ferror(file.get())) {
-                printer->Abort();
-                return FALSE;
-            }
+            if (ferror(file.get()))
+                return LeaveDocumentUnended(*printer);
             break;
         }
         // The program is closing in the middle of the document.
-        if (m_bStopRequested) {
-            printer->Abort();
-            return FALSE;
-        }
+        if (m_bStopRequested)
+            return LeaveDocumentUnended(*printer);
         const int taken = printer->Send_Data(buffer.data(), static_cast<int>(c));
-        if (taken != static_cast<int>(c)) {
-            printer->Abort();
-            return FALSE;
-        }
+        if (taken != static_cast<int>(c))
+            return LeaveDocumentUnended(*printer);
         sent += c;
-        if (!ReportProgress(pJob, nCopy, nTotal, Percentage(sent, size))) {
-            printer->Abort();
-            return FALSE;
-        }
+        if (!ReportProgress(pJob, nCopy, nTotal, Percentage(sent, size)))
+            return LeaveDocumentUnended(*printer);
     }
 
     // Every byte was handed over: only now is the document ended.

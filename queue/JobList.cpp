@@ -170,7 +170,7 @@ CJobList::~CJobList() {
         Save();
     CLock lock(m_ListLock);
     for (int i = 0; i < m_Jobs.GetSize(); ++i) {
-        if (auto* pJob = static_cast<CQueuedJob*>(m_Jobs.GetAt(i)))
+        if (auto* pJob = JobAt(i))
             pJob->Release();
     }
     m_Jobs.RemoveAll();
@@ -183,7 +183,7 @@ BOOL CJobList::Save() {
     CFingerprint print;
     const int n = m_Jobs.GetSize();
     for (int i = 0; i < n; ++i) {
-        auto* pJob = static_cast<CQueuedJob*>(m_Jobs.GetAt(i));
+        auto* pJob = JobAt(i);
         CString name, path;
         int nCopies = 0;
         if (pJob) {
@@ -230,7 +230,7 @@ BOOL CJobList::Load() {
             return TRUE;
         }
         for (int i = 0; i < m_Jobs.GetSize(); ++i)
-            WriteRecord(static_cast<CQueuedJob*>(m_Jobs.GetAt(i)));
+            WriteRecord(JobAt(i));
         MarkLive();
         return TRUE;
     }
@@ -256,7 +256,7 @@ BOOL CJobList::WriteIndex(unsigned long long nPrint) {
     PutLE(out, m_nNextSlot, 8);
     PutLE(out, static_cast<unsigned>(n), 4);
     for (int i = 0; i < n; ++i) {
-        auto* pJob = static_cast<CQueuedJob*>(m_Jobs.GetAt(i));
+        auto* pJob = JobAt(i);
         PutLE(out, pJob ? pJob->m_nStoreSlot : 0, 8);
         PutLE(out, pJob ? static_cast<unsigned long long>(pJob->m_nStoreKey) : 0, 8);
     }
@@ -283,7 +283,7 @@ bool CJobList::TakeIndex(unsigned long long nPrint) {
     }
     p = in.data() + kIndexHeader;
     for (int i = 0; i < n; ++i, p += kIndexEntrySize) {
-        auto* pJob = static_cast<CQueuedJob*>(m_Jobs.GetAt(i));
+        auto* pJob = JobAt(i);
         pJob->m_nStoreSlot = GetLE(p, 8);
         pJob->m_nStoreKey = static_cast<long long>(GetLE(p + 8, 8));
         pJob->m_bStored = true;
@@ -365,7 +365,7 @@ void CJobList::SyncJournal(bool bFresh) {
     // costs nothing.
     bool ordered = true;
     for (int i = 0; i < n; ++i) {
-        auto* pJob = static_cast<CQueuedJob*>(m_Jobs.GetAt(i));
+        auto* pJob = JobAt(i);
         const size_t at = static_cast<size_t>(i);
         bool same = false;
         if (at < recs.size()) {
@@ -377,11 +377,9 @@ void CJobList::SyncJournal(bool bFresh) {
                    rec.path == pJob->m_strPath;
         } else {
             pJob->m_nStoreSlot = m_nNextSlot++;
-            pJob->m_nStoreKey =
-                i > 0 ? static_cast<CQueuedJob*>(m_Jobs.GetAt(i - 1))->m_nStoreKey + kKeyGap : 0;
+            pJob->m_nStoreKey = i > 0 ? JobAt(i - 1)->m_nStoreKey + kKeyGap : 0;
         }
-        if (i > 0 &&
-            pJob->m_nStoreKey <= static_cast<CQueuedJob*>(m_Jobs.GetAt(i - 1))->m_nStoreKey)
+        if (i > 0 && pJob->m_nStoreKey <= JobAt(i - 1)->m_nStoreKey)
             ordered = false;
         if (!same)
             WriteRecord(pJob);
@@ -457,8 +455,8 @@ void CJobList::MarkLive() {
 
 void CJobList::AssignKey(int nIndex) {
     const int n = m_Jobs.GetSize();
-    auto keyAt = [this](int i) { return static_cast<CQueuedJob*>(m_Jobs.GetAt(i))->m_nStoreKey; };
-    auto* pJob = static_cast<CQueuedJob*>(m_Jobs.GetAt(nIndex));
+    auto keyAt = [this](int i) { return JobAt(i)->m_nStoreKey; };
+    auto* pJob = JobAt(nIndex);
     const bool hasPrev = nIndex > 0;
     const bool hasNext = nIndex + 1 < n;
     if (!hasPrev && !hasNext) {
@@ -493,32 +491,31 @@ void CJobList::Renumber(int nNew) {
     // every write: above every old key the tail is written first, below
     // every old key the head first. The job at nNew is not stored yet.
     const int n = m_Jobs.GetSize();
-    auto jobAt = [this](int i) { return static_cast<CQueuedJob*>(m_Jobs.GetAt(i)); };
     long long lo = LLONG_MAX, hi = LLONG_MIN;
     for (int i = 0; i < n; ++i) {
         if (i == nNew)
             continue;
-        lo = std::min(lo, jobAt(i)->m_nStoreKey);
-        hi = std::max(hi, jobAt(i)->m_nStoreKey);
+        lo = std::min(lo, JobAt(i)->m_nStoreKey);
+        hi = std::max(hi, JobAt(i)->m_nStoreKey);
     }
     if (lo > hi)
         lo = hi = 0;
     const long long span = static_cast<long long>(n + 1) * kKeyGap;
     if (hi <= LLONG_MAX - span) {
         for (int i = n - 1; i >= 0; --i) {
-            jobAt(i)->m_nStoreKey = hi + static_cast<long long>(i + 1) * kKeyGap;
-            WriteRecord(jobAt(i));
+            JobAt(i)->m_nStoreKey = hi + static_cast<long long>(i + 1) * kKeyGap;
+            WriteRecord(JobAt(i));
         }
     } else if (lo >= LLONG_MIN + span) {
         for (int i = 0; i < n; ++i) {
-            jobAt(i)->m_nStoreKey = lo - static_cast<long long>(n - i) * kKeyGap;
-            WriteRecord(jobAt(i));
+            JobAt(i)->m_nStoreKey = lo - static_cast<long long>(n - i) * kKeyGap;
+            WriteRecord(JobAt(i));
         }
     } else {
         // Unreachable in practice (keys would have to span the whole range).
         for (int i = 0; i < n; ++i) {
-            jobAt(i)->m_nStoreKey = static_cast<long long>(i) * kKeyGap;
-            WriteRecord(jobAt(i));
+            JobAt(i)->m_nStoreKey = static_cast<long long>(i) * kKeyGap;
+            WriteRecord(JobAt(i));
         }
     }
 }
@@ -545,7 +542,7 @@ void CJobList::RemoveAt(int nIndex) {
         CLock lock(m_ListLock);
         if (nIndex < 0 || nIndex >= m_Jobs.GetSize())
             AfxThrowInvalidArgException();
-        pJob = static_cast<CQueuedJob*>(m_Jobs.GetAt(nIndex));
+        pJob = JobAt(nIndex);
         if (pJob)
             EnterCriticalSection(&pJob->m_Lock);
         m_Jobs.RemoveAt(nIndex);
@@ -563,16 +560,22 @@ void CJobList::RemoveAt(int nIndex) {
         pJob->Release();
 }
 
+int CJobList::IndexOfID(const CString& strID) {
+    CLock lock(m_ListLock);
+    if (strID.IsEmpty() || !m_IDs.count(strID.GetString()))
+        return -1;
+    for (int i = 0; i < m_Jobs.GetSize(); ++i) {
+        auto* pJob = JobAt(i);
+        if (pJob && pJob->m_strID == strID)
+            return i;
+    }
+    return -1;
+}
+
 CQueuedJob* CJobList::FindByID(const CString& strID) {
     CLock lock(m_ListLock);
-    if (!m_IDs.count(strID.GetString()))
-        return nullptr;
-    for (int i = 0; i < m_Jobs.GetSize(); ++i) {
-        auto* pJob = static_cast<CQueuedJob*>(m_Jobs.GetAt(i));
-        if (pJob && pJob->m_strID == strID)
-            return pJob;
-    }
-    return nullptr;
+    const int nIndex = IndexOfID(strID);
+    return nIndex < 0 ? nullptr : JobAt(nIndex);
 }
 
 int CJobList::GetCount() {
@@ -582,14 +585,14 @@ int CJobList::GetCount() {
 
 CQueuedJob* CJobList::GetAt(int nIndex) {
     CLock lock(m_ListLock);
-    return static_cast<CQueuedJob*>(m_Jobs.GetAt(nIndex));
+    return JobAt(nIndex);
 }
 
 CQueuedJob* CJobList::TakeHead() {
     CLock lock(m_ListLock);
     if (m_Jobs.GetSize() == 0)
         return nullptr;
-    auto* pJob = static_cast<CQueuedJob*>(m_Jobs.GetAt(0));
+    auto* pJob = JobAt(0);
     if (!pJob)
         return nullptr;
     CLock jobLock(pJob->m_Lock);
@@ -626,7 +629,7 @@ BOOL CJobList::RemoveIdleAt(int nIndex) {
     CLock lock(m_ListLock);
     if (nIndex < 0 || nIndex >= m_Jobs.GetSize())
         return FALSE;
-    auto* pJob = static_cast<CQueuedJob*>(m_Jobs.GetAt(nIndex));
+    auto* pJob = JobAt(nIndex);
     if (pJob && IsBusy(pJob))
         return FALSE;
     RemoveAt(nIndex);
@@ -637,7 +640,7 @@ BOOL CJobList::SetCopiesIdleAt(int nIndex, int nCopies) {
     CLock lock(m_ListLock);
     if (nIndex < 0 || nIndex >= m_Jobs.GetSize())
         return FALSE;
-    auto* pJob = static_cast<CQueuedJob*>(m_Jobs.GetAt(nIndex));
+    auto* pJob = JobAt(nIndex);
     if (!pJob)
         return FALSE;
     {

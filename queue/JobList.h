@@ -80,6 +80,10 @@ public:
     void InsertAt(const CQueuedJob& job, int nIndex);
     void RemoveAt(int nIndex);
     CQueuedJob* FindByID(const CString& strID);
+    // The index of the job with this identity text, or -1 (none, or empty
+    // text). The index holds only while the caller keeps the list's lock
+    // (GetListLock) from this call until it has used it.
+    int IndexOfID(const CString& strID);
     int GetCount();
     CQueuedJob* GetAt(int nIndex);
 
@@ -114,6 +118,10 @@ protected:
     void ForgetWithoutSaving() { m_bSaveOnDestroy = false; }
 
 private:
+    // The job at nIndex (out of range: the invalid-argument exception).
+    // Call with the list's lock held.
+    CQueuedJob* JobAt(int nIndex) { return static_cast<CQueuedJob*>(m_Jobs.GetAt(nIndex)); }
+
     // The widest hole in foreign stored data that Load steps over.
     static constexpr int kMaxHole = 64;
     // The index of the next stored entry behind a missing one at nIndex, or

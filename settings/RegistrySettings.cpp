@@ -1,7 +1,7 @@
 #include "settings/RegistrySettings.h"
 
-#include "app/resource.h"
 #include "framework/UniqueHandle.h"
+#include "settings/ProgramKey.h"
 
 #include <atomic>
 #include <vector>
@@ -119,9 +119,7 @@ void CRegistrySettings::SetMachineOpenHook(OpenKeyHook hook) {
 }
 
 CString CRegistrySettings::GetKeyPath(LPCSTR lpszSection) {
-    CString appKey;
-    appKey.LoadString(IDS_APP_KEY);
-    CString path = CString("SOFTWARE\\Tolvar\\") + appKey;
+    CString path(kProgramKeyPath);
     if (lpszSection && *lpszSection)
         path += CString("\\") + lpszSection;
     return path;

@@ -1,7 +1,7 @@
 #include "settings/SetupDlg.h"
 
-#include "app/resource.h"
 #include "framework/DataExchange.h"
+#include "settings/SetupResource.h"
 #include "settings/SetupUSBList.h"
 
 #include <winspool.h>

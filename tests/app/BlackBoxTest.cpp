@@ -12,15 +12,16 @@
 #include "queue/JobList.h"
 #include "settings/SpoolerSetup.h"
 #include "support/LoopbackListener.h"
+#include "support/RandomBytes.h"
 #include "support/RegistryFixture.h"
+#include "support/TempFiles.h"
+#include "support/WaitFor.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <functional>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -56,38 +57,8 @@ std::string ProgramPath() {
     return chosen[0] == '/' ? WindowsPath(chosen) : chosen;
 }
 
-bool WaitFor(const std::function<bool()>& condition, int timeoutMs) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        Sleep(50);
-    }
-    return true;
-}
-
-std::string ReadFileBytes(const std::string& path) {
-    std::string data;
-    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                           OPEN_EXISTING, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
-        return data;
-    char buf[65536];
-    DWORD n = 0;
-    while (ReadFile(h, buf, sizeof(buf), &n, nullptr) && n > 0)
-        data.append(buf, n);
-    CloseHandle(h);
-    return data;
-}
-
-void WriteFileBytes(const std::string& path, const std::string& data) {
-    HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    ASSERT_NE(h, INVALID_HANDLE_VALUE) << path;
-    DWORD n = 0;
-    WriteFile(h, data.data(), static_cast<DWORD>(data.size()), &n, nullptr);
-    CloseHandle(h);
-    ASSERT_EQ(n, data.size());
-}
+// The program and the printer's port are other processes: asked less often.
+const DWORD kPollMs = 50;
 
 // Each run has payloads of its own (a run must not count the documents an
 // earlier run left at the printer), drawn from a seed that the run prints;
@@ -103,13 +74,10 @@ unsigned PayloadSeed() {
     return seed;
 }
 
-std::string RandomBytes(size_t n) {
+std::string Payload(size_t n) {
     static unsigned calls = 0;
-    std::mt19937 rng(PayloadSeed() + calls++);
-    std::string s(n, '\0');
-    for (char& c : s)
-        c = static_cast<char>(rng() & 0xFF);
-    return s;
+    const std::vector<char> bytes = RandomBytes(n, PayloadSeed() + calls++);
+    return std::string(bytes.begin(), bytes.end());
 }
 
 // What the printer's port received so far: finished connections (.bin)
@@ -160,9 +128,7 @@ protected:
                "services with scripts/services.sh start DIR and source DIR/env (scripts/test.sh "
                "does this)";
         m_captureDir = WindowsPath(m_captureDir);
-        char tmp[MAX_PATH] = "";
-        GetTempPathA(MAX_PATH, tmp);
-        m_jobFile = std::string(tmp) + "morvane-blackbox.prn";
+        m_jobFile = TempPath("morvane-blackbox.prn");
 
         CSpoolerSetup setup;
         setup.m_nSpoolerType = SPOOLER_WINDOWS;
@@ -189,8 +155,9 @@ protected:
         ASSERT_TRUE(CreateProcessA(exe.c_str(), cmd.data(), nullptr, nullptr, FALSE, 0, nullptr,
                                    nullptr, &si, &m_process))
             << exe << " could not be started (" << GetLastError() << ")";
-        ASSERT_TRUE(WaitFor(
-            [&] { return (m_hWnd = FindWindowA("#32770", caption.c_str())) != nullptr; }, 30000))
+        ASSERT_TRUE(
+            WaitFor([&] { return (m_hWnd = FindWindowA("#32770", caption.c_str())) != nullptr; },
+                    30000, kPollMs))
             << "no window captioned \"" << caption << "\"";
     }
     int RowCount() {
@@ -228,7 +195,7 @@ protected:
                 last = now;
                 return quiet >= 60;
             },
-            120000);
+            120000, kPollMs);
     }
 
     std::string m_queue, m_captureDir, m_jobFile;
@@ -237,8 +204,8 @@ protected:
 };
 
 TEST_F(BlackBoxTest, StartSpoolsEveryCopyByteForByteAndCloseSavesAnEmptyQueue) {
-    const std::string payload = RandomBytes(200000);
-    WriteFileBytes(m_jobFile, payload);
+    const std::string payload = Payload(200000);
+    ASSERT_TRUE(WriteFileBytes(m_jobFile, payload));
     {
         CJobList list;
         list.Add(CQueuedJob("blackbox.prn", m_jobFile.c_str(), 3));
@@ -247,7 +214,8 @@ TEST_F(BlackBoxTest, StartSpoolsEveryCopyByteForByteAndCloseSavesAnEmptyQueue) {
     ASSERT_EQ(RowCount(), 1);
     EXPECT_EQ(ButtonText(IDC_START_STOP), "Start");
     Press(IDC_START_STOP);
-    ASSERT_TRUE(WaitFor([&] { return RowCount() == 0; }, 120000)) << "the queue was not spooled";
+    ASSERT_TRUE(WaitFor([&] { return RowCount() == 0; }, 120000, kPollMs))
+        << "the queue was not spooled";
     EXPECT_EQ(ButtonText(IDC_START_STOP), "Stop");
 
     int whole = 0, partial = 0;
@@ -256,7 +224,7 @@ TEST_F(BlackBoxTest, StartSpoolsEveryCopyByteForByteAndCloseSavesAnEmptyQueue) {
             CountCopies(m_captureDir, payload, whole, partial);
             return whole >= 3;
         },
-        120000));
+        120000, kPollMs));
     EXPECT_EQ(whole, 3);
     EXPECT_EQ(partial, 0);
 
@@ -267,8 +235,8 @@ TEST_F(BlackBoxTest, StartSpoolsEveryCopyByteForByteAndCloseSavesAnEmptyQueue) {
 
 TEST_F(BlackBoxTest, ClosingDuringALongJobSavesItWithItsUnsentCopies) {
     const int kCopies = 400;
-    const std::string payload = RandomBytes(300000);
-    WriteFileBytes(m_jobFile, payload);
+    const std::string payload = Payload(300000);
+    ASSERT_TRUE(WriteFileBytes(m_jobFile, payload));
     {
         CJobList list;
         list.Add(CQueuedJob("long.prn", m_jobFile.c_str(), kCopies));
@@ -281,7 +249,7 @@ TEST_F(BlackBoxTest, ClosingDuringALongJobSavesItWithItsUnsentCopies) {
             CountCopies(m_captureDir, payload, whole, partial);
             return whole >= 1;
         },
-        120000))
+        120000, kPollMs))
         << "no copy reached the printer";
     CloseProgram();
 
@@ -310,8 +278,8 @@ TEST_F(BlackBoxTest, NetworkPrinterReceivesEachCopyAsItsOwnConnection) {
         setup.m_dwIPAddress = 0x7F000001;
         setup.Save();
     }
-    const std::string payload = RandomBytes(150000);
-    WriteFileBytes(m_jobFile, payload);
+    const std::string payload = Payload(150000);
+    ASSERT_TRUE(WriteFileBytes(m_jobFile, payload));
     {
         CJobList list;
         list.Add(CQueuedJob("tcp.prn", m_jobFile.c_str(), 2));
@@ -319,7 +287,8 @@ TEST_F(BlackBoxTest, NetworkPrinterReceivesEachCopyAsItsOwnConnection) {
     StartProgram("Tolvar Morvane - 127.0.0.1");
     ASSERT_EQ(RowCount(), 1);
     Press(IDC_START_STOP);
-    ASSERT_TRUE(WaitFor([&] { return RowCount() == 0; }, 120000)) << "the queue was not sent";
+    ASSERT_TRUE(WaitFor([&] { return RowCount() == 0; }, 120000, kPollMs))
+        << "the queue was not sent";
     ASSERT_TRUE(printer.WaitForConnections(2, 30000));
     CloseProgram();
 
@@ -381,15 +350,14 @@ TEST_F(BlackBoxTest, StoredQueueDataOfAnotherFormIsShownAndKept) {
         EXPECT_EQ(pJob->m_nCopies, expected[i].copies) << "job " << i;
     }
     // Written back in the program's own form, in order, without the hole.
-    HKEY h = OpenProgramKey(q);
-    ASSERT_NE(h, nullptr);
+    const ProgramKey h(q);
+    ASSERT_NE(static_cast<HKEY>(h), nullptr);
     DWORD type = 0, value = 0, cb = sizeof(value);
     EXPECT_EQ(
         RegQueryValueExA(h, "Job1_Copies", nullptr, &type, reinterpret_cast<BYTE*>(&value), &cb),
         ERROR_SUCCESS);
     EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD));
     EXPECT_EQ(value, 300u);
-    RegCloseKey(h);
 }
 
 } // namespace

@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <atomic>
 #include <memory>
-#include <chrono>
 #include <thread>
 
 namespace {
@@ -221,13 +220,7 @@ TEST_F(JobQueueListBoxTest, WithoutAJobListNothingIsPainted) {
 // Waits (bounded) until another thread is blocked entering the lock. Wine
 // counts every entry attempt in LockCount: -1 free, 0 held, more waiting.
 bool WaitForWaiter(CRITICAL_SECTION& cs) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (cs.LockCount < 1) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        Sleep(1);
-    }
-    return true;
+    return WaitFor([&] { return cs.LockCount >= 1; }, 10000, 1);
 }
 
 TEST_F(JobQueueListBoxTest, JobCannotBeRemovedBetweenLookupAndCopyOfItsFields) {

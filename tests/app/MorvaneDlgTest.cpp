@@ -13,7 +13,7 @@
 
 #include <commctrl.h>
 
-#include <chrono>
+#include <atomic>
 #include <thread>
 
 namespace {
@@ -21,22 +21,11 @@ namespace {
 const char* kRangeMessage = "Please enter an integer between 1 and 100000.";
 
 // The main window, with a test script run inside its modal loop.
-class ScriptedMorvaneDlg : public CMorvaneDlg {
+class ScriptedMorvaneDlg : public ScriptedDialog<ScriptedMorvaneDlg, CMorvaneDlg> {
 public:
-    static constexpr UINT WM_RUN_SCRIPT = WM_APP + 0x200;
-    std::function<void(ScriptedMorvaneDlg&)> m_script;
     int m_nSetupRuns = 0;
     INT_PTR m_nSetupResult = IDCANCEL;
 
-    BOOL OnInitDialog() override {
-        const BOOL bResult = CMorvaneDlg::OnInitDialog();
-        PostMessage(WM_RUN_SCRIPT);
-        return bResult;
-    }
-    LRESULT OnRunScript(WPARAM, LPARAM) {
-        RunDialogScript(*this, m_script);
-        return 0;
-    }
     INT_PTR RunSetupDialog() override {
         ++m_nSetupRuns;
         return m_nSetupResult;
@@ -67,13 +56,7 @@ public:
         pJob->m_bBusy = bBusy;
     }
     void TypeCopies(const char* pszText) { SetDlgItemTextA(m_hWnd, IDC_COPIES, pszText); }
-
-    DECLARE_MESSAGE_MAP()
 };
-
-BEGIN_MESSAGE_MAP(ScriptedMorvaneDlg, CMorvaneDlg)
-ON_MESSAGE(WM_RUN_SCRIPT, OnRunScript)
-END_MESSAGE_MAP()
 
 // Saves a queue of jobs (name, path, copies) as a previous run would have.
 void SaveQueue(const std::vector<std::tuple<std::string, std::string, int>>& jobs) {
@@ -90,12 +73,13 @@ protected:
         InitCommonControlsEx(&icc);
     }
     // Runs the window with the script; the window has been destroyed (and
-    // the queue saved) when this returns.
-    void Run(const std::function<void(ScriptedMorvaneDlg&)>& script) {
+    // the queue saved) when this returns. The window's result.
+    INT_PTR Run(const std::function<void(ScriptedMorvaneDlg&)>& script) {
         ScriptedMorvaneDlg dlg;
         dlg.m_script = script;
         const INT_PTR result = dlg.DoModal();
-        ASSERT_NE(result, -1) << kNoDisplayMessage;
+        EXPECT_NE(result, -1) << kNoDisplayMessage;
+        return result;
     }
     RecordedBoxes m_boxes;
 };
@@ -237,6 +221,30 @@ TEST_F(MorvaneDlgTest, CopiesFieldValidatesAndChangesOnlyTheSelectedIdleJob) {
     });
 }
 
+// A count the window itself writes into the field is checked as a typed one:
+// a job stored with a count out of range shows the range message when it is
+// selected; the 0 the window writes while it starts shows nothing.
+TEST_F(MorvaneDlgTest, SelectingAJobWithAStoredCountOutOfRangeShowsTheRangeMessage) {
+    SaveQueue({{"none", "C:\\none", 0}, {"many", "C:\\many", 100001}, {"fine", "C:\\fine", 7}});
+    Run([&](ScriptedMorvaneDlg& dlg) {
+        EXPECT_TRUE(m_boxes.Texts().empty());
+        const std::pair<int, const char*> bad[] = {{0, "0"}, {1, "100001"}};
+        for (const auto& [row, text] : bad) {
+            m_boxes.Clear();
+            SelectListRow(dlg.m_hWnd, IDC_JOB_LIST, row);
+            EXPECT_EQ(m_boxes.Texts(), std::vector<std::string>{kRangeMessage}) << text;
+            EXPECT_EQ(ControlText(dlg.m_hWnd, IDC_COPIES), text);
+        }
+        m_boxes.Clear();
+        SelectListRow(dlg.m_hWnd, IDC_JOB_LIST, 2);
+        EXPECT_TRUE(m_boxes.Texts().empty());
+        EXPECT_EQ(ControlText(dlg.m_hWnd, IDC_COPIES), "7");
+        // Nothing stored changed.
+        EXPECT_EQ(dlg.Queue()[0].second, 0);
+        EXPECT_EQ(dlg.Queue()[1].second, 100001);
+    });
+}
+
 TEST_F(MorvaneDlgTest, CloseValidatesTheFieldFirst) {
     Run([&](ScriptedMorvaneDlg& dlg) {
         dlg.TypeCopies("0");
@@ -251,8 +259,8 @@ TEST_F(MorvaneDlgTest, CloseValidatesTheFieldFirst) {
 }
 
 TEST_F(MorvaneDlgTest, PlusInsertsBehindTheSelectionOrAppends) {
-    TempFile file("morvane plus.prn");
-    ScriptedFileDialog picker(file.Path());
+    TempFile file("morvane plus.prn", "data");
+    ScriptedFileDialog picker(file.path());
     SaveQueue({{"head", "C:\\head", 1}, {"tail", "C:\\tail", 1}});
     Run([&](ScriptedMorvaneDlg& dlg) {
         // Nothing selected: appended, named without extension, selected.
@@ -262,7 +270,7 @@ TEST_F(MorvaneDlgTest, PlusInsertsBehindTheSelectionOrAppends) {
         ASSERT_EQ(q.size(), 3u);
         EXPECT_EQ(q[2].first, "morvane plus");
         EXPECT_EQ(q[2].second, 3);
-        EXPECT_EQ(dlg.GetJobList().GetAt(2)->m_strPath, file.Path().c_str());
+        EXPECT_EQ(dlg.GetJobList().GetAt(2)->m_strPath, file.path());
         EXPECT_EQ(dlg.SelectedRow(), 2);
 
         // The busy head selected: the new job goes directly behind it.
@@ -293,7 +301,7 @@ TEST_F(MorvaneDlgTest, PlusInsertsBehindTheSelectionOrAppends) {
 
 TEST_F(MorvaneDlgTest, StartStopSpoolsTheQueueAndTogglesTheButton) {
     TempFile file("morvane start.prn", std::string(40000, 'x'));
-    SaveQueue({{"one", file.Path(), 2}, {"two", file.Path(), 1}});
+    SaveQueue({{"one", file.path(), 2}, {"two", file.path(), 1}});
     Run([&](ScriptedMorvaneDlg& dlg) {
         ClickButton(dlg.m_hWnd, IDC_START_STOP);
         EXPECT_EQ(ControlText(dlg.m_hWnd, IDC_START_STOP), "Stop");
@@ -305,7 +313,7 @@ TEST_F(MorvaneDlgTest, StartStopSpoolsTheQueueAndTogglesTheButton) {
         EXPECT_EQ(ControlText(dlg.m_hWnd, IDC_START_STOP), "Start");
         EXPECT_FALSE(dlg.GetPrintLoop()->IsRunning());
         // Stopped, a dropped job stays queued.
-        DropFiles(dlg.m_hWnd, {file.Path()});
+        DropFiles(dlg.m_hWnd, {file.path()});
         PumpUntil([] { return false; }, 300);
         EXPECT_EQ(dlg.GetJobList().GetCount(), 1);
     });
@@ -364,8 +372,7 @@ TEST_F(MorvaneDlgTest, FailedCopyTurnsTheButtonBackToStartBeforeTheBoxIsDismisse
         m_boxes.m_onBox = [&](const std::string&) {
             // The box is up on the worker's thread; the window's thread keeps
             // pumping, so the button must read "Start" before we answer.
-            for (int i = 0; i < 500 && WindowText(hButton) != "Start"; ++i)
-                Sleep(10);
+            WaitFor([&] { return WindowText(hButton) == "Start"; }, 5000, 10);
             textWhileBoxShown = WindowText(hButton);
         };
         DropFiles(dlg.m_hWnd, {"C:\\no such folder\\missing.prn"});
@@ -377,6 +384,61 @@ TEST_F(MorvaneDlgTest, FailedCopyTurnsTheButtonBackToStartBeforeTheBoxIsDismisse
         EXPECT_EQ(dlg.GetJobList().GetCount(), 1);
         m_boxes.m_onBox = nullptr;
     });
+}
+
+// Escape and the title bar's close box cancel the window: a count out of
+// range in the field does not hold it open, and no message is shown.
+TEST_F(MorvaneDlgTest, EscapeAndTheCloseBoxEndTheWindowWithoutValidating) {
+    const std::pair<const char*, std::function<void(HWND)>> ends[] = {
+        {"Escape",
+         [](HWND hDlg) {
+             // As the dialog's own loop hands the key over.
+             MSG msg{GetDlgItem(hDlg, IDC_COPIES), WM_KEYDOWN, VK_ESCAPE, 0, 0, {}};
+             IsDialogMessageA(hDlg, &msg);
+         }},
+        {"close box",
+         [](HWND hDlg) {
+             SendMessageA(hDlg, WM_SYSCOMMAND, SC_CLOSE, 0);
+             PumpMessages();
+         }},
+    };
+    for (const auto& [how, end] : ends) {
+        bool ended = false;
+        const INT_PTR result = Run([&, &end = end](ScriptedMorvaneDlg& dlg) {
+            dlg.TypeCopies("0");
+            m_boxes.Clear();
+            end(dlg.m_hWnd);
+            ended = !IsWindowVisible(dlg.m_hWnd);
+        });
+        EXPECT_EQ(result, IDCANCEL) << how;
+        EXPECT_TRUE(ended) << how;
+        EXPECT_TRUE(m_boxes.Texts().empty()) << how;
+    }
+}
+
+// The system adds its own bits to the low four of a menu command's id: the
+// about box opens whatever they are.
+TEST_F(MorvaneDlgTest, AboutBoxOpensFromTheSystemMenuWhateverTheLowBits) {
+    Run([&](ScriptedMorvaneDlg& dlg) {
+        for (const UINT nID : {IDM_ABOUTBOX, IDM_ABOUTBOX | 0x1, IDM_ABOUTBOX | 0xF}) {
+            // The box runs its own loop on this thread; another one answers it.
+            std::atomic<bool> sent{false};
+            HWND hAbout = nullptr;
+            std::thread answerer([&] {
+                if (WaitFor([&] {
+                        return sent || (hAbout = FindWindowA("#32770", "About Morvane"));
+                    }) &&
+                    hAbout)
+                    PostMessageA(hAbout, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+            });
+            SendMessageA(dlg.m_hWnd, WM_SYSCOMMAND, nID, 0);
+            sent = true;
+            answerer.join();
+            EXPECT_NE(hAbout, nullptr) << std::hex << nID;
+            EXPECT_FALSE(IsWindow(hAbout)) << std::hex << nID;
+        }
+    });
+    EXPECT_TRUE(m_boxes.Texts().empty());
 }
 
 TEST_F(MorvaneDlgTest, CaptionNamesTheOutputForEverySpoolerType) {
@@ -426,9 +488,8 @@ TEST_F(MorvaneDlgTest, EndOfSessionSavesTheQueue) {
         auto storedName = [] {
             char buf[64] = "";
             DWORD cb = sizeof(buf) - 1;
-            HKEY h = OpenProgramKey("Job_List");
+            const ProgramKey h("Job_List");
             RegQueryValueExA(h, "Job0_Name", nullptr, nullptr, reinterpret_cast<BYTE*>(buf), &cb);
-            RegCloseKey(h);
             return std::string(buf);
         };
         DropFiles(dlg.m_hWnd, {"C:\\x\\kept.prn"});
@@ -454,9 +515,7 @@ TEST_F(MorvaneDlgTest, StopClickedAfterAFailureTheWindowHasNotHeardOfStaysStoppe
         ClickButton(dlg.m_hWnd, IDC_START_STOP);
         ASSERT_EQ(ControlText(dlg.m_hWnd, IDC_START_STOP), "Stop");
         // Not pumping: the worker's notice stays queued behind the click.
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (m_boxes.Texts().empty() && std::chrono::steady_clock::now() < deadline)
-            Sleep(5);
+        WaitFor([&] { return !m_boxes.Texts().empty(); }, 20000);
         ASSERT_EQ(m_boxes.Texts().size(), 1u);
         ClickButton(dlg.m_hWnd, IDC_START_STOP);
         EXPECT_FALSE(dlg.GetPrintLoop()->IsRunning());
@@ -481,10 +540,7 @@ public:
         m_thread = std::thread([this, step, &held] {
             EnterCriticalSection(&g_csDisplay);
             held = true;
-            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-            while (g_csDisplay.LockCount < 1 && std::chrono::steady_clock::now() < deadline)
-                Sleep(1);
-            m_bWaited = g_csDisplay.LockCount >= 1;
+            m_bWaited = WaitFor([] { return g_csDisplay.LockCount >= 1; }, 10000, 1);
             step();
             LeaveCriticalSection(&g_csDisplay);
         });

@@ -89,21 +89,10 @@ private:
     Sent& m_sent;
 };
 
-class SoakDlg : public CMorvaneDlg {
+class SoakDlg : public ScriptedDialog<SoakDlg, CMorvaneDlg> {
 public:
-    static constexpr UINT WM_RUN_SCRIPT = WM_APP + 0x200;
     explicit SoakDlg(Sent& sent) : m_sent(sent) {}
-    std::function<void(SoakDlg&)> m_script;
 
-    BOOL OnInitDialog() override {
-        const BOOL bResult = CMorvaneDlg::OnInitDialog();
-        PostMessage(WM_RUN_SCRIPT);
-        return bResult;
-    }
-    LRESULT OnRunScript(WPARAM, LPARAM) {
-        RunDialogScript(*this, m_script);
-        return 0;
-    }
     CPrintLoopThread* CreatePrintLoop() override {
         return new CountingLoop(this, &GetJobList(), &GetSetup(), m_sent);
     }
@@ -112,15 +101,9 @@ public:
             ::SendMessageA(::GetDlgItem(m_hWnd, IDC_JOB_LIST), LB_GETCOUNT, 0, 0));
     }
 
-    DECLARE_MESSAGE_MAP()
-
 private:
     Sent& m_sent;
 };
-
-BEGIN_MESSAGE_MAP(SoakDlg, CMorvaneDlg)
-ON_MESSAGE(WM_RUN_SCRIPT, OnRunScript)
-END_MESSAGE_MAP()
 
 int SoakJobs() {
     const char* p = getenv("MORVANE_SOAK_JOBS");
@@ -199,7 +182,7 @@ TEST_F(SoakTest, RandomClicksWhileSpoolingLoseAndDoubleNothing) {
                 SetDlgItemTextA(hWnd, IDC_COPIES, std::to_string(copies).c_str());
                 std::vector<std::string> paths;
                 for (int k = 1 + pick(3); k > 0 && nDropped < nJobs; --k, ++nDropped) {
-                    paths.push_back(files[nDropped]->Path());
+                    paths.push_back(files[nDropped]->path());
                     wanted[names[nDropped]] = copies;
                 }
                 DropFiles(hWnd, paths);

@@ -2,17 +2,19 @@
 // (the script runs inside the dialog's own modal loop, once the window is
 // up), real control messages, a message pump with a bound, message boxes
 // recorded instead of shown, and file drops built as DROPFILES blocks.
+// Files and waiting come from tests/support.
 #pragma once
 
 #include "framework/FileDialog.h"
 #include "framework/MessageBox.h"
+#include "support/TempFiles.h"
+#include "support/WaitFor.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
 
 #include <shlobj.h>
 
-#include <chrono>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -80,15 +82,15 @@ inline void PumpMessages() {
 }
 
 // Pumps the thread's messages until the condition holds or the time is up.
-inline bool PumpUntil(const std::function<bool()>& condition, int timeoutMs = 20000) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline)
+inline bool PumpUntil(const std::function<bool()>& condition, DWORD timeoutMs = 20000) {
+    return WaitFor(
+        [&] {
+            if (condition())
+                return true;
+            PumpMessages();
             return false;
-        PumpMessages();
-        Sleep(5);
-    }
-    return true;
+        },
+        timeoutMs);
 }
 
 inline void ClickButton(HWND hDlg, int nID) {
@@ -133,28 +135,6 @@ inline void DropFiles(HWND hDlg, const std::vector<std::string>& paths) {
     GlobalUnlock(hMem);
     SendMessageA(hDlg, WM_DROPFILES, reinterpret_cast<WPARAM>(hMem), 0);
 }
-
-// A file of the given bytes in the temporary folder, removed with the object.
-class TempFile {
-public:
-    explicit TempFile(const std::string& name, const std::string& bytes = "data") {
-        char dir[MAX_PATH] = "";
-        GetTempPathA(MAX_PATH, dir);
-        m_path = std::string(dir) + name;
-        HANDLE h = CreateFileA(m_path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (h != INVALID_HANDLE_VALUE) {
-            DWORD written = 0;
-            WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-            CloseHandle(h);
-        }
-    }
-    ~TempFile() { DeleteFileA(m_path.c_str()); }
-    const std::string& Path() const { return m_path; }
-
-private:
-    std::string m_path;
-};
 
 inline const char* kNoDisplayMessage =
     "the dialog could not be created: these tests need a display (run them under Xvfb with "

@@ -12,6 +12,8 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <new>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -25,10 +27,12 @@ public:
     std::vector<int> drawn;
 };
 
-class TestDlg : public CDialog {
+class TestDlg;
+using ScriptedTestDlg = ScriptedDialog<TestDlg, CDialog>;
+
+class TestDlg : public ScriptedTestDlg {
 public:
-    static constexpr UINT WM_RUN = WM_APP + 1;
-    TestDlg() : CDialog(500) {}
+    TestDlg() : ScriptedTestDlg(500) {}
 
     int m_nValue = 5;
     CString m_strCombo;
@@ -38,7 +42,6 @@ public:
     CountingListBox m_list;
     int m_nChanges = 0;
     int m_nGo = 0;
-    std::function<void(TestDlg&)> m_script;
 
 protected:
     void DoDataExchange(CDataExchange* pDX) override {
@@ -50,21 +53,16 @@ protected:
         DDX_Radio(pDX, 1004, m_nSecond);
         DDX_IPAddress(pDX, 1005, m_dwAddress);
     }
-    BOOL OnInitDialog() override {
-        CDialog::OnInitDialog();
-        PostMessage(WM_RUN);
-        return TRUE;
-    }
-    LRESULT OnRun(WPARAM, LPARAM) {
-        RunDialogScript(*this, m_script);
-        return 0;
-    }
     void OnChange() { ++m_nChanges; }
     void OnGo() {
         ++m_nGo;
         if (m_nGo == 2)
             AfxThrowMemoryException();
         if (m_nGo == 3)
+            AfxThrowInvalidArgException();
+        if (m_nGo == 4)
+            throw std::bad_alloc();
+        if (m_nGo == 5)
             AfxThrowInvalidArgException();
     }
     DECLARE_MESSAGE_MAP()
@@ -74,8 +72,7 @@ public:
     using CDialog::UpdateData;
 };
 
-BEGIN_MESSAGE_MAP(TestDlg, CDialog)
-ON_MESSAGE(WM_RUN, OnRun)
+BEGIN_MESSAGE_MAP(TestDlg, ScriptedTestDlg)
 ON_EN_CHANGE(1001, OnChange)
 ON_BN_CLICKED(1007, OnGo)
 END_MESSAGE_MAP()
@@ -134,15 +131,19 @@ TEST_F(DialogTest, IntegerFieldParsesWholeNumbersAndChecksItsRange) {
     });
 }
 
-TEST_F(DialogTest, NotificationsOfTheExchangeItselfAreNotDispatched) {
+TEST_F(DialogTest, WritesReachTheHandlersOnlyOnceTheDialogIsUp) {
     TestDlg dlg;
     Run(dlg, [&](TestDlg& d) {
-        const int before = d.m_nChanges;
+        // The first values, written while the dialog was set up, told no one.
+        EXPECT_EQ(d.m_nChanges, 0);
         d.m_nValue = 9;
         d.UpdateData(FALSE);
-        EXPECT_EQ(d.m_nChanges, before);
+        EXPECT_EQ(d.m_nChanges, 1);
+        // Reading the controls back tells no one either.
+        EXPECT_TRUE(d.UpdateData(TRUE));
+        EXPECT_EQ(d.m_nChanges, 1);
         d.Type("10");
-        EXPECT_EQ(d.m_nChanges, before + 1);
+        EXPECT_EQ(d.m_nChanges, 2);
     });
 }
 
@@ -206,19 +207,30 @@ TEST_F(DialogTest, OwnerDrawingReachesTheBoundListBox) {
 TEST_F(DialogTest, ExceptionsStayInsideTheDialogProcedure) {
     TestDlg dlg;
     const INT_PTR r = Run(dlg, [&](TestDlg& d) {
-        for (int i = 0; i < 3; ++i)
+        auto go = [&] {
             SendMessageA(d.m_hWnd, WM_COMMAND, MAKEWPARAM(1007, BN_CLICKED),
                          reinterpret_cast<LPARAM>(GetDlgItem(d.m_hWnd, 1007)));
+        };
+        for (int i = 0; i < 4; ++i)
+            go();
+        // A box that cannot be shown fails inside the report, never past it.
+        const MessageBoxHandler recording =
+            SetMessageBoxHandler([](HWND, const char*, const char*, UINT) -> int {
+                throw std::runtime_error("no box");
+            });
+        go();
+        SetMessageBoxHandler(recording);
         // Still running: OK validates and ends it.
         d.Type("3");
         SendMessageA(d.m_hWnd, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
                      reinterpret_cast<LPARAM>(GetDlgItem(d.m_hWnd, IDOK)));
     });
     EXPECT_EQ(r, IDOK);
-    EXPECT_EQ(dlg.m_nGo, 3);
+    EXPECT_EQ(dlg.m_nGo, 5);
     EXPECT_EQ(dlg.m_nValue, 3);
-    ASSERT_EQ(m_boxes.size(), 2u);
-    EXPECT_EQ(m_boxes[0], "Out of memory.");
+    EXPECT_EQ(m_boxes,
+              (std::vector<std::string>{"Out of memory.", "An unsupported operation was attempted.",
+                                        "Out of memory."}));
 }
 
 } // namespace

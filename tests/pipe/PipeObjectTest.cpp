@@ -5,7 +5,9 @@
 #include "pipe/PipeModule.h"
 #include "pipe/PipeSettings.h"
 #include "support/LoopbackListener.h"
+#include "support/RandomBytes.h"
 #include "support/TempFiles.h"
+#include "support/WaitFor.h"
 
 #include <gtest/gtest.h>
 
@@ -231,14 +233,14 @@ TEST(PipeObject, AFailedChunkFailsEveryLaterCallAtOnce) {
 }
 
 TEST(PipeObject, UsbPortPathWinsOverTheSerialNumber) {
-    TempFile file("morvane-pipe-usbport.bin", {});
+    TempFile file("morvane-pipe-usbport.bin", "");
     const auto bytes = RandomBytes(50000, 23);
     PipeRef pipe;
     ASSERT_EQ(pipe.Configure(UsbDocument(Widen(file.path()), L"NOSUCHSERIAL")), S_OK);
     ASSERT_EQ(pipe.p->WriteData(reinterpret_cast<const BYTE*>(bytes.data()), 30000), S_OK);
     ASSERT_EQ(pipe.p->WriteData(reinterpret_cast<const BYTE*>(bytes.data() + 30000), 20000), S_OK);
     ASSERT_EQ(pipe.p->Finish(0), S_OK);
-    EXPECT_TRUE(ReadWholeFile(file.path()) == std::string(bytes.begin(), bytes.end()));
+    EXPECT_TRUE(ReadFileBytes(file.path()) == std::string(bytes.begin(), bytes.end()));
 
     PipeRef missing;
     EXPECT_EQ(missing.Configure(UsbDocument(L"", L"NOSUCHSERIAL")),

@@ -62,17 +62,3 @@ inline u_short UnusedLoopbackPort() {
     WSACleanup();
     return ntohs(addr.sin_port);
 }
-
-inline std::string ReadWholeFile(const std::string& path) {
-    std::string out;
-    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                           OPEN_EXISTING, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
-        return out;
-    char buffer[65536];
-    DWORD n = 0;
-    while (ReadFile(h, buffer, sizeof(buffer), &n, nullptr) && n > 0)
-        out.append(buffer, n);
-    CloseHandle(h);
-    return out;
-}

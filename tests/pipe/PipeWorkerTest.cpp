@@ -8,7 +8,9 @@
 #include "support/LoopbackListener.h"
 #include "support/PipeServer.h"
 #include "support/RegistryFixture.h"
+#include "support/RandomBytes.h"
 #include "support/TempFiles.h"
+#include "support/WaitFor.h"
 #include "support/WorkerTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -371,7 +373,7 @@ TEST_F(PipeWorkerTest, PrinterFaultsFailTheCopyAndKeepTheJob) {
 }
 
 TEST_F(PipeWorkerTest, UsbPrinterOnAnExplicitPortGetsTheJob) {
-    TempFile port("morvane-pipe-worker-usb.bin", {});
+    TempFile port("morvane-pipe-worker-usb.bin", "");
     const auto bytes = RandomBytes(200000, 43);
     TempFile file("morvane-pipe-worker-usbjob.bin", bytes);
     setup.m_nSpoolerType = SPOOLER_USB;

@@ -9,6 +9,7 @@
 #include "pipe/Pipe.h"
 #include "pipe/PrinterStatus.h"
 #include "support/LoopbackListener.h"
+#include "support/WaitFor.h"
 
 #include <gtest/gtest.h>
 
@@ -414,9 +415,7 @@ TEST(PrinterStatusQuery, GetLastStatusAnswersWhileWriteDataIsBlocked) {
     });
     // Once the writer is inside (it stays there up to the send time),
     // both calls answer at once.
-    const ULONGLONG deadline = GetTickCount64() + 5000;
-    while (!bInside && GetTickCount64() < deadline)
-        Sleep(10);
+    WaitFor([&] { return bInside.load(); }, 5000, 10);
     Sleep(200);
     ASSERT_FALSE(bDone);
     const ULONGLONG t0 = GetTickCount64();

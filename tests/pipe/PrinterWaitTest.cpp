@@ -6,7 +6,9 @@
 #include "printloop/PrintLoopThread.h"
 #include "support/LoopbackListener.h"
 #include "support/RegistryFixture.h"
+#include "support/RandomBytes.h"
 #include "support/TempFiles.h"
+#include "support/WaitFor.h"
 #include "support/WorkerTestSupport.h"
 
 #include <gtest/gtest.h>

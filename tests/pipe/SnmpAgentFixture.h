@@ -5,6 +5,7 @@
 #pragma once
 
 #include "PipeTestSupport.h"
+#include "support/TempFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -23,7 +24,7 @@ protected:
                 c = '\\';
         m_statePath = dir + "\\printer_state";
         // The agent may have moved to a later port when its own was taken.
-        m_nPort = atoi(ReadWholeFile(dir + "\\port").c_str());
+        m_nPort = atoi(ReadFileBytes(dir + "\\port").c_str());
         ASSERT_GT(m_nPort, 0) << "no agent port in " << dir;
     }
     void TearDown() override {

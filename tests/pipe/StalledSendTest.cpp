@@ -7,6 +7,8 @@
 #include "SnmpAgentFixture.h"
 #include "pipe/Pipe.h"
 #include "support/LoopbackListener.h"
+#include "support/RandomBytes.h"
+#include "support/WaitFor.h"
 
 #include <gtest/gtest.h>
 
@@ -25,26 +27,12 @@ const size_t kDocument = 8 * 1024 * 1024;
 const size_t kReadFirst = 256 * 1024;
 
 std::string Pattern(size_t n) {
-    std::string s(n, '\0');
-    uint32_t x = 2463534242u;
-    for (char& c : s) {
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
-        c = static_cast<char>(x);
-    }
-    return s;
+    const std::vector<char> bytes = RandomBytes(n, 2463534242u);
+    return std::string(bytes.begin(), bytes.end());
 }
 
-bool WaitUntil(const std::function<bool()>& condition, DWORD ms) {
-    const ULONGLONG deadline = GetTickCount64() + ms;
-    while (!condition()) {
-        if (GetTickCount64() >= deadline)
-            return false;
-        Sleep(20);
-    }
-    return true;
-}
+// How often a wait asks again.
+const DWORD kPollMs = 20;
 
 std::wstring Element(const wchar_t* name, DWORD value) {
     return std::wstring(L"<") + name + L" t=\"i4\">" + std::to_wstring(value) + L"</" + name + L">";
@@ -102,7 +90,7 @@ public:
     }
     bool Done() const { return m_bDone; }
     bool WaitDone(DWORD ms) {
-        return WaitUntil([&] { return m_bDone.load(); }, ms);
+        return WaitFor([&] { return m_bDone.load(); }, ms, kPollMs);
     }
     HRESULT Result() const { return m_hr; }
     // From Start to the end of the copy.
@@ -183,12 +171,12 @@ TEST_F(StalledSend, PausedPrinterKeepsTheCopyWaitingUntilItReadsAgain) {
     ASSERT_EQ(copy.Configured(), S_OK);
     copy.Start(bytes);
 
-    ASSERT_TRUE(WaitUntil([&] { return printer.Paused(); }, 10000));
-    ASSERT_TRUE(WaitUntil([&] { return copy.LastStatus().second == L"Cover open"; }, 10000));
+    ASSERT_TRUE(WaitFor([&] { return printer.Paused(); }, 10000, kPollMs));
+    ASSERT_TRUE(WaitFor([&] { return copy.LastStatus().second == L"Cover open"; }, 10000, kPollMs));
     EXPECT_EQ(copy.LastStatus().first, PRINTER_STATUS_PAUSED);
     // Well past the send time without progress, the copy still waits.
     const ULONGLONG stalled = GetTickCount64();
-    EXPECT_FALSE(WaitUntil([&] { return copy.Done(); }, 3 * kSendMs));
+    EXPECT_FALSE(WaitFor([&] { return copy.Done(); }, 3 * kSendMs, kPollMs));
     EXPECT_GE(GetTickCount64() - stalled, 3 * kSendMs - 100);
     EXPECT_EQ(copy.LastStatus().second, L"Cover open");
 
@@ -216,8 +204,8 @@ TEST_F(StalledSend, AbortCutsTheWaitForAPausedPrinter) {
     Copy copy(printer.port(), Extra(60000));
     ASSERT_EQ(copy.Configured(), S_OK);
     copy.Start(bytes);
-    ASSERT_TRUE(WaitUntil([&] { return copy.LastStatus().second == L"Warming up"; }, 10000));
-    EXPECT_FALSE(WaitUntil([&] { return copy.Done(); }, kSendMs + 500));
+    ASSERT_TRUE(WaitFor([&] { return copy.LastStatus().second == L"Warming up"; }, 10000, kPollMs));
+    EXPECT_FALSE(WaitFor([&] { return copy.Done(); }, kSendMs + 500, kPollMs));
 
     const ULONGLONG t0 = GetTickCount64();
     EXPECT_EQ(copy.Pipe()->Abort(), S_OK);
@@ -261,7 +249,7 @@ TEST_F(StalledSend, StalledPrinterWithoutAPauseFailsInBoundedTime) {
         Copy copy(printer.port(), Extra(c.pausedLimitMs, c.snmpPort));
         ASSERT_EQ(copy.Configured(), S_OK);
         copy.Start(bytes);
-        ASSERT_TRUE(WaitUntil([&] { return printer.Paused(); }, 10000));
+        ASSERT_TRUE(WaitFor([&] { return printer.Paused(); }, 10000, kPollMs));
         ASSERT_TRUE(copy.WaitDone(c.atMostMs + 10000));
         EXPECT_EQ(copy.Result(), HRESULT_FROM_WIN32(WSAETIMEDOUT));
         // Measured from the start of the copy, which stalls soon after.

@@ -6,7 +6,9 @@
 #include "pipe/TcpTransport.h"
 #include "pipe/UsbTransport.h"
 #include "support/LoopbackListener.h"
+#include "support/RandomBytes.h"
 #include "support/TempFiles.h"
+#include "support/WaitFor.h"
 #include "support/UsbPrinterDevices.h"
 
 #include <gtest/gtest.h>
@@ -312,13 +314,13 @@ TEST(TcpTransport, CancelFromAnotherThreadCutsABlockedSend) {
 }
 
 TEST(UsbTransport, WritesEveryByteToTheGivenPath) {
-    TempFile file("morvane-usb-port.bin", {});
+    TempFile file("morvane-usb-port.bin", "");
     const auto bytes = RandomBytes((1 << 20) + 5, 16);
     std::unique_ptr<CTransport> t;
     ASSERT_EQ(CUsbTransport::OpenPath(file.path(), Short(), t), S_OK);
     ASSERT_EQ(SendAll(*t, bytes, 16384), S_OK);
     ASSERT_EQ(t->Finish(), S_OK);
-    EXPECT_TRUE(ReadWholeFile(file.path()) == std::string(bytes.begin(), bytes.end()));
+    EXPECT_TRUE(ReadFileBytes(file.path()) == std::string(bytes.begin(), bytes.end()));
     EXPECT_LT(t->Write(reinterpret_cast<const BYTE*>("x"), 1), 0);
 }
 

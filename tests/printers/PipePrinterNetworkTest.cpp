@@ -5,6 +5,7 @@
 #include "printers/PipePrinter.h"
 #include "support/LoopbackListener.h"
 #include "support/PipeServer.h"
+#include "support/RandomBytes.h"
 #include "support/TempFiles.h"
 
 #include <gtest/gtest.h>
@@ -166,7 +167,7 @@ TEST_F(PipePrinterNetworkTest, PrinterThatNeverReadsFailsTheCopyWithinTheSendTim
 }
 
 TEST_F(PipePrinterNetworkTest, UsbPrinterWritesToTheExplicitPort) {
-    TempFile file("morvane-usb-printer.bin", {});
+    TempFile file("morvane-usb-printer.bin", "");
     const auto bytes = RandomBytes(300000, 35);
     setup.m_nSpoolerType = SPOOLER_USB;
     setup.m_strUSBPort = file.path();

@@ -6,6 +6,7 @@
 #include "printers/PipePrinter.h"
 #include "support/PipeServer.h"
 #include "support/TempFiles.h"
+#include "support/WaitFor.h"
 #include "xmldoc/XmlDoc.h"
 
 #include <gtest/gtest.h>
@@ -114,9 +115,7 @@ public:
         Log("WriteData " + std::to_string(cb));
         if (g_record->blockWrite) {
             g_record->inWrite = true;
-            const ULONGLONG end = GetTickCount64() + 20000;
-            while (!g_record->aborted && GetTickCount64() < end)
-                Sleep(5);
+            WaitFor([] { return g_record->aborted.load(); }, 20000);
             // Still running: what the caller holds must keep the object.
             Sleep(50);
             g_record->inWrite = false;

@@ -6,7 +6,9 @@
 #include "printers/SpoolerPrinter.h"
 #include "printloop/PrintLoopThread.h"
 #include "support/RegistryFixture.h"
+#include "support/RandomBytes.h"
 #include "support/TempFiles.h"
+#include "support/WaitFor.h"
 
 #include <algorithm>
 #include <atomic>
@@ -68,9 +70,7 @@ struct FakeSpooler {
             return FALSE;
         if (blockWrite) {
             inWrite = true;
-            const ULONGLONG end = GetTickCount64() + 20000;
-            while (!aborted && GetTickCount64() < end)
-                Sleep(5);
+            WaitFor([] { return aborted.load(); }, 20000);
             inWrite = false;
             return FALSE;
         }
@@ -450,7 +450,7 @@ TEST_F(SpoolerEndToEnd, EveryCopyArrivesByteForByte) {
     const auto small = RandomBytes(40000, 22);
     TempFile bigFile("morvane-e2e-big.prn", big);
     TempFile smallFile("morvane-e2e-small.prn", small);
-    TempFile emptyFile("morvane-e2e-empty.prn", {});
+    TempFile emptyFile("morvane-e2e-empty.prn", "");
     const size_t before = CapturedJobs(capture).size();
 
     CSpoolerSetup setup;

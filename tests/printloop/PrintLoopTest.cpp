@@ -5,7 +5,9 @@
 #include "framework/MessageBox.h"
 #include "printloop/PrintLoopThread.h"
 #include "support/RegistryFixture.h"
+#include "support/RandomBytes.h"
 #include "support/TempFiles.h"
+#include "support/WaitFor.h"
 #include "support/WorkerTestSupport.h"
 
 #include <algorithm>
@@ -221,7 +223,7 @@ TEST_F(PrintLoopTest, EveryCopyArrivesWholeAndTheJobLeaves) {
 }
 
 TEST_F(PrintLoopTest, EmptyFileOpensAndClosesWithoutText) {
-    TempFile file("morvane-loop-empty.bin", {});
+    TempFile file("morvane-loop-empty.bin", "");
     Output out;
     Queue("empty", file.path(), 2);
     StartWorker(&out);

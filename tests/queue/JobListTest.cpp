@@ -78,16 +78,22 @@ TEST_F(JobListTest, AddInsertFindAndRemove) {
     list.InsertAt(head, 0);
     list.InsertAt(tail, list.GetCount());
     EXPECT_EQ(Names(list), (std::vector<std::string>{"head", "a", "b", "c", "tail"}));
+    EXPECT_EQ(list.IndexOfID(b.GetID()), 2);
+    EXPECT_EQ(list.IndexOfID(tail.GetID()), 4);
 
     EXPECT_EQ(list.FindByID(""), nullptr);
+    EXPECT_EQ(list.IndexOfID(""), -1);
     CString upper = a.GetID();
     upper.MakeUpper();
     EXPECT_EQ(list.FindByID(upper), nullptr);
+    EXPECT_EQ(list.IndexOfID(upper), -1);
 
     list.RemoveAt(0);
     list.RemoveAt(1);
     EXPECT_EQ(Names(list), (std::vector<std::string>{"a", "c", "tail"}));
     EXPECT_EQ(list.FindByID(b.GetID()), nullptr);
+    EXPECT_EQ(list.IndexOfID(b.GetID()), -1);
+    EXPECT_EQ(list.IndexOfID(c.GetID()), 1);
     // The caller's own jobs are untouched.
     EXPECT_STREQ(b.GetName(), "b");
 }

@@ -4,6 +4,7 @@
 #include "queue/JobList.h"
 #include "support/RegistryFixture.h"
 
+#include <algorithm>
 #include <climits>
 #include <functional>
 #include <string>
@@ -118,6 +119,21 @@ void ExpectEveryCutWhole(const std::function<void()>& preset,
             << Show(before) << " nor " << Show(after);
         ASSERT_LT(k, 500) << "the change never stops writing";
     }
+}
+
+// The names of the values in the queue's key, in the order they sort.
+std::vector<std::string> StoredNames() {
+    const ProgramKey h("Job_List");
+    std::vector<std::string> names;
+    char name[256];
+    for (DWORD i = 0;; ++i) {
+        DWORD cch = sizeof(name);
+        if (RegEnumValueA(h, i, name, &cch, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        names.emplace_back(name, cch);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 using JobStoreTest = RegistryTest;
@@ -255,6 +271,29 @@ TEST_F(JobStoreTest, TheIndexedFormIsWrittenAtCloseAndWinsAfterIt) {
     EXPECT_EQ(probe.ReadDWORD("Job_List", "Job1_Copies", 0, HKEY_LOCAL_MACHINE), 1u);
     EXPECT_STREQ(probe.ReadString("Job_List", "Job2_Name", "x", HKEY_LOCAL_MACHINE), "");
     EXPECT_STREQ(probe.ReadString("Job_List", "Job2_Path", "x", HKEY_LOCAL_MACHINE), "");
+}
+
+// An empty queue, whether it never held a job or was emptied, is stored as
+// the end entry alone (and the markers): no job's entry, no record.
+TEST_F(JobStoreTest, AnEmptyQueueSavesOnlyTheEndEntry) {
+    const std::vector<std::string> kEndEntryOnly = {"Job0_Copies", "Job0_Name", "Job0_Path",
+                                                    "QueueIndex", "QueueStore"};
+    { CJobList never; }
+    EXPECT_EQ(StoredNames(), kEndEntryOnly);
+
+    DeleteProgramKey();
+    {
+        CJobList emptied;
+        AddABC(emptied);
+        while (emptied.GetCount() > 0)
+            emptied.RemoveAt(0);
+    }
+    EXPECT_EQ(StoredNames(), kEndEntryOnly);
+    CJobList probe;
+    EXPECT_EQ(probe.GetCount(), 0);
+    EXPECT_STREQ(probe.ReadString("Job_List", "Job0_Name", "x", HKEY_LOCAL_MACHINE), "");
+    EXPECT_STREQ(probe.ReadString("Job_List", "Job0_Path", "x", HKEY_LOCAL_MACHINE), "");
+    EXPECT_EQ(probe.ReadDWORD("Job_List", "Job0_Copies", 7, HKEY_LOCAL_MACHINE), 0u);
 }
 
 TEST_F(JobStoreTest, AnOlderVersionsChangesAfterACloseAreLoaded) {

@@ -15,7 +15,7 @@ public:
 
 using RegistrySettingsTest = RegistryTest;
 
-TEST_F(RegistrySettingsTest, KeyPathComesFromTheStringTable) {
+TEST_F(RegistrySettingsTest, KeyPathIsTheProgramsKey) {
     Store s;
     EXPECT_STREQ(s.GetKeyPath(nullptr), "SOFTWARE\\Tolvar\\Tolvar Morvane");
     EXPECT_STREQ(s.GetKeyPath(""), "SOFTWARE\\Tolvar\\Tolvar Morvane");
@@ -43,10 +43,9 @@ TEST_F(RegistrySettingsTest, ValuesRoundTrip) {
     // The empty text is stored as one zero byte and is not "missing".
     ASSERT_TRUE(s.WriteString("Sec", "Empty", "", HKEY_LOCAL_MACHINE));
     EXPECT_STREQ(s.ReadString("Sec", "Empty", "dflt", HKEY_LOCAL_MACHINE), "");
-    HKEY h = OpenProgramKey("Sec");
+    const ProgramKey h("Sec");
     DWORD type = 0, cb = 0;
     ASSERT_EQ(RegQueryValueExA(h, "Empty", nullptr, &type, nullptr, &cb), ERROR_SUCCESS);
-    RegCloseKey(h);
     EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
     EXPECT_EQ(cb, 1u);
 }

@@ -1,10 +1,10 @@
 // The setup dialog run for real: radio clicks, typed addresses, list picks
 // and OK/Cancel go through its dialog procedure; the settings object is
 // checked afterwards. USB printers are fake devices made in the prefix.
-#include "app/resource.h"
 #include "framework/MessageBox.h"
 #include "printers/USBPrinterList.h"
 #include "settings/SetupDlg.h"
+#include "settings/SetupResource.h"
 #include "support/RegistryFixture.h"
 #include "support/UsbPrinterDevices.h"
 #include "support/DialogScript.h"
@@ -17,19 +17,16 @@
 
 namespace {
 
-class ScriptedSetupDlg : public CSetupDlg {
+class ScriptedSetupDlg : public ScriptedDialog<ScriptedSetupDlg, CSetupDlg> {
 public:
-    static constexpr UINT WM_RUN_SCRIPT = WM_APP + 0x200;
-    std::function<void(ScriptedSetupDlg&)> m_script;
-
-    BOOL OnInitDialog() override {
-        const BOOL bResult = CSetupDlg::OnInitDialog();
-        PostMessage(WM_RUN_SCRIPT);
-        return bResult;
-    }
-    LRESULT OnRunScript(WPARAM, LPARAM) {
-        RunDialogScript(*this, m_script);
-        return 0;
+    // The printers the list offers, in place of the system's (when set).
+    std::vector<std::string> m_printers;
+    void FillPrinterList() override {
+        if (m_printers.empty())
+            return CSetupDlg::FillPrinterList();
+        for (const std::string& name : m_printers)
+            ::SendMessageA(Item(IDC_PRINTER_LIST), CB_ADDSTRING, 0,
+                           reinterpret_cast<LPARAM>(name.c_str()));
     }
 
     HWND Item(int nID) const { return ::GetDlgItem(m_hWnd, nID); }
@@ -59,13 +56,7 @@ public:
     int Selected(int nID) const {
         return static_cast<int>(::SendMessageA(Item(nID), CB_GETCURSEL, 0, 0));
     }
-
-    DECLARE_MESSAGE_MAP()
 };
-
-BEGIN_MESSAGE_MAP(ScriptedSetupDlg, CSetupDlg)
-ON_MESSAGE(WM_RUN_SCRIPT, OnRunScript)
-END_MESSAGE_MAP()
 
 class SetupDlgTest : public RegistryTest {
 protected:
@@ -82,8 +73,10 @@ protected:
         ResetUSBPrinterListForTesting();
         RegistryTest::TearDown();
     }
-    INT_PTR Run(CSpoolerSetup& setup, const std::function<void(ScriptedSetupDlg&)>& script) {
+    INT_PTR Run(CSpoolerSetup& setup, const std::function<void(ScriptedSetupDlg&)>& script,
+                const std::vector<std::string>& printers = {}) {
         ScriptedSetupDlg dlg;
+        dlg.m_printers = printers;
         dlg.Bind(&setup);
         dlg.m_script = script;
         const INT_PTR result = dlg.DoModal();
@@ -172,6 +165,37 @@ TEST_F(SetupDlgTest, PrinterPickedBeforeTheRadioClickIsKept) {
     EXPECT_EQ(setup.m_nSpoolerType, SPOOLER_WINDOWS);
     // Without printers the list stays empty and the empty name is stored.
     EXPECT_EQ(setup.m_strSpoolerName.Str(), printers.empty() ? "" : printers.back());
+}
+
+// Stored type 1 (a Windows printer) opens on "Use Print Spooler", with the
+// first printer whose name begins with the stored one, whatever its case;
+// OK keeps that printer's whole name.
+TEST_F(SetupDlgTest, SpoolerTypeOpensCheckedWithThePrinterMatchedByPrefixIgnoringCase) {
+    const std::vector<std::string> printers = {"Label Writer", "Office Laser 2", "Office Laser 5"};
+    const std::pair<const char*, const char*> cases[] = {{"office laser", "Office Laser 2"},
+                                                         {"OFFICE LASER 5", "Office Laser 5"},
+                                                         {"LABEL", "Label Writer"}};
+    for (const auto& [stored, picked] : cases) {
+        CSpoolerSetup setup = Setup(SPOOLER_WINDOWS, stored);
+        ASSERT_EQ(setup.m_nSpoolerType, 1);
+        std::string shown;
+        Run(
+            setup,
+            [&](ScriptedSetupDlg& dlg) {
+                EXPECT_TRUE(dlg.Checked(IDC_USE_SPOOLER)) << stored;
+                EXPECT_FALSE(dlg.Checked(IDC_USE_NULL)) << stored;
+                EXPECT_FALSE(dlg.Checked(IDC_USE_IP)) << stored;
+                EXPECT_FALSE(dlg.Checked(IDC_USE_USB)) << stored;
+                const int sel = dlg.Selected(IDC_PRINTER_LIST);
+                if (sel >= 0)
+                    shown = dlg.Entries(IDC_PRINTER_LIST)[static_cast<size_t>(sel)];
+                dlg.Click(IDOK);
+            },
+            printers);
+        EXPECT_EQ(shown, picked) << stored;
+        EXPECT_EQ(setup.m_nSpoolerType, SPOOLER_WINDOWS) << stored;
+        EXPECT_EQ(setup.m_strSpoolerName.Str(), picked) << stored;
+    }
 }
 
 class SetupDlgUsbTest : public SetupDlgTest {

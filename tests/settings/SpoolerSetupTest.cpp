@@ -41,13 +41,12 @@ TEST_F(SpoolerSetupTest, SaveThenLoadKeepsEveryField) {
     EXPECT_STREQ(b.m_strUSBPrinterSN, "ABC123");
 
     // The stored types are those other tools and older builds read.
-    HKEY h = OpenProgramKey("SpoolerSetup");
+    const ProgramKey h("SpoolerSetup");
     DWORD type = 0, cb = 0;
     ASSERT_EQ(RegQueryValueExA(h, "SpoolerType", nullptr, &type, nullptr, &cb), ERROR_SUCCESS);
     EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD));
     ASSERT_EQ(RegQueryValueExA(h, "SpoolerName", nullptr, &type, nullptr, &cb), ERROR_SUCCESS);
     EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
-    RegCloseKey(h);
 }
 
 TEST_F(SpoolerSetupTest, UnknownTypeLoadsUnchanged) {

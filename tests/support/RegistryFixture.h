@@ -1,13 +1,17 @@
 // Tests that use the program's registry key start from a clean key and leave
 // none behind. The key lives in the 32-bit view, as the program keeps it.
+// The fixture owns the key for the test's life: made clean when the fixture
+// is built and removed when it goes, whatever assertion failed on the way;
+// a ProgramKey closes its handle the same way. Threads: the test's own.
 #pragma once
 
+#include "settings/ProgramKey.h"
 #include "settings/RegistrySettings.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
 
-inline const char* kProgramKey = "SOFTWARE\\Tolvar\\Tolvar Morvane";
+inline const char* kProgramKey = kProgramKeyPath;
 
 inline void DeleteProgramKey() {
     // The per-user copy a standard user's program keeps.
@@ -21,17 +25,30 @@ inline void DeleteProgramKey() {
     }
 }
 
-// Raw access to the program's key, bypassing the code under test.
-inline HKEY OpenProgramKey(const char* section) {
-    std::string path = kProgramKey;
-    if (section && *section)
-        path += std::string("\\") + section;
-    HKEY h = nullptr;
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0,
-                        KEY_ALL_ACCESS | KEY_WOW64_32KEY, nullptr, &h, nullptr) != ERROR_SUCCESS)
-        return nullptr;
-    return h;
-}
+// Raw access to the program's key (a section of it, made when missing),
+// bypassing the code under test; null when it cannot be opened.
+class ProgramKey {
+public:
+    explicit ProgramKey(const char* section) {
+        std::string path = kProgramKey;
+        if (section && *section)
+            path += std::string("\\") + section;
+        if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0,
+                            KEY_ALL_ACCESS | KEY_WOW64_32KEY, nullptr, &m_h,
+                            nullptr) != ERROR_SUCCESS)
+            m_h = nullptr;
+    }
+    ~ProgramKey() {
+        if (m_h)
+            RegCloseKey(m_h);
+    }
+    ProgramKey(const ProgramKey&) = delete;
+    ProgramKey& operator=(const ProgramKey&) = delete;
+    operator HKEY() const { return m_h; }
+
+private:
+    HKEY m_h = nullptr;
+};
 
 inline bool KeyExists(const char* section, REGSAM view = KEY_WOW64_32KEY) {
     std::string path = kProgramKey;
@@ -46,16 +63,15 @@ inline bool KeyExists(const char* section, REGSAM view = KEY_WOW64_32KEY) {
 
 inline void SetRawValue(const char* section, const char* name, DWORD type, const void* data,
                         DWORD cb) {
-    HKEY h = OpenProgramKey(section);
-    ASSERT_NE(h, nullptr);
+    const ProgramKey h(section);
+    ASSERT_NE(static_cast<HKEY>(h), nullptr);
     ASSERT_EQ(RegSetValueExA(h, name, 0, type, static_cast<const BYTE*>(data), cb), ERROR_SUCCESS);
-    RegCloseKey(h);
 }
 
 class RegistryTest : public ::testing::Test {
 protected:
-    void SetUp() override { DeleteProgramKey(); }
-    void TearDown() override {
+    RegistryTest() { DeleteProgramKey(); }
+    ~RegistryTest() override {
         CRegistrySettings::SetMachineOpenHook(nullptr);
         DeleteProgramKey();
     }

@@ -1,38 +1,89 @@
-// Files for tests: made under the temp folder, removed with the object.
+// Files for tests in the temporary folder. Names and paths are UTF-8 and
+// every file call here takes the wide form, so a name in any script works;
+// for plain ASCII names the ANSI calls of the code under test see the same
+// path. A TempFile removes its file when it goes. No shared state.
 #pragma once
 
 #include <windows.h>
 
-#include <cstdio>
-#include <random>
 #include <string>
 #include <vector>
 
-inline std::string TempPath(const std::string& name) {
-    char dir[MAX_PATH] = "";
-    GetTempPathA(MAX_PATH, dir);
-    return std::string(dir) + name;
+inline std::string ToUtf8(const std::wstring& w) {
+    if (w.empty())
+        return std::string();
+    const int cb = WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0,
+                                       nullptr, nullptr);
+    std::string s(static_cast<size_t>(cb), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), &s[0], cb, nullptr,
+                        nullptr);
+    return s;
 }
 
-inline std::vector<char> RandomBytes(size_t n, unsigned seed) {
-    std::mt19937 rng(seed);
-    std::vector<char> out(n);
-    for (auto& c : out)
-        c = static_cast<char>(rng() & 0xFF);
+inline std::wstring ToWide(const std::string& s) {
+    if (s.empty())
+        return std::wstring();
+    const int cch =
+        MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
+    std::wstring w(static_cast<size_t>(cch), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), &w[0], cch);
+    return w;
+}
+
+// The temporary folder, with its trailing backslash.
+inline std::string TempDir() {
+    wchar_t dir[MAX_PATH] = L"";
+    GetTempPathW(MAX_PATH, dir);
+    return ToUtf8(dir);
+}
+
+inline std::string TempPath(const std::string& name) {
+    return TempDir() + name;
+}
+
+// Replaces the file's content; false when it could not all be written.
+inline bool WriteFileBytes(const std::string& path, const void* data, size_t cb) {
+    HANDLE h =
+        CreateFileW(ToWide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD written = 0;
+    const BOOL ok = cb == 0 || WriteFile(h, data, static_cast<DWORD>(cb), &written, nullptr);
+    CloseHandle(h);
+    return ok && written == cb;
+}
+
+inline bool WriteFileBytes(const std::string& path, const std::string& bytes) {
+    return WriteFileBytes(path, bytes.data(), bytes.size());
+}
+
+// The whole file, read while others may still write it; "<missing>" when it
+// cannot be opened.
+inline std::string ReadFileBytes(const std::string& path) {
+    HANDLE h = CreateFileW(ToWide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                           nullptr, OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return "<missing>";
+    std::string out;
+    std::vector<char> buffer(65536);
+    DWORD n = 0;
+    while (ReadFile(h, buffer.data(), static_cast<DWORD>(buffer.size()), &n, nullptr) && n > 0)
+        out.append(buffer.data(), n);
+    CloseHandle(h);
     return out;
 }
 
 class TempFile {
 public:
-    TempFile(const std::string& name, const std::vector<char>& bytes) : m_path(TempPath(name)) {
-        FILE* f = fopen(m_path.c_str(), "wb");
-        if (f) {
-            if (!bytes.empty())
-                fwrite(bytes.data(), 1, bytes.size(), f);
-            fclose(f);
-        }
+    // Only the path: the code under test makes the file.
+    explicit TempFile(const std::string& name) : m_path(TempPath(name)) {}
+    TempFile(const std::string& name, const std::string& bytes) : TempFile(name) {
+        WriteFileBytes(m_path, bytes);
     }
-    ~TempFile() { DeleteFileA(m_path.c_str()); }
+    TempFile(const std::string& name, const std::vector<char>& bytes) : TempFile(name) {
+        WriteFileBytes(m_path, bytes.data(), bytes.size());
+    }
+    ~TempFile() { DeleteFileW(ToWide(m_path).c_str()); }
     TempFile(const TempFile&) = delete;
     TempFile& operator=(const TempFile&) = delete;
     const char* path() const { return m_path.c_str(); }
@@ -40,14 +91,3 @@ public:
 private:
     std::string m_path;
 };
-
-// Polls cond every few milliseconds for at most ms; true when it held.
-template <typename Cond> bool WaitFor(Cond cond, DWORD ms = 10000) {
-    const ULONGLONG end = GetTickCount64() + ms;
-    while (!cond()) {
-        if (GetTickCount64() > end)
-            return false;
-        Sleep(5);
-    }
-    return true;
-}

@@ -2,8 +2,8 @@
 // a fixed seed and a fixed count (MORVANE_XML_FUZZ_COUNT, default 100000).
 // Every input must load or fail cleanly; the heaps are validated at the end
 // (run under Wine's heap checking as well, see this folder's CMakeLists).
-#include "XmlFiles.h"
 #include "XmlTestUtil.h"
+#include "support/TempFiles.h"
 
 #include "xmldoc/XmlDoc.h"
 
@@ -137,7 +137,7 @@ TEST(XmlFuzz, ReaderLoadsOrFailsCleanly) {
             // Through a file, NUL bytes included.
             if (!text.empty())
                 text[rng() % text.size()] = static_cast<char>(rng() % 3);
-            TestFile file("xml_fuzz_" + std::to_string(GetCurrentProcessId()) + ".xml", text);
+            TempFile file("xml_fuzz_" + std::to_string(GetCurrentProcessId()) + ".xml", text);
             nLoaded += LoadChecked(*pDoc, file.path(), LOAD_FILE) ? 1 : 0;
         } else if (i % 97 == 0) {
             // Appended under an existing tree: failure leaves it as it was.

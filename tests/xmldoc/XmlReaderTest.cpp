@@ -1,5 +1,5 @@
-#include "XmlFiles.h"
 #include "XmlTestUtil.h"
+#include "support/TempFiles.h"
 
 #include "xmldoc/XmlDoc.h"
 
@@ -213,7 +213,7 @@ TEST(XmlReader, EntitiesSplitAcrossBlocks) {
             CXmlDoc mem(text.c_str(), LOAD_TEXT);
             ASSERT_NE(mem.FindElement("v"), nullptr) << e << " " << offset;
             EXPECT_EQ(mem.FindElement("v")->GetValue().GetString(), expected) << e << " " << offset;
-            TestFile file("xml_split.xml", text);
+            TempFile file("xml_split.xml", text);
             CXmlDoc doc(file.path(), LOAD_FILE);
             ASSERT_NE(doc.FindElement("v"), nullptr) << e << " " << offset;
             EXPECT_EQ(doc.FindElement("v")->GetValue().GetString(), expected) << e << " " << offset;
@@ -276,13 +276,13 @@ TEST(XmlReader, NulAndControlBytes) {
     std::string text = kDecl + "<r><v>ab";
     text += '\0';
     text += "cd</v></r>";
-    TestFile broken("xml_nul.xml", text);
+    TempFile broken("xml_nul.xml", text);
     CXmlDoc doc;
     EXPECT_FALSE(doc.LoadXml(broken.path(), LOAD_FILE));
     std::string after = kDecl + "<r></r>";
     after += '\0';
     after += "junk";
-    TestFile fine("xml_nul2.xml", after);
+    TempFile fine("xml_nul2.xml", after);
     EXPECT_TRUE(doc.LoadXml(fine.path(), LOAD_FILE));
     // Bytes 1 and 2 read as brackets that are not markup.
     CXmlDoc ctl((kDecl + "<r><v\x01x t=\"s\">a\x02"
@@ -349,9 +349,9 @@ TEST(XmlReader, AppendXmlAddsUnderTheCursor) {
 TEST(XmlReader, Files) {
     CXmlDoc doc;
     EXPECT_FALSE(doc.LoadXml("C:\\no\\such\\file.xml", LOAD_FILE));
-    TestFile empty("xml_empty.xml", "");
+    TempFile empty("xml_empty.xml", "");
     EXPECT_FALSE(doc.LoadXml(empty.path(), LOAD_FILE));
-    TestFile good("xml_good.xml", kNetworkDocument);
+    TempFile good("xml_good.xml", kNetworkDocument);
     EXPECT_TRUE(doc.LoadXml(good.path(), LOAD_FILE));
     EXPECT_TRUE(doc.LoadXml(good.path(), 7)); // unknown modes read files
     EXPECT_STREQ(doc.FindElement("IP-Settings/Comms_Method")->GetValue().GetString(), "TCP");
@@ -361,8 +361,8 @@ TEST(XmlReader, Files) {
 // lossy conversion to that code page would have picked another file.
 TEST(XmlReader, UnicodeFileNames) {
     const std::wstring wideName = L"xml_\x0141\x03a9\x00e9.xml"; // L-stroke, omega, e-acute
-    TestFile file(ToUtf8(wideName));
-    std::wstring wideDir = ToWide(XmlTempDir());
+    TempFile file(ToUtf8(wideName));
+    std::wstring wideDir = ToWide(TempDir());
     char ansi[MAX_PATH] = "";
     WideCharToMultiByte(CP_ACP, 0, (wideDir + wideName).c_str(), -1, ansi, MAX_PATH, nullptr,
                         nullptr);
@@ -391,7 +391,7 @@ TEST(XmlReader, UnicodeFileNames) {
 }
 
 TEST(XmlReader, FileOutputReplacesTheFile) {
-    TestFile file("xml_out.xml", std::string(10000, 'z'));
+    TempFile file("xml_out.xml", std::string(10000, 'z'));
     CXmlDoc doc("r");
     ASSERT_TRUE(doc.OpenOutput(file.path()));
     ASSERT_TRUE(doc.Put("abc"));

@@ -1,7 +1,8 @@
-// Helpers shared by the XML document tests: BSTR ownership and UTF-8/UTF-16
-// conversion of the writer's output.
+// Helpers shared by the XML document tests: BSTR ownership and the
+// writer's output as UTF-8 (the conversions come with tests/support's files).
 #pragma once
 
+#include "support/TempFiles.h"
 #include "xmldoc/XmlDoc.h"
 
 #include <windows.h>
@@ -22,26 +23,6 @@ public:
 private:
     BSTR m_bstr = nullptr;
 };
-
-inline std::string ToUtf8(const std::wstring& w) {
-    if (w.empty())
-        return std::string();
-    int cb = WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0,
-                                 nullptr, nullptr);
-    std::string s(static_cast<size_t>(cb), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), &s[0], cb, nullptr,
-                        nullptr);
-    return s;
-}
-
-inline std::wstring ToWide(const std::string& s) {
-    if (s.empty())
-        return std::wstring();
-    int cch = MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
-    std::wstring w(static_cast<size_t>(cch), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), &w[0], cch);
-    return w;
-}
 
 // The document's text through GetXml, as UTF-8; "<failed>" when it fails.
 inline std::string XmlOf(CXmlDoc& doc) {

@@ -2,8 +2,8 @@
 // folder, for an independent XML parser to check after this run (see this
 // folder's CMakeLists). Each document goes out twice: through GetXml, and
 // through the channel's file output.
-#include "XmlFiles.h"
 #include "XmlTestUtil.h"
+#include "support/TempFiles.h"
 
 #include "xmldoc/XmlDoc.h"
 
