@@ -119,7 +119,9 @@ void CRegistrySettings::SetMachineOpenHook(OpenKeyHook hook) {
 }
 
 CString CRegistrySettings::GetKeyPath(LPCSTR lpszSection) {
-    CString path(kProgramKeyPath);
+    CString appKey;
+    appKey.LoadString(IDS_APP_KEY);
+    CString path = CString(kProgramKeyRoot) + appKey;
     if (lpszSection && *lpszSection)
         path += CString("\\") + lpszSection;
     return path;
