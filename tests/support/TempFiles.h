@@ -4,29 +4,22 @@
 // path. A TempFile removes its file when it goes. No shared state.
 #pragma once
 
+#include "framework/CodePage.h"
+
 #include <windows.h>
 
 #include <string>
 #include <vector>
 
 inline std::string ToUtf8(const std::wstring& w) {
-    if (w.empty())
-        return std::string();
-    const int cb = WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0,
-                                       nullptr, nullptr);
-    std::string s(static_cast<size_t>(cb), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), &s[0], cb, nullptr,
-                        nullptr);
+    std::string s;
+    WideToNarrow(w.data(), static_cast<int>(w.size()), CP_UTF8, s);
     return s;
 }
 
 inline std::wstring ToWide(const std::string& s) {
-    if (s.empty())
-        return std::wstring();
-    const int cch =
-        MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
-    std::wstring w(static_cast<size_t>(cch), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), &w[0], cch);
+    std::wstring w;
+    NarrowToWide(s.data(), static_cast<int>(s.size()), CP_UTF8, w);
     return w;
 }
 
