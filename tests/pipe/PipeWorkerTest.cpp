@@ -180,44 +180,20 @@ public:
     HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
 };
 
-using Owner = CountingOwner;
-
-class PipeWorkerTest : public RegistryTest {
+class PipeWorkerTest : public WorkerTest<CPrintLoopThread> {
 protected:
     void SetUp() override {
-        RegistryTest::SetUp();
+        WorkerTest::SetUp();
         ASSERT_TRUE(apartment.ok());
         ASSERT_TRUE(server.ok()) << "the pipe component is not registered";
-        list = std::make_unique<CJobList>();
-        SetMessageBoxHandler([this](HWND, const char* text, const char*, UINT) {
-            std::lock_guard<std::mutex> lock(boxMutex);
-            boxes.push_back(text);
-            return IDOK;
-        });
         setup.m_nSpoolerType = SPOOLER_IP;
         setup.m_dwIPAddress = 0x7F000001; // 127.0.0.1
-    }
-    void TearDown() override {
-        if (loop) {
-            EXPECT_TRUE(loop->StopForGood());
-        }
-        loop.reset();
-        list.reset();
-        SetMessageBoxHandler(nullptr);
-        RegistryTest::TearDown();
     }
 
     void Run(const char* path, int copies) {
         list->Add(CQueuedJob("job", path, copies));
-        loop = std::make_unique<CPrintLoopThread>(&owner, list.get(), &setup);
-        ASSERT_TRUE(loop->CreateThread(CREATE_SUSPENDED));
-        loop->SetThreadPriority(THREAD_PRIORITY_IDLE);
-        loop->ResumeThread();
+        StartLoop(THREAD_PRIORITY_IDLE);
         loop->SetRunning(TRUE);
-    }
-    std::vector<std::string> Boxes() {
-        std::lock_guard<std::mutex> lock(boxMutex);
-        return boxes;
     }
     // Stopped after a failure, with the head job idle again.
     bool FailedAndSettled() {
@@ -231,16 +207,8 @@ protected:
         CLock jobLock(head->m_Lock);
         return !head->m_bBusy;
     }
-    int HeadCopies() { return ::HeadCopies(*list); }
-
     ComApartment apartment;
     PipeServerModule server;
-    Owner owner;
-    CSpoolerSetup setup;
-    std::unique_ptr<CJobList> list;
-    std::unique_ptr<CPrintLoopThread> loop;
-    std::mutex boxMutex;
-    std::vector<std::string> boxes;
 };
 
 TEST_F(PipeWorkerTest, TwoCopiesReachTheNetworkPrinterByteIdentical) {
@@ -364,10 +332,7 @@ TEST_F(PipeWorkerTest, PrinterFaultsFailTheCopyAndKeepTheJob) {
         loop.reset();
         while (list->GetCount())
             list->RemoveAt(0);
-        {
-            std::lock_guard<std::mutex> lock(boxMutex);
-            boxes.clear();
-        }
+        ClearBoxes();
         owner.stops = 0;
     }
 }
@@ -381,15 +346,7 @@ TEST_F(PipeWorkerTest, UsbPrinterOnAnExplicitPortGetsTheJob) {
     setup.m_strUSBPrinterSN = "NOT-ATTACHED";
     Run(file.path(), 1);
     ASSERT_TRUE(WaitFor([&] { return list->GetCount() == 0; }, 30000));
-    HANDLE h = CreateFileA(port.path(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                           OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(h, INVALID_HANDLE_VALUE);
-    std::string got(bytes.size() + 10, '\0');
-    DWORD n = 0;
-    ReadFile(h, &got[0], static_cast<DWORD>(got.size()), &n, nullptr);
-    CloseHandle(h);
-    got.resize(n);
-    EXPECT_TRUE(got == std::string(bytes.begin(), bytes.end()));
+    EXPECT_TRUE(ReadFileBytes(port.path()) == std::string(bytes.begin(), bytes.end()));
     EXPECT_TRUE(Boxes().empty());
 }
 
@@ -427,10 +384,7 @@ TEST_F(PipeWorkerTest, RefusedConfigurationOrEndFailsTheCopyAndReleasesTheCompon
         loop.reset();
         while (list->GetCount())
             list->RemoveAt(0);
-        {
-            std::lock_guard<std::mutex> lock(boxMutex);
-            boxes.clear();
-        }
+        ClearBoxes();
     }
     CoRevokeClassObject(cookie);
     g_configureResult = S_OK;

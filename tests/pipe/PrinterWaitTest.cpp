@@ -24,8 +24,6 @@ namespace {
 
 const u_short kPrinterPort = 9100;
 
-using Owner = CountingOwner;
-
 std::string AgentDir() {
     const char* p = getenv("MORVANE_SNMP161_DIR");
     return p ? p : "";
@@ -39,53 +37,24 @@ void SetPrinterState(const std::string& words) {
     MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING);
 }
 
-class PrinterWaitTest : public RegistryTest {
+class PrinterWaitTest : public WorkerTest<CPrintLoopThread> {
 protected:
     void SetUp() override {
-        RegistryTest::SetUp();
+        WorkerTest::SetUp();
         std::string port;
         std::ifstream(AgentDir() + "/port") >> port;
         if (port != "161")
             FAIL()
                 << "no test agent on udp 127.0.0.1:161 (MORVANE_SNMP161_DIR; is port 161 taken?)";
         SetPrinterState("idle");
-        SetMessageBoxHandler([this](HWND, const char* text, const char*, UINT) {
-            std::lock_guard<std::mutex> lock(m_boxMutex);
-            m_boxes.push_back(text);
-            return IDOK;
-        });
-        list = std::make_unique<CJobList>();
         setup.m_nSpoolerType = SPOOLER_IP;
         setup.m_dwIPAddress = 0x7F000001;
     }
     void TearDown() override {
-        if (loop) {
-            EXPECT_TRUE(loop->StopForGood());
-            loop.reset();
-        }
-        list.reset();
-        SetMessageBoxHandler(nullptr);
+        WorkerTest::TearDown();
         SetPrinterState("idle");
-        RegistryTest::TearDown();
     }
-    void StartWorker() {
-        loop = std::make_unique<CPrintLoopThread>(&owner, list.get(), &setup);
-        ASSERT_TRUE(loop->CreateThread(CREATE_SUSPENDED));
-        loop->ResumeThread();
-    }
-    std::string HeadStatus() { return ::HeadStatus(*list); }
-    int HeadCopies() { return ::HeadCopies(*list); }
-    int Boxes() {
-        std::lock_guard<std::mutex> lock(m_boxMutex);
-        return static_cast<int>(m_boxes.size());
-    }
-
-    Owner owner;
-    CSpoolerSetup setup;
-    std::unique_ptr<CJobList> list;
-    std::unique_ptr<CPrintLoopThread> loop;
-    std::mutex m_boxMutex;
-    std::vector<std::string> m_boxes;
+    void StartWorker() { StartLoop(THREAD_PRIORITY_NORMAL); }
 };
 
 TEST_F(PrinterWaitTest, PaperOutHoldsTheCopyUntilThePrinterIsReadyThenSendsItOnce) {
@@ -109,7 +78,7 @@ TEST_F(PrinterWaitTest, PaperOutHoldsTheCopyUntilThePrinterIsReadyThenSendsItOnc
     const auto got = printer.Connections();
     ASSERT_EQ(got.size(), 1u);
     EXPECT_TRUE(got[0] == std::string(bytes.begin(), bytes.end()));
-    EXPECT_EQ(Boxes(), 0);
+    EXPECT_EQ(BoxCount(), 0);
 }
 
 TEST_F(PrinterWaitTest, StopWhileWaitingSendsNothingAndKeepsTheCopies) {
@@ -125,7 +94,7 @@ TEST_F(PrinterWaitTest, StopWhileWaitingSendsNothingAndKeepsTheCopies) {
     ASSERT_TRUE(WaitFor([&] { return HeadStatus().empty(); }, 5000));
     EXPECT_EQ(HeadCopies(), 3);
     EXPECT_TRUE(printer.Connections().empty());
-    EXPECT_EQ(Boxes(), 0);
+    EXPECT_EQ(BoxCount(), 0);
     EXPECT_EQ(owner.stops.load(), 0);
 }
 
@@ -154,7 +123,7 @@ TEST_F(PrinterWaitTest, QuestionCostsLittleAndASilentPrinterIsAskedOncePerJob) {
            answering, silent);
     // One question of about two time-outs for the whole job, not per copy.
     EXPECT_LT(silent, answering + 4500);
-    EXPECT_EQ(Boxes(), 0);
+    EXPECT_EQ(BoxCount(), 0);
 }
 
 } // namespace

@@ -177,15 +177,7 @@ TEST_F(PipePrinterNetworkTest, UsbPrinterWritesToTheExplicitPort) {
     EXPECT_TRUE(c.opened);
     EXPECT_EQ(c.refusedAt, -1);
     EXPECT_TRUE(c.closed);
-    HANDLE h =
-        CreateFileA(file.path(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(h, INVALID_HANDLE_VALUE);
-    std::string got(bytes.size() + 10, '\0');
-    DWORD n = 0;
-    ReadFile(h, &got[0], static_cast<DWORD>(got.size()), &n, nullptr);
-    CloseHandle(h);
-    got.resize(n);
-    EXPECT_TRUE(got == std::string(bytes.begin(), bytes.end()));
+    EXPECT_TRUE(ReadFileBytes(file.path()) == std::string(bytes.begin(), bytes.end()));
 
     // No explicit port and no such printer attached: Open fails.
     setup.m_strUSBPort = "";

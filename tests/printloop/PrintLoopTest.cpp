@@ -123,11 +123,9 @@ private:
     std::atomic<bool> m_bAborted{false};
 };
 
-using Owner = CountingOwner;
-
 class TestLoop : public CPrintLoopThread {
 public:
-    TestLoop(Owner* owner, CJobList* list, CSpoolerSetup* setup, Output* out)
+    TestLoop(CountingOwner* owner, CJobList* list, CSpoolerSetup* setup, Output* out)
         : CPrintLoopThread(owner, list, setup), m_out(out), m_list(list) {}
 
 protected:
@@ -142,41 +140,13 @@ private:
     CJobList* m_list;
 };
 
-class PrintLoopTest : public RegistryTest {
+class PrintLoopTest : public WorkerTest<TestLoop> {
 protected:
-    void SetUp() override {
-        RegistryTest::SetUp();
-        list = std::make_unique<CJobList>();
-        SetMessageBoxHandler([this](HWND, const char* text, const char*, UINT type) {
-            std::lock_guard<std::mutex> lock(boxMutex);
-            boxes.push_back(text);
-            EXPECT_EQ(type, static_cast<UINT>(MB_OK));
-            return IDOK;
-        });
-    }
-    void TearDown() override {
-        if (loop) {
-            EXPECT_TRUE(loop->StopForGood());
-        }
-        loop.reset();
-        list.reset();
-        SetMessageBoxHandler(nullptr);
-        RegistryTest::TearDown();
-    }
-    void StartWorker(Output* out) {
-        loop = std::make_unique<TestLoop>(&owner, list.get(), &setup, out);
-        ASSERT_TRUE(loop->CreateThread(CREATE_SUSPENDED));
-        loop->SetThreadPriority(THREAD_PRIORITY_IDLE);
-        loop->ResumeThread();
-    }
+    void StartWorker(Output* out) { StartLoop(THREAD_PRIORITY_IDLE, out); }
     void Queue(const char* name, const char* path, int copies) {
         list->Add(CQueuedJob(name, path, copies));
         if (loop)
             loop->NotifyQueueChanged();
-    }
-    int Boxes() {
-        std::lock_guard<std::mutex> lock(boxMutex);
-        return static_cast<int>(boxes.size());
     }
     // The worker has settled: stopped with an idle head, or emptied the queue.
     bool Settled() {
@@ -187,14 +157,6 @@ protected:
         CLock jobLock(head->m_Lock);
         return !loop->IsRunning() && !head->m_bBusy;
     }
-    int HeadCopies() { return ::HeadCopies(*list); }
-
-    Owner owner;
-    CSpoolerSetup setup;
-    std::unique_ptr<CJobList> list;
-    std::unique_ptr<TestLoop> loop;
-    std::mutex boxMutex;
-    std::vector<std::string> boxes;
 };
 
 TEST_F(PrintLoopTest, EveryCopyArrivesWholeAndTheJobLeaves) {
@@ -211,7 +173,7 @@ TEST_F(PrintLoopTest, EveryCopyArrivesWholeAndTheJobLeaves) {
     for (const auto& doc : out.documents)
         EXPECT_TRUE(doc == std::string(bytes.begin(), bytes.end()));
     EXPECT_EQ(owner.refreshes.load(), 2);
-    EXPECT_EQ(Boxes(), 0);
+    EXPECT_EQ(BoxCount(), 0);
 
     // Copy 2 of job a: chunks of 16384, 16384 and 7232 bytes; the text is
     // written after each chunk went out.
@@ -242,7 +204,7 @@ TEST_F(PrintLoopTest, ZeroCopiesLeaveAtOnceWithoutOutput) {
     loop->SetRunning(TRUE);
     ASSERT_TRUE(WaitFor([&] { return list->GetCount() == 0; }));
     EXPECT_TRUE(out.Calls().empty());
-    EXPECT_EQ(Boxes(), 0);
+    EXPECT_EQ(BoxCount(), 0);
     EXPECT_TRUE(loop->IsRunning());
 }
 
@@ -280,18 +242,18 @@ TEST_F(PrintLoopTest, FailedCopiesStayInTheQueue) {
         Queue("behind", file.path(), 1);
         StartWorker(&out);
         loop->SetRunning(TRUE);
-        ASSERT_TRUE(WaitFor([&] { return Boxes() == 1 && Settled(); }));
+        ASSERT_TRUE(WaitFor([&] { return BoxCount() == 1 && Settled(); }));
         EXPECT_EQ(HeadCopies(), c.keeps);
         EXPECT_EQ(list->GetCount(), 2);
         EXPECT_STREQ(list->GetAt(0)->GetStatus(), "");
         EXPECT_FALSE(loop->IsRunning());
         EXPECT_EQ(owner.stops.load(), 1);
-        EXPECT_EQ(boxes[0], "Print Job Failed");
+        EXPECT_EQ(Boxes()[0], "Print Job Failed");
         ASSERT_TRUE(loop->StopForGood());
         loop.reset();
         while (list->GetCount())
             list->RemoveAt(0);
-        boxes.clear();
+        ClearBoxes();
         owner.stops = 0;
     }
 }
@@ -303,7 +265,7 @@ TEST_F(PrintLoopTest, RefusedChunkEndsTheCopyAtOnce) {
     Queue("job", file.path(), 1);
     StartWorker(&out);
     loop->SetRunning(TRUE);
-    ASSERT_TRUE(WaitFor([&] { return Boxes() == 1 && Settled(); }));
+    ASSERT_TRUE(WaitFor([&] { return BoxCount() == 1 && Settled(); }));
     // No further chunk after the refused one, and the document is dropped,
     // never ended (ending it would print the part that got through).
     EXPECT_EQ(out.Calls(), (std::vector<std::string>{"open", "send 16384", "abort"}));
@@ -315,7 +277,7 @@ TEST_F(PrintLoopTest, MissingFileFailsWithoutOpeningTheOutput) {
     Queue("gone", "C:\\no\\such\\file.prn", 3);
     StartWorker(&out);
     loop->SetRunning(TRUE);
-    ASSERT_TRUE(WaitFor([&] { return Boxes() == 1 && Settled(); }));
+    ASSERT_TRUE(WaitFor([&] { return BoxCount() == 1 && Settled(); }));
     EXPECT_TRUE(out.Calls().empty());
     EXPECT_EQ(HeadCopies(), 3);
 }
@@ -336,13 +298,13 @@ TEST_F(PrintLoopTest, UnreadableFilesFailAndKeepTheJob) {
         Queue("job", path.c_str(), 2);
         StartWorker(&out);
         loop->SetRunning(TRUE);
-        ASSERT_TRUE(WaitFor([&] { return Boxes() == 1 && Settled(); }));
+        ASSERT_TRUE(WaitFor([&] { return BoxCount() == 1 && Settled(); }));
         EXPECT_EQ(HeadCopies(), 2);
         EXPECT_TRUE(out.documents.empty());
         ASSERT_TRUE(loop->StopForGood());
         loop.reset();
         list->RemoveAt(0);
-        boxes.clear();
+        ClearBoxes();
     }
     CloseHandle(hold);
     RemoveDirectoryA(folder.c_str());
@@ -365,7 +327,7 @@ TEST_F(PrintLoopTest, StopTakesEffectBetweenCopies) {
     EXPECT_TRUE(out.documents[1] == std::string(bytes.begin(), bytes.end()));
     EXPECT_EQ(HeadCopies(), 1);
     EXPECT_STREQ(list->GetAt(0)->GetStatus(), "");
-    EXPECT_EQ(Boxes(), 0);
+    EXPECT_EQ(BoxCount(), 0);
     EXPECT_EQ(owner.stops.load(), 0);
 
     // Start again: the remaining copy goes out and the job leaves.
@@ -475,7 +437,7 @@ TEST_F(PrintLoopTest, StopForGoodWaitsForADocumentBeingEnded) {
     EXPECT_EQ(out.documents.size(), 2u);
     EXPECT_EQ(HeadCopies(), 1);
     EXPECT_FALSE(list->GetAt(0)->m_bBusy);
-    EXPECT_EQ(Boxes(), 0);
+    EXPECT_EQ(BoxCount(), 0);
 }
 
 // Closing in the middle of a document: it is aborted, never ended, and the
@@ -502,7 +464,7 @@ TEST_F(PrintLoopTest, StopForGoodDropsADocumentInTheMiddle) {
     EXPECT_EQ(std::count(calls.begin(), calls.end(), "close"), 1);
     EXPECT_EQ(HeadCopies(), 2);
     EXPECT_STREQ(list->GetAt(0)->GetStatus(), "");
-    EXPECT_EQ(Boxes(), 0);
+    EXPECT_EQ(BoxCount(), 0);
 }
 
 TEST_F(PrintLoopTest, StopForGoodEndsAnIdleWorkerAtOnce) {
@@ -538,7 +500,7 @@ TEST_F(PrintLoopTest, StalledCopyShowsWhatThePrinterWaitsFor) {
     StartWorker(&out);
     loop->SetRunning(TRUE);
     ASSERT_TRUE(WaitFor([&] { return blocked.load(); }));
-    EXPECT_TRUE(WaitFor([&] { return HeadStatus(*list) == "Waiting for printer: Cover open"; },
+    EXPECT_TRUE(WaitFor([&] { return HeadStatus() == "Waiting for printer: Cover open"; },
                         CPrintLoopThread::kWatchMs * 5));
     SetEvent(release);
     ASSERT_TRUE(WaitFor([&] { return list->GetCount() == 0; }));
@@ -574,14 +536,14 @@ TEST_F(PrintLoopTest, StopForGoodDuringAStallEndsTheWatcherToo) {
     loop->SetRunning(TRUE);
     ASSERT_TRUE(WaitFor([&] { return blocked.load(); }));
     // Not ASSERT: the stop below must still release the blocked output.
-    EXPECT_TRUE(WaitFor([&] { return HeadStatus(*list) == "Waiting for printer: Paper out"; },
+    EXPECT_TRUE(WaitFor([&] { return HeadStatus() == "Waiting for printer: Paper out"; },
                         CPrintLoopThread::kWatchMs * 5));
     const ULONGLONG t0 = GetTickCount64();
     EXPECT_TRUE(loop->StopForGood());
     EXPECT_LT(GetTickCount64() - t0, CPrintLoopThread::kStopWaitMs +
                                          CPrintLoopThread::kAbortWaitMs +
                                          CPrintLoopThread::kWatcherWaitMs);
-    EXPECT_EQ(HeadStatus(*list), "");
+    EXPECT_EQ(HeadStatus(), "");
     EXPECT_EQ(HeadCopies(), 2);
     // Nobody asks the printer any more.
     size_t asked;
@@ -605,7 +567,7 @@ TEST_F(PrintLoopTest, NullOutputTakesTheWholeQueue) {
     StartWorker(nullptr);
     loop->SetRunning(TRUE);
     ASSERT_TRUE(WaitFor([&] { return list->GetCount() == 0; }));
-    EXPECT_EQ(Boxes(), 0);
+    EXPECT_EQ(BoxCount(), 0);
 }
 
 // A worker given up on must not be inside anything of the window's when
@@ -658,12 +620,12 @@ TEST_F(PrintLoopTest, PausedPrinterIsWaitedForAndSilentOneAskedOnce) {
         StartWorker(&out);
         loop->SetPrinterPollMs(50);
         loop->SetRunning(TRUE);
-        ASSERT_TRUE(WaitFor([&] { return HeadStatus(*list) == "Waiting for printer: Paper out"; }));
+        ASSERT_TRUE(WaitFor([&] { return HeadStatus() == "Waiting for printer: Paper out"; }));
         EXPECT_TRUE(out.Calls().empty());
         ASSERT_TRUE(WaitFor([&] { return list->GetCount() == 0; }));
         EXPECT_EQ(out.documents.size(), 2u);
         EXPECT_EQ(out.asked, 4); // twice paused, then once before each copy
-        EXPECT_EQ(Boxes(), 0);
+        EXPECT_EQ(BoxCount(), 0);
         ASSERT_TRUE(loop->StopForGood());
         loop.reset();
     }
@@ -675,18 +637,18 @@ TEST_F(PrintLoopTest, PausedPrinterIsWaitedForAndSilentOneAskedOnce) {
         StartWorker(&out);
         loop->SetRunning(TRUE);
         ASSERT_TRUE(
-            WaitFor([&] { return HeadStatus(*list) == "Waiting for printer: Cover open"; }));
+            WaitFor([&] { return HeadStatus() == "Waiting for printer: Cover open"; }));
         loop->SetRunning(FALSE);
         ASSERT_TRUE(WaitFor([&] { return Settled(); }));
         EXPECT_TRUE(out.Calls().empty());
         EXPECT_EQ(HeadCopies(), 3);
-        EXPECT_EQ(HeadStatus(*list), "");
-        EXPECT_EQ(Boxes(), 0);
+        EXPECT_EQ(HeadStatus(), "");
+        EXPECT_EQ(BoxCount(), 0);
         EXPECT_EQ(owner.stops.load(), 0);
         // Closing while waiting is as quick.
         loop->SetRunning(TRUE);
         ASSERT_TRUE(
-            WaitFor([&] { return HeadStatus(*list) == "Waiting for printer: Cover open"; }));
+            WaitFor([&] { return HeadStatus() == "Waiting for printer: Cover open"; }));
         const ULONGLONG start = GetTickCount64();
         EXPECT_TRUE(loop->StopForGood());
         EXPECT_LT(GetTickCount64() - start, 1000u);

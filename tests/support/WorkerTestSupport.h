@@ -1,14 +1,25 @@
 // For tests that run the worker without a window: an owner that only
-// counts what the worker tells it, and the head job's fields read under the
-// queue's locks (list, then job).
+// counts what the worker tells it, the head job's fields read under the
+// queue's locks (list, then job), and a fixture that owns the queue, the
+// settings and the worker. Threads: the fixture's members belong to the
+// test's thread, except the message boxes, which the worker adds to under
+// boxMutex.
 #pragma once
 
+#include "framework/MessageBox.h"
 #include "framework/Sync.h"
 #include "printloop/PrintLoopOwner.h"
 #include "queue/JobList.h"
+#include "settings/SpoolerSetup.h"
+#include "support/RegistryFixture.h"
+
+#include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <vector>
 
 class CountingOwner : public IPrintLoopOwner {
 public:
@@ -38,3 +49,59 @@ inline int HeadCopies(CJobList& list) {
     CLock jobLock(pJob->m_Lock);
     return pJob->m_nCopies;
 }
+
+// A clean program key, an empty queue, settings to fill in and, once the
+// test made it, a worker of type Loop; the worker's message boxes are
+// answered at once and kept (every one must be a plain OK box). TearDown
+// stops the worker for good, which must come back within its bound, before
+// the queue goes.
+template <typename Loop> class WorkerTest : public RegistryTest {
+protected:
+    void SetUp() override {
+        RegistryTest::SetUp();
+        list = std::make_unique<CJobList>();
+        SetMessageBoxHandler([this](HWND, const char* text, const char*, UINT type) {
+            EXPECT_EQ(type, static_cast<UINT>(MB_OK));
+            std::lock_guard<std::mutex> lock(boxMutex);
+            boxes.push_back(text);
+            return IDOK;
+        });
+    }
+    void TearDown() override {
+        if (loop) {
+            EXPECT_TRUE(loop->StopForGood());
+        }
+        loop.reset();
+        list.reset();
+        SetMessageBoxHandler(nullptr);
+        RegistryTest::TearDown();
+    }
+    // Makes the worker with these arguments after the owner, the queue and
+    // the settings, and starts its thread.
+    template <typename... Extra> void StartLoop(int nPriority, Extra... extra) {
+        loop = std::make_unique<Loop>(&owner, list.get(), &setup, extra...);
+        ASSERT_TRUE(loop->CreateThread(CREATE_SUSPENDED));
+        loop->SetThreadPriority(nPriority);
+        loop->ResumeThread();
+    }
+    std::vector<std::string> Boxes() {
+        std::lock_guard<std::mutex> lock(boxMutex);
+        return boxes;
+    }
+    int BoxCount() { return static_cast<int>(Boxes().size()); }
+    void ClearBoxes() {
+        std::lock_guard<std::mutex> lock(boxMutex);
+        boxes.clear();
+    }
+    std::string HeadStatus() { return ::HeadStatus(*list); }
+    int HeadCopies() { return ::HeadCopies(*list); }
+
+    CountingOwner owner;
+    CSpoolerSetup setup;
+    std::unique_ptr<CJobList> list;
+    std::unique_ptr<Loop> loop;
+
+private:
+    std::mutex boxMutex;
+    std::vector<std::string> boxes;
+};
