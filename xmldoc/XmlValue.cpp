@@ -95,75 +95,63 @@ void CXmlValue::FreeString() {
     }
 }
 
-void CXmlValue::SetBool(bool bValue) {
+void CXmlValue::Become(int32_t nType) {
     FreeString();
-    m_nType = XML_BOOL;
+    m_nType = nType;
     m_Payload.raw = 0;
+}
+
+void CXmlValue::SetBool(bool bValue) {
+    Become(XML_BOOL);
     m_Payload.b = bValue;
 }
 
 void CXmlValue::SetInt32(int32_t nValue) {
-    FreeString();
-    m_nType = XML_I4;
-    m_Payload.raw = 0;
+    Become(XML_I4);
     m_Payload.i4 = nValue;
 }
 
 void CXmlValue::SetInt64(int64_t nValue) {
-    FreeString();
-    m_nType = XML_I8;
+    Become(XML_I8);
     m_Payload.i8 = nValue;
 }
 
 void CXmlValue::SetUInt8(uint8_t nValue) {
-    FreeString();
-    m_nType = XML_U1;
-    m_Payload.raw = 0;
+    Become(XML_U1);
     m_Payload.u1 = nValue;
 }
 
 void CXmlValue::SetUInt16(uint16_t nValue) {
-    FreeString();
-    m_nType = XML_U2;
-    m_Payload.raw = 0;
+    Become(XML_U2);
     m_Payload.u2 = nValue;
 }
 
 void CXmlValue::SetUInt32(uint32_t nValue) {
-    FreeString();
-    m_nType = XML_U4;
-    m_Payload.raw = 0;
+    Become(XML_U4);
     m_Payload.u4 = nValue;
 }
 
 void CXmlValue::SetDouble(double dValue) {
-    FreeString();
-    m_nType = XML_DOUBLE;
+    Become(XML_DOUBLE);
     m_Payload.d = dValue;
 }
 
 void CXmlValue::SetString(const char* pszUtf8) {
     // Copy first: the argument may be this value's own text.
     char* pszCopy = CopyBytes(pszUtf8);
-    FreeString();
-    m_nType = XML_STRING;
-    m_Payload.raw = 0;
+    Become(XML_STRING);
     m_Payload.psz = pszCopy;
 }
 
 void CXmlValue::SetString(const wchar_t* pszText) {
     std::string utf8;
     char* pszUtf8 = WideToNarrow(pszText, -1, CP_UTF8, utf8) ? CopyBytes(utf8.c_str()) : nullptr;
-    FreeString();
-    m_nType = XML_STRING;
-    m_Payload.raw = 0;
+    Become(XML_STRING);
     m_Payload.psz = pszUtf8;
 }
 
 void CXmlValue::Clear() {
-    FreeString();
-    m_nType = XML_EMPTY;
-    m_Payload.raw = 0;
+    Become(XML_EMPTY);
 }
 
 void CXmlValue::CopyTo(CXmlValue& target) const {

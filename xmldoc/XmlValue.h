@@ -84,6 +84,8 @@ public:
 
 private:
     void FreeString();
+    // Drops the old value: no text, the given type, a zeroed payload.
+    void Become(int32_t nType);
 
     int32_t m_nType;
     union {
