@@ -8,6 +8,7 @@
 #include "support/LoopbackListener.h"
 #include "support/PipeServer.h"
 #include "support/RegistryFixture.h"
+#include "support/StandInComponent.h"
 #include "support/RandomBytes.h"
 #include "support/TempFiles.h"
 #include "support/WaitFor.h"
@@ -36,30 +37,9 @@ std::atomic<HRESULT> g_finishResult{S_OK};
 std::atomic<int> g_livePipes{0};
 std::atomic<int> g_finishCalls{0};
 
-class StandInPipe final : public IPipe, public IPipeConfig {
+class CountedPipe final : public StandInPipe {
 public:
-    StandInPipe() { ++g_livePipes; }
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IPipe))
-            *ppv = static_cast<IPipe*>(this);
-        else if (IsEqualIID(riid, IID_IPipeConfig))
-            *ppv = static_cast<IPipeConfig*>(this);
-        else {
-            *ppv = nullptr;
-            return E_NOINTERFACE;
-        }
-        AddRef();
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++m_cRef; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG n = --m_cRef;
-        if (n == 0) {
-            --g_livePipes;
-            delete this;
-        }
-        return n;
-    }
+    CountedPipe() { ++g_livePipes; }
     HRESULT STDMETHODCALLTYPE Configure(BSTR) override { return g_configureResult; }
     HRESULT STDMETHODCALLTYPE GetBytesWritten(ULONGLONG*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE WriteData(const BYTE*, LONG) override { return S_OK; }
@@ -70,32 +50,13 @@ public:
     }
 
 private:
-    std::atomic<ULONG> m_cRef{1};
+    ~CountedPipe() override { --g_livePipes; }
 };
 
-class StandInFactory final : public IClassFactory {
-public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IClassFactory)) {
-            *ppv = this;
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
-    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* pOuter, REFIID riid, void** ppv) override {
-        *ppv = nullptr;
-        if (pOuter)
-            return CLASS_E_NOAGGREGATION;
-        auto* p = new StandInPipe;
-        const HRESULT hr = p->QueryInterface(riid, ppv);
-        p->Release();
-        return hr;
-    }
-    HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
-};
+HRESULT MakeCountedPipe(IUnknown** pp) {
+    *pp = static_cast<IPipe*>(new CountedPipe);
+    return S_OK;
+}
 
 // The real component behind a wrapper that refuses one chunk (counted from
 // 1 over the process): a write that fails in the middle of an otherwise
@@ -103,30 +64,9 @@ public:
 std::atomic<int> g_refuseWrite{0};
 std::atomic<int> g_writes{0};
 
-class RefusingPipe final : public IPipe, public IPipeConfig {
+class RefusingPipe final : public StandInPipe {
 public:
     explicit RefusingPipe(IPipe* pReal) : m_pReal(pReal) {}
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IPipe))
-            *ppv = static_cast<IPipe*>(this);
-        else if (IsEqualIID(riid, IID_IPipeConfig))
-            *ppv = static_cast<IPipeConfig*>(this);
-        else {
-            *ppv = nullptr;
-            return E_NOINTERFACE;
-        }
-        AddRef();
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++m_cRef; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG n = --m_cRef;
-        if (n == 0) {
-            m_pReal->Release();
-            delete this;
-        }
-        return n;
-    }
     HRESULT STDMETHODCALLTYPE Configure(BSTR bstrXml) override {
         IPipeConfig* pConfig = nullptr;
         HRESULT hr = m_pReal->QueryInterface(IID_IPipeConfig, reinterpret_cast<void**>(&pConfig));
@@ -148,37 +88,18 @@ public:
     HRESULT STDMETHODCALLTYPE Finish(LONG l) override { return m_pReal->Finish(l); }
 
 private:
-    std::atomic<ULONG> m_cRef{1};
+    ~RefusingPipe() override { m_pReal->Release(); }
     IPipe* m_pReal;
 };
 
-class RefusingFactory final : public IClassFactory {
-public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IClassFactory)) {
-            *ppv = this;
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
-    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* pOuter, REFIID riid, void** ppv) override {
-        *ppv = nullptr;
-        if (pOuter)
-            return CLASS_E_NOAGGREGATION;
-        IPipe* pReal = nullptr;
-        const HRESULT hr = CPipe::Create(IID_IPipe, reinterpret_cast<void**>(&pReal));
-        if (FAILED(hr))
-            return hr;
-        auto* p = new RefusingPipe(pReal);
-        const HRESULT hrQi = p->QueryInterface(riid, ppv);
-        p->Release();
-        return hrQi;
-    }
-    HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
-};
+HRESULT MakeRefusingPipe(IUnknown** pp) {
+    IPipe* pReal = nullptr;
+    const HRESULT hr = CPipe::Create(IID_IPipe, reinterpret_cast<void**>(&pReal));
+    if (FAILED(hr))
+        return hr;
+    *pp = static_cast<IPipe*>(new RefusingPipe(pReal));
+    return S_OK;
+}
 
 class PipeWorkerTest : public WorkerTest<CPrintLoopThread> {
 protected:
@@ -238,17 +159,13 @@ TEST_F(PipeWorkerTest, TwoCopiesReachTheNetworkPrinterByteIdentical) {
 TEST_F(PipeWorkerTest, RefusedChunkResetsTheConnection) {
     LoopbackListener listener(kPrinterPort);
     ASSERT_TRUE(listener.ok()) << "port 9100 is taken";
-    RefusingFactory factory;
-    DWORD cookie = 0;
-    ASSERT_EQ(CoRegisterClassObject(CLSID_MorvanePipe, &factory, CLSCTX_INPROC_SERVER,
-                                    REGCLS_MULTIPLEUSE, &cookie),
-              S_OK);
+    StandInRegistration standIn(MakeRefusingPipe);
+    ASSERT_TRUE(standIn.ok());
     g_writes = 0;
     g_refuseWrite = 3;
     TempFile file("morvane-pipe-worker-refused.bin", RandomBytes(200000, 45));
     Run(file.path(), 2);
     const bool failed = WaitFor([&] { return FailedAndSettled(); }, 30000);
-    CoRevokeClassObject(cookie);
     g_refuseWrite = 0;
     ASSERT_TRUE(failed);
     EXPECT_EQ(HeadCopies(), 2);
@@ -351,11 +268,8 @@ TEST_F(PipeWorkerTest, UsbPrinterOnAnExplicitPortGetsTheJob) {
 }
 
 TEST_F(PipeWorkerTest, RefusedConfigurationOrEndFailsTheCopyAndReleasesTheComponent) {
-    StandInFactory factory;
-    DWORD cookie = 0;
-    ASSERT_EQ(CoRegisterClassObject(CLSID_MorvanePipe, &factory, CLSCTX_INPROC_SERVER,
-                                    REGCLS_MULTIPLEUSE, &cookie),
-              S_OK);
+    StandInRegistration standIn(MakeCountedPipe);
+    ASSERT_TRUE(standIn.ok());
     TempFile file("morvane-pipe-worker-standin.bin", RandomBytes(50000, 44));
     struct Case {
         const char* what;
@@ -386,7 +300,6 @@ TEST_F(PipeWorkerTest, RefusedConfigurationOrEndFailsTheCopyAndReleasesTheCompon
             list->RemoveAt(0);
         ClearBoxes();
     }
-    CoRevokeClassObject(cookie);
     g_configureResult = S_OK;
     g_finishResult = S_OK;
 }
@@ -396,11 +309,8 @@ TEST_F(PipeWorkerTest, RefusedConfigurationOrEndFailsTheCopyAndReleasesTheCompon
 // through as ever; the real component with a printer that reads has none
 // either.
 TEST_F(PipeWorkerTest, WaitTextIsEmptyWithoutAStallOrAStateInterface) {
-    StandInFactory factory;
-    DWORD cookie = 0;
-    ASSERT_EQ(CoRegisterClassObject(CLSID_MorvanePipe, &factory, CLSCTX_INPROC_SERVER,
-                                    REGCLS_MULTIPLEUSE, &cookie),
-              S_OK);
+    StandInRegistration standIn(MakeCountedPipe);
+    ASSERT_TRUE(standIn.ok());
     g_configureResult = S_OK;
     g_finishResult = S_OK;
     {
@@ -421,7 +331,6 @@ TEST_F(PipeWorkerTest, WaitTextIsEmptyWithoutAStallOrAStateInterface) {
     EXPECT_TRUE(Boxes().empty());
     ASSERT_TRUE(loop->StopForGood());
     loop.reset();
-    CoRevokeClassObject(cookie);
 
     LoopbackListener listener(kPrinterPort);
     ASSERT_TRUE(listener.ok()) << "port 9100 is taken";

@@ -5,6 +5,7 @@
 #include "framework/MessageBox.h"
 #include "printers/PipePrinter.h"
 #include "support/PipeServer.h"
+#include "support/StandInComponent.h"
 #include "support/TempFiles.h"
 #include "support/WaitFor.h"
 #include "xmldoc/XmlDoc.h"
@@ -137,41 +138,20 @@ private:
     ULONG m_cRef = 1;
 };
 
-class FakeFactory : public IClassFactory {
-public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IClassFactory)) {
-            *ppv = this;
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
-    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* pOuter, REFIID riid, void** ppv) override {
-        *ppv = nullptr;
-        if (pOuter)
-            return CLASS_E_NOAGGREGATION;
-        if (FAILED(g_record->createResult))
-            return g_record->createResult;
-        Log("create");
-        FakePipe* p = new FakePipe;
-        const HRESULT hr = p->QueryInterface(riid, ppv);
-        p->Release();
-        return hr;
-    }
-    HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
-};
+HRESULT MakeFakePipe(IUnknown** pp) {
+    if (FAILED(g_record->createResult))
+        return g_record->createResult;
+    Log("create");
+    *pp = new FakePipe;
+    return S_OK;
+}
 
 class PipePrinterTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(apartment.ok());
         g_record = &record;
-        ASSERT_EQ(CoRegisterClassObject(CLSID_MorvanePipe, &factory, CLSCTX_INPROC_SERVER,
-                                        REGCLS_MULTIPLEUSE, &cookie),
-                  S_OK);
+        ASSERT_TRUE(standIn.ok());
         SetMessageBoxHandler([this](HWND, const char* text, const char*, UINT type) {
             boxes.push_back(text);
             types.push_back(type);
@@ -181,13 +161,11 @@ protected:
     }
     void TearDown() override {
         SetMessageBoxHandler(nullptr);
-        CoRevokeClassObject(cookie);
         g_record = nullptr;
     }
 
     ComApartment apartment;
-    FakeFactory factory;
-    DWORD cookie = 0;
+    StandInRegistration standIn{MakeFakePipe};
     Record record;
     CSpoolerSetup setup;
     std::vector<std::string> boxes;
