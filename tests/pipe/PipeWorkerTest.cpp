@@ -245,12 +245,7 @@ TEST_F(PipeWorkerTest, PrinterFaultsFailTheCopyAndKeepTheJob) {
         EXPECT_LE(std::count(b.begin(), b.end(), std::string(kChunkFailed)), 1);
         EXPECT_EQ(std::count(b.begin(), b.end(), std::string(kFailed)), 1);
         EXPECT_EQ(owner.stops.load(), 1);
-        ASSERT_TRUE(loop->StopForGood());
-        loop.reset();
-        while (list->GetCount())
-            list->RemoveAt(0);
-        ClearBoxes();
-        owner.stops = 0;
+        ASSERT_TRUE(StartOver());
     }
 }
 
@@ -294,11 +289,7 @@ TEST_F(PipeWorkerTest, RefusedConfigurationOrEndFailsTheCopyAndReleasesTheCompon
         // second Finish.
         EXPECT_TRUE(WaitFor([] { return g_livePipes.load() == 0; }, 5000));
         EXPECT_EQ(g_finishCalls.load(), c.finishCalls);
-        ASSERT_TRUE(loop->StopForGood());
-        loop.reset();
-        while (list->GetCount())
-            list->RemoveAt(0);
-        ClearBoxes();
+        ASSERT_TRUE(StartOver());
     }
     g_configureResult = S_OK;
     g_finishResult = S_OK;

@@ -249,12 +249,7 @@ TEST_F(PrintLoopTest, FailedCopiesStayInTheQueue) {
         EXPECT_FALSE(loop->IsRunning());
         EXPECT_EQ(owner.stops.load(), 1);
         EXPECT_EQ(Boxes()[0], "Print Job Failed");
-        ASSERT_TRUE(loop->StopForGood());
-        loop.reset();
-        while (list->GetCount())
-            list->RemoveAt(0);
-        ClearBoxes();
-        owner.stops = 0;
+        ASSERT_TRUE(StartOver());
     }
 }
 
@@ -301,10 +296,7 @@ TEST_F(PrintLoopTest, UnreadableFilesFailAndKeepTheJob) {
         ASSERT_TRUE(WaitFor([&] { return BoxCount() == 1 && Settled(); }));
         EXPECT_EQ(HeadCopies(), 2);
         EXPECT_TRUE(out.documents.empty());
-        ASSERT_TRUE(loop->StopForGood());
-        loop.reset();
-        list->RemoveAt(0);
-        ClearBoxes();
+        ASSERT_TRUE(StartOver());
     }
     CloseHandle(hold);
     RemoveDirectoryA(folder.c_str());
@@ -636,8 +628,7 @@ TEST_F(PrintLoopTest, PausedPrinterIsWaitedForAndSilentOneAskedOnce) {
         Queue("labels", file.path(), 3);
         StartWorker(&out);
         loop->SetRunning(TRUE);
-        ASSERT_TRUE(
-            WaitFor([&] { return HeadStatus() == "Waiting for printer: Cover open"; }));
+        ASSERT_TRUE(WaitFor([&] { return HeadStatus() == "Waiting for printer: Cover open"; }));
         loop->SetRunning(FALSE);
         ASSERT_TRUE(WaitFor([&] { return Settled(); }));
         EXPECT_TRUE(out.Calls().empty());
@@ -647,8 +638,7 @@ TEST_F(PrintLoopTest, PausedPrinterIsWaitedForAndSilentOneAskedOnce) {
         EXPECT_EQ(owner.stops.load(), 0);
         // Closing while waiting is as quick.
         loop->SetRunning(TRUE);
-        ASSERT_TRUE(
-            WaitFor([&] { return HeadStatus() == "Waiting for printer: Cover open"; }));
+        ASSERT_TRUE(WaitFor([&] { return HeadStatus() == "Waiting for printer: Cover open"; }));
         const ULONGLONG start = GetTickCount64();
         EXPECT_TRUE(loop->StopForGood());
         EXPECT_LT(GetTickCount64() - start, 1000u);

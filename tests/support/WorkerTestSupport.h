@@ -84,6 +84,20 @@ protected:
         loop->SetThreadPriority(nPriority);
         loop->ResumeThread();
     }
+    // Between the cases of one test: the worker stopped for good and gone,
+    // the queue, the boxes and the owner's counts empty again. False when
+    // the worker did not stop within its bound.
+    bool StartOver() {
+        if (loop && !loop->StopForGood())
+            return false;
+        loop.reset();
+        while (list->GetCount())
+            list->RemoveAt(0);
+        ClearBoxes();
+        owner.refreshes = 0;
+        owner.stops = 0;
+        return true;
+    }
     std::vector<std::string> Boxes() {
         std::lock_guard<std::mutex> lock(boxMutex);
         return boxes;
