@@ -60,6 +60,12 @@ bool ReadDocumentInteger(const CXmlElement* pElement, long long& nValue) {
     }
 }
 
+const CXmlElement* LoadSettingsSection(CXmlDoc& doc, const wchar_t* pszXml) {
+    if (!doc.LoadXmlText(pszXml))
+        return nullptr;
+    return doc.FindElement("IP-Settings");
+}
+
 HRESULT ReadPipeSettings(const wchar_t* pszXml, const PipeTimeouts& defaults,
                          PipeSettings& settings) {
     settings = PipeSettings();
@@ -67,9 +73,7 @@ HRESULT ReadPipeSettings(const wchar_t* pszXml, const PipeTimeouts& defaults,
     if (!pszXml || !*pszXml)
         return E_INVALIDARG;
     CXmlDoc doc;
-    if (!doc.LoadXmlText(pszXml))
-        return E_INVALIDARG;
-    const CXmlElement* pSection = doc.FindElement("IP-Settings");
+    const CXmlElement* pSection = LoadSettingsSection(doc, pszXml);
     if (!pSection)
         return E_INVALIDARG;
 

@@ -41,6 +41,13 @@ struct PipeSettings {
 // lacks what the chosen method needs; timeouts start from the given defaults.
 class CXmlElement;
 
+class CXmlDoc;
+
+// The document's "IP-Settings" section, with the text loaded into doc
+// (which keeps the section alive); null when the text is no document or
+// lacks the section.
+const CXmlElement* LoadSettingsSection(CXmlDoc& doc, const wchar_t* pszXml);
+
 // An integer value of the document, of any integer type or decimal text;
 // false when the element is missing or holds no number.
 bool ReadDocumentInteger(const CXmlElement* pElement, long long& nValue);

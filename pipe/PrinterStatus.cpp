@@ -104,9 +104,7 @@ HRESULT ReadSnmpTarget(const wchar_t* pszXml, SnmpTarget& target) {
     target.strAddress = settings.strAddress;
 
     CXmlDoc doc;
-    if (!doc.LoadXmlText(pszXml))
-        return E_INVALIDARG;
-    const CXmlElement* pSection = doc.FindElement("IP-Settings");
+    const CXmlElement* pSection = LoadSettingsSection(doc, pszXml);
     if (!pSection)
         return E_INVALIDARG;
     long long n = 0;

@@ -126,6 +126,9 @@ public:
 
 private:
     void Reset();
+    // Takes a freshly parsed root (null when it could not be made) as the
+    // document's, when it has a name; otherwise frees it. True when taken.
+    bool AdoptRoot(CXmlElement* pRoot);
     // Ends the output; with bFlush pending bytes are written first,
     // otherwise they are discarded. The accumulated BSTR is freed.
     void CloseOutput(bool bFlush);

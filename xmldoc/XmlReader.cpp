@@ -235,15 +235,7 @@ bool CXmlDoc::LoadXml(const char* pszSource, int nMode) {
     if (!pszSource)
         return false;
     if (nMode == LOAD_NEW) {
-        CXmlElement* pRoot = new (std::nothrow) CXmlElement(pszSource, nullptr, nullptr);
-        if (!pRoot)
-            return false;
-        if (!pRoot->GetName()) {
-            delete pRoot;
-            return false;
-        }
-        m_pRoot = m_pCurrent = pRoot;
-        return true;
+        return AdoptRoot(new (std::nothrow) CXmlElement(pszSource, nullptr, nullptr));
     }
     if (!OpenInput(pszSource, nMode != LOAD_TEXT))
         return false;
@@ -261,6 +253,10 @@ bool CXmlDoc::LoadXml(const char* pszSource, int nMode) {
     CloseInput();
     m_nDepth = 0;
 
+    return AdoptRoot(pRoot);
+}
+
+bool CXmlDoc::AdoptRoot(CXmlElement* pRoot) {
     if (!pRoot)
         return false;
     if (!pRoot->GetName()) {
