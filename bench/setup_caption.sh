@@ -2,8 +2,9 @@
 # How long after OK in the setup dialog the main window's caption shows the
 # new output, seen from inside (the window's text, by UiBench) and from the
 # X server (WM_NAME, polled with xprop as a user's desktop would see it).
-# BENCH_ROUNDS rounds (10 unless told) alternate the network printer and
-# the null printer. Prints one line a round and the medians.
+# BENCH_ROUNDS rounds (10 unless told) switch between the network printer
+# and the null printer. Prints one line a round and the medians, and how long
+# the dialog took to be shown after Setup.
 set -uo pipefail
 source "$(dirname "$0")/common.sh"
 bench_setup
@@ -48,18 +49,19 @@ wait "$app" 2>/dev/null
 
 python3 - "$work/ok.txt" "$work/x.txt" <<'PY'
 import statistics, sys
-oks = [l.split(None, 3) for l in open(sys.argv[1]) if l.startswith("ok ")]
+oks = [l.split(None, 4) for l in open(sys.argv[1]) if l.startswith("ok ")]
 xs = []
 for l in open(sys.argv[2]):
     t, _, name = l.rstrip("\n").partition(" ")
     xs.append((int(t), name))
-inside, outside = [], []
-for i, (_, t_ok, ms, text) in enumerate(oks):
+inside, outside, opening = [], [], []
+for i, (_, t_ok, ms, open_ms, text) in enumerate(oks):
     t_ok = int(t_ok)
     seen = next((t for t, name in xs if t >= t_ok and name == text.strip()), None)
     x_ms = None if seen is None else seen - t_ok
-    print(f"round {i + 1}: '{text.strip()}' window {ms} ms, X server "
-          f"{'not seen' if x_ms is None else f'{x_ms} ms'}")
+    print(f"round {i + 1}: dialog shown after {open_ms} ms; '{text.strip()}' window {ms} ms, "
+          f"X server {'not seen' if x_ms is None else f'{x_ms} ms'}")
+    opening.append(float(open_ms))
     if ms != "-":
         inside.append(float(ms))
     if x_ms is not None:
@@ -67,5 +69,6 @@ for i, (_, t_ok, ms, text) in enumerate(oks):
 if inside:
     print(f"median: window {statistics.median(inside):.1f} ms, "
           f"X server {statistics.median(outside) if outside else float('nan'):.0f} ms "
-          f"(the X figure includes up to one xprop poll, a few ms)")
+          f"(the X figure includes up to one xprop poll, a few ms); "
+          f"dialog shown after {statistics.median(opening):.0f} ms, the longest {max(opening):.0f} ms")
 PY
