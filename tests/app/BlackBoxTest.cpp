@@ -4,7 +4,8 @@
 // Start and Close through window messages, and checks what the printer's
 // port received and what the program saved.
 //
-// Needs the services of scripts/services.sh: MORVANE_CUPS_QUEUE,
+// ProgramResources reads the program's file only. The rest needs the
+// services of scripts/services.sh: MORVANE_CUPS_QUEUE,
 // MORVANE_CAPTURE_DIR and DISPLAY in the environment. The TCP case listens
 // on 127.0.0.1:9100 and needs the pipe component registered in the prefix.
 // MORVANE_EXE_UNDER_TEST (a Windows or Unix path) names another program to
@@ -23,6 +24,7 @@
 #include <cstdlib>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #ifndef MORVANE_EXE
@@ -202,6 +204,39 @@ protected:
     PROCESS_INFORMATION m_process{};
     HWND m_hWnd = nullptr;
 };
+
+// What the program carries, read from its file without running it: the
+// window's, the about box's and the setup dialog's templates, the system
+// menu's strings and the registry key's name (the settings read the key
+// path from it), the icon, and a manifest asking for version 6 of the
+// common controls. Each comes from another module's resource file, so a
+// build change can drop one without any other test noticing.
+TEST(ProgramResources, TemplatesStringsIconAndManifestAreAllThere) {
+    const std::string path = ProgramPath();
+    HMODULE h = LoadLibraryExA(path.c_str(), nullptr,
+                               LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    ASSERT_NE(h, nullptr) << path;
+    for (int id : {100, 102, 133})
+        EXPECT_NE(FindResourceA(h, MAKEINTRESOURCEA(id), MAKEINTRESOURCEA(5)), nullptr)
+            << "dialog " << id; // RT_DIALOG
+    const std::pair<UINT, const char*> strings[] = {
+        {101, "&About Morvane..."}, {102, "Tolvar Morvane"}, {2000, "Setup Spooler..."}};
+    for (const auto& [id, text] : strings) {
+        char buf[64] = "";
+        LoadStringA(h, id, buf, sizeof(buf));
+        EXPECT_STREQ(buf, text) << "string " << id;
+    }
+    EXPECT_NE(FindResourceA(h, MAKEINTRESOURCEA(128), MAKEINTRESOURCEA(14)), nullptr)
+        << "icon 128";                                                             // RT_GROUP_ICON
+    HRSRC hManifest = FindResourceA(h, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24)); // RT_MANIFEST
+    ASSERT_NE(hManifest, nullptr);
+    const char* p = static_cast<const char*>(LockResource(LoadResource(h, hManifest)));
+    ASSERT_NE(p, nullptr);
+    const std::string manifest(p, SizeofResource(h, hManifest));
+    EXPECT_NE(manifest.find("Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\""),
+              std::string::npos);
+    FreeLibrary(h);
+}
 
 TEST_F(BlackBoxTest, StartSpoolsEveryCopyByteForByteAndCloseSavesAnEmptyQueue) {
     const std::string payload = Payload(200000);
