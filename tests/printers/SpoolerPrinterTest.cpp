@@ -9,6 +9,7 @@
 #include "support/RandomBytes.h"
 #include "support/TempFiles.h"
 #include "support/WaitFor.h"
+#include "support/WorkerTestSupport.h"
 
 #include <algorithm>
 #include <atomic>
@@ -294,14 +295,6 @@ TEST_F(SpoolerStateTest, AbortFromAnotherThreadEndsABlockedWrite) {
     EXPECT_EQ(FakeSpooler::closes.load(), 1);
 }
 
-class NoWindow : public IPrintLoopOwner {
-public:
-    HWND GetJobListBox() override { return nullptr; }
-    void RequestRefreshJobList() override {}
-    void NotifyWorkerStopped() override {}
-    HWND GetMessageBoxOwner() override { return nullptr; }
-};
-
 // The worker with the stand-in spooler: a copy whose write fails is
 // aborted, never ended (ending it would print the part that got through).
 TEST_F(SpoolerStateTest, WorkerAbortsACopyWhoseWriteFails) {
@@ -312,7 +305,7 @@ TEST_F(SpoolerStateTest, WorkerAbortsACopyWhoseWriteFails) {
     FakeSpooler::failStep = "WritePrinter";
     CJobList list;
     list.Add(CQueuedJob("x.prn", file.path(), 2));
-    NoWindow owner;
+    CountingOwner owner;
     {
         CPrintLoopThread loop(&owner, &list, &setup);
         ASSERT_TRUE(loop.CreateThread());
@@ -432,7 +425,7 @@ protected:
     }
     // Runs the queue through a worker until it is empty or the worker stops.
     void Spool(CJobList& list, CSpoolerSetup& setup) {
-        NoWindow owner;
+        CountingOwner owner;
         CPrintLoopThread loop(&owner, &list, &setup);
         ASSERT_TRUE(loop.CreateThread(CREATE_SUSPENDED));
         loop.SetThreadPriority(THREAD_PRIORITY_IDLE);
