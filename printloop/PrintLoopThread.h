@@ -32,15 +32,17 @@
 //  - The settings (CSpoolerSetup) guard themselves with a lock of their
 //    own, taken last and with nothing taken inside it.
 //  - The display lock (g_csDisplay, DisplayLock.h) serialises rebuilds of
-//    the job list's rows on the window's thread; the worker never takes it.
+//    the job list box's rows on the window's thread and is held while the
+//    queue is read for them, so it comes before the queue's lock; the
+//    worker and the watcher never take it.
 //  - The active-printer slot (CStatusWatcher's own lock) is innermost:
 //    nothing is taken inside it, and it is never taken inside the gate.
 //    CPrinter::Abort is called under it, from the watcher's thread, while
 //    the worker may be inside Open, Send_Data or Close of that printer, or
 //    between them; the worker clears the slot before deleting the printer.
-//  Order: gate, then the queue's lock, then one job's lock, then the
-//  settings' lock. No thread waits for the queue's lock while holding a
-//  job's lock, and no code holds two jobs' locks at once.
+//  Order: the gate (worker, watcher) or the display lock (window), then the
+//  queue's lock, then one job's lock, then the settings' lock. No thread waits for the queue's lock
+//  while holding a job's lock, and no code holds two jobs' locks at once.
 #pragma once
 
 #include "framework/Sync.h"
