@@ -1,5 +1,6 @@
 // g_csDisplay: the process-wide display lock. It serialises rebuilds of the
-// job list rows and guards nothing else. The application object creates it
+// job list rows; where it stands among the other locks: the lock rules in
+// printloop/PrintLoopThread.h. The application object creates it
 // during static initialisation (InitDisplayLock, which only the first call
 // acts on); it is never deleted, so it outlives every thread that uses it.
 #pragma once

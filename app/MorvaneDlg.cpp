@@ -5,6 +5,7 @@
 #include "app/resource.h"
 #include "framework/DC.h"
 #include "framework/DataExchange.h"
+#include "framework/Exceptions.h"
 #include "framework/FileDialog.h"
 #include "framework/Sync.h"
 #include "printloop/PrintLoopThread.h"
@@ -56,6 +57,7 @@ ON_MESSAGE(WM_ENDSESSION, OnEndSession)
 ON_MESSAGE(WM_REFRESH_JOB_LIST, OnRefreshJobListMsg)
 ON_MESSAGE(WM_WORKER_STOPPED, OnWorkerStoppedMsg)
 ON_MESSAGE(WM_TIMER, OnTimer)
+ON_MESSAGE(WM_DESTROY, OnDestroy)
 END_MESSAGE_MAP()
 
 CMorvaneDlg::CMorvaneDlg(CWnd* pParent) : CDialog(IDD_MORVANE_DIALOG, pParent) {
@@ -66,7 +68,8 @@ CMorvaneDlg::CMorvaneDlg(CWnd* pParent) : CDialog(IDD_MORVANE_DIALOG, pParent) {
 }
 
 CMorvaneDlg::~CMorvaneDlg() {
-    // The worker goes first: nothing below may wait for a lock it holds.
+    // Stopped at WM_DESTROY already when the window existed; the worker goes
+    // first in any case: nothing below may wait for a lock it holds.
     StopPrintLoop();
     // Members then go in reverse order: buttons, settings (not saved), the
     // queue (saves, then releases its jobs), the list box.
@@ -115,8 +118,15 @@ BOOL CMorvaneDlg::OnInitDialog() {
     RefreshJobList();
     UpdateData(FALSE);
 
-    m_pPrintLoop = CreatePrintLoop();
-    if (m_pPrintLoop->CreateThread(CREATE_SUSPENDED)) {
+    try {
+        m_pPrintLoop = CreatePrintLoop();
+    } catch (const CException&) {
+        // Out of memory or events: the window works without a worker.
+        m_pPrintLoop = nullptr;
+    }
+    if (!m_pPrintLoop) {
+        // Start does nothing.
+    } else if (m_pPrintLoop->CreateThread(CREATE_SUSPENDED)) {
         m_pPrintLoop->SetThreadPriority(THREAD_PRIORITY_IDLE);
         m_pPrintLoop->ResumeThread();
     } else {
@@ -312,6 +322,13 @@ LRESULT CMorvaneDlg::OnDropFiles(WPARAM wParam, LPARAM) {
     if (m_pPrintLoop)
         m_pPrintLoop->NotifyQueueChanged();
     return 0;
+}
+
+LRESULT CMorvaneDlg::OnDestroy(WPARAM, LPARAM) {
+    // The worker calls into the window (its list box, its messages, the
+    // owner of its boxes): it is stopped while the handles are still valid.
+    StopPrintLoop();
+    return Default();
 }
 
 LRESULT CMorvaneDlg::OnEndSession(WPARAM wParam, LPARAM) {

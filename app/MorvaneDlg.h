@@ -3,12 +3,14 @@
 // worker and open the setup dialog.
 //
 // Ownership: the window owns the queue, the output settings, the list box
-// and the worker for the whole run. Destruction stops the worker for good
-// before anything it points to goes, then the queue saves itself and
-// releases its jobs.
+// and the worker for the whole run. The worker is stopped for good when the
+// window receives WM_DESTROY, while its handles are still valid (and by the
+// destructor, for a window that never came up), before anything it points
+// to goes; then the queue saves itself and releases its jobs.
 // Threads: every handler runs on the window's thread. The worker reaches the
 // window only through IPrintLoopOwner, whose calls post messages (or
-// invalidate) and never wait for this thread. Commands that act on a row
+// invalidate) and never wait for this thread (see the lock rules in
+// printloop/PrintLoopThread.h). Commands that act on a row
 // find the row's job in the queue under the list's lock and do nothing when
 // it is gone.
 #pragma once
@@ -72,6 +74,7 @@ protected:
     LRESULT OnQueryDragIcon(WPARAM wParam, LPARAM lParam);
     LRESULT OnDropFiles(WPARAM wParam, LPARAM lParam);
     LRESULT OnEndSession(WPARAM wParam, LPARAM lParam);
+    LRESULT OnDestroy(WPARAM wParam, LPARAM lParam);
     LRESULT OnRefreshJobListMsg(WPARAM wParam, LPARAM lParam);
     LRESULT OnWorkerStoppedMsg(WPARAM wParam, LPARAM lParam);
     LRESULT OnTimer(WPARAM wParam, LPARAM lParam);

@@ -1,8 +1,22 @@
 # Shared by the bench scripts: builds the 64-bit tools, starts the services
 # on ports of their own, and waits for captured jobs.
+# The benches work in a Wine prefix of their own (bench_prefix below), never
+# in the one scripts/run.sh and the tests use: a bench that stops early
+# leaves its queue and settings there, and the program must not open them
+# at its next ordinary start.
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=$root/build/x86_64
-export WINEPREFIX=$build/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEPREFIX=$build/bench-wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+
+# bench_prefix BUILD: the benches' prefix (WINEPREFIX) for the build in BUILD,
+# made when missing, with its wineserver started afresh from this shell.
+# Call it once DISPLAY is final: the prefix's desktop process keeps the
+# display it was started with for as long as its wineserver runs, so one
+# started without a display leaves every later window invisible.
+bench_prefix() {
+    wineserver -k >/dev/null 2>&1 || true
+    bash "$root/scripts/wineprefix.sh" "$WINEPREFIX" "$1" >/dev/null
+}
 
 # run_tool OUT ARGS...: builds, runs SpoolBench with ARGS in the build's
 # prefix, stores its output in OUT, prints it; returns the tool's status.
@@ -11,7 +25,7 @@ run_tool() {
     shift
     bash "$root/scripts/bootstrap.sh" || return 1
     bash "$root/scripts/build.sh" x86_64 >/dev/null || return 1
-    bash "$root/scripts/wineprefix.sh" "$WINEPREFIX" "$build" >/dev/null
+    bench_prefix "$build"
     wine "$build/bench/SpoolBench.exe" "$@" >"$out" 2>&1
     local rc=$?
     wineserver -k >/dev/null 2>&1 || true
@@ -28,7 +42,7 @@ bench_setup() {
     bash "$root/scripts/services.sh" start "$state" >"$state/start.log" 2>&1 || { cat "$state/start.log"; exit 1; }
     # shellcheck disable=SC1091
     source "$state/env"
-    bash "$root/scripts/wineprefix.sh" "$WINEPREFIX" "$build" >/dev/null
+    bench_prefix "$build"
     trap bench_teardown EXIT
 }
 

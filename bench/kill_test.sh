@@ -7,9 +7,10 @@
 # then checks that every job arrived whole at least its copies, none more
 # than its copies plus the kills that hit it, none is lost, and every
 # incomplete connection ended in a reset.
-# KILL_SEED picks the moments (printed, so a run can be repeated);
+# KILL_SEED picks the moments (printed, so a run can be repeated).
 # Uses the display in DISPLAY when it answers, else starts one on
-# KILL_DISPLAY (:57 unless told).
+# KILL_DISPLAY (:57 unless told). Works in the benches' own Wine prefix
+# (common.sh), so the queue it leaves is never the one scripts/run.sh opens.
 # Holds /tmp/morvane-9100.lock for the whole run: port 9100 is shared.
 set -uo pipefail
 if [ -z "${MORVANE_KILL_LOCKED:-}" ]; then
@@ -19,7 +20,6 @@ fi
 source "$(dirname "$0")/common.sh"
 bash "$root/scripts/bootstrap.sh" >/dev/null || exit 1
 bash "$root/scripts/build.sh" x86_64 >/dev/null || exit 1
-bash "$root/scripts/wineprefix.sh" "$WINEPREFIX" "$build" >/dev/null
 
 rounds=${KILL_ROUNDS:-20}
 seed=${KILL_SEED:-$RANDOM}
@@ -45,7 +45,9 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# The display first: the prefix's services must start on it.
 use_display "${KILL_DISPLAY:-:57}"
+bench_prefix "$build"
 
 # Six jobs: a first line that names the job, then bytes of its own.
 jobspecs=()

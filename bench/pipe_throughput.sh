@@ -9,8 +9,10 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build/x86_64}
 bash "$root/scripts/build.sh" x86_64 "$build" >/dev/null
-sh "$root/scripts/wineprefix.sh" "$build/wineprefix" "$build" >/dev/null
-export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# The benches' own prefix, as in common.sh.
+export WINEPREFIX="$build/bench-wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+WINEPREFIX="$WINEPREFIX" wineserver -k >/dev/null 2>&1 || true
+sh "$root/scripts/wineprefix.sh" "$WINEPREFIX" "$build" >/dev/null
 out=$(mktemp)
 trap 'rm -f "$out"' EXIT
 # Wine's output goes to a file, never into a pipe.

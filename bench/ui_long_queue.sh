@@ -9,12 +9,12 @@
 set -uo pipefail
 source "$(dirname "$0")/common.sh"
 build=${BENCH_BUILD:-$build}
-export WINEPREFIX=$build/wineprefix
+export WINEPREFIX=$build/bench-wineprefix
 bash "$root/scripts/bootstrap.sh" || exit 1
 bash "$root/scripts/build.sh" x86_64 "$build" >/dev/null || exit 1
 
 use_display "${BENCH_DISPLAY:-:95}"
-bash "$root/scripts/wineprefix.sh" "$WINEPREFIX" "$build" >/dev/null
+bench_prefix "$build"
 
 out=/tmp/morvane-ui-long-queue.out
 wine "$build/bench/UiBench.exe" long-queue "$(winepath -w "$build/app/Morvane.exe")" \

@@ -8,10 +8,11 @@
 // failed Open left behind; a document still open then is dropped, never
 // handed on (a document nobody finished must not print).
 // Threads: Open, Send_Data, Close and the destructor run on one thread (the
-// worker's). GetWaitText may come from any thread. Abort may also come from
-// another thread, while the
-// worker is blocked inside Send_Data or Close of the same object; the caller
-// then keeps the object alive until Abort has returned.
+// worker's). GetWaitText and Abort may come from another thread at any time
+// while the object lives: before Open, inside Open, Send_Data or Close of
+// the same object, or between them; the caller keeps the object alive until
+// the call has returned. Who calls what under which lock: the lock rules in
+// printloop/PrintLoopThread.h.
 // Order: Open; only after a nonzero Open, Send_Data per chunk, then Close
 // when every byte was handed over, Abort otherwise.
 #pragma once

@@ -1,6 +1,8 @@
 // What the worker needs of the window that owns it, and nothing more.
 //
-// Threads: the worker calls these from its own thread. None may wait for the
+// Threads: the worker and its watcher call these from their own threads,
+// inside the worker's gate and only until the window has stopped the worker
+// for good (the lock rules in PrintLoopThread.h). None may wait for the
 // window's thread: the window implements them by posting messages (or by
 // calls such as InvalidateRect that do not wait).
 #pragma once

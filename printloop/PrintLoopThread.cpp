@@ -1,50 +1,72 @@
 #include "printloop/PrintLoopThread.h"
 
+#include "framework/Exceptions.h"
 #include "framework/MessageBox.h"
+#include "printloop/CopySender.h"
+#include "printloop/PrinterWait.h"
 
 #include <objbase.h>
 
-#include <cstdio>
 #include <memory>
-#include <new>
-#include <vector>
 
-namespace {
+// The printer wait's view of the loop, for one job.
+class CPrintLoopThread::WaitHost : public IPrinterWaitHost {
+public:
+    WaitHost(CPrintLoopThread& loop, CQueuedJob* pJob) : m_loop(loop), m_pJob(pJob) {}
+    bool ReadSettings(CSpoolerSetup& setup) override {
+        CLock gate(m_loop.m_csGate);
+        if (m_loop.IsStoppedForGood())
+            return false;
+        setup = *m_loop.m_pSetup;
+        return true;
+    }
+    CPrinter* MakePrinter(CSpoolerSetup* pSetup) override { return m_loop.MakePrinter(pSetup); }
+    bool ShowStatus(const CString& strText) override {
+        return m_loop.SetStatusText(m_pJob, strText);
+    }
+    bool StopAsked() override { return !m_loop.m_bRunning || m_loop.m_bStopRequested; }
+    void Pause(DWORD dwMs) override { WaitForSingleObject(m_loop.m_hWake.get(), dwMs); }
 
-struct FileCloser {
-    void operator()(FILE* f) const { fclose(f); }
+private:
+    CPrintLoopThread& m_loop;
+    CQueuedJob* m_pJob;
 };
-using UniqueStream = std::unique_ptr<FILE, FileCloser>;
 
-int Percentage(unsigned long long sent, unsigned long long size) {
-    if (size == 0)
-        return 100;
-    const double pct = static_cast<double>(sent) * 100.0 / static_cast<double>(size);
-    // A file that grew while it was read must not show more than all of it.
-    return pct >= 100.0 ? 100 : static_cast<int>(pct);
-}
+// The copy sender's view of the loop, for one copy.
+class CPrintLoopThread::CopyProgress : public ICopyProgress {
+public:
+    CopyProgress(CPrintLoopThread& loop, CQueuedJob* pJob, int nCopy, int nTotal)
+        : m_loop(loop), m_pJob(pJob), m_nCopy(nCopy), m_nTotal(nTotal) {}
+    // The program is closing in the middle of the document.
+    bool MayContinue() override { return !m_loop.m_bStopRequested; }
+    bool Progress(int nPercent) override {
+        CLock gate(m_loop.m_csGate);
+        if (m_loop.IsStoppedForGood())
+            return false;
+        m_loop.m_watcher.NextStep();
+        m_loop.m_bWaitTextShown = false;
+        CLock lock(m_pJob->m_Lock);
+        m_pJob->m_strStatus.Format("Spooling %d of %d   %d%%", m_nCopy, m_nTotal, nPercent);
+        m_loop.InvalidateJobList();
+        return true;
+    }
 
-// Every copy that does not get through whole (a failure, Stop, the program
-// closing in the middle of the document) ends here: the document is
-// aborted, and the printer object is then released without Close, because
-// closing would hand the part that got through to the printer (the copy is
-// sent again whole later). Returns the copy's result, FALSE.
-BOOL LeaveDocumentUnended(CPrinter& printer) {
-    printer.Abort();
-    return FALSE;
-}
-
-} // namespace
+private:
+    CPrintLoopThread& m_loop;
+    CQueuedJob* m_pJob;
+    int m_nCopy, m_nTotal;
+};
 
 CPrintLoopThread::CPrintLoopThread(IPrintLoopOwner* pOwner, CJobList* pJobList,
                                    CSpoolerSetup* pSetup)
     : m_pOwner(pOwner), m_pJobList(pJobList), m_pSetup(pSetup),
-      m_hWake(CreateEventA(nullptr, FALSE, FALSE, nullptr)),
-      m_hWatcherStop(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
-
-CPrintLoopThread::~CPrintLoopThread() {
-    StopWatcher();
+      m_hWake(CreateEventA(nullptr, FALSE, FALSE, nullptr)) {
+    // Without its event the worker could not wait for work.
+    if (!m_hWake)
+        AfxThrowMemoryException();
 }
+
+CPrintLoopThread::~CPrintLoopThread() = default;
 
 void CPrintLoopThread::SetRunning(BOOL bRunning) {
     m_bRunning = bRunning ? TRUE : FALSE;
@@ -62,109 +84,61 @@ BOOL CPrintLoopThread::StopForGood() {
     m_bStopRequested = true;
     m_bRunning = FALSE;
     SetEvent(m_hWake.get());
-    SetEvent(m_hWatcherStop.get());
-    if (GetHandle() && WaitForSingleObject(GetHandle(), kStopWaitMs) == WAIT_OBJECT_0)
-        return StopWatcher() ? TRUE : FALSE;
-
-    // Then abandon a worker that is still inside the output: from here on it
-    // touches nothing, and the job keeps the copies not completely sent.
-    {
+    const HANDLE hWorker = GetHandle();
+    if (hWorker && WaitForSingleObject(hWorker, kStopWaitMs) != WAIT_OBJECT_0) {
+        // Then give up on a worker still inside the output: from here on it
+        // touches nothing, and the job keeps the copies not completely sent.
         CLock gate(m_csGate);
-        if (!m_bStoppedForGood.exchange(true) && m_pCurrentJob) {
-            CLock lock(m_pCurrentJob->m_Lock);
-            m_pCurrentJob->m_strStatus.Empty();
-            m_pCurrentJob->m_bBusy = FALSE;
-            m_pCurrentJob->m_nCopies = m_nJobCopies - m_nCopiesDone;
-            m_pCurrentJob = nullptr;
-        }
+        GiveUp();
     }
-    if (!GetHandle())
-        return StopWatcher() ? TRUE : FALSE;
-
-    // And cut the output it is blocked in: the document is dropped, never
-    // ended, and the blocked call returns. The lock keeps the worker from
-    // deleting the printer during the call.
-    {
-        CLock lock(m_csPrinter);
-        if (m_pActivePrinter)
-            m_pActivePrinter->Abort();
-    }
-    const bool bWatcherEnded = StopWatcher();
-    return WaitForSingleObject(GetHandle(), kAbortWaitMs) == WAIT_OBJECT_0 && bWatcherEnded ? TRUE
-                                                                                            : FALSE;
+    // One deadline from here: the watcher aborts the printer the worker may
+    // be blocked in (the document is dropped, never ended, and the blocked
+    // call returns) and ends; the worker and the watcher are waited for
+    // together, however slow the abort.
+    m_watcher.End(true);
+    HANDLE handles[2];
+    DWORD n = 0;
+    if (hWorker)
+        handles[n++] = hWorker;
+    if (HANDLE hWatcher = m_watcher.Handle())
+        handles[n++] = hWatcher;
+    if (n == 0)
+        return TRUE;
+    return WaitForMultipleObjects(n, handles, TRUE, kGiveUpWaitMs) < WAIT_OBJECT_0 + n ? TRUE
+                                                                                       : FALSE;
 }
 
-void CPrintLoopThread::SetActivePrinter(CPrinter* pPrinter) {
-    CLock lock(m_csPrinter);
-    m_pActivePrinter = pPrinter;
-    ++m_nOutputStep;
+void CPrintLoopThread::GiveUp() {
+    if (m_bStoppedForGood.exchange(true) || !m_pCurrentJob)
+        return;
+    CLock lock(m_pCurrentJob->m_Lock);
+    m_pCurrentJob->m_strStatus.Empty();
+    m_pCurrentJob->m_bBusy = FALSE;
+    m_pCurrentJob->m_nCopies = m_nJobCopies - m_nCopiesDone;
+    m_pCurrentJob = nullptr;
 }
 
 BOOL CPrintLoopThread::InitInstance() {
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    StartWatcher();
+    m_watcher.Start();
     RunLoop();
     // Only a worker that has left every output gets here.
-    StopWatcher();
+    m_watcher.End(false);
     CoUninitialize();
     return FALSE;
 }
 
-void CPrintLoopThread::StartWatcher() {
-    CLock lock(m_csWatcher);
-    if (m_hWatcher || !m_hWatcherStop)
+void CPrintLoopThread::OnWaitText(const CString& strText, unsigned nStep) {
+    CString strStatus = "Waiting for printer: ";
+    strStatus += strText;
+    CLock gate(m_csGate);
+    // Given up on, between jobs, at another copy, or data moved since.
+    if (IsStoppedForGood() || !m_pCurrentJob || m_watcher.Step() != nStep)
         return;
-    // Without a watcher the row only misses the printer's word.
-    m_hWatcher.reset(::CreateThread(nullptr, 0, WatcherEntry, this, 0, nullptr));
-}
-
-bool CPrintLoopThread::StopWatcher() {
-    if (m_hWatcherStop)
-        SetEvent(m_hWatcherStop.get());
-    HANDLE h;
-    {
-        CLock lock(m_csWatcher);
-        h = m_hWatcher.get();
-    }
-    return !h || WaitForSingleObject(h, kWatcherWaitMs) == WAIT_OBJECT_0;
-}
-
-DWORD WINAPI CPrintLoopThread::WatcherEntry(void* pParam) {
-    // The active printer may be a COM object of the worker's
-    // multithreaded apartment.
-    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    try {
-        static_cast<CPrintLoopThread*>(pParam)->Watch();
-    } catch (...) {
-        // Out of memory while making a text: the row just shows less.
-    }
-    CoUninitialize();
-    return 0;
-}
-
-void CPrintLoopThread::Watch() {
-    while (WaitForSingleObject(m_hWatcherStop.get(), kWatchMs) == WAIT_TIMEOUT) {
-        CString strText;
-        unsigned nStep;
-        {
-            CLock lock(m_csPrinter);
-            if (!m_pActivePrinter)
-                continue;
-            nStep = m_nOutputStep;
-            strText = m_pActivePrinter->GetWaitText();
-        }
-        if (strText.IsEmpty())
-            continue;
-        CString strStatus = "Waiting for printer: ";
-        strStatus += strText;
-        CLock gate(m_csGate);
-        // Given up on, between jobs, at another copy, or data moved since.
-        if (IsStoppedForGood() || !m_pCurrentJob || m_nOutputStep != nStep)
-            continue;
-        CLock jobLock(m_pCurrentJob->m_Lock);
-        m_pCurrentJob->m_strStatus = strStatus;
-        InvalidateJobList();
-    }
+    m_bWaitTextShown = true;
+    CLock jobLock(m_pCurrentJob->m_Lock);
+    m_pCurrentJob->m_strStatus = strStatus;
+    InvalidateJobList();
 }
 
 bool CPrintLoopThread::WaitForWork() {
@@ -200,6 +174,7 @@ void CPrintLoopThread::RunLoop() {
             m_pCurrentJob = pJob;
             m_nJobCopies = n;
             m_nCopiesDone = 0;
+            m_bWaitTextShown = false;
         }
 
         int k = 0;
@@ -207,26 +182,33 @@ void CPrintLoopThread::RunLoop() {
         // A printer that did not answer once is not asked again for this job.
         bool bAskPrinter = true;
         try {
+            WaitHost host(*this, pJob);
             while (m_bRunning && k < n) {
                 if (bAskPrinter) {
-                    const PrinterWait wait = WaitForPrinter(pJob);
+                    const PrinterWait wait = WaitForPrinter(host, m_dwPrinterPollMs);
                     if (wait == PrinterWait::Stopped)
                         break;
                     bAskPrinter = wait != PrinterWait::Silent;
                 }
                 ++k;
-                if (!SpoolJob(pJob, k)) {
+                const BOOL bSent = SendOneCopy(pJob, k);
+                {
+                    CLock gate(m_csGate);
+                    if (IsStoppedForGood())
+                        return;
+                    EndCopy(pJob);
+                    if (bSent) {
+                        ++m_nCopiesDone;
+                        // The store follows at once: a crash now must not
+                        // send this copy again.
+                        m_pJobList->RecordCopiesLeft(pJob, n - m_nCopiesDone);
+                    }
+                }
+                if (!bSent) {
                     // A copy dropped because the program is closing is no failure.
                     bFailed = !m_bStopRequested;
                     break;
                 }
-                CLock gate(m_csGate);
-                if (IsStoppedForGood())
-                    return;
-                ++m_nCopiesDone;
-                // The store follows at once: a crash now must not send
-                // this copy again.
-                m_pJobList->RecordCopiesLeft(pJob, n - m_nCopiesDone);
             }
         } catch (...) {
             // Out of memory (or any other exception) inside a copy: that copy
@@ -234,6 +216,9 @@ void CPrintLoopThread::RunLoop() {
             bFailed = !m_bStopRequested;
         }
 
+        // What the failure box needs of the window is taken under the gate,
+        // while the window is known to be there.
+        HWND hBoxOwner = nullptr;
         {
             CLock gate(m_csGate);
             if (IsStoppedForGood())
@@ -258,14 +243,16 @@ void CPrintLoopThread::RunLoop() {
             if (bFailed) {
                 m_bRunning = FALSE;
                 m_pOwner->NotifyWorkerStopped();
+                hBoxOwner = m_pOwner->GetMessageBoxOwner();
             }
         }
-        if (bFailed)
-            ShowMessageBox(m_pOwner->GetMessageBoxOwner(), "Print Job Failed", MB_OK);
+        // A window that is closing gets no box; the job keeps its copies.
+        if (bFailed && !m_bStopRequested)
+            ShowMessageBox(hBoxOwner, "Print Job Failed", MB_OK);
     }
 }
 
-BOOL CPrintLoopThread::SpoolJob(CQueuedJob* pJob, int nCopy) {
+BOOL CPrintLoopThread::SendOneCopy(CQueuedJob* pJob, int nCopy) {
     int nTotal;
     CString strPath, strName;
     // One consistent state of the settings for the whole copy.
@@ -288,115 +275,39 @@ BOOL CPrintLoopThread::SpoolJob(CQueuedJob* pJob, int nCopy) {
     std::unique_ptr<CPrinter> printer(MakePrinter(&setup));
     if (!printer)
         return FALSE;
-    // Reachable by StopForGood until it is deleted; cleared first, since
-    // this goes before the printer.
+    // Reachable by StopForGood's abort until it is deleted; cleared first,
+    // since this goes before the printer.
     struct Active {
-        CPrintLoopThread* pThis;
-        ~Active() { pThis->SetActivePrinter(nullptr); }
-    } active{this};
-    SetActivePrinter(printer.get());
+        CStatusWatcher& watcher;
+        ~Active() { watcher.SetActive(nullptr); }
+    } active{m_watcher};
+    m_watcher.SetActive(printer.get());
 
-    UniqueStream file(fopen(strPath, "rb"));
-    if (!file)
-        return FALSE;
-    if (_fseeki64(file.get(), 0, SEEK_END) != 0)
-        return FALSE;
-    const long long end = _ftelli64(file.get());
-    if (end < 0)
-        return FALSE;
-    const unsigned long long size = static_cast<unsigned long long>(end);
-    rewind(file.get());
-
-    // From Open on, a copy that does not get through whole is left unended.
-    if (!printer->Open(&setup, strName))
-        return LeaveDocumentUnended(*printer);
-
-    std::vector<char> buffer(kChunkSize);
-    unsigned long long sent = 0;
-    for (;;) {
-        const size_t c = fread(buffer.data(), 1, buffer.size(), file.get());
-        if (c == 0) {
-            // A read error leaves the document short.
-            if (ferror(file.get()))
-                return LeaveDocumentUnended(*printer);
-            break;
-        }
-        // The program is closing in the middle of the document.
-        if (m_bStopRequested)
-            return LeaveDocumentUnended(*printer);
-        const int taken = printer->Send_Data(buffer.data(), static_cast<int>(c));
-        if (taken != static_cast<int>(c))
-            return LeaveDocumentUnended(*printer);
-        sent += c;
-        if (!ReportProgress(pJob, nCopy, nTotal, Percentage(sent, size)))
-            return LeaveDocumentUnended(*printer);
-    }
-
-    // Every byte was handed over: only now is the document ended.
-    const BOOL closed = printer->Close();
-    if (IsStoppedForGood())
-        return FALSE;
-    return closed;
+    CopyProgress progress(*this, pJob, nCopy, nTotal);
+    const BOOL bSent = SendCopy(*printer, setup, strPath, strName, progress);
+    // A copy ended after the worker was given up on is no longer counted
+    // here: the job already kept it.
+    return bSent && !IsStoppedForGood() ? TRUE : FALSE;
 }
 
-CPrintLoopThread::PrinterWait CPrintLoopThread::WaitForPrinter(CQueuedJob* pJob) {
-    bool bShown = false;
-    for (;;) {
-        CSpoolerSetup setup;
-        {
-            CLock gate(m_csGate);
-            if (IsStoppedForGood())
-                return PrinterWait::Stopped;
-            setup = *m_pSetup;
-        }
-        CString strText;
-        PrinterState state = PrinterState::Unknown;
-        {
-            std::unique_ptr<CPrinter> printer(MakePrinter(&setup));
-            if (printer)
-                state = printer->QueryState(&setup, strText);
-        }
-        if (state != PrinterState::Paused) {
-            if (bShown)
-                SetStatusText(pJob, CString());
-            return state == PrinterState::NotAnswering ? PrinterWait::Silent : PrinterWait::Go;
-        }
-        // Paused: nothing is sent yet; the row says why, and the printer is
-        // asked again after a while. Stop and closing end the wait.
-        CString strStatus = "Waiting for printer: ";
-        strStatus += strText;
-        if (!SetStatusText(pJob, strStatus))
-            return PrinterWait::Stopped;
-        bShown = true;
-        const ULONGLONG deadline = GetTickCount64() + m_dwPrinterPollMs;
-        for (;;) {
-            if (!m_bRunning || m_bStopRequested)
-                return PrinterWait::Stopped;
-            const ULONGLONG now = GetTickCount64();
-            if (now >= deadline)
-                break;
-            WaitForSingleObject(m_hWake.get(), static_cast<DWORD>(deadline - now));
-        }
-    }
+void CPrintLoopThread::EndCopy(CQueuedJob* pJob) {
+    // A wait text the watcher asked for during this copy is stale from now.
+    m_watcher.NextStep();
+    if (!m_bWaitTextShown)
+        return;
+    m_bWaitTextShown = false;
+    CLock lock(pJob->m_Lock);
+    pJob->m_strStatus.Empty();
+    InvalidateJobList();
 }
 
 bool CPrintLoopThread::SetStatusText(CQueuedJob* pJob, const CString& strText) {
     CLock gate(m_csGate);
     if (IsStoppedForGood())
         return false;
+    m_bWaitTextShown = false;
     CLock lock(pJob->m_Lock);
     pJob->m_strStatus = strText;
-    InvalidateJobList();
-    return true;
-}
-
-bool CPrintLoopThread::ReportProgress(CQueuedJob* pJob, int nCopy, int nTotal, int nPercent) {
-    CLock gate(m_csGate);
-    if (IsStoppedForGood())
-        return false;
-    ++m_nOutputStep;
-    CLock lock(pJob->m_Lock);
-    pJob->m_strStatus.Format("Spooling %d of %d   %d%%", nCopy, nTotal, nPercent);
     InvalidateJobList();
     return true;
 }

@@ -9,9 +9,9 @@
 // whose identity a queued job already has draws fresh ones until it is
 // unique (the identity counter wraps, and loading a long queue uses many).
 // Threads: every change and every walk of the array holds the list's lock.
-// Lock order is list, then job: RemoveAt takes the job's lock inside the
-// list's. No thread may wait for the list's lock while it holds a job's
-// lock. The lock is re-entrant, so a caller may hold it (GetListLock) across
+// RemoveAt takes the job's lock inside the list's; the worker calls the list
+// only inside its gate. The order of every lock: the lock rules in
+// printloop/PrintLoopThread.h. The lock is re-entrant, so a caller may hold it (GetListLock) across
 // several calls, for example to check an index before it uses it. The
 // stored record of a change is written under the list's lock (one or two
 // registry writes, never one per queued job, except the rare renumbering

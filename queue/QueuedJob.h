@@ -5,8 +5,8 @@
 // other thread is inside the job's lock and then deletes the job.
 // Threads: m_Lock guards m_strStatus, m_nCopies and m_bBusy between the user
 // interface thread and the worker; name, path and identity never change once
-// the job is in the list. No code holds two job locks at once, and no thread
-// waits for the list's lock while it holds a job's lock.
+// the job is in the list. The worker touches a queued job only inside its
+// gate; the order of every lock: the lock rules in printloop/PrintLoopThread.h.
 #pragma once
 
 #include "framework/String.h"

@@ -322,6 +322,64 @@ TEST_F(MorvaneDlgTest, StartStopSpoolsTheQueueAndTogglesTheButton) {
     EXPECT_EQ(saved.GetCount(), 1);
 }
 
+// The main window counting the worker's calls into it that come once its
+// handle is gone (m_bGone is set by the test when the window was destroyed).
+class OwnerCallsDlg : public ScriptedDialog<OwnerCallsDlg, CMorvaneDlg> {
+public:
+    HWND GetJobListBox() override {
+        Note();
+        return CMorvaneDlg::GetJobListBox();
+    }
+    void RequestRefreshJobList() override {
+        Note();
+        CMorvaneDlg::RequestRefreshJobList();
+    }
+    void NotifyWorkerStopped() override {
+        Note();
+        CMorvaneDlg::NotifyWorkerStopped();
+    }
+    HWND GetMessageBoxOwner() override {
+        Note();
+        return CMorvaneDlg::GetMessageBoxOwner();
+    }
+    std::atomic<HWND> m_hSeen{nullptr};
+    std::atomic<bool> m_bGone{false};
+    std::atomic<int> m_nLateCalls{0};
+
+private:
+    void Note() {
+        const HWND h = m_hSeen;
+        if (m_bGone || (h && !IsWindow(h)))
+            ++m_nLateCalls;
+    }
+};
+
+// Closing the window while copies go out: the worker is stopped while the
+// window still exists, and calls nothing of it afterwards, however long the
+// object stays.
+TEST_F(MorvaneDlgTest, WorkerCallsNothingOfTheWindowOnceItsHandleIsGone) {
+    TempFile file("morvane many.prn", std::string(100, 'x'));
+    SaveQueue({{"many", file.path(), 100000}});
+    OwnerCallsDlg dlg;
+    dlg.m_script = [&](OwnerCallsDlg& d) {
+        d.m_hSeen = d.m_hWnd;
+        ClickButton(d.m_hWnd, IDC_START_STOP);
+        EXPECT_TRUE(PumpUntil([&] {
+            CJobList& list = d.GetJobList();
+            CLock lock(list.GetListLock());
+            CQueuedJob* pJob = list.GetAt(0);
+            CLock jobLock(pJob->m_Lock);
+            return !pJob->m_strStatus.IsEmpty();
+        }));
+        PumpUntil([] { return false; }, 100);
+        // The script's end closes the window mid-copy.
+    };
+    ASSERT_NE(dlg.DoModal(), -1) << kNoDisplayMessage;
+    dlg.m_bGone = true;
+    WaitFor([] { return false; }, 300);
+    EXPECT_EQ(dlg.m_nLateCalls.load(), 0);
+}
+
 // A long queue of short jobs: the worker asks for a rebuild after every
 // job. However often it asks, one request at most waits in the window's
 // queue, and the rows catch up with the queue, also when a request comes

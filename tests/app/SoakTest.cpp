@@ -4,8 +4,14 @@
 // repainted. Run under Wine's heap checking (see CMakeLists.txt), so a
 // freed job touched by either thread shows up as a heap error.
 //
-// At the end every job's copies add up: copies sent + copies still queued
-// (or taken away with the job by "-") = the copies the user asked for.
+// The printer answers its state question in 0 to 20 ms and now and then
+// says it is paused; now and then a document's end stalls for a while with a
+// wait text ("Cover open"). No document may open after a Stop click that
+// came while the printer was being asked, until the next Start. The run
+// ends by closing the window in the middle of a stalled copy, which must
+// take less than 5 s. Then every job's copies add up: copies sent + copies
+// still queued (or taken away with the job by "-") = the copies the user
+// asked for.
 // MORVANE_SOAK_JOBS sets how many jobs the driver drops (a short run by
 // default; bench/soak.sh runs the long one).
 #include "UiTestSupport.h"
@@ -20,18 +26,28 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <random>
 
 namespace {
 
-// What reached the output: whole copies per job name.
+// What reached the output: whole copies per job name; and what the driver
+// and the printer tell each other about Stop and the state question.
 struct Sent {
     std::mutex m;
     std::map<std::string, int> copies;
     int documents = 0;
+    int questions = 0;
+    // The printer is answering a state question / ending a stalled document.
+    std::atomic<bool> asking{false}, stalling{false};
+    // Set after a Stop click that came during a question, until the next
+    // Start: no document may open meanwhile.
+    std::atomic<bool> stoppedDuringQuestion{false};
+    std::atomic<int> openedAfterStop{0}, stopsDuringQuestion{0};
     int Of(const std::string& name) {
         std::lock_guard<std::mutex> lock(m);
         auto it = copies.find(name);
@@ -41,16 +57,39 @@ struct Sent {
 
 // Discards like the null printer; counts a copy when it is ended whole.
 // Every 37th document is refused, so the worker also stops itself now and
-// then ("Print Job Failed") while the driver clicks.
+// then ("Print Job Failed") while the driver clicks. Every 11th question
+// says "Paper out"; the end of every 97th document stalls up to 1.1 s (an
+// abort cuts it short).
 class CountingPrinter : public CPrinter {
 public:
-    explicit CountingPrinter(Sent& sent) : m_sent(sent) {}
+    explicit CountingPrinter(Sent& sent)
+        : m_sent(sent), m_hAbort(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
+    ~CountingPrinter() override { CloseHandle(m_hAbort); }
+    PrinterState QueryState(CSpoolerSetup*, CString& strText) override {
+        int n;
+        {
+            std::lock_guard<std::mutex> lock(m_sent.m);
+            n = ++m_sent.questions;
+        }
+        m_sent.asking = true;
+        Sleep(static_cast<DWORD>(n * 7 % 21));
+        m_sent.asking = false;
+        if (n % 11 == 0) {
+            strText = "Paper out";
+            return PrinterState::Paused;
+        }
+        return PrinterState::Ready;
+    }
     BOOL Open(CSpoolerSetup*, CString strJobName) override {
+        if (m_sent.stoppedDuringQuestion)
+            ++m_sent.openedAfterStop;
         m_name = strJobName.Str();
         std::lock_guard<std::mutex> lock(m_sent.m);
-        m_bRefuse = ++m_sent.documents % 37 == 0;
+        m_nDocument = ++m_sent.documents;
+        m_bRefuse = m_nDocument % 37 == 0;
         return TRUE;
     }
+    CString GetWaitText() override { return m_bStalling ? "Cover open" : ""; }
     int Send_Data(const void*, int nLength) override {
         if (m_bRefuse) {
             m_bFailed = true;
@@ -60,9 +99,17 @@ public:
     }
     BOOL Abort() override {
         m_bFailed = true;
+        SetEvent(m_hAbort);
         return TRUE;
     }
     BOOL Close() override {
+        if (m_nDocument % 97 == 0) {
+            m_bStalling = true;
+            m_sent.stalling = true;
+            WaitForSingleObject(m_hAbort, 1100);
+            m_sent.stalling = false;
+            m_bStalling = false;
+        }
         if (m_bFailed)
             return FALSE;
         std::lock_guard<std::mutex> lock(m_sent.m);
@@ -72,15 +119,19 @@ public:
 
 private:
     Sent& m_sent;
+    HANDLE m_hAbort;
     std::string m_name;
+    int m_nDocument = 0;
     bool m_bRefuse = false;
-    bool m_bFailed = false;
+    std::atomic<bool> m_bFailed{false}, m_bStalling{false};
 };
 
 class CountingLoop : public CPrintLoopThread {
 public:
     CountingLoop(IPrintLoopOwner* owner, CJobList* list, CSpoolerSetup* setup, Sent& sent)
-        : CPrintLoopThread(owner, list, setup), m_sent(sent) {}
+        : CPrintLoopThread(owner, list, setup), m_sent(sent) {
+        SetPrinterPollMs(20);
+    }
 
 protected:
     CPrinter* MakePrinter(CSpoolerSetup*) override { return new CountingPrinter(m_sent); }
@@ -166,8 +217,14 @@ TEST_F(SoakTest, RandomClicksWhileSpoolingLoseAndDoubleNothing) {
     std::mt19937 rng(20261207);
     auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
 
-    SoakDlg dlg(sent);
-    dlg.m_script = [&](SoakDlg& d) {
+    const std::string lastName = "soak-last.prn";
+    TempFile lastFile(lastName.c_str(), std::string(500, 'z'));
+    ULONGLONG closeStart = 0;
+    // What the closed window left in the queue, by name.
+    std::map<std::string, int> left;
+
+    auto dlg = std::make_unique<SoakDlg>(sent);
+    dlg->m_script = [&](SoakDlg& d) {
         HWND hWnd = d.m_hWnd;
         CJobList& list = d.GetJobList();
         int nDropped = 0;
@@ -221,12 +278,18 @@ TEST_F(SoakTest, RandomClicksWhileSpoolingLoseAndDoubleNothing) {
                 if (pick(2))
                     Sleep(pick(15));
                 const bool bStop = ControlText(hWnd, IDC_START_STOP) == "Stop";
+                if (!bStop)
+                    sent.stoppedDuringQuestion = false;
                 ClickButton(hWnd, IDC_START_STOP);
                 // (After "Start" the worker may already have stopped itself
                 // again on a refused copy.)
                 if (bStop) {
                     EXPECT_FALSE(d.GetPrintLoop()->IsRunning())
                         << "a Stop click started the worker";
+                    if (sent.asking) {
+                        sent.stoppedDuringQuestion = true;
+                        ++sent.stopsDuringQuestion;
+                    }
                 }
             } else {
                 // Let the worker and the painting run for a moment.
@@ -236,9 +299,10 @@ TEST_F(SoakTest, RandomClicksWhileSpoolingLoseAndDoubleNothing) {
         }
 
         // Run the rest of the queue out (starting again after each refused
-        // copy), then stop.
-        const auto deadline = GetTickCount64() + 600000;
-        while (list.GetCount() > 0 && GetTickCount64() < deadline) {
+        // copy).
+        sent.stoppedDuringQuestion = false;
+        const auto runOut = GetTickCount64() + 600000;
+        while (list.GetCount() > 0 && GetTickCount64() < runOut) {
             if (ControlText(hWnd, IDC_START_STOP) == "Start")
                 ClickButton(hWnd, IDC_START_STOP);
             PumpUntil([&] {
@@ -246,34 +310,63 @@ TEST_F(SoakTest, RandomClicksWhileSpoolingLoseAndDoubleNothing) {
             });
         }
         EXPECT_EQ(list.GetCount(), 0);
-        if (ControlText(hWnd, IDC_START_STOP) == "Stop")
-            ClickButton(hWnd, IDC_START_STOP);
-        EXPECT_TRUE(PumpUntil([&] { return d.RowCount() == 0; }));
+
+        // A last job with copies enough to meet a stalled end: spool on
+        // (starting again after each refused copy) and close the window in
+        // the middle of that stall.
+        SelectListRow(hWnd, IDC_JOB_LIST, -1);
+        SetDlgItemTextA(hWnd, IDC_COPIES, "100");
+        DropFiles(hWnd, {lastFile.path()});
+        wanted[lastName] = 100;
+        const auto deadline = GetTickCount64() + 600000;
+        while (!sent.stalling && list.GetCount() > 0 && GetTickCount64() < deadline) {
+            if (ControlText(hWnd, IDC_START_STOP) == "Start")
+                ClickButton(hWnd, IDC_START_STOP);
+            PumpUntil([&] {
+                return sent.stalling || list.GetCount() == 0 ||
+                       ControlText(hWnd, IDC_START_STOP) == "Start";
+            });
+        }
+        EXPECT_TRUE(sent.stalling) << "no stalled copy to close the window in";
+        closeStart = GetTickCount64();
+        d.EndDialog(IDCANCEL);
     };
-    ASSERT_NE(dlg.DoModal(), -1) << kNoDisplayMessage;
+    ASSERT_NE(dlg->DoModal(), -1) << kNoDisplayMessage;
+    EXPECT_EQ(sent.openedAfterStop.load(), 0)
+        << "documents opened after a Stop during the printer's question";
+    EXPECT_GT(sent.stopsDuringQuestion.load(), 0);
 
     // One box per refused copy, and nothing else.
     for (const std::string& text : m_boxes.Texts())
         EXPECT_EQ(text, "Print Job Failed");
     EXPECT_EQ(static_cast<int>(m_boxes.Texts().size()), sent.documents / 37);
+
+    // The window object goes (its queue saves itself); what it left queued.
+    dlg.reset();
+    EXPECT_LT(GetTickCount64() - closeStart, 5000u + 1000u) << "closing mid-copy took too long";
+    {
+        CJobList saved;
+        for (int i = 0; i < saved.GetCount(); ++i)
+            left[saved.GetAt(i)->m_strName.Str()] += saved.GetAt(i)->m_nCopies;
+    }
+    EXPECT_GT(left[lastName], 0) << "the window was not closed mid-job";
     int nMismatch = 0, nSent = 0;
     for (const auto& [name, copies] : wanted) {
         const int nOut = sent.Of(name);
         const auto it = removed.find(name);
         const int nTaken = it == removed.end() ? 0 : it->second;
+        const int nLeft = left.count(name) ? left[name] : 0;
         nSent += nOut;
-        if (nOut + nTaken != copies) {
+        if (nOut + nTaken + nLeft != copies) {
             ++nMismatch;
             ADD_FAILURE() << name << ": asked " << copies << ", sent " << nOut << ", removed with "
-                          << nTaken;
+                          << nTaken << ", left " << nLeft;
         }
     }
     EXPECT_EQ(nMismatch, 0);
     EXPECT_GT(nSent, 0);
     // Nothing was sent for a job the driver did not drop.
-    EXPECT_EQ(sent.copies.size(),
-              wanted.size() - std::count_if(removed.begin(), removed.end(),
-                                            [&](const auto& r) { return sent.Of(r.first) == 0; }));
+    for (const auto& [name, copies] : sent.copies)
+        EXPECT_EQ(wanted.count(name), 1u) << name;
 }
-
 } // namespace

@@ -20,12 +20,17 @@
 
 namespace {
 
+// Closing the window ends the worker within 5 s, whatever the output does;
+// the rest is scheduling slack for a loaded machine.
+constexpr ULONGLONG kCloseLimitMs = 5000 + 1000;
+
 // What the output saw and how it should misbehave. Copies count from 1 in
 // the order the worker opens them.
 struct Output {
     std::mutex m;
     std::vector<std::string> calls;    // "open", "send 16384", "close", "abort"
     std::vector<std::string> statuses; // the head job's text at each send and close
+    std::vector<std::string> asking;   // the head job's text at each question and open
     std::vector<std::string> documents;
     int opened = 0;
     int sends = 0;
@@ -36,6 +41,7 @@ struct Output {
     // repeats); empty: it cannot be asked.
     std::vector<std::pair<PrinterState, std::string>> states;
     int asked = 0;
+    std::function<void(int asked)> onAsk;
     std::function<void(int send)> onSend;
     std::function<void(int copy)> onClose;
     std::function<void()> onAbort;
@@ -62,6 +68,7 @@ public:
     BOOL Open(CSpoolerSetup*, CString) override {
         m_out.Log("open");
         std::lock_guard<std::mutex> lock(m_out.m);
+        m_out.asking.push_back(HeadStatus(m_list));
         m_copy = ++m_out.opened;
         return m_copy != m_out.failOpenOnCopy;
     }
@@ -81,13 +88,21 @@ public:
         return n;
     }
     PrinterState QueryState(CSpoolerSetup*, CString& strText) override {
-        std::lock_guard<std::mutex> lock(m_out.m);
-        if (m_out.states.empty())
-            return PrinterState::Unknown;
-        const size_t i = std::min(static_cast<size_t>(m_out.asked), m_out.states.size() - 1);
-        ++m_out.asked;
-        strText = m_out.states[i].second.c_str();
-        return m_out.states[i].first;
+        int number;
+        PrinterState state;
+        {
+            std::lock_guard<std::mutex> lock(m_out.m);
+            m_out.asking.push_back(HeadStatus(m_list));
+            if (m_out.states.empty())
+                return PrinterState::Unknown;
+            const size_t i = std::min(static_cast<size_t>(m_out.asked), m_out.states.size() - 1);
+            number = ++m_out.asked;
+            strText = m_out.states[i].second.c_str();
+            state = m_out.states[i].first;
+        }
+        if (m_out.onAsk)
+            m_out.onAsk(number);
+        return state;
     }
     CString GetWaitText() override {
         std::lock_guard<std::mutex> lock(m_out.m);
@@ -354,13 +369,25 @@ TEST_F(PrintLoopTest, StoppedWorkerLeavesTheQueueAlone) {
 }
 
 // Closing the program while the output hangs: the stop aborts the document
-// from the window's thread, and returns in bounded time whether or not the
-// output lets the worker go; the document in progress is never ended,
-// nothing else is sent, and the job keeps the copies not completely sent.
+// from a thread other than the worker's, and returns within the promised
+// time whether the output lets the worker go at once, late (a slow spooler
+// abort) or not at all; the document in progress is never ended, nothing
+// else is sent, and the job keeps the copies not completely sent.
 TEST_F(PrintLoopTest, StopForGoodWhileTheOutputIsBlocked) {
     TempFile file("morvane-loop-blocked.bin", RandomBytes(40000, 8));
-    for (bool outputLetsGo : {true, false}) {
-        SCOPED_TRACE(outputLetsGo ? "abort ends the blocked send" : "output stays blocked");
+    struct Case {
+        const char* what;
+        DWORD abortMs; // how long Abort takes before it lets the send go
+        bool letsGo;
+        BOOL ended; // what StopForGood says
+    };
+    const Case cases[] = {
+        {"abort ends the blocked send", 0, true, TRUE},
+        {"output stays blocked", 0, false, FALSE},
+        {"abort takes 4 s, then ends the send", 4000, true, FALSE},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
         Output out;
         HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
         std::atomic<bool> blocked{false};
@@ -370,30 +397,35 @@ TEST_F(PrintLoopTest, StopForGoodWhileTheOutputIsBlocked) {
                 WaitForSingleObject(release, 20000);
             }
         };
-        if (outputLetsGo)
-            out.onAbort = [&] { SetEvent(release); };
+        if (c.letsGo)
+            out.onAbort = [&] {
+                Sleep(c.abortMs);
+                SetEvent(release);
+            };
         Queue("job", file.path(), 3);
         StartWorker(&out);
         loop->SetRunning(TRUE);
         ASSERT_TRUE(WaitFor([&] { return blocked.load(); }));
 
         const ULONGLONG t0 = GetTickCount64();
-        // TRUE when the worker ended, FALSE when it was abandoned inside
-        // the output.
-        EXPECT_EQ(loop->StopForGood(), outputLetsGo ? TRUE : FALSE);
-        EXPECT_LT(GetTickCount64() - t0, CPrintLoopThread::kStopWaitMs + 3500u);
+        EXPECT_EQ(loop->StopForGood(), c.ended);
+        EXPECT_LT(GetTickCount64() - t0, kCloseLimitMs);
         EXPECT_EQ(HeadCopies(), 2);
         EXPECT_FALSE(list->GetAt(0)->m_bBusy);
         EXPECT_STREQ(list->GetAt(0)->GetStatus(), "");
+        EXPECT_TRUE(WaitFor([&] {
+            std::lock_guard<std::mutex> lock(out.m);
+            return !out.abortThreads.empty();
+        }));
         {
             std::lock_guard<std::mutex> lock(out.m);
             ASSERT_FALSE(out.abortThreads.empty());
-            EXPECT_EQ(out.abortThreads[0], GetCurrentThreadId());
+            EXPECT_NE(out.abortThreads[0], loop->GetThreadId());
         }
         SetEvent(release);
         EXPECT_TRUE(
             WaitFor([&] { return WaitForSingleObject(loop->GetHandle(), 0) == WAIT_OBJECT_0; }));
-        // After the blocked chunk only aborts (the window's, then the
+        // After the blocked chunk only aborts (the stop's, then the
         // worker's own, which changes nothing): no chunk, no close.
         const auto calls = out.Calls();
         ASSERT_GE(calls.size(), 2u);
@@ -468,6 +500,106 @@ TEST_F(PrintLoopTest, StopForGoodEndsAnIdleWorkerAtOnce) {
     EXPECT_TRUE(loop->StopForGood());
 }
 
+// Stop or closing while the printer is asked before the second copy: the
+// answer "go" sends nothing, and the job keeps both copies not yet sent.
+TEST_F(PrintLoopTest, StopDuringTheQuestionBeforeACopySendsNothing) {
+    TempFile file("morvane-loop-question.bin", RandomBytes(40000, 15));
+    for (const bool closing : {false, true}) {
+        SCOPED_TRACE(closing ? "closing" : "Stop");
+        Output out;
+        std::thread window;
+        out.states = {{PrinterState::Ready, "Ready"}};
+        out.onAsk = [&](int asked) {
+            if (asked != 2)
+                return;
+            if (!closing) {
+                loop->SetRunning(FALSE);
+                return;
+            }
+            window = std::thread([&] { loop->StopForGood(); });
+            WaitFor([&] { return loop->IsStopRequested() != FALSE; });
+        };
+        Queue("job", file.path(), 3);
+        StartWorker(&out);
+        loop->SetRunning(TRUE);
+        const bool settled = WaitFor([&] { return out.asked >= 2 && Settled(); });
+        if (window.joinable())
+            window.join();
+        ASSERT_TRUE(settled);
+        const auto calls = out.Calls();
+        EXPECT_EQ(std::count(calls.begin(), calls.end(), "open"), 1);
+        EXPECT_EQ(out.documents.size(), 1u);
+        EXPECT_EQ(HeadCopies(), 2);
+        EXPECT_EQ(BoxCount(), 0);
+        ASSERT_TRUE(StartOver());
+    }
+}
+
+// A failed copy: the worker asks the window for the box's owner. The window
+// object must outlive that call, so closing does not return while the
+// worker is inside it.
+TEST_F(PrintLoopTest, StopForGoodDoesNotReturnWhileTheWorkerAsksForTheBoxOwner) {
+    HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    std::atomic<bool> inside{false};
+    owner.onBoxOwner = [&] {
+        inside = true;
+        WaitForSingleObject(release, 20000);
+        inside = false;
+    };
+    Output out;
+    Queue("gone", "C:\\no\\such\\file.prn", 1);
+    StartWorker(&out);
+    loop->SetRunning(TRUE);
+    ASSERT_TRUE(WaitFor([&] { return inside.load(); }));
+    std::atomic<bool> returned{false}, insideAtReturn{false};
+    std::thread window([&] {
+        loop->StopForGood();
+        insideAtReturn = inside.load();
+        returned = true;
+    });
+    const bool returnedWhileInside = WaitFor([&] { return returned.load(); }, kCloseLimitMs);
+    SetEvent(release);
+    window.join();
+    EXPECT_FALSE(returnedWhileInside);
+    EXPECT_FALSE(insideAtReturn.load());
+    EXPECT_EQ(HeadCopies(), 1);
+    CloseHandle(release);
+}
+
+// A copy that stalled while it was being ended leaves "Waiting for
+// printer" in the row; the next copy's question, connection and progress
+// never show it.
+TEST_F(PrintLoopTest, NextCopyNeverShowsTheLastCopysWaitText) {
+    TempFile file("morvane-loop-stale.bin", RandomBytes(40000, 16));
+    Output out;
+    out.onClose = [&](int copy) {
+        if (copy != 1)
+            return;
+        {
+            std::lock_guard<std::mutex> lock(out.m);
+            out.waitText = "Cover open";
+        }
+        WaitFor([&] { return HeadStatus() == "Waiting for printer: Cover open"; },
+                CPrintLoopThread::kWatchMs * 5);
+        std::lock_guard<std::mutex> lock(out.m);
+        out.waitText.clear();
+    };
+    Queue("job", file.path(), 2);
+    StartWorker(&out);
+    loop->SetRunning(TRUE);
+    ASSERT_TRUE(WaitFor([&] { return list->GetCount() == 0; }));
+    std::lock_guard<std::mutex> lock(out.m);
+    // Copy 1: three sends, then its close, which saw the wait text.
+    ASSERT_EQ(out.statuses.size(), 8u);
+    ASSERT_EQ(out.statuses[3], "Waiting for printer: Cover open");
+    for (size_t i = 4; i < out.statuses.size(); ++i)
+        EXPECT_EQ(out.statuses[i].find("Waiting"), std::string::npos) << out.statuses[i];
+    // The question and the open of copy 2.
+    ASSERT_EQ(out.asking.size(), 4u);
+    for (size_t i = 2; i < out.asking.size(); ++i)
+        EXPECT_EQ(out.asking[i].find("Waiting"), std::string::npos) << out.asking[i];
+}
+
 // A copy stalled inside the output (a paused network printer): the row
 // shows the printer's word while the worker is blocked, and the progress
 // text again once data moves.
@@ -532,9 +664,7 @@ TEST_F(PrintLoopTest, StopForGoodDuringAStallEndsTheWatcherToo) {
                         CPrintLoopThread::kWatchMs * 5));
     const ULONGLONG t0 = GetTickCount64();
     EXPECT_TRUE(loop->StopForGood());
-    EXPECT_LT(GetTickCount64() - t0, CPrintLoopThread::kStopWaitMs +
-                                         CPrintLoopThread::kAbortWaitMs +
-                                         CPrintLoopThread::kWatcherWaitMs);
+    EXPECT_LT(GetTickCount64() - t0, kCloseLimitMs);
     EXPECT_EQ(HeadStatus(), "");
     EXPECT_EQ(HeadCopies(), 2);
     // Nobody asks the printer any more.

@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -26,8 +27,14 @@ public:
     HWND GetJobListBox() override { return nullptr; }
     void RequestRefreshJobList() override { ++refreshes; }
     void NotifyWorkerStopped() override { ++stops; }
-    HWND GetMessageBoxOwner() override { return nullptr; }
+    HWND GetMessageBoxOwner() override {
+        if (onBoxOwner)
+            onBoxOwner();
+        return nullptr;
+    }
     std::atomic<int> refreshes{0}, stops{0};
+    // Runs on the worker's thread when it asks for the boxes' owner.
+    std::function<void()> onBoxOwner;
 };
 
 // The head job's status text, or "<none>" for an empty queue.
@@ -96,6 +103,7 @@ protected:
         ClearBoxes();
         owner.refreshes = 0;
         owner.stops = 0;
+        owner.onBoxOwner = nullptr;
         return true;
     }
     std::vector<std::string> Boxes() {
