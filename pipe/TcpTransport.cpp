@@ -79,7 +79,9 @@ int PendingError(SOCKET s) {
 } // namespace
 
 CTcpTransport::CTcpTransport(const PipeTimeouts& timeouts, bool bWinsock)
-    : m_timeouts(timeouts), m_bWinsock(bWinsock) {}
+    : m_timeouts(timeouts), m_bWinsock(bWinsock),
+      m_clock(timeouts.dwSendMs, timeouts.dwPausedMs,
+              std::min<DWORD>(kFirstAskMs, timeouts.dwSendMs / 2)) {}
 
 CTcpTransport::~CTcpTransport() {
     // Unfinished: the socket still lingers with a time of 0, so this resets.
@@ -171,7 +173,7 @@ HRESULT CTcpTransport::DrainReceived() {
     }
 }
 
-bool CTcpTransport::PrinterIsPaused(DWORD dwTimeoutMs) {
+bool CTcpTransport::AskPrinter(CStallClock& clock, DWORD dwTimeoutMs) {
     SnmpTarget target = m_watch.target;
     target.dwTimeoutMs = dwTimeoutMs;
     SnmpResponse response;
@@ -183,43 +185,44 @@ bool CTcpTransport::PrinterIsPaused(DWORD dwTimeoutMs) {
     if (SUCCEEDED(hr))
         reading = ReadPrinterStatusResponse(response);
     const PrinterStatus status = MapPrinterStatus(reading);
-    m_watch.pLast->Set(status);
-    return status.code == PRINTER_STATUS_PAUSED || status.code == PRINTER_STATUS_WARMING_UP;
+    CStallClock::Answer answer = CStallClock::Answer::NotPaused;
+    if (status.code == PRINTER_STATUS_NOT_ANSWERING)
+        answer = CStallClock::Answer::None;
+    else if (status.code == PRINTER_STATUS_PAUSED || status.code == PRINTER_STATUS_WARMING_UP)
+        answer = CStallClock::Answer::Paused;
+    clock.Record(answer);
+    // A lost question during a pause that still stands keeps its reason shown.
+    if (answer != CStallClock::Answer::None || !clock.Paused())
+        m_watch.pLast->Set(status);
+    return true;
 }
 
-HRESULT CTcpTransport::WaitWritable(ULONGLONG lastProgress, bool& bAsked) {
-    const DWORD firstAskMs = std::min<DWORD>(kFirstAskMs, m_timeouts.dwSendMs / 2);
-    const ULONGLONG sendDeadline = lastProgress + m_timeouts.dwSendMs;
-    ULONGLONG nextAsk = lastProgress + firstAskMs;
-    bool bPaused = false;
+HRESULT CTcpTransport::WaitWritable(bool& bAsked) {
     for (;;) {
         if (m_bCancelled)
             return E_ABORT;
         // The printer's word decides which limit applies from here on.
-        if (m_bWatch && GetTickCount64() >= nextAsk) {
-            DWORD dwTryMs = std::max<DWORD>(m_watch.target.dwTimeoutMs, 1);
+        if (m_bWatch && m_clock.AskDue()) {
             // Not (yet) known to be paused: the question's two tries end by
-            // the send time, so a printer that neither reads nor answers
+            // the send limit, so a printer that neither reads nor answers
             // fails no later than before. Too little time left: not asked.
-            if (!bPaused)
-                dwTryMs = std::min(dwTryMs, Remaining(sendDeadline) / 2);
+            const DWORD dwTryMs =
+                m_clock.QuestionMs(std::max<DWORD>(m_watch.target.dwTimeoutMs, 1));
             if (dwTryMs > 0) {
-                bPaused = PrinterIsPaused(dwTryMs);
+                AskPrinter(m_clock, dwTryMs);
                 bAsked = true;
+            } else {
+                m_clock.Record(CStallClock::Answer::None);
             }
-            nextAsk = GetTickCount64() + kAskEveryMs;
             if (m_bCancelled)
                 return E_ABORT;
         }
-        const ULONGLONG deadline =
-            bPaused ? lastProgress + std::max(m_timeouts.dwPausedMs, m_timeouts.dwSendMs)
-                    : sendDeadline;
-        if (Remaining(deadline) == 0)
+        const DWORD dwLeft = m_clock.Remaining();
+        if (dwLeft == 0)
             return kTimedOut;
         bool bReadable, bWritable, bFailed;
-        const int n =
-            SelectOne(m_socket.get(), true, true, std::min(Remaining(deadline), kWaitSliceMs),
-                      bReadable, bWritable, bFailed);
+        const int n = SelectOne(m_socket.get(), true, true, std::min(dwLeft, kWaitSliceMs),
+                                bReadable, bWritable, bFailed);
         if (m_bCancelled)
             return E_ABORT;
         if (n == SOCKET_ERROR)
@@ -248,7 +251,7 @@ HRESULT CTcpTransport::Write(const BYTE* pData, DWORD cbData) {
     const char* p = reinterpret_cast<const char*>(pData);
     DWORD left = cbData;
     // A write that merely found the socket full has not stalled yet.
-    ULONGLONG lastProgress = GetTickCount64();
+    m_clock.Restart();
     bool bAsked = false;
     while (left > 0) {
         // Small pieces, so that the send time bounds a stretch without
@@ -269,7 +272,7 @@ HRESULT CTcpTransport::Write(const BYTE* pData, DWORD cbData) {
         if (n > 0) {
             p += n;
             left -= static_cast<DWORD>(n);
-            lastProgress = GetTickCount64();
+            m_clock.Restart();
             // The printer took data again after its state was asked.
             if (bAsked) {
                 m_watch.pLast->Set({PRINTER_STATUS_PRINTING, L"Printing"});
@@ -279,7 +282,7 @@ HRESULT CTcpTransport::Write(const BYTE* pData, DWORD cbData) {
         }
         if (nError != WSAEWOULDBLOCK)
             return Fail(FromWinsock(nError));
-        const HRESULT hr = WaitWritable(lastProgress, bAsked);
+        const HRESULT hr = WaitWritable(bAsked);
         if (FAILED(hr))
             return Fail(hr);
     }

@@ -4,6 +4,7 @@
 // folder, with the state file and the port it answers on), and against
 // fake agents on loopback that stay silent, answer late or send stray
 // datagrams.
+#include "FakeAgent.h"
 #include "PipeTestSupport.h"
 #include "SnmpAgentFixture.h"
 #include "pipe/Pipe.h"
@@ -21,11 +22,7 @@
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-const ber::Oid kDeviceStatus = {1, 3, 6, 1, 2, 1, 25, 3, 2, 1, 5, 1};
-const ber::Oid kPrinterStatus = {1, 3, 6, 1, 2, 1, 25, 3, 5, 1, 1, 1};
-const ber::Oid kErrorState = {1, 3, 6, 1, 2, 1, 25, 3, 5, 1, 2, 1};
+using namespace fake_agent;
 
 // The object through the interface under test, made directly.
 struct StatusRef {
@@ -239,100 +236,8 @@ TEST(PrinterStatusObject, IsReachedFromTheOtherInterfacesAndChecksItsArguments) 
     pipe->Release();
 }
 
-// A fake agent on a free loopback UDP port: a thread hands each request's
-// id and number to a reply function and sends back what it returns.
-class FakeAgent {
-public:
-    using Reply = std::function<std::vector<Bytes>(int32_t nRequestId, int nRequest)>;
-
-    explicit FakeAgent(Reply reply) : m_reply(std::move(reply)) {
-        WSADATA wsa;
-        WSAStartup(MAKEWORD(2, 2), &wsa);
-        m_socket = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
-        sockaddr_in addr = {};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        int cb = sizeof(addr);
-        if (bind(m_socket, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0 &&
-            getsockname(m_socket, reinterpret_cast<sockaddr*>(&addr), &cb) == 0)
-            m_nPort = ntohs(addr.sin_port);
-        m_thread = std::thread([this] { Run(); });
-    }
-    ~FakeAgent() {
-        m_bStop = true;
-        m_thread.join();
-        closesocket(m_socket);
-        WSACleanup();
-    }
-    FakeAgent(const FakeAgent&) = delete;
-    FakeAgent& operator=(const FakeAgent&) = delete;
-
-    int port() const { return m_nPort; }
-    int requests() const { return m_nRequests; }
-
-private:
-    // The request id of a GetRequest, or -1.
-    static int32_t RequestId(const Bytes& b) {
-        ber::BerSpan in{b.data(), b.size()}, message, content, pdu;
-        uint8_t tag = 0;
-        int32_t id = -1;
-        if (ber::ReadExpected(in, ber::kSequence, message) &&
-            ber::ReadExpected(message, ber::kInteger, content) &&
-            ber::ReadExpected(message, ber::kOctetString, content) &&
-            ber::ReadElement(message, tag, pdu) && tag == 0xa0 &&
-            ber::ReadExpected(pdu, ber::kInteger, content))
-            ber::DecodeInteger32(content, id);
-        return id;
-    }
-
-    void Run() {
-        std::vector<char> buffer(65536);
-        while (!m_bStop) {
-            fd_set set;
-            FD_ZERO(&set);
-            FD_SET(m_socket, &set);
-            timeval tv = {0, 20000};
-            if (select(0, &set, nullptr, nullptr, &tv) <= 0)
-                continue;
-            sockaddr_in from = {};
-            int cbFrom = sizeof(from);
-            const int cb = recvfrom(m_socket, buffer.data(), static_cast<int>(buffer.size()), 0,
-                                    reinterpret_cast<sockaddr*>(&from), &cbFrom);
-            if (cb <= 0)
-                continue;
-            const int n = ++m_nRequests;
-            for (const Bytes& d : m_reply(RequestId(Bytes(buffer.begin(), buffer.begin() + cb)), n))
-                sendto(m_socket, reinterpret_cast<const char*>(d.data()),
-                       static_cast<int>(d.size()), 0, reinterpret_cast<sockaddr*>(&from), cbFrom);
-        }
-    }
-
-    Reply m_reply;
-    SOCKET m_socket = INVALID_SOCKET;
-    int m_nPort = 0;
-    std::atomic<bool> m_bStop{false};
-    std::atomic<int> m_nRequests{0};
-    std::thread m_thread;
-};
-
-// A printer's answer: running, idle, with the given error state.
-Bytes PrinterAnswer(int32_t nRequestId, Bytes errors, const char* pszCommunity = "public",
-                    SnmpVersion version = SnmpVersion::V2c) {
-    std::vector<SnmpVarBind> vbs(3);
-    vbs[0].oid = kDeviceStatus;
-    vbs[0].value.kind = SnmpValue::Kind::Integer;
-    vbs[0].value.nInteger = 2;
-    vbs[1].oid = kPrinterStatus;
-    vbs[1].value.kind = SnmpValue::Kind::Integer;
-    vbs[1].value.nInteger = 3;
-    vbs[2].oid = kErrorState;
-    vbs[2].value.kind = SnmpValue::Kind::OctetString;
-    vbs[2].value.bytes = std::move(errors);
-    return SnmpEncodeMessage(version, pszCommunity, 0xa2, nRequestId, 0, 0, vbs);
-}
-
 TEST(PrinterStatusQuery, SilentAgentIsAskedTwiceThenNotAnswering) {
-    FakeAgent agent([](int32_t, int) { return std::vector<Bytes>(); });
+    FakeAgent agent([](const Request&, int) { return std::vector<Bytes>(); });
     ASSERT_NE(agent.port(), 0);
     StatusRef status;
     const Answer a = Check(status.p, StatusDocument(agent.port(), 400));
@@ -347,15 +252,17 @@ TEST(PrinterStatusQuery, SilentAgentIsAskedTwiceThenNotAnswering) {
 }
 
 TEST(PrinterStatusQuery, StrayDatagramsAreDroppedUntilTheAnswer) {
-    FakeAgent agent([](int32_t id, int) {
+    FakeAgent agent([](const Request& r, int) {
+        Request other = r;
+        ++other.nId;
         Bytes huge(65507, 0x30);
         return std::vector<Bytes>{
             Bytes{0x30, 0x84, 0xff, 0xff, 0xff, 0xff}, // hostile length
             huge,                                      // a whole datagram of junk
-            PrinterAnswer(id + 1, {0x08, 0x00}),       // another request
-            PrinterAnswer(id, {0x08, 0x00}, "other"),  // another community
-            PrinterAnswer(id, {0x08, 0x00}, "public", SnmpVersion::V1),
-            PrinterAnswer(id, {0x00, 0x04}), // the answer: inputTrayEmpty
+            PrinterAnswer(other, {0x08, 0x00}),        // another request
+            PrinterAnswer(r, {0x08, 0x00}, "other"),   // another community
+            PrinterAnswer(r, {0x08, 0x00}, "public", SnmpVersion::V1),
+            PrinterAnswer(r, {0x00, 0x04}), // the answer: inputTrayEmpty
         };
     });
     StatusRef status;
@@ -368,8 +275,8 @@ TEST(PrinterStatusQuery, StrayDatagramsAreDroppedUntilTheAnswer) {
 }
 
 TEST(PrinterStatusQuery, AnAnswerToTheRetryCounts) {
-    FakeAgent agent([](int32_t id, int n) {
-        return n == 1 ? std::vector<Bytes>() : std::vector<Bytes>{PrinterAnswer(id, {0x40})};
+    FakeAgent agent([](const Request& r, int n) {
+        return n == 1 ? std::vector<Bytes>() : std::vector<Bytes>{PrinterAnswer(r, {0x40})};
     });
     StatusRef status;
     const Answer a = Check(status.p, StatusDocument(agent.port(), 300));
@@ -392,8 +299,8 @@ TEST(PrinterStatusQuery, NothingOnThePortIsNotAnsweringWithinTwoTimeOuts) {
 TEST(PrinterStatusQuery, GetLastStatusAnswersWhileWriteDataIsBlocked) {
     LoopbackListener printer(0, LoopbackListener::Mode::NeverRead);
     ASSERT_TRUE(printer.ok());
-    FakeAgent agent([](int32_t id, int) {
-        return std::vector<Bytes>{PrinterAnswer(id, {0x00, 0x00, 0x00})};
+    FakeAgent agent([](const Request& r, int) {
+        return std::vector<Bytes>{PrinterAnswer(r, {0x00, 0x00, 0x00})};
     });
     IPipe* pipe = nullptr;
     ASSERT_EQ(CPipe::Create(IID_IPipe, reinterpret_cast<void**>(&pipe)), S_OK);
