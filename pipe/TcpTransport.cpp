@@ -313,27 +313,41 @@ HRESULT CTcpTransport::Finish() {
     if (SUCCEEDED(hr) && shutdown(m_socket.get(), SD_SEND) != 0)
         hr = LastWinsockError();
 
-    const ULONGLONG deadline = GetTickCount64() + m_timeouts.dwCloseMs;
+    // The close time is the send limit of this wait. When it passes without
+    // the printer's close, a watched printer is asked: one that is paused
+    // (or warming up) may still hold the document's tail unread in our
+    // buffers, so the wait goes on while it says so, up to the paused limit.
+    CStallClock clock(m_timeouts.dwCloseMs, m_timeouts.dwPausedMs, m_timeouts.dwCloseMs);
     while (SUCCEEDED(hr)) {
         if (m_bCancelled) {
             hr = E_ABORT;
             break;
         }
+        if (m_bWatch && clock.AskDue()) {
+            if (!AskPrinter(clock, std::max<DWORD>(m_watch.target.dwTimeoutMs, 1)) ||
+                m_bCancelled) {
+                hr = E_ABORT;
+                break;
+            }
+        }
+        const DWORD dwLeft = clock.Remaining();
+        if (dwLeft == 0) {
+            // Still open when the time is up: everything was handed over and
+            // the end was sent, so the document stands, unless the printer
+            // stayed paused with it for the whole paused limit.
+            if (clock.Paused())
+                hr = kTimedOut;
+            break;
+        }
         bool bReadable, bWritable, bFailed;
-        const int n =
-            SelectOne(m_socket.get(), true, false, std::min(Remaining(deadline), kWaitSliceMs),
-                      bReadable, bWritable, bFailed);
+        const int n = SelectOne(m_socket.get(), true, false, std::min(dwLeft, kWaitSliceMs),
+                                bReadable, bWritable, bFailed);
         if (n == SOCKET_ERROR) {
             hr = m_bCancelled ? E_ABORT : LastWinsockError();
             break;
         }
-        // Still open when the time is up: everything was handed over and
-        // the end was sent, so the document stands.
-        if (n == 0) {
-            if (Remaining(deadline) == 0)
-                break;
+        if (n == 0)
             continue;
-        }
         if (bFailed) {
             const int nPending = PendingError(m_socket.get());
             hr = FromWinsock(nPending ? nPending : WSAECONNRESET);
@@ -348,8 +362,6 @@ HRESULT CTcpTransport::Finish() {
             if (nError != WSAEWOULDBLOCK)
                 hr = FromWinsock(nError);
         }
-        if (SUCCEEDED(hr) && Remaining(deadline) == 0)
-            break;
     }
     if (FAILED(hr)) {
         // Not through: no orderly end after all.

@@ -20,10 +20,14 @@
 // after a question stores "Printing" and starts both limits again. The
 // question is cut by Cancel like every other wait. Finish
 // reads and drops what the printer sent back, shuts down the sending side,
-// waits at most the close time for the printer to close its side, then
-// closes: a printer that stays open longer is not a failure (everything was
-// handed over and the end sent); one that hung up before the end of the
-// document, or reset the connection, is.
+// waits the close time for the printer to close its side, then closes: a
+// printer that stays open longer is not a failure (everything was handed
+// over and the end sent); one that hung up before the end of the
+// document, or reset the connection, is. A watched printer still open
+// when the close time has passed is asked first: while it says paused or
+// warming up (the document's tail may still sit unread in our buffers)
+// Finish waits on by the same rules as a stalled write, and fails when
+// the paused limit passes.
 //
 // Ending: while a document is in flight the socket lingers with a time of
 // 0, so any close other than a successful Finish - Abort, destruction, or

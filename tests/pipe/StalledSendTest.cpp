@@ -256,6 +256,31 @@ TEST_F(StalledSend, EndOfAPauseAndALostQuestionKeepTheCopy) {
     }
 }
 
+// The printer pauses with the document's tail still in our sending buffers:
+// the end of the copy waits past the close time while it says paused, and
+// completes whole once it is ready and reads again.
+TEST_F(StalledSend, EndOfACopyWaitsForAPausedPrinter) {
+    const DWORD closeMs = 1000;
+    LoopbackListener printer(0, LoopbackListener::Mode::PauseAfter, kReadFirst);
+    ASSERT_TRUE(printer.ok());
+    SetState("noPaper");
+    const std::string bytes = Pattern(kReadFirst + 8192);
+    Copy copy(printer.port(), Extra(60000) + Element(L"CloseTimeoutMs", closeMs));
+    ASSERT_EQ(copy.Configured(), S_OK);
+    copy.Start(bytes);
+    ASSERT_TRUE(WaitFor([&] { return printer.Paused(); }, 10000, kPollMs));
+    EXPECT_FALSE(WaitFor([&] { return copy.Done(); }, closeMs + 4000, kPollMs));
+    EXPECT_EQ(copy.LastStatus().second, L"Paper out");
+
+    SetState("idle");
+    printer.Resume();
+    ASSERT_TRUE(copy.WaitDone(30000));
+    EXPECT_EQ(copy.Result(), S_OK);
+    ASSERT_TRUE(printer.WaitForConnections(1));
+    EXPECT_TRUE(printer.Connections()[0] == bytes);
+    EXPECT_EQ(printer.Ends()[0], LoopbackListener::End::Orderly);
+}
+
 // Warming up counts as paused; Abort from another thread still cuts the
 // wait at once, and the printer sees a reset.
 TEST_F(StalledSend, AbortCutsTheWaitForAPausedPrinter) {
