@@ -13,6 +13,7 @@ const ber::Oid kDeviceStatus = {1, 3, 6, 1, 2, 1, 25, 3, 2, 1, 5, 1};
 const ber::Oid kPrinterStatus = {1, 3, 6, 1, 2, 1, 25, 3, 5, 1, 1, 1};
 const ber::Oid kErrorState = {1, 3, 6, 1, 2, 1, 25, 3, 5, 1, 2, 1};
 
+constexpr int64_t kDeviceRunning = 2; // then warning (3), testing (4)
 constexpr int64_t kDeviceDown = 5;
 constexpr int64_t kPrinterPrinting = 4;
 constexpr int64_t kPrinterWarmup = 5;
@@ -79,13 +80,21 @@ PrinterStatusReading ReadPrinterStatusResponse(const SnmpResponse& response) {
 PrinterStatus MapPrinterStatus(const PrinterStatusReading& reading) {
     if (!reading.bAnswered)
         return {PRINTER_STATUS_NOT_ANSWERING, L"Not answering"};
-    for (const StopCondition& c : kStopConditions) {
-        if (BitSet(reading.errorState, c.nBit))
-            return {PRINTER_STATUS_PAUSED, c.pszText};
+    const bool bDeviceSays = reading.bHasDeviceStatus && reading.nDeviceStatus >= kDeviceRunning &&
+                             reading.nDeviceStatus <= kDeviceDown;
+    // Running, warning or testing: printing goes on, whatever the bits say
+    // (service requested, one empty tray of several).
+    if (!bDeviceSays || reading.nDeviceStatus == kDeviceDown) {
+        for (const StopCondition& c : kStopConditions) {
+            if (BitSet(reading.errorState, c.nBit))
+                return {PRINTER_STATUS_PAUSED, c.pszText};
+        }
     }
-    if (reading.bHasDeviceStatus && reading.nDeviceStatus == kDeviceDown)
-        return {PRINTER_STATUS_PAUSED, L"Offline"};
-    if (reading.bHasPrinterStatus && reading.nPrinterStatus == kPrinterWarmup)
+    const bool bWarmup = reading.bHasPrinterStatus && reading.nPrinterStatus == kPrinterWarmup;
+    if (bDeviceSays && reading.nDeviceStatus == kDeviceDown)
+        return bWarmup ? PrinterStatus{PRINTER_STATUS_WARMING_UP, L"Warming up"}
+                       : PrinterStatus{PRINTER_STATUS_PAUSED, L"Offline"};
+    if (bWarmup)
         return {PRINTER_STATUS_WARMING_UP, L"Warming up"};
     if (reading.bHasPrinterStatus && reading.nPrinterStatus == kPrinterPrinting)
         return {PRINTER_STATUS_PRINTING, L"Printing"};

@@ -12,8 +12,9 @@
 // The mapping, first rule that applies:
 //   1. No answer to the query and its one retry: NOT_ANSWERING,
 //      "Not answering".
-//   2. A condition that stops printing: PAUSED, with the text of the most
-//      important one present, in this order:
+//   2. hrDeviceStatus down (5), or absent (or unknown, 1, or out of range):
+//      a condition that stops printing pauses, PAUSED with the text of the
+//      most important one present, in this order:
 //        "Paper out"          noPaper (1) or inputTrayEmpty (13)
 //        "Cover open"         doorOpen (4)
 //        "Jammed"             jammed (5)
@@ -25,8 +26,12 @@
 //        "Supplies missing"   markerSupplyMissing (10)
 //        "Service requested"  serviceRequested (7)
 //      Warnings (lowPaper 0, lowToner 2, outputNearFull 11,
-//      overduePreventMaint 14) and bits past 14 stop nothing.
-//   3. hrDeviceStatus down (5): PAUSED, "Offline".
+//      overduePreventMaint 14) and bits past 14 stop nothing. A device
+//      that is running (2), warning (3) or testing (4) prints whatever its
+//      bits say (service requested, one empty tray of several).
+//   3. hrDeviceStatus down (5) with no such condition: WARMING_UP,
+//      "Warming up" when hrPrinterStatus is warmup (5), else PAUSED,
+//      "Offline".
 //   4. hrPrinterStatus warmup (5): WARMING_UP, "Warming up".
 //   5. hrPrinterStatus printing (4): PRINTING, "Printing".
 //   6. Anything else (idle, other, unknown, an object the agent lacks, an

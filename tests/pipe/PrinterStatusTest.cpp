@@ -106,9 +106,11 @@ TEST(PrinterStatusMapping, EachStoppingConditionPausesWithItsReason) {
                  {3, L"Toner out"},         {10, L"Supplies missing"},
                  {7, L"Service requested"}};
     for (const auto& c : cases) {
-        // Even while the printer says it prints or warms up.
+        // A device that is down, or says nothing of itself; even while the
+        // printer says it prints or warms up.
         for (int64_t printer : {3, 4, 5}) {
-            const PrinterStatus s = MapPrinterStatus(Reading(2, printer, Bit(c.nBit)));
+            const PrinterStatus s =
+                MapPrinterStatus(Reading(printer == 4 ? 0 : 5, printer, Bit(c.nBit)));
             EXPECT_EQ(s.code, PRINTER_STATUS_PAUSED) << c.nBit;
             EXPECT_EQ(s.text, c.pszText) << c.nBit;
         }
@@ -123,30 +125,45 @@ TEST(PrinterStatusMapping, EachStoppingConditionPausesWithItsReason) {
             both[0] |= other[0];
             both[1] |= other[1];
             EXPECT_EQ(MapPrinterStatus(Reading(5, 3, both)).text,
-                      MapPrinterStatus(Reading(2, 3, Bit(ranked[i]))).text)
+                      MapPrinterStatus(Reading(0, 3, Bit(ranked[i]))).text)
                 << ranked[i] << " and " << ranked[j];
         }
     }
 }
 
-TEST(PrinterStatusMapping, WarningsStatesAndMissingValues) {
+TEST(PrinterStatusMapping, TheDeviceStatusDecidesWhenItAnswers) {
     // lowPaper, lowToner, outputNearFull, overduePreventMaint and bits past
-    // the last known one stop nothing.
+    // the last known one.
     const Bytes warnings = {0xa0, 0x12, 0xff, 0xff};
-    EXPECT_EQ(MapPrinterStatus(Reading(3, 4, warnings)).code, PRINTER_STATUS_PRINTING);
-    EXPECT_EQ(MapPrinterStatus(Reading(3, 3, warnings)).text, L"Ready");
-
-    EXPECT_EQ(MapPrinterStatus(Reading(2, 5, {})).code, PRINTER_STATUS_WARMING_UP);
-    EXPECT_EQ(MapPrinterStatus(Reading(2, 5, {})).text, L"Warming up");
-    EXPECT_EQ(MapPrinterStatus(Reading(2, 4, {})).text, L"Printing");
-    for (int64_t printer : {0, 1, 2, 3, 99, -1})
-        EXPECT_EQ(MapPrinterStatus(Reading(2, printer, {})).code, PRINTER_STATUS_READY) << printer;
-    // Down with no reason: offline, before any printer state.
-    EXPECT_EQ(MapPrinterStatus(Reading(5, 5, {0, 0})).code, PRINTER_STATUS_PAUSED);
-    EXPECT_EQ(MapPrinterStatus(Reading(5, 4, {})).text, L"Offline");
-    // A one-byte error state: the second byte's bits are clear.
-    EXPECT_EQ(MapPrinterStatus(Reading(2, 3, {0x08})).text, L"Cover open");
-
+    // Device: 0 absent, 2 running, 3 warning, 4 testing, 5 down.
+    const struct {
+        int64_t device, printer;
+        Bytes errors;
+        LONG lCode;
+        const wchar_t* pszText;
+    } rows[] = {
+        {3, 4, Bit(7), PRINTER_STATUS_PRINTING, L"Printing"}, // service requested
+        {2, 3, Bit(13), PRINTER_STATUS_READY, L"Ready"},      // one tray of several empty
+        {5, 5, {}, PRINTER_STATUS_WARMING_UP, L"Warming up"},
+        {5, 1, Bit(1), PRINTER_STATUS_PAUSED, L"Paper out"},
+        {0, 3, Bit(1), PRINTER_STATUS_PAUSED, L"Paper out"},
+        {4, 3, Bit(4), PRINTER_STATUS_READY, L"Ready"},
+        {5, 4, {}, PRINTER_STATUS_PAUSED, L"Offline"},
+        {5, 1, {0, 0}, PRINTER_STATUS_PAUSED, L"Offline"},
+        {3, 4, warnings, PRINTER_STATUS_PRINTING, L"Printing"},
+        {0, 3, warnings, PRINTER_STATUS_READY, L"Ready"},
+        {0, 3, {0x08}, PRINTER_STATUS_PAUSED, L"Cover open"}, // one byte: the second's bits clear
+        {2, 5, {}, PRINTER_STATUS_WARMING_UP, L"Warming up"},
+        {0, 0, {}, PRINTER_STATUS_READY, L"Ready"},
+        {2, 1, {}, PRINTER_STATUS_READY, L"Ready"},
+        {2, 99, {}, PRINTER_STATUS_READY, L"Ready"},
+        {2, -1, {}, PRINTER_STATUS_READY, L"Ready"},
+    };
+    for (const auto& r : rows) {
+        const PrinterStatus s = MapPrinterStatus(Reading(r.device, r.printer, r.errors));
+        EXPECT_EQ(s.code, r.lCode) << r.device << " " << r.printer;
+        EXPECT_EQ(s.text, r.pszText) << r.device << " " << r.printer;
+    }
     PrinterStatusReading silent;
     EXPECT_EQ(MapPrinterStatus(silent).code, PRINTER_STATUS_NOT_ANSWERING);
     EXPECT_EQ(MapPrinterStatus(silent).text, L"Not answering");
@@ -347,7 +364,8 @@ TEST_F(SnmpAgent, EachPrinterStateMapsToItsCodeAndText) {
         {"printing", PRINTER_STATUS_PRINTING, L"Printing"},
         {"warmup", PRINTER_STATUS_WARMING_UP, L"Warming up"},
         {"noPaper", PRINTER_STATUS_PAUSED, L"Paper out"},
-        {"inputTrayEmpty printing", PRINTER_STATUS_PAUSED, L"Paper out"},
+        {"inputTrayEmpty down printing", PRINTER_STATUS_PAUSED, L"Paper out"},
+        {"inputTrayEmpty printing", PRINTER_STATUS_PRINTING, L"Printing"}, // a tray of several
         {"doorOpen,lowToner", PRINTER_STATUS_PAUSED, L"Cover open"},
         {"jammed,noToner,down", PRINTER_STATUS_PAUSED, L"Jammed"},
         {"offline", PRINTER_STATUS_PAUSED, L"Offline"},
@@ -356,7 +374,8 @@ TEST_F(SnmpAgent, EachPrinterStateMapsToItsCodeAndText) {
         {"outputTrayMissing", PRINTER_STATUS_PAUSED, L"Output tray missing"},
         {"noToner", PRINTER_STATUS_PAUSED, L"Toner out"},
         {"markerSupplyMissing", PRINTER_STATUS_PAUSED, L"Supplies missing"},
-        {"serviceRequested", PRINTER_STATUS_PAUSED, L"Service requested"},
+        {"serviceRequested,down", PRINTER_STATUS_PAUSED, L"Service requested"},
+        {"serviceRequested", PRINTER_STATUS_READY, L"Ready"},
         {"down", PRINTER_STATUS_PAUSED, L"Offline"},
         {"lowPaper,lowToner,outputNearFull,overduePreventMaint printing", PRINTER_STATUS_PRINTING,
          L"Printing"},
