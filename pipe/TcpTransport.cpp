@@ -176,15 +176,13 @@ HRESULT CTcpTransport::DrainReceived() {
 bool CTcpTransport::AskPrinter(CStallClock& clock, DWORD dwTimeoutMs) {
     SnmpTarget target = m_watch.target;
     target.dwTimeoutMs = dwTimeoutMs;
-    SnmpResponse response;
-    const HRESULT hr = SnmpGet(target, PrinterStatusOids(), response, &m_bCancelled);
+    PrinterStatus status;
+    const HRESULT hr = AskPrinterStatus(target, status, &m_bCancelled);
     if (hr == E_ABORT)
         return false;
-    // No answer, or a socket that failed: the printer did not answer.
-    PrinterStatusReading reading;
-    if (SUCCEEDED(hr))
-        reading = ReadPrinterStatusResponse(response);
-    const PrinterStatus status = MapPrinterStatus(reading);
+    // A socket that failed: the printer did not answer.
+    if (FAILED(hr))
+        status = {PRINTER_STATUS_NOT_ANSWERING, L"Not answering"};
     CStallClock::Answer answer = CStallClock::Answer::NotPaused;
     if (status.code == PRINTER_STATUS_NOT_ANSWERING)
         answer = CStallClock::Answer::None;

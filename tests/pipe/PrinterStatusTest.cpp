@@ -287,7 +287,7 @@ TEST(PrinterStatusQuery, StrayDatagramsAreDroppedUntilTheAnswer) {
     EXPECT_EQ(a.hr, S_OK);
     EXPECT_EQ(a.lCode, PRINTER_STATUS_PAUSED);
     EXPECT_EQ(a.text, L"Paper out");
-    EXPECT_EQ(agent.requests(), 1);
+    EXPECT_EQ(agent.requests(), 2); // the printer's row, then its state
     EXPECT_LT(a.ms, 1500u);
 }
 
@@ -299,7 +299,7 @@ TEST(PrinterStatusQuery, AnAnswerToTheRetryCounts) {
     const Answer a = Check(status.p, StatusDocument(agent.port(), 300));
     EXPECT_EQ(a.lCode, PRINTER_STATUS_PAUSED);
     EXPECT_EQ(a.text, L"Paper out");
-    EXPECT_EQ(agent.requests(), 2);
+    EXPECT_EQ(agent.requests(), 3); // the row's question twice, then the state
     EXPECT_GE(a.ms, 250u);
 }
 
@@ -380,7 +380,13 @@ TEST_F(SnmpAgent, EachPrinterStateMapsToItsCodeAndText) {
         {"lowPaper,lowToner,outputNearFull,overduePreventMaint printing", PRINTER_STATUS_PRINTING,
          L"Printing"},
         {"unknown", PRINTER_STATUS_READY, L"Ready"},
-        {"absent", PRINTER_STATUS_READY, L"Ready"}, // an agent without the objects
+        // The printer is device 2, device 1 is down: the printer's row counts.
+        {"index2 printing", PRINTER_STATUS_PRINTING, L"Printing"},
+        {"index2 doorOpen", PRINTER_STATUS_PAUSED, L"Cover open"},
+        // No printer row: no printer answers there.
+        {"noprinter", PRINTER_STATUS_NOT_ANSWERING, L"Not answering"},
+        {"absent", PRINTER_STATUS_NOT_ANSWERING, L"Not answering"},
+        {"idle", PRINTER_STATUS_READY, L"Ready"}, // back at index 1
     };
     StatusRef status;
     for (const auto& c : cases) {
