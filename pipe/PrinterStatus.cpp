@@ -24,10 +24,23 @@ ber::Oid At(const ber::Oid& column, uint32_t nIndex) {
 }
 
 // What the run has learnt of each agent (address, port and community): the
-// index of its printer's row. Process-wide; guarded by its own lock, held
-// only to copy a value.
+// index of its printer's row, and when it last failed to answer.
+// Process-wide; guarded by its own lock, held only to copy a value.
 class CPrinterMemory {
 public:
+    // Since when the agent has not answered, 0 when it answered last.
+    ULONGLONG SilentSince(const std::string& key) {
+        CLock lock(m_lock);
+        const auto it = m_silentSince.find(key);
+        return it == m_silentSince.end() ? 0 : it->second;
+    }
+    void SetAnswered(const std::string& key, bool bAnswered) {
+        CLock lock(m_lock);
+        if (bAnswered)
+            m_silentSince.erase(key);
+        else
+            m_silentSince[key] = GetTickCount64();
+    }
     static CPrinterMemory& Instance() {
         static CPrinterMemory memory;
         return memory;
@@ -48,6 +61,7 @@ public:
 private:
     CCriticalSection m_lock;
     std::map<std::string, uint32_t> m_index;
+    std::map<std::string, ULONGLONG> m_silentSince;
 };
 
 std::string MemoryKey(const SnmpTarget& target) {
@@ -65,6 +79,9 @@ uint32_t PrinterRow(const SnmpResponse& response) {
         return 0;
     return vb.oid.back();
 }
+
+// How long a printer that did not answer is taken for one that does not.
+constexpr ULONGLONG kAskSilentAgainMs = 5 * 60 * 1000;
 
 constexpr int64_t kDeviceRunning = 2; // then warning (3), testing (4)
 constexpr int64_t kDeviceDown = 5;
@@ -208,11 +225,13 @@ HRESULT AskPrinterStatus(const SnmpTarget& target, PrinterStatus& status,
         if (bFind) {
             hr = SnmpGetNext(target, {kPrinterStatus}, response, pCancel);
             if (hr == kTimedOut) {
+                memory.SetAnswered(key, false);
                 status = kNotAnswering;
                 return S_OK;
             }
             if (FAILED(hr))
                 return hr;
+            memory.SetAnswered(key, true);
             nIndex = PrinterRow(response);
             memory.SetIndex(key, nIndex);
             // An agent without a printer row: no printer answers there.
@@ -223,11 +242,13 @@ HRESULT AskPrinterStatus(const SnmpTarget& target, PrinterStatus& status,
         }
         hr = SnmpGet(target, PrinterStatusOids(nIndex), response, pCancel);
         if (hr == kTimedOut) {
+            memory.SetAnswered(key, false);
             status = kNotAnswering;
             return S_OK;
         }
         if (FAILED(hr))
             return hr;
+        memory.SetAnswered(key, true);
         const PrinterStatusReading reading = ReadPrinterStatusResponse(response, nIndex);
         if (reading.bHasPrinterStatus || bFind) {
             status = MapPrinterStatus(reading);
@@ -250,10 +271,15 @@ HRESULT CheckPrinterStatus(const wchar_t* pszXml, CLastPrinterStatus& last, LONG
     HRESULT hr = ReadSnmpTarget(pszXml, target);
     if (FAILED(hr))
         return hr;
-    PrinterStatus status;
-    hr = AskPrinterStatus(target, status);
-    if (FAILED(hr))
-        return hr;
+    PrinterStatus status = {PRINTER_STATUS_NOT_ANSWERING, L"Not answering"};
+    // A printer that did not answer lately is not asked again before every
+    // job: each question costs it about twice the time-out.
+    const ULONGLONG silentSince = CPrinterMemory::Instance().SilentSince(MemoryKey(target));
+    if (!silentSince || GetTickCount64() - silentSince >= kAskSilentAgainMs) {
+        hr = AskPrinterStatus(target, status);
+        if (FAILED(hr))
+            return hr;
+    }
     last.Set(status);
     return ReturnStatus(status, plCode, pbstrText);
 }

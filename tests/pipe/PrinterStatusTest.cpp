@@ -303,6 +303,27 @@ TEST(PrinterStatusQuery, AnAnswerToTheRetryCounts) {
     EXPECT_GE(a.ms, 250u);
 }
 
+// A printer that never answers is asked once for the run, not once per job:
+// three jobs, each asking through an object of its own as the worker does.
+TEST(PrinterStatusQuery, AnAgentThatNeverAnswersIsAskedOnce) {
+    FakeAgent agent([](const Request&, int) { return std::vector<Bytes>(); });
+    const std::wstring doc = StatusDocument(agent.port(), 300);
+    ULONGLONG ms[3];
+    for (ULONGLONG& m : ms) {
+        StatusRef status;
+        const Answer a = Check(status.p, doc);
+        EXPECT_EQ(a.lCode, PRINTER_STATUS_NOT_ANSWERING);
+        EXPECT_EQ(Last(status.p).text, L"Not answering");
+        m = a.ms;
+    }
+    EXPECT_EQ(agent.requests(), 2); // one question and its retry
+    EXPECT_GE(ms[0], 550u);
+    EXPECT_LT(ms[1] + ms[2], 100u);
+    printf("[ measure  ] agent that never answers, 2 x 300 ms: three jobs asked in %llu, %llu, "
+           "%llu ms\n",
+           ms[0], ms[1], ms[2]);
+}
+
 TEST(PrinterStatusQuery, NothingOnThePortIsNotAnsweringWithinTwoTimeOuts) {
     const u_short port = UnusedLoopbackPort();
     StatusRef status;
