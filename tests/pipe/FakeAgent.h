@@ -61,13 +61,14 @@ inline SnmpValue Integer(int64_t n) {
     return v;
 }
 
-// A printer at index 1, idle, with the given error state; its device is
+// A printer at index 1, idle unless given, with the given error state; its device is
 // down when a bit is set (unless given), else running. A GETNEXT gets the
 // first printer row, a GET every object it names (noSuchInstance for the
 // rest).
 inline Bytes PrinterAnswer(const Request& request, Bytes errors,
                            const char* pszCommunity = "public",
-                           SnmpVersion version = SnmpVersion::V2c, int64_t nDevice = 0) {
+                           SnmpVersion version = SnmpVersion::V2c, int64_t nDevice = 0,
+                           int64_t nPrinter = 3) {
     if (!nDevice) {
         nDevice = 2;
         for (uint8_t b : errors)
@@ -84,7 +85,7 @@ inline Bytes PrinterAnswer(const Request& request, Bytes errors,
         } else if (oid == kDeviceStatus) {
             vb.value = Integer(nDevice);
         } else if (oid == kPrinterStatus) {
-            vb.value = Integer(3);
+            vb.value = Integer(nPrinter);
         } else if (oid == kErrorState) {
             vb.value.kind = SnmpValue::Kind::OctetString;
             vb.value.bytes = errors;

@@ -194,7 +194,7 @@ TEST(PrinterStatusMapping, ReadsTheAnswerByIdentifierAndType) {
 
 TEST(PrinterStatusDocument, ReadsTheTargetFromTheProgramsDocument) {
     SnmpTarget t;
-    ASSERT_EQ(ReadSnmpTarget(TcpDocument(9100, L"", L"192.168.1.20").c_str(), t), S_OK);
+    ASSERT_EQ(ReadSnmpTarget(ProgramTcpDocument(9100, L"", L"192.168.1.20").c_str(), t), S_OK);
     EXPECT_EQ(t.strAddress, "192.168.1.20");
     EXPECT_EQ(t.nPort, 161);
     EXPECT_EQ(t.strCommunity, "public");

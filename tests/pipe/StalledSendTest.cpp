@@ -282,21 +282,31 @@ TEST_F(StalledSend, EndOfACopyWaitsForAPausedPrinter) {
 }
 
 // Warming up counts as paused; Abort from another thread still cuts the
-// wait at once, and the printer sees a reset.
+// wait at once, also in the middle of a slow question (the agent answers
+// once, then takes each question and stays silent, 5 s a try), and the
+// printer sees a reset.
 TEST_F(StalledSend, AbortCutsTheWaitForAPausedPrinter) {
+    using namespace fake_agent;
+    std::atomic<bool> bAnswered{false};
+    FakeAgent fake([&](const Request& r, int) {
+        if (r.pduTag == kGet && bAnswered.exchange(true))
+            return std::vector<Bytes>();
+        return std::vector<Bytes>{PrinterAnswer(r, {0, 0}, "public", SnmpVersion::V2c, 2, 5)};
+    });
     LoopbackListener printer(0, LoopbackListener::Mode::PauseAfter, kReadFirst);
     ASSERT_TRUE(printer.ok());
-    SetState("warmup");
     const std::string bytes = Pattern(kDocument);
-    Copy copy(printer.port(), Extra(60000));
+    Copy copy(printer.port(), Extra(60000, fake.port(), 5000));
     ASSERT_EQ(copy.Configured(), S_OK);
     copy.Start(bytes);
     ASSERT_TRUE(WaitFor([&] { return copy.LastStatus().second == L"Warming up"; }, 10000, kPollMs));
-    EXPECT_FALSE(WaitFor([&] { return copy.Done(); }, kSendMs + 500, kPollMs));
+    // The row's question and the first state's are answered; the next one is not.
+    ASSERT_TRUE(WaitFor([&] { return fake.requests() >= 3; }, 10000, kPollMs));
+    EXPECT_FALSE(WaitFor([&] { return copy.Done(); }, 500, kPollMs));
 
     const ULONGLONG t0 = GetTickCount64();
     EXPECT_EQ(copy.Pipe()->Abort(), S_OK);
-    ASSERT_TRUE(copy.WaitDone(5000));
+    ASSERT_TRUE(copy.WaitDone(15000));
     EXPECT_LT(GetTickCount64() - t0, 1000u);
     EXPECT_TRUE(FAILED(copy.Result()));
     printer.Resume();
