@@ -23,23 +23,36 @@ ber::Oid At(const ber::Oid& column, uint32_t nIndex) {
     return oid;
 }
 
+// How long a printer that did not answer is taken for one that does not.
+constexpr ULONGLONG kAskSilentAgainMs = 5 * 60 * 1000;
+
 // What the run has learnt of each agent (address, port and community): the
-// index of its printer's row, and when it last failed to answer.
+// index of its printer's row, when it last answered, and since when it is
+// taken for one that does not.
 // Process-wide; guarded by its own lock, held only to copy a value.
 class CPrinterMemory {
 public:
-    // Since when the agent has not answered, 0 when it answered last.
+    // Since when the agent is taken for one that does not answer; 0 while
+    // it is not.
     ULONGLONG SilentSince(const std::string& key) {
         CLock lock(m_lock);
         const auto it = m_silentSince.find(key);
         return it == m_silentSince.end() ? 0 : it->second;
     }
+    // A question got an answer, or none. A lost one counts only for an
+    // agent that gave no answer within kAskSilentAgainMs: one that answered
+    // lately is asked again next time.
     void SetAnswered(const std::string& key, bool bAnswered) {
         CLock lock(m_lock);
-        if (bAnswered)
+        const ULONGLONG now = GetTickCount64();
+        if (bAnswered) {
+            m_lastAnswer[key] = now;
             m_silentSince.erase(key);
-        else
-            m_silentSince[key] = GetTickCount64();
+            return;
+        }
+        const auto it = m_lastAnswer.find(key);
+        if (it == m_lastAnswer.end() || now - it->second >= kAskSilentAgainMs)
+            m_silentSince[key] = now;
     }
     static CPrinterMemory& Instance() {
         static CPrinterMemory memory;
@@ -62,6 +75,7 @@ private:
     CCriticalSection m_lock;
     std::map<std::string, uint32_t> m_index;
     std::map<std::string, ULONGLONG> m_silentSince;
+    std::map<std::string, ULONGLONG> m_lastAnswer;
 };
 
 std::string MemoryKey(const SnmpTarget& target) {
@@ -79,9 +93,6 @@ uint32_t PrinterRow(const SnmpResponse& response) {
         return 0;
     return vb.oid.back();
 }
-
-// How long a printer that did not answer is taken for one that does not.
-constexpr ULONGLONG kAskSilentAgainMs = 5 * 60 * 1000;
 
 constexpr int64_t kDeviceRunning = 2; // then warning (3), testing (4)
 constexpr int64_t kDeviceDown = 5;

@@ -111,9 +111,9 @@ private:
 
 // IPrinterStatus::CheckStatus: reads the document, asks the printer, keeps
 // the result in last and returns it. An agent that gave no answer (the
-// row's question or the state's) is not asked again for 5 minutes: it is
-// "not answering" at once meanwhile. Any answer, also one to the question
-// of a stalled send, ends that.
+// row's question or the state's) and none in the 5 minutes before is not
+// asked again for 5 minutes: it is "not answering" at once meanwhile. Any
+// answer, also one to the question of a stalled send, ends that.
 HRESULT CheckPrinterStatus(const wchar_t* pszXml, CLastPrinterStatus& last, LONG* plCode,
                            BSTR* pbstrText);
 // IPrinterStatus::GetLastStatus.
