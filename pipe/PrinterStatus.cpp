@@ -227,6 +227,13 @@ HRESULT AskPrinterStatus(const SnmpTarget& target, PrinterStatus& status,
     const HRESULT kTimedOut = HRESULT_FROM_WIN32(WSAETIMEDOUT);
     CPrinterMemory& memory = CPrinterMemory::Instance();
     const std::string key = MemoryKey(target);
+    // A printer that does not answer is not asked again every time: each
+    // question costs it about twice the time-out.
+    const ULONGLONG silentSince = memory.SilentSince(key);
+    if (silentSince && GetTickCount64() - silentSince < kAskSilentAgainMs) {
+        status = kNotAnswering;
+        return S_OK;
+    }
     uint32_t nIndex = memory.Index(key);
     // Two rounds at most: a remembered row that is gone is looked for again.
     for (int nRound = 0; nRound < 2; ++nRound) {
@@ -282,15 +289,10 @@ HRESULT CheckPrinterStatus(const wchar_t* pszXml, CLastPrinterStatus& last, LONG
     HRESULT hr = ReadSnmpTarget(pszXml, target);
     if (FAILED(hr))
         return hr;
-    PrinterStatus status = {PRINTER_STATUS_NOT_ANSWERING, L"Not answering"};
-    // A printer that did not answer lately is not asked again before every
-    // job: each question costs it about twice the time-out.
-    const ULONGLONG silentSince = CPrinterMemory::Instance().SilentSince(MemoryKey(target));
-    if (!silentSince || GetTickCount64() - silentSince >= kAskSilentAgainMs) {
-        hr = AskPrinterStatus(target, status);
-        if (FAILED(hr))
-            return hr;
-    }
+    PrinterStatus status;
+    hr = AskPrinterStatus(target, status);
+    if (FAILED(hr))
+        return hr;
     last.Set(status);
     return ReturnStatus(status, plCode, pbstrText);
 }
