@@ -8,6 +8,22 @@
 
 #include <new>
 
+namespace {
+
+// A method's body: an exception (out of memory, in practice) becomes its
+// result; none ever leaves a COM method.
+template <typename Body> HRESULT NoThrow(Body body) noexcept {
+    try {
+        return body();
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (...) {
+        return E_UNEXPECTED;
+    }
+}
+
+} // namespace
+
 CPipe::CPipe() {
     PipeModuleAddObject();
 }
@@ -72,24 +88,26 @@ HRESULT CPipe::Configure(BSTR bstrXml) {
         return EndAborted();
     if (m_state != State::New)
         return E_UNEXPECTED;
-    PipeSettings settings;
-    HRESULT hr = ReadPipeSettings(bstrXml, GetPipeDefaultTimeouts(), settings);
-    if (FAILED(hr))
-        return hr;
     std::unique_ptr<CTransport> pTransport;
-    if (settings.method == PipeSettings::Method::Tcp) {
-        // A stalled send asks the printer's state through the same document
-        // and keeps each answer where GetLastStatus reads it.
-        PrinterWatch watch;
-        watch.pLast = &m_lastStatus;
-        const bool bWatch = SUCCEEDED(ReadSnmpTarget(bstrXml, watch.target));
-        hr = CTcpTransport::Connect(settings.strAddress.c_str(), settings.nPort, settings.timeouts,
-                                    pTransport, bWatch ? &watch : nullptr);
-    } else if (!settings.strUsbPort.empty())
-        hr = CUsbTransport::OpenPath(settings.strUsbPort, settings.timeouts, pTransport);
-    else
-        hr =
-            CUsbTransport::OpenBySerialNumber(settings.strUsbSerial, settings.timeouts, pTransport);
+    const HRESULT hr = NoThrow([&] {
+        PipeSettings settings;
+        const HRESULT hrRead = ReadPipeSettings(bstrXml, GetPipeDefaultTimeouts(), settings);
+        if (FAILED(hrRead))
+            return hrRead;
+        if (settings.method == PipeSettings::Method::Tcp) {
+            // A stalled send asks the printer's state through the same
+            // document and keeps each answer where GetLastStatus reads it.
+            PrinterWatch watch;
+            watch.pLast = &m_lastStatus;
+            const bool bWatch = SUCCEEDED(ReadSnmpTarget(bstrXml, watch.target));
+            return CTcpTransport::Connect(settings.strAddress.c_str(), settings.nPort,
+                                          settings.timeouts, pTransport, bWatch ? &watch : nullptr);
+        }
+        if (!settings.strUsbPort.empty())
+            return CUsbTransport::OpenPath(settings.strUsbPort, settings.timeouts, pTransport);
+        return CUsbTransport::OpenBySerialNumber(settings.strUsbSerial, settings.timeouts,
+                                                 pTransport);
+    });
     if (FAILED(hr))
         return hr;
     {
@@ -117,11 +135,22 @@ HRESULT CPipe::WriteData(const BYTE* pData, LONG cbData) {
         return S_OK;
     if (!pData)
         return E_POINTER;
-    const HRESULT hr = m_pTransport->Write(pData, static_cast<DWORD>(cbData));
+    bool bThrown = true;
+    const HRESULT hr = NoThrow([&] {
+        const HRESULT hrWrite = m_pTransport->Write(pData, static_cast<DWORD>(cbData));
+        bThrown = false;
+        return hrWrite;
+    });
     // Aborted meanwhile (the write may have been cut short by it).
     if (m_bAborted)
         return EndAborted();
     if (FAILED(hr)) {
+        // Left midway by an exception: the connection goes at once, so the
+        // printer never sees the end of a document cut short.
+        if (bThrown) {
+            CLock transportLock(m_csTransport);
+            m_pTransport->Abort();
+        }
         m_state = State::Broken;
         m_hrFailure = hr;
         return hr;
@@ -138,7 +167,17 @@ HRESULT CPipe::Finish(LONG lReserved) {
         return EndAborted();
     if (m_state != State::Ready && m_state != State::Broken)
         return E_UNEXPECTED;
-    HRESULT hr = m_pTransport->Finish();
+    bool bThrown = true;
+    HRESULT hr = NoThrow([&] {
+        const HRESULT hrFinish = m_pTransport->Finish();
+        bThrown = false;
+        return hrFinish;
+    });
+    // Not counted, so not ended in order either.
+    if (bThrown) {
+        CLock transportLock(m_csTransport);
+        m_pTransport->Abort();
+    }
     if (m_bAborted && SUCCEEDED(hr))
         hr = E_ABORT;
     if (m_state == State::Broken && SUCCEEDED(hr))
@@ -169,11 +208,11 @@ HRESULT CPipe::Abort() {
 
 // Outside m_lock on purpose: the program asks while a send may be blocked.
 HRESULT CPipe::CheckStatus(BSTR bstrXml, LONG* plCode, BSTR* pbstrText) {
-    return CheckPrinterStatus(bstrXml, m_lastStatus, plCode, pbstrText);
+    return NoThrow([&] { return CheckPrinterStatus(bstrXml, m_lastStatus, plCode, pbstrText); });
 }
 
 HRESULT CPipe::GetLastStatus(LONG* plCode, BSTR* pbstrText) {
-    return GetLastPrinterStatus(m_lastStatus, plCode, pbstrText);
+    return NoThrow([&] { return GetLastPrinterStatus(m_lastStatus, plCode, pbstrText); });
 }
 
 HRESULT CPipe::EndAborted() {

@@ -24,6 +24,9 @@
 // while another thread is inside WriteData. A TCP transport keeps what a
 // stalled send learns of the printer's state in m_lastStatus (which guards
 // itself), so GetLastStatus shows it while the send waits.
+// Failures: every method reports them by its result, never by an
+// exception; running out of memory inside one is E_OUTOFMEMORY (a document
+// cut short by it is dropped, its connection reset).
 // Lifetime: reference counted; the last Release closes a transport still
 // open, without the orderly end (the connection is reset).
 #pragma once

@@ -3,16 +3,98 @@
 #include "pipe/PipeSettings.h"
 #include "xmldoc/XmlDoc.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <map>
+#include <string>
 
 namespace {
 
-const ber::Oid kDeviceStatus = {1, 3, 6, 1, 2, 1, 25, 3, 2, 1, 5, 1};
-const ber::Oid kPrinterStatus = {1, 3, 6, 1, 2, 1, 25, 3, 5, 1, 1, 1};
-const ber::Oid kErrorState = {1, 3, 6, 1, 2, 1, 25, 3, 5, 1, 2, 1};
+// The three columns; a row's index follows as the last arc.
+const ber::Oid kDeviceStatus = {1, 3, 6, 1, 2, 1, 25, 3, 2, 1, 5};
+const ber::Oid kPrinterStatus = {1, 3, 6, 1, 2, 1, 25, 3, 5, 1, 1};
+const ber::Oid kErrorState = {1, 3, 6, 1, 2, 1, 25, 3, 5, 1, 2};
 
+ber::Oid At(const ber::Oid& column, uint32_t nIndex) {
+    ber::Oid oid = column;
+    oid.push_back(nIndex);
+    return oid;
+}
+
+// How long a printer that did not answer is taken for one that does not.
+constexpr ULONGLONG kAskSilentAgainMs = 5 * 60 * 1000;
+
+// What the run has learnt of each agent (address, port and community): the
+// index of its printer's row, when it last answered, and since when it is
+// taken for one that does not.
+// Process-wide; guarded by its own lock, held only to copy a value.
+class CPrinterMemory {
+public:
+    // Since when the agent is taken for one that does not answer; 0 while
+    // it is not.
+    ULONGLONG SilentSince(const std::string& key) {
+        CLock lock(m_lock);
+        const auto it = m_silentSince.find(key);
+        return it == m_silentSince.end() ? 0 : it->second;
+    }
+    // A question got an answer, or none. A lost one counts only for an
+    // agent that gave no answer within kAskSilentAgainMs: one that answered
+    // lately is asked again next time.
+    void SetAnswered(const std::string& key, bool bAnswered) {
+        CLock lock(m_lock);
+        const ULONGLONG now = GetTickCount64();
+        if (bAnswered) {
+            m_lastAnswer[key] = now;
+            m_silentSince.erase(key);
+            return;
+        }
+        const auto it = m_lastAnswer.find(key);
+        if (it == m_lastAnswer.end() || now - it->second >= kAskSilentAgainMs)
+            m_silentSince[key] = now;
+    }
+    static CPrinterMemory& Instance() {
+        static CPrinterMemory memory;
+        return memory;
+    }
+    uint32_t Index(const std::string& key) {
+        CLock lock(m_lock);
+        const auto it = m_index.find(key);
+        return it == m_index.end() ? 0 : it->second;
+    }
+    void SetIndex(const std::string& key, uint32_t nIndex) {
+        CLock lock(m_lock);
+        if (nIndex)
+            m_index[key] = nIndex;
+        else
+            m_index.erase(key);
+    }
+
+private:
+    CCriticalSection m_lock;
+    std::map<std::string, uint32_t> m_index;
+    std::map<std::string, ULONGLONG> m_silentSince;
+    std::map<std::string, ULONGLONG> m_lastAnswer;
+};
+
+std::string MemoryKey(const SnmpTarget& target) {
+    return target.strAddress + ":" + std::to_string(target.nPort) + "/" + target.strCommunity;
+}
+
+// The printer's row from a GETNEXT on the hrPrinterStatus column: 0 when
+// the answer left the column (no printer row) or is no row of it.
+uint32_t PrinterRow(const SnmpResponse& response) {
+    if (response.nErrorStatus != 0 || response.varBinds.empty())
+        return 0;
+    const SnmpVarBind& vb = response.varBinds[0];
+    if (vb.value.kind != SnmpValue::Kind::Integer || vb.oid.size() != kPrinterStatus.size() + 1 ||
+        !std::equal(kPrinterStatus.begin(), kPrinterStatus.end(), vb.oid.begin()))
+        return 0;
+    return vb.oid.back();
+}
+
+constexpr int64_t kDeviceRunning = 2; // then warning (3), testing (4)
 constexpr int64_t kDeviceDown = 5;
 constexpr int64_t kPrinterPrinting = 4;
 constexpr int64_t kPrinterWarmup = 5;
@@ -53,23 +135,24 @@ HRESULT ReturnStatus(const PrinterStatus& status, LONG* plCode, BSTR* pbstrText)
 
 } // namespace
 
-const std::vector<ber::Oid>& PrinterStatusOids() {
-    static const std::vector<ber::Oid> oids = {kDeviceStatus, kPrinterStatus, kErrorState};
-    return oids;
+std::vector<ber::Oid> PrinterStatusOids(uint32_t nIndex) {
+    return {At(kDeviceStatus, nIndex), At(kPrinterStatus, nIndex), At(kErrorState, nIndex)};
 }
 
-PrinterStatusReading ReadPrinterStatusResponse(const SnmpResponse& response) {
+PrinterStatusReading ReadPrinterStatusResponse(const SnmpResponse& response, uint32_t nIndex) {
     PrinterStatusReading reading;
     reading.bAnswered = true;
+    const ber::Oid device = At(kDeviceStatus, nIndex), printer = At(kPrinterStatus, nIndex),
+                   errors = At(kErrorState, nIndex);
     for (const SnmpVarBind& vb : response.varBinds) {
         const SnmpValue& v = vb.value;
-        if (vb.oid == kDeviceStatus && v.kind == SnmpValue::Kind::Integer) {
+        if (vb.oid == device && v.kind == SnmpValue::Kind::Integer) {
             reading.bHasDeviceStatus = true;
             reading.nDeviceStatus = v.nInteger;
-        } else if (vb.oid == kPrinterStatus && v.kind == SnmpValue::Kind::Integer) {
+        } else if (vb.oid == printer && v.kind == SnmpValue::Kind::Integer) {
             reading.bHasPrinterStatus = true;
             reading.nPrinterStatus = v.nInteger;
-        } else if (vb.oid == kErrorState && v.kind == SnmpValue::Kind::OctetString) {
+        } else if (vb.oid == errors && v.kind == SnmpValue::Kind::OctetString) {
             reading.errorState = v.bytes;
         }
     }
@@ -79,13 +162,21 @@ PrinterStatusReading ReadPrinterStatusResponse(const SnmpResponse& response) {
 PrinterStatus MapPrinterStatus(const PrinterStatusReading& reading) {
     if (!reading.bAnswered)
         return {PRINTER_STATUS_NOT_ANSWERING, L"Not answering"};
-    for (const StopCondition& c : kStopConditions) {
-        if (BitSet(reading.errorState, c.nBit))
-            return {PRINTER_STATUS_PAUSED, c.pszText};
+    const bool bDeviceSays = reading.bHasDeviceStatus && reading.nDeviceStatus >= kDeviceRunning &&
+                             reading.nDeviceStatus <= kDeviceDown;
+    // Running, warning or testing: printing goes on, whatever the bits say
+    // (service requested, one empty tray of several).
+    if (!bDeviceSays || reading.nDeviceStatus == kDeviceDown) {
+        for (const StopCondition& c : kStopConditions) {
+            if (BitSet(reading.errorState, c.nBit))
+                return {PRINTER_STATUS_PAUSED, c.pszText};
+        }
     }
-    if (reading.bHasDeviceStatus && reading.nDeviceStatus == kDeviceDown)
-        return {PRINTER_STATUS_PAUSED, L"Offline"};
-    if (reading.bHasPrinterStatus && reading.nPrinterStatus == kPrinterWarmup)
+    const bool bWarmup = reading.bHasPrinterStatus && reading.nPrinterStatus == kPrinterWarmup;
+    if (bDeviceSays && reading.nDeviceStatus == kDeviceDown)
+        return bWarmup ? PrinterStatus{PRINTER_STATUS_WARMING_UP, L"Warming up"}
+                       : PrinterStatus{PRINTER_STATUS_PAUSED, L"Offline"};
+    if (bWarmup)
         return {PRINTER_STATUS_WARMING_UP, L"Warming up"};
     if (reading.bHasPrinterStatus && reading.nPrinterStatus == kPrinterPrinting)
         return {PRINTER_STATUS_PRINTING, L"Printing"};
@@ -130,6 +221,64 @@ PrinterStatus CLastPrinterStatus::Get() {
     return m_status;
 }
 
+HRESULT AskPrinterStatus(const SnmpTarget& target, PrinterStatus& status,
+                         const std::atomic<bool>* pCancel) {
+    static const PrinterStatus kNotAnswering = {PRINTER_STATUS_NOT_ANSWERING, L"Not answering"};
+    const HRESULT kTimedOut = HRESULT_FROM_WIN32(WSAETIMEDOUT);
+    CPrinterMemory& memory = CPrinterMemory::Instance();
+    const std::string key = MemoryKey(target);
+    // A printer that does not answer is not asked again every time: each
+    // question costs it about twice the time-out.
+    const ULONGLONG silentSince = memory.SilentSince(key);
+    if (silentSince && GetTickCount64() - silentSince < kAskSilentAgainMs) {
+        status = kNotAnswering;
+        return S_OK;
+    }
+    uint32_t nIndex = memory.Index(key);
+    // Two rounds at most: a remembered row that is gone is looked for again.
+    for (int nRound = 0; nRound < 2; ++nRound) {
+        SnmpResponse response;
+        HRESULT hr = S_OK;
+        const bool bFind = nIndex == 0;
+        if (bFind) {
+            hr = SnmpGetNext(target, {kPrinterStatus}, response, pCancel);
+            if (hr == kTimedOut) {
+                memory.SetAnswered(key, false);
+                status = kNotAnswering;
+                return S_OK;
+            }
+            if (FAILED(hr))
+                return hr;
+            memory.SetAnswered(key, true);
+            nIndex = PrinterRow(response);
+            memory.SetIndex(key, nIndex);
+            // An agent without a printer row: no printer answers there.
+            if (!nIndex) {
+                status = kNotAnswering;
+                return S_OK;
+            }
+        }
+        hr = SnmpGet(target, PrinterStatusOids(nIndex), response, pCancel);
+        if (hr == kTimedOut) {
+            memory.SetAnswered(key, false);
+            status = kNotAnswering;
+            return S_OK;
+        }
+        if (FAILED(hr))
+            return hr;
+        memory.SetAnswered(key, true);
+        const PrinterStatusReading reading = ReadPrinterStatusResponse(response, nIndex);
+        if (reading.bHasPrinterStatus || bFind) {
+            status = MapPrinterStatus(reading);
+            return S_OK;
+        }
+        memory.SetIndex(key, 0);
+        nIndex = 0;
+    }
+    status = kNotAnswering;
+    return S_OK;
+}
+
 HRESULT CheckPrinterStatus(const wchar_t* pszXml, CLastPrinterStatus& last, LONG* plCode,
                            BSTR* pbstrText) {
     if (!plCode || !pbstrText)
@@ -140,14 +289,10 @@ HRESULT CheckPrinterStatus(const wchar_t* pszXml, CLastPrinterStatus& last, LONG
     HRESULT hr = ReadSnmpTarget(pszXml, target);
     if (FAILED(hr))
         return hr;
-    SnmpResponse response;
-    hr = SnmpGet(target, PrinterStatusOids(), response);
-    PrinterStatusReading reading;
-    if (SUCCEEDED(hr))
-        reading = ReadPrinterStatusResponse(response);
-    else if (hr != HRESULT_FROM_WIN32(WSAETIMEDOUT))
+    PrinterStatus status;
+    hr = AskPrinterStatus(target, status);
+    if (FAILED(hr))
         return hr;
-    const PrinterStatus status = MapPrinterStatus(reading);
     last.Set(status);
     return ReturnStatus(status, plCode, pbstrText);
 }

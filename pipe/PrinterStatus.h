@@ -1,19 +1,23 @@
 // PrinterStatus: what the pipe component tells about a network printer's
 // state (IPrinterStatus), from three standard host resources objects of
-// its device 1, asked in one SNMP GET:
+// the printer's row. The row is the first of the printer table: the index
+// in the OID that a GETNEXT on the hrPrinterStatus column returns (device
+// 1 is not always the printer). Then one GET asks, at that index n:
 //
-//   hrDeviceStatus              1.3.6.1.2.1.25.3.2.1.5.1  (5 = down)
-//   hrPrinterStatus             1.3.6.1.2.1.25.3.5.1.1.1  (3 idle,
+//   hrDeviceStatus              1.3.6.1.2.1.25.3.2.1.5.n  (2 running,
+//                               3 warning, 4 testing, 5 down)
+//   hrPrinterStatus             1.3.6.1.2.1.25.3.5.1.1.n  (3 idle,
 //                               4 printing, 5 warmup; 1 other, 2 unknown)
-//   hrPrinterDetectedErrorState 1.3.6.1.2.1.25.3.5.1.2.1  (a bit string
+//   hrPrinterDetectedErrorState 1.3.6.1.2.1.25.3.5.1.2.n  (a bit string
 //                               in an OCTET STRING; bit 0 is the most
 //                               significant bit of the first byte)
 //
 // The mapping, first rule that applies:
-//   1. No answer to the query and its one retry: NOT_ANSWERING,
-//      "Not answering".
-//   2. A condition that stops printing: PAUSED, with the text of the most
-//      important one present, in this order:
+//   1. No answer to the query and its one retry, or an agent without a
+//      printer row: NOT_ANSWERING, "Not answering".
+//   2. hrDeviceStatus down (5), or absent (or unknown, 1, or out of range):
+//      a condition that stops printing pauses, PAUSED with the text of the
+//      most important one present, in this order:
 //        "Paper out"          noPaper (1) or inputTrayEmpty (13)
 //        "Cover open"         doorOpen (4)
 //        "Jammed"             jammed (5)
@@ -25,8 +29,12 @@
 //        "Supplies missing"   markerSupplyMissing (10)
 //        "Service requested"  serviceRequested (7)
 //      Warnings (lowPaper 0, lowToner 2, outputNearFull 11,
-//      overduePreventMaint 14) and bits past 14 stop nothing.
-//   3. hrDeviceStatus down (5): PAUSED, "Offline".
+//      overduePreventMaint 14) and bits past 14 stop nothing. A device
+//      that is running (2), warning (3) or testing (4) prints whatever its
+//      bits say (service requested, one empty tray of several).
+//   3. hrDeviceStatus down (5) with no such condition: WARMING_UP,
+//      "Warming up" when hrPrinterStatus is warmup (5), else PAUSED,
+//      "Offline".
 //   4. hrPrinterStatus warmup (5): WARMING_UP, "Warming up".
 //   5. hrPrinterStatus printing (4): PRINTING, "Printing".
 //   6. Anything else (idle, other, unknown, an object the agent lacks, an
@@ -39,15 +47,17 @@
 // 65535, default 161), "SnmpTimeoutMs" (per try, default 1000),
 // "SnmpCommunity" (default "public").
 //
-// Threads: the functions share nothing; CLastPrinterStatus guards itself
-// with its own lock, held only to copy a value, so any thread may read it
-// while another thread is inside the object's other calls.
+// Threads: the functions share nothing but the run's memory of each
+// agent's printer row, which guards itself; CLastPrinterStatus guards
+// itself with its own lock, held only to copy a value, so any thread may
+// read it while another thread is inside the object's other calls.
 #pragma once
 
 #include "framework/Sync.h"
 #include "pipe/SnmpClient.h"
 #include "printers/PipeInterfaces.h"
 
+#include <atomic>
 #include <string>
 
 // What the agent answered for the three objects; "has" false when it did
@@ -66,11 +76,25 @@ struct PrinterStatus {
     std::wstring text;
 };
 
-// The three objects, in the order of the request.
-const std::vector<ber::Oid>& PrinterStatusOids();
-// Takes the three values out of an answer (any order, extras ignored).
-PrinterStatusReading ReadPrinterStatusResponse(const SnmpResponse& response);
+// The three objects of the printer's row nIndex, in the order of the
+// request.
+std::vector<ber::Oid> PrinterStatusOids(uint32_t nIndex = 1);
+// Takes the three values of row nIndex out of an answer (any order, extras
+// ignored).
+PrinterStatusReading ReadPrinterStatusResponse(const SnmpResponse& response, uint32_t nIndex = 1);
 PrinterStatus MapPrinterStatus(const PrinterStatusReading& reading);
+
+// Asks the agent of target for its printer's state: its row first (one
+// GETNEXT on the hrPrinterStatus column; the index is remembered for the
+// agent for the run, and looked for again when that row no longer
+// answers), then one GET of the row's three objects. No answer, or an agent
+// without a printer row: NOT_ANSWERING. An agent that gave no answer (to
+// either question) and none in the 5 minutes before is not asked again for
+// 5 minutes: it is NOT_ANSWERING at once meanwhile; any answer ends that. S_OK with the status;
+// E_ABORT once *pCancel (when given) was seen set; other negative values when the socket itself
+// failed. Any thread.
+HRESULT AskPrinterStatus(const SnmpTarget& target, PrinterStatus& status,
+                         const std::atomic<bool>* pCancel = nullptr);
 
 // The SNMP target a configuration document names: S_OK, E_INVALIDARG for
 // an unusable document, HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED) for USB.

@@ -7,7 +7,6 @@ namespace {
 
 using ber::BerSpan;
 
-constexpr uint8_t kGetRequest = 0xa0;
 constexpr uint8_t kGetResponse = 0xa2;
 constexpr uint8_t kNoSuchObject = 0x80;
 constexpr uint8_t kNoSuchInstance = 0x81;
@@ -106,11 +105,12 @@ std::vector<uint8_t> SnmpEncodeMessage(SnmpVersion version, const std::string& c
 }
 
 std::vector<uint8_t> SnmpEncodeGetRequest(SnmpVersion version, const std::string& community,
-                                          int32_t nRequestId, const std::vector<ber::Oid>& oids) {
+                                          int32_t nRequestId, const std::vector<ber::Oid>& oids,
+                                          uint8_t pduTag) {
     std::vector<SnmpVarBind> varBinds(oids.size());
     for (size_t i = 0; i < oids.size(); ++i)
         varBinds[i].oid = oids[i];
-    return SnmpEncodeMessage(version, community, kGetRequest, nRequestId, 0, 0, varBinds);
+    return SnmpEncodeMessage(version, community, pduTag, nRequestId, 0, 0, varBinds);
 }
 
 SnmpDecodeResult SnmpDecodeGetResponse(const uint8_t* pData, size_t cbData, SnmpVersion version,

@@ -1,5 +1,5 @@
-// Snmp: the messages of one SNMP GET, version 1 or 2c, as bytes: the
-// request built from a community, a request id and a list of object
+// Snmp: the messages of one SNMP GET or GETNEXT, version 1 or 2c, as bytes:
+// the request built from a community, a request id and a list of object
 // identifiers, and the answer checked and taken apart. No socket code
 // (SnmpClient.h sends and receives).
 //
@@ -62,10 +62,15 @@ enum class SnmpDecodeResult {
     WrongRequestId, // a response to another request
 };
 
-// The GetRequest message. Fails (empty result) when an identifier cannot be
-// encoded.
+// The request PDUs sent here.
+constexpr uint8_t kSnmpGetRequest = 0xa0;
+constexpr uint8_t kSnmpGetNextRequest = 0xa1;
+
+// The GetRequest message (or, with kSnmpGetNextRequest, the GetNextRequest).
+// Fails (empty result) when an identifier cannot be encoded.
 std::vector<uint8_t> SnmpEncodeGetRequest(SnmpVersion version, const std::string& community,
-                                          int32_t nRequestId, const std::vector<ber::Oid>& oids);
+                                          int32_t nRequestId, const std::vector<ber::Oid>& oids,
+                                          uint8_t pduTag = kSnmpGetRequest);
 
 // Checks a received datagram against the request; fills response only when
 // the result is Ok.

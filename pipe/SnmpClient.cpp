@@ -108,10 +108,8 @@ TryResult AwaitAnswer(SOCKET s, ULONGLONG deadline, const SnmpTarget& target, in
     }
 }
 
-} // namespace
-
-HRESULT SnmpGet(const SnmpTarget& target, const std::vector<ber::Oid>& oids, SnmpResponse& response,
-                const std::atomic<bool>* pCancel) {
+HRESULT SnmpRequest(const SnmpTarget& target, uint8_t pduTag, const std::vector<ber::Oid>& oids,
+                    SnmpResponse& response, const std::atomic<bool>* pCancel) {
     sockaddr_in addr = {};
     addr.sin_family = AF_INET;
     if (inet_pton(AF_INET, target.strAddress.c_str(), &addr.sin_addr) != 1 ||
@@ -121,7 +119,7 @@ HRESULT SnmpGet(const SnmpTarget& target, const std::vector<ber::Oid>& oids, Snm
 
     const int32_t nRequestId = NextRequestId();
     const std::vector<uint8_t> request =
-        SnmpEncodeGetRequest(target.version, target.strCommunity, nRequestId, oids);
+        SnmpEncodeGetRequest(target.version, target.strCommunity, nRequestId, oids, pduTag);
     if (request.empty() || request.size() > kReceiveBuffer)
         return E_INVALIDARG;
 
@@ -166,4 +164,16 @@ HRESULT SnmpGet(const SnmpTarget& target, const std::vector<ber::Oid>& oids, Snm
         }
     }
     return kTimedOut;
+}
+
+} // namespace
+
+HRESULT SnmpGet(const SnmpTarget& target, const std::vector<ber::Oid>& oids, SnmpResponse& response,
+                const std::atomic<bool>* pCancel) {
+    return SnmpRequest(target, kSnmpGetRequest, oids, response, pCancel);
+}
+
+HRESULT SnmpGetNext(const SnmpTarget& target, const std::vector<ber::Oid>& oids,
+                    SnmpResponse& response, const std::atomic<bool>* pCancel) {
+    return SnmpRequest(target, kSnmpGetNextRequest, oids, response, pCancel);
 }

@@ -1,4 +1,4 @@
-// SnmpClient: one SNMP GET over UDP (IPv4), bounded in time.
+// SnmpClient: one SNMP GET (or GETNEXT) over UDP (IPv4), bounded in time.
 //
 // The request goes to the agent from a fresh socket connected to it, so
 // only the agent's datagrams arrive. Each try waits at most the time-out;
@@ -36,3 +36,7 @@ struct SnmpTarget {
 // (when given) was seen set.
 HRESULT SnmpGet(const SnmpTarget& target, const std::vector<ber::Oid>& oids, SnmpResponse& response,
                 const std::atomic<bool>* pCancel = nullptr);
+// The same with a GETNEXT: the answer names the first object after each one
+// asked.
+HRESULT SnmpGetNext(const SnmpTarget& target, const std::vector<ber::Oid>& oids,
+                    SnmpResponse& response, const std::atomic<bool>* pCancel = nullptr);

@@ -79,7 +79,9 @@ int PendingError(SOCKET s) {
 } // namespace
 
 CTcpTransport::CTcpTransport(const PipeTimeouts& timeouts, bool bWinsock)
-    : m_timeouts(timeouts), m_bWinsock(bWinsock) {}
+    : m_timeouts(timeouts), m_bWinsock(bWinsock),
+      m_clock(timeouts.dwSendMs, timeouts.dwPausedMs,
+              std::min<DWORD>(kFirstAskMs, timeouts.dwSendMs / 2)) {}
 
 CTcpTransport::~CTcpTransport() {
     // Unfinished: the socket still lingers with a time of 0, so this resets.
@@ -171,55 +173,54 @@ HRESULT CTcpTransport::DrainReceived() {
     }
 }
 
-bool CTcpTransport::PrinterIsPaused(DWORD dwTimeoutMs) {
+bool CTcpTransport::AskPrinter(CStallClock& clock, DWORD dwTimeoutMs) {
     SnmpTarget target = m_watch.target;
     target.dwTimeoutMs = dwTimeoutMs;
-    SnmpResponse response;
-    const HRESULT hr = SnmpGet(target, PrinterStatusOids(), response, &m_bCancelled);
+    PrinterStatus status;
+    const HRESULT hr = AskPrinterStatus(target, status, &m_bCancelled);
     if (hr == E_ABORT)
         return false;
-    // No answer, or a socket that failed: the printer did not answer.
-    PrinterStatusReading reading;
-    if (SUCCEEDED(hr))
-        reading = ReadPrinterStatusResponse(response);
-    const PrinterStatus status = MapPrinterStatus(reading);
-    m_watch.pLast->Set(status);
-    return status.code == PRINTER_STATUS_PAUSED || status.code == PRINTER_STATUS_WARMING_UP;
+    // A socket that failed: the printer did not answer.
+    if (FAILED(hr))
+        status = {PRINTER_STATUS_NOT_ANSWERING, L"Not answering"};
+    CStallClock::Answer answer = CStallClock::Answer::NotPaused;
+    if (status.code == PRINTER_STATUS_NOT_ANSWERING)
+        answer = CStallClock::Answer::None;
+    else if (status.code == PRINTER_STATUS_PAUSED || status.code == PRINTER_STATUS_WARMING_UP)
+        answer = CStallClock::Answer::Paused;
+    clock.Record(answer);
+    // A lost question during a pause that still stands keeps its reason shown.
+    if (answer != CStallClock::Answer::None || !clock.Paused())
+        m_watch.pLast->Set(status);
+    return true;
 }
 
-HRESULT CTcpTransport::WaitWritable(ULONGLONG lastProgress, bool& bAsked) {
-    const DWORD firstAskMs = std::min<DWORD>(kFirstAskMs, m_timeouts.dwSendMs / 2);
-    const ULONGLONG sendDeadline = lastProgress + m_timeouts.dwSendMs;
-    ULONGLONG nextAsk = lastProgress + firstAskMs;
-    bool bPaused = false;
+HRESULT CTcpTransport::WaitWritable(bool& bAsked) {
     for (;;) {
         if (m_bCancelled)
             return E_ABORT;
         // The printer's word decides which limit applies from here on.
-        if (m_bWatch && GetTickCount64() >= nextAsk) {
-            DWORD dwTryMs = std::max<DWORD>(m_watch.target.dwTimeoutMs, 1);
+        if (m_bWatch && m_clock.AskDue()) {
             // Not (yet) known to be paused: the question's two tries end by
-            // the send time, so a printer that neither reads nor answers
+            // the send limit, so a printer that neither reads nor answers
             // fails no later than before. Too little time left: not asked.
-            if (!bPaused)
-                dwTryMs = std::min(dwTryMs, Remaining(sendDeadline) / 2);
+            const DWORD dwTryMs =
+                m_clock.QuestionMs(std::max<DWORD>(m_watch.target.dwTimeoutMs, 1));
             if (dwTryMs > 0) {
-                bPaused = PrinterIsPaused(dwTryMs);
+                AskPrinter(m_clock, dwTryMs);
                 bAsked = true;
+            } else {
+                m_clock.Record(CStallClock::Answer::None);
             }
-            nextAsk = GetTickCount64() + kAskEveryMs;
             if (m_bCancelled)
                 return E_ABORT;
         }
-        const ULONGLONG deadline =
-            bPaused ? lastProgress + std::max(m_timeouts.dwPausedMs, m_timeouts.dwSendMs)
-                    : sendDeadline;
-        if (Remaining(deadline) == 0)
+        const DWORD dwLeft = m_clock.Remaining();
+        if (dwLeft == 0)
             return kTimedOut;
         bool bReadable, bWritable, bFailed;
-        const int n =
-            SelectOne(m_socket.get(), true, true, std::min(Remaining(deadline), kWaitSliceMs),
-                      bReadable, bWritable, bFailed);
+        const int n = SelectOne(m_socket.get(), true, true, std::min(dwLeft, kWaitSliceMs),
+                                bReadable, bWritable, bFailed);
         if (m_bCancelled)
             return E_ABORT;
         if (n == SOCKET_ERROR)
@@ -248,7 +249,7 @@ HRESULT CTcpTransport::Write(const BYTE* pData, DWORD cbData) {
     const char* p = reinterpret_cast<const char*>(pData);
     DWORD left = cbData;
     // A write that merely found the socket full has not stalled yet.
-    ULONGLONG lastProgress = GetTickCount64();
+    m_clock.Restart();
     bool bAsked = false;
     while (left > 0) {
         // Small pieces, so that the send time bounds a stretch without
@@ -269,7 +270,7 @@ HRESULT CTcpTransport::Write(const BYTE* pData, DWORD cbData) {
         if (n > 0) {
             p += n;
             left -= static_cast<DWORD>(n);
-            lastProgress = GetTickCount64();
+            m_clock.Restart();
             // The printer took data again after its state was asked.
             if (bAsked) {
                 m_watch.pLast->Set({PRINTER_STATUS_PRINTING, L"Printing"});
@@ -279,7 +280,7 @@ HRESULT CTcpTransport::Write(const BYTE* pData, DWORD cbData) {
         }
         if (nError != WSAEWOULDBLOCK)
             return Fail(FromWinsock(nError));
-        const HRESULT hr = WaitWritable(lastProgress, bAsked);
+        const HRESULT hr = WaitWritable(bAsked);
         if (FAILED(hr))
             return Fail(hr);
     }
@@ -310,27 +311,41 @@ HRESULT CTcpTransport::Finish() {
     if (SUCCEEDED(hr) && shutdown(m_socket.get(), SD_SEND) != 0)
         hr = LastWinsockError();
 
-    const ULONGLONG deadline = GetTickCount64() + m_timeouts.dwCloseMs;
+    // The close time is the send limit of this wait. When it passes without
+    // the printer's close, a watched printer is asked: one that is paused
+    // (or warming up) may still hold the document's tail unread in our
+    // buffers, so the wait goes on while it says so, up to the paused limit.
+    CStallClock clock(m_timeouts.dwCloseMs, m_timeouts.dwPausedMs, m_timeouts.dwCloseMs);
     while (SUCCEEDED(hr)) {
         if (m_bCancelled) {
             hr = E_ABORT;
             break;
         }
+        if (m_bWatch && clock.AskDue()) {
+            if (!AskPrinter(clock, std::max<DWORD>(m_watch.target.dwTimeoutMs, 1)) ||
+                m_bCancelled) {
+                hr = E_ABORT;
+                break;
+            }
+        }
+        const DWORD dwLeft = clock.Remaining();
+        if (dwLeft == 0) {
+            // Still open when the time is up: everything was handed over and
+            // the end was sent, so the document stands, unless the printer
+            // stayed paused with it for the whole paused limit.
+            if (clock.Paused())
+                hr = kTimedOut;
+            break;
+        }
         bool bReadable, bWritable, bFailed;
-        const int n =
-            SelectOne(m_socket.get(), true, false, std::min(Remaining(deadline), kWaitSliceMs),
-                      bReadable, bWritable, bFailed);
+        const int n = SelectOne(m_socket.get(), true, false, std::min(dwLeft, kWaitSliceMs),
+                                bReadable, bWritable, bFailed);
         if (n == SOCKET_ERROR) {
             hr = m_bCancelled ? E_ABORT : LastWinsockError();
             break;
         }
-        // Still open when the time is up: everything was handed over and
-        // the end was sent, so the document stands.
-        if (n == 0) {
-            if (Remaining(deadline) == 0)
-                break;
+        if (n == 0)
             continue;
-        }
         if (bFailed) {
             const int nPending = PendingError(m_socket.get());
             hr = FromWinsock(nPending ? nPending : WSAECONNRESET);
@@ -345,8 +360,6 @@ HRESULT CTcpTransport::Finish() {
             if (nError != WSAEWOULDBLOCK)
                 hr = FromWinsock(nError);
         }
-        if (SUCCEEDED(hr) && Remaining(deadline) == 0)
-            break;
     }
     if (FAILED(hr)) {
         // Not through: no orderly end after all.

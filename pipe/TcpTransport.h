@@ -11,16 +11,23 @@
 // state (about every 5 s, each answer kept in the watch's last state):
 // while it answers paused (paper out, cover open, jammed...) or warming
 // up, the write waits up to the paused limit without progress instead of
-// the send time; any other answer, or none, keeps the send time (a
-// question asked while that applies ends by the send time, so a printer
-// that neither reads nor answers fails no later than without one). Progress
+// the send time; any other answer ends the pause, and the send time then
+// counts from that moment (a printer that says "printing" before it reads
+// again still has the whole send time). A question that gets no answer
+// leaves a pause standing for three questions in a row (StallClock.h has
+// the rules). Not paused, a question ends by the send time, so a printer
+// that neither reads nor answers fails no later than without one. Progress
 // after a question stores "Printing" and starts both limits again. The
 // question is cut by Cancel like every other wait. Finish
 // reads and drops what the printer sent back, shuts down the sending side,
-// waits at most the close time for the printer to close its side, then
-// closes: a printer that stays open longer is not a failure (everything was
-// handed over and the end sent); one that hung up before the end of the
-// document, or reset the connection, is.
+// waits the close time for the printer to close its side, then closes: a
+// printer that stays open longer is not a failure (everything was handed
+// over and the end sent); one that hung up before the end of the
+// document, or reset the connection, is. A watched printer still open
+// when the close time has passed is asked first: while it says paused or
+// warming up (the document's tail may still sit unread in our buffers)
+// Finish waits on by the same rules as a stalled write, and fails when
+// the paused limit passes.
 //
 // Ending: while a document is in flight the socket lingers with a time of
 // 0, so any close other than a successful Finish - Abort, destruction, or
@@ -39,6 +46,7 @@
 #include "framework/Sync.h"
 #include "framework/UniqueHandle.h"
 #include "pipe/PrinterStatus.h"
+#include "pipe/StallClock.h"
 #include "pipe/Transport.h"
 
 #include <atomic>
@@ -54,9 +62,9 @@ struct PrinterWatch {
 class CTcpTransport : public CTransport {
 public:
     // After this long without progress a write asks the printer's state
-    // (sooner when half the send time is shorter), then about this often.
+    // (sooner when half the send time is shorter), then every
+    // CStallClock::kAskEveryMs.
     static constexpr DWORD kFirstAskMs = 3000;
-    static constexpr DWORD kAskEveryMs = 5000;
 
     ~CTcpTransport() override;
     CTcpTransport(const CTcpTransport&) = delete;
@@ -76,13 +84,15 @@ public:
 
 private:
     CTcpTransport(const PipeTimeouts& timeouts, bool bWinsock);
-    // Waits until the socket takes more data (for a send that would block);
-    // reads and drops what the printer sends meanwhile. lastProgress is
-    // when data last moved; bAsked tells the caller a question was made.
-    HRESULT WaitWritable(ULONGLONG lastProgress, bool& bAsked);
+    // Waits until the socket takes more data (for a send that would block),
+    // within the limit m_clock gives; reads and drops what the printer sends
+    // meanwhile. bAsked tells the caller a question was made.
+    HRESULT WaitWritable(bool& bAsked);
     // Asks the watched printer once, each try waiting at most dwTimeoutMs,
-    // and keeps the answer; true when it says paused or warming up.
-    bool PrinterIsPaused(DWORD dwTimeoutMs);
+    // gives the verdict to clock and keeps the answer in the watch's last
+    // state (a lost question while a pause stands keeps the pause's).
+    // False when cut by Cancel.
+    bool AskPrinter(CStallClock& clock, DWORD dwTimeoutMs);
     // Reads and drops whatever has arrived, without waiting. Fails when the
     // printer has closed its side or the connection broke.
     HRESULT DrainReceived();
@@ -94,6 +104,8 @@ private:
     bool m_bWinsock;
     bool m_bWatch = false;
     PrinterWatch m_watch;
+    // The limits of the write in progress: progress restarts it.
+    CStallClock m_clock;
     UniqueSocket m_socket;
     HRESULT m_hrBroken = S_OK;
     CCriticalSection m_csSocket;

@@ -40,7 +40,9 @@ struct IPipe : public IUnknown {
     virtual HRESULT STDMETHODCALLTYPE Abort() = 0;
     // Slot 7: ends the transfer in order (the connection is shut down and
     // closed). Pass 0; other values are reserved and fail. Negative when
-    // the document may not have reached the printer whole.
+    // the document may not have reached the printer whole. While a network
+    // printer that has not closed its side says it is paused, this waits
+    // (up to the component's paused limit); Abort cuts the wait.
     virtual HRESULT STDMETHODCALLTYPE Finish(LONG lReserved) = 0;
 };
 
@@ -75,9 +77,11 @@ enum PrinterStatusCode : LONG {
 
 struct IPrinterStatus : public IUnknown {
     // Slot 4: asks the printer named by a configuration document (the one
-    // Configure takes) for its state, once, at most about twice the SNMP
-    // time-out (1 s by default): no connection to the printer's data port,
-    // no Configure needed, nothing kept open. S_OK with the code and text
+    // Configure takes) for its state, once: at most about twice the SNMP
+    // time-out (1 s by default), or four times when the printer's row is
+    // looked for first (once per run); at once for a printer that gave no
+    // answer lately. No connection to the printer's data port, no
+    // Configure needed, nothing kept open. S_OK with the code and text
     // when a state was found, "not answering" included; E_POINTER for a
     // null pointer; E_INVALIDARG for an unusable document;
     // HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED) for a USB printer's document.

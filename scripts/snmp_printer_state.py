@@ -1,28 +1,42 @@
 #!/usr/bin/env python3
 """A printer's state for the test SNMP agent (its pass_persist handler).
 
-Answers the three host resources objects of device 1 from a state file that
-the tests rewrite at any time; the file is read again for every request.
-The file holds words separated by commas, blanks or new lines:
+Answers the host resources objects of the printer (device 1 unless told)
+from a state file that the tests rewrite at any time; the file is read
+again for every request. The file holds words separated by commas, blanks
+or new lines:
   idle, printing, warmup, other, unknown   hrPrinterStatus (default idle)
-  down                                     hrDeviceStatus down (else running)
+  running, warning, testing, down          hrDeviceStatus; without one, down
+                                           when a critical bit is set
+                                           (noPaper, jammed...), warning
+                                           when another bit is, else running
   lowPaper, noPaper, ... overduePreventMaint
                                            bits of hrPrinterDetectedErrorState
+  index2                                   the printer is device 2; device 1
+                                           is another device, down
+  noprinter                                no printer table; device 1 is
+                                           another device, down
   absent                                   the agent has none of the objects
 Usage: snmp_printer_state.py STATE_FILE
 """
 import sys
 
-DEVICE_STATUS = ".1.3.6.1.2.1.25.3.2.1.5.1"
-PRINTER_STATUS = ".1.3.6.1.2.1.25.3.5.1.1.1"
-ERROR_STATE = ".1.3.6.1.2.1.25.3.5.1.2.1"
-ORDER = [DEVICE_STATUS, PRINTER_STATUS, ERROR_STATE]
+DEVICE_STATUS = ".1.3.6.1.2.1.25.3.2.1.5."
+PRINTER_STATUS = ".1.3.6.1.2.1.25.3.5.1.1."
+ERROR_STATE = ".1.3.6.1.2.1.25.3.5.1.2."
 
 PRINTER_STATES = {"other": 1, "unknown": 2, "idle": 3, "printing": 4, "warmup": 5}
+DEVICE_STATES = {"running": 2, "warning": 3, "testing": 4, "down": 5}
 ERROR_BITS = ["lowPaper", "noPaper", "lowToner", "noToner", "doorOpen", "jammed",
               "offline", "serviceRequested", "inputTrayMissing", "outputTrayMissing",
               "markerSupplyMissing", "outputNearFull", "outputFull", "inputTrayEmpty",
               "overduePreventMaint"]
+CRITICAL = {"noPaper", "noToner", "doorOpen", "jammed", "offline", "inputTrayMissing",
+            "outputTrayMissing", "markerSupplyMissing", "outputFull"}
+
+
+def key(oid):
+    return [int(x) for x in oid.strip(".").split(".") if x]
 
 
 def read_state(path):
@@ -45,11 +59,22 @@ def values(words):
     for i, name in enumerate(ERROR_BITS):
         if name in words:
             bits[i // 8] |= 0x80 >> (i % 8)
-    return {
-        DEVICE_STATUS: ("integer", str(5 if "down" in words else 2)),
-        PRINTER_STATUS: ("integer", str(printer)),
-        ERROR_STATE: ("octet", " ".join("%02x" % b for b in bits)),
-    }
+    device = 2
+    if any(w in CRITICAL for w in words):
+        device = 5
+    elif any(bits):
+        device = 3
+    for w in words:
+        if w in DEVICE_STATES:
+            device = DEVICE_STATES[w]
+    index = "2" if "index2" in words else "1"
+    known = {DEVICE_STATUS + index: ("integer", str(device))}
+    if index != "1" or "noprinter" in words:
+        known[DEVICE_STATUS + "1"] = ("integer", "5")
+    if "noprinter" not in words:
+        known[PRINTER_STATUS + index] = ("integer", str(printer))
+        known[ERROR_STATE + index] = ("octet", " ".join("%02x" % b for b in bits))
+    return known
 
 
 def answer(oid, value):
@@ -71,9 +96,7 @@ def main():
                 else:
                     sys.stdout.write("NONE\n")
             else:
-                after = [o for o in ORDER if o in known and
-                         [int(x) for x in o.strip(".").split(".")] >
-                         [int(x) for x in oid.strip(".").split(".") if x]]
+                after = sorted((o for o in known if key(o) > key(oid)), key=key)
                 if after:
                     answer(after[0], known[after[0]])
                 else:

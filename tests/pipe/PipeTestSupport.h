@@ -26,14 +26,31 @@ inline std::wstring Widen(const std::string& s) {
 }
 
 // A document in the form the IP pipe printer writes, for any port, with
-// optional extra elements inside the section.
-inline std::wstring TcpDocument(int nPort, const std::wstring& extra = L"",
-                                const std::wstring& address = L"127.0.0.1") {
+// optional extra elements inside the section. Its printer's state is asked
+// on the standard port, udp 161 of the address, where the worker tests'
+// agent may answer "paused": a test that means that takes the ctest
+// resource lock snmp161.
+inline std::wstring ProgramTcpDocument(int nPort, const std::wstring& extra = L"",
+                                       const std::wstring& address = L"127.0.0.1") {
     return L"<?xml version=\"1.0\"?><VizudoRuduvav><IP-Settings><IP-Address t=\"s\">" + address +
            L"</IP-Address><Port t=\"i4\">" + std::to_wstring(nPort) +
            L"</Port><USB t=\"b\">0</USB><Comms_Method t=\"s\">TCP</Comms_Method><USBPort "
            L"t=\"s\"></USBPort>" +
            extra + L"</IP-Settings></VizudoRuduvav>";
+}
+
+inline u_short UnusedLoopbackPort();
+
+// The same for every other test: unless extra names an SnmpPort, the state
+// is asked on a port where nothing answers (a stalled write then fails
+// after the send time, as without a printer state).
+inline std::wstring TcpDocument(int nPort, const std::wstring& extra = L"",
+                                const std::wstring& address = L"127.0.0.1") {
+    static const u_short quiet = UnusedLoopbackPort();
+    if (extra.find(L"<SnmpPort") != std::wstring::npos)
+        return ProgramTcpDocument(nPort, extra, address);
+    return ProgramTcpDocument(
+        nPort, extra + L"<SnmpPort t=\"i4\">" + std::to_wstring(quiet) + L"</SnmpPort>", address);
 }
 
 // A document in the form the USB pipe printer writes.

@@ -4,6 +4,7 @@
 // folder, with the state file and the port it answers on), and against
 // fake agents on loopback that stay silent, answer late or send stray
 // datagrams.
+#include "FakeAgent.h"
 #include "PipeTestSupport.h"
 #include "SnmpAgentFixture.h"
 #include "pipe/Pipe.h"
@@ -21,11 +22,7 @@
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-const ber::Oid kDeviceStatus = {1, 3, 6, 1, 2, 1, 25, 3, 2, 1, 5, 1};
-const ber::Oid kPrinterStatus = {1, 3, 6, 1, 2, 1, 25, 3, 5, 1, 1, 1};
-const ber::Oid kErrorState = {1, 3, 6, 1, 2, 1, 25, 3, 5, 1, 2, 1};
+using namespace fake_agent;
 
 // The object through the interface under test, made directly.
 struct StatusRef {
@@ -109,9 +106,11 @@ TEST(PrinterStatusMapping, EachStoppingConditionPausesWithItsReason) {
                  {3, L"Toner out"},         {10, L"Supplies missing"},
                  {7, L"Service requested"}};
     for (const auto& c : cases) {
-        // Even while the printer says it prints or warms up.
+        // A device that is down, or says nothing of itself; even while the
+        // printer says it prints or warms up.
         for (int64_t printer : {3, 4, 5}) {
-            const PrinterStatus s = MapPrinterStatus(Reading(2, printer, Bit(c.nBit)));
+            const PrinterStatus s =
+                MapPrinterStatus(Reading(printer == 4 ? 0 : 5, printer, Bit(c.nBit)));
             EXPECT_EQ(s.code, PRINTER_STATUS_PAUSED) << c.nBit;
             EXPECT_EQ(s.text, c.pszText) << c.nBit;
         }
@@ -126,30 +125,45 @@ TEST(PrinterStatusMapping, EachStoppingConditionPausesWithItsReason) {
             both[0] |= other[0];
             both[1] |= other[1];
             EXPECT_EQ(MapPrinterStatus(Reading(5, 3, both)).text,
-                      MapPrinterStatus(Reading(2, 3, Bit(ranked[i]))).text)
+                      MapPrinterStatus(Reading(0, 3, Bit(ranked[i]))).text)
                 << ranked[i] << " and " << ranked[j];
         }
     }
 }
 
-TEST(PrinterStatusMapping, WarningsStatesAndMissingValues) {
+TEST(PrinterStatusMapping, TheDeviceStatusDecidesWhenItAnswers) {
     // lowPaper, lowToner, outputNearFull, overduePreventMaint and bits past
-    // the last known one stop nothing.
+    // the last known one.
     const Bytes warnings = {0xa0, 0x12, 0xff, 0xff};
-    EXPECT_EQ(MapPrinterStatus(Reading(3, 4, warnings)).code, PRINTER_STATUS_PRINTING);
-    EXPECT_EQ(MapPrinterStatus(Reading(3, 3, warnings)).text, L"Ready");
-
-    EXPECT_EQ(MapPrinterStatus(Reading(2, 5, {})).code, PRINTER_STATUS_WARMING_UP);
-    EXPECT_EQ(MapPrinterStatus(Reading(2, 5, {})).text, L"Warming up");
-    EXPECT_EQ(MapPrinterStatus(Reading(2, 4, {})).text, L"Printing");
-    for (int64_t printer : {0, 1, 2, 3, 99, -1})
-        EXPECT_EQ(MapPrinterStatus(Reading(2, printer, {})).code, PRINTER_STATUS_READY) << printer;
-    // Down with no reason: offline, before any printer state.
-    EXPECT_EQ(MapPrinterStatus(Reading(5, 5, {0, 0})).code, PRINTER_STATUS_PAUSED);
-    EXPECT_EQ(MapPrinterStatus(Reading(5, 4, {})).text, L"Offline");
-    // A one-byte error state: the second byte's bits are clear.
-    EXPECT_EQ(MapPrinterStatus(Reading(2, 3, {0x08})).text, L"Cover open");
-
+    // Device: 0 absent, 2 running, 3 warning, 4 testing, 5 down.
+    const struct {
+        int64_t device, printer;
+        Bytes errors;
+        LONG lCode;
+        const wchar_t* pszText;
+    } rows[] = {
+        {3, 4, Bit(7), PRINTER_STATUS_PRINTING, L"Printing"}, // service requested
+        {2, 3, Bit(13), PRINTER_STATUS_READY, L"Ready"},      // one tray of several empty
+        {5, 5, {}, PRINTER_STATUS_WARMING_UP, L"Warming up"},
+        {5, 1, Bit(1), PRINTER_STATUS_PAUSED, L"Paper out"},
+        {0, 3, Bit(1), PRINTER_STATUS_PAUSED, L"Paper out"},
+        {4, 3, Bit(4), PRINTER_STATUS_READY, L"Ready"},
+        {5, 4, {}, PRINTER_STATUS_PAUSED, L"Offline"},
+        {5, 1, {0, 0}, PRINTER_STATUS_PAUSED, L"Offline"},
+        {3, 4, warnings, PRINTER_STATUS_PRINTING, L"Printing"},
+        {0, 3, warnings, PRINTER_STATUS_READY, L"Ready"},
+        {0, 3, {0x08}, PRINTER_STATUS_PAUSED, L"Cover open"}, // one byte: the second's bits clear
+        {2, 5, {}, PRINTER_STATUS_WARMING_UP, L"Warming up"},
+        {0, 0, {}, PRINTER_STATUS_READY, L"Ready"},
+        {2, 1, {}, PRINTER_STATUS_READY, L"Ready"},
+        {2, 99, {}, PRINTER_STATUS_READY, L"Ready"},
+        {2, -1, {}, PRINTER_STATUS_READY, L"Ready"},
+    };
+    for (const auto& r : rows) {
+        const PrinterStatus s = MapPrinterStatus(Reading(r.device, r.printer, r.errors));
+        EXPECT_EQ(s.code, r.lCode) << r.device << " " << r.printer;
+        EXPECT_EQ(s.text, r.pszText) << r.device << " " << r.printer;
+    }
     PrinterStatusReading silent;
     EXPECT_EQ(MapPrinterStatus(silent).code, PRINTER_STATUS_NOT_ANSWERING);
     EXPECT_EQ(MapPrinterStatus(silent).text, L"Not answering");
@@ -180,7 +194,7 @@ TEST(PrinterStatusMapping, ReadsTheAnswerByIdentifierAndType) {
 
 TEST(PrinterStatusDocument, ReadsTheTargetFromTheProgramsDocument) {
     SnmpTarget t;
-    ASSERT_EQ(ReadSnmpTarget(TcpDocument(9100, L"", L"192.168.1.20").c_str(), t), S_OK);
+    ASSERT_EQ(ReadSnmpTarget(ProgramTcpDocument(9100, L"", L"192.168.1.20").c_str(), t), S_OK);
     EXPECT_EQ(t.strAddress, "192.168.1.20");
     EXPECT_EQ(t.nPort, 161);
     EXPECT_EQ(t.strCommunity, "public");
@@ -239,100 +253,8 @@ TEST(PrinterStatusObject, IsReachedFromTheOtherInterfacesAndChecksItsArguments) 
     pipe->Release();
 }
 
-// A fake agent on a free loopback UDP port: a thread hands each request's
-// id and number to a reply function and sends back what it returns.
-class FakeAgent {
-public:
-    using Reply = std::function<std::vector<Bytes>(int32_t nRequestId, int nRequest)>;
-
-    explicit FakeAgent(Reply reply) : m_reply(std::move(reply)) {
-        WSADATA wsa;
-        WSAStartup(MAKEWORD(2, 2), &wsa);
-        m_socket = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
-        sockaddr_in addr = {};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        int cb = sizeof(addr);
-        if (bind(m_socket, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0 &&
-            getsockname(m_socket, reinterpret_cast<sockaddr*>(&addr), &cb) == 0)
-            m_nPort = ntohs(addr.sin_port);
-        m_thread = std::thread([this] { Run(); });
-    }
-    ~FakeAgent() {
-        m_bStop = true;
-        m_thread.join();
-        closesocket(m_socket);
-        WSACleanup();
-    }
-    FakeAgent(const FakeAgent&) = delete;
-    FakeAgent& operator=(const FakeAgent&) = delete;
-
-    int port() const { return m_nPort; }
-    int requests() const { return m_nRequests; }
-
-private:
-    // The request id of a GetRequest, or -1.
-    static int32_t RequestId(const Bytes& b) {
-        ber::BerSpan in{b.data(), b.size()}, message, content, pdu;
-        uint8_t tag = 0;
-        int32_t id = -1;
-        if (ber::ReadExpected(in, ber::kSequence, message) &&
-            ber::ReadExpected(message, ber::kInteger, content) &&
-            ber::ReadExpected(message, ber::kOctetString, content) &&
-            ber::ReadElement(message, tag, pdu) && tag == 0xa0 &&
-            ber::ReadExpected(pdu, ber::kInteger, content))
-            ber::DecodeInteger32(content, id);
-        return id;
-    }
-
-    void Run() {
-        std::vector<char> buffer(65536);
-        while (!m_bStop) {
-            fd_set set;
-            FD_ZERO(&set);
-            FD_SET(m_socket, &set);
-            timeval tv = {0, 20000};
-            if (select(0, &set, nullptr, nullptr, &tv) <= 0)
-                continue;
-            sockaddr_in from = {};
-            int cbFrom = sizeof(from);
-            const int cb = recvfrom(m_socket, buffer.data(), static_cast<int>(buffer.size()), 0,
-                                    reinterpret_cast<sockaddr*>(&from), &cbFrom);
-            if (cb <= 0)
-                continue;
-            const int n = ++m_nRequests;
-            for (const Bytes& d : m_reply(RequestId(Bytes(buffer.begin(), buffer.begin() + cb)), n))
-                sendto(m_socket, reinterpret_cast<const char*>(d.data()),
-                       static_cast<int>(d.size()), 0, reinterpret_cast<sockaddr*>(&from), cbFrom);
-        }
-    }
-
-    Reply m_reply;
-    SOCKET m_socket = INVALID_SOCKET;
-    int m_nPort = 0;
-    std::atomic<bool> m_bStop{false};
-    std::atomic<int> m_nRequests{0};
-    std::thread m_thread;
-};
-
-// A printer's answer: running, idle, with the given error state.
-Bytes PrinterAnswer(int32_t nRequestId, Bytes errors, const char* pszCommunity = "public",
-                    SnmpVersion version = SnmpVersion::V2c) {
-    std::vector<SnmpVarBind> vbs(3);
-    vbs[0].oid = kDeviceStatus;
-    vbs[0].value.kind = SnmpValue::Kind::Integer;
-    vbs[0].value.nInteger = 2;
-    vbs[1].oid = kPrinterStatus;
-    vbs[1].value.kind = SnmpValue::Kind::Integer;
-    vbs[1].value.nInteger = 3;
-    vbs[2].oid = kErrorState;
-    vbs[2].value.kind = SnmpValue::Kind::OctetString;
-    vbs[2].value.bytes = std::move(errors);
-    return SnmpEncodeMessage(version, pszCommunity, 0xa2, nRequestId, 0, 0, vbs);
-}
-
 TEST(PrinterStatusQuery, SilentAgentIsAskedTwiceThenNotAnswering) {
-    FakeAgent agent([](int32_t, int) { return std::vector<Bytes>(); });
+    FakeAgent agent([](const Request&, int) { return std::vector<Bytes>(); });
     ASSERT_NE(agent.port(), 0);
     StatusRef status;
     const Answer a = Check(status.p, StatusDocument(agent.port(), 400));
@@ -347,15 +269,17 @@ TEST(PrinterStatusQuery, SilentAgentIsAskedTwiceThenNotAnswering) {
 }
 
 TEST(PrinterStatusQuery, StrayDatagramsAreDroppedUntilTheAnswer) {
-    FakeAgent agent([](int32_t id, int) {
+    FakeAgent agent([](const Request& r, int) {
+        Request other = r;
+        ++other.nId;
         Bytes huge(65507, 0x30);
         return std::vector<Bytes>{
             Bytes{0x30, 0x84, 0xff, 0xff, 0xff, 0xff}, // hostile length
             huge,                                      // a whole datagram of junk
-            PrinterAnswer(id + 1, {0x08, 0x00}),       // another request
-            PrinterAnswer(id, {0x08, 0x00}, "other"),  // another community
-            PrinterAnswer(id, {0x08, 0x00}, "public", SnmpVersion::V1),
-            PrinterAnswer(id, {0x00, 0x04}), // the answer: inputTrayEmpty
+            PrinterAnswer(other, {0x08, 0x00}),        // another request
+            PrinterAnswer(r, {0x08, 0x00}, "other"),   // another community
+            PrinterAnswer(r, {0x08, 0x00}, "public", SnmpVersion::V1),
+            PrinterAnswer(r, {0x00, 0x04}), // the answer: inputTrayEmpty
         };
     });
     StatusRef status;
@@ -363,20 +287,58 @@ TEST(PrinterStatusQuery, StrayDatagramsAreDroppedUntilTheAnswer) {
     EXPECT_EQ(a.hr, S_OK);
     EXPECT_EQ(a.lCode, PRINTER_STATUS_PAUSED);
     EXPECT_EQ(a.text, L"Paper out");
-    EXPECT_EQ(agent.requests(), 1);
+    EXPECT_EQ(agent.requests(), 2); // the printer's row, then its state
     EXPECT_LT(a.ms, 1500u);
 }
 
 TEST(PrinterStatusQuery, AnAnswerToTheRetryCounts) {
-    FakeAgent agent([](int32_t id, int n) {
-        return n == 1 ? std::vector<Bytes>() : std::vector<Bytes>{PrinterAnswer(id, {0x40})};
+    FakeAgent agent([](const Request& r, int n) {
+        return n == 1 ? std::vector<Bytes>() : std::vector<Bytes>{PrinterAnswer(r, {0x40})};
     });
     StatusRef status;
     const Answer a = Check(status.p, StatusDocument(agent.port(), 300));
     EXPECT_EQ(a.lCode, PRINTER_STATUS_PAUSED);
     EXPECT_EQ(a.text, L"Paper out");
-    EXPECT_EQ(agent.requests(), 2);
+    EXPECT_EQ(agent.requests(), 3); // the row's question twice, then the state
     EXPECT_GE(a.ms, 250u);
+}
+
+// A printer that never answers is asked once for the run, not once per job:
+// three jobs, each asking through an object of its own as the worker does.
+// One that answered lately and then loses a question is asked every time.
+TEST(PrinterStatusQuery, AnAgentThatNeverAnswersIsAskedOnce) {
+    const struct {
+        bool bAnswersFirst;
+        LONG lFirstCode;
+        int nRequests;
+    } rows[] = {
+        {false, PRINTER_STATUS_NOT_ANSWERING, 2}, // one question and its retry
+        {true, PRINTER_STATUS_READY, 2 + 2 + 2},  // row and state; then twice a state twice
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.bAnswersFirst);
+        std::atomic<bool> bAnswered{false};
+        FakeAgent agent([&](const Request& r, int) {
+            if (!row.bAnswersFirst || (r.pduTag == kGet && bAnswered.exchange(true)))
+                return std::vector<Bytes>();
+            return std::vector<Bytes>{PrinterAnswer(r, {0, 0})};
+        });
+        const std::wstring doc = StatusDocument(agent.port(), 300);
+        ULONGLONG ms[3];
+        for (int i = 0; i < 3; ++i) {
+            StatusRef status;
+            const Answer a = Check(status.p, doc);
+            EXPECT_EQ(a.lCode, i ? PRINTER_STATUS_NOT_ANSWERING : row.lFirstCode);
+            ms[i] = a.ms;
+        }
+        EXPECT_EQ(agent.requests(), row.nRequests);
+        if (!row.bAnswersFirst) {
+            EXPECT_GE(ms[0], 550u);
+            EXPECT_LT(ms[1] + ms[2], 100u);
+        }
+        printf("[ measure  ] agent that %s, 2 x 300 ms: three jobs asked in %llu, %llu, %llu ms\n",
+               row.bAnswersFirst ? "answers once" : "never answers", ms[0], ms[1], ms[2]);
+    }
 }
 
 TEST(PrinterStatusQuery, NothingOnThePortIsNotAnsweringWithinTwoTimeOuts) {
@@ -392,8 +354,8 @@ TEST(PrinterStatusQuery, NothingOnThePortIsNotAnsweringWithinTwoTimeOuts) {
 TEST(PrinterStatusQuery, GetLastStatusAnswersWhileWriteDataIsBlocked) {
     LoopbackListener printer(0, LoopbackListener::Mode::NeverRead);
     ASSERT_TRUE(printer.ok());
-    FakeAgent agent([](int32_t id, int) {
-        return std::vector<Bytes>{PrinterAnswer(id, {0x00, 0x00, 0x00})};
+    FakeAgent agent([](const Request& r, int) {
+        return std::vector<Bytes>{PrinterAnswer(r, {0x00, 0x00, 0x00})};
     });
     IPipe* pipe = nullptr;
     ASSERT_EQ(CPipe::Create(IID_IPipe, reinterpret_cast<void**>(&pipe)), S_OK);
@@ -440,7 +402,8 @@ TEST_F(SnmpAgent, EachPrinterStateMapsToItsCodeAndText) {
         {"printing", PRINTER_STATUS_PRINTING, L"Printing"},
         {"warmup", PRINTER_STATUS_WARMING_UP, L"Warming up"},
         {"noPaper", PRINTER_STATUS_PAUSED, L"Paper out"},
-        {"inputTrayEmpty printing", PRINTER_STATUS_PAUSED, L"Paper out"},
+        {"inputTrayEmpty down printing", PRINTER_STATUS_PAUSED, L"Paper out"},
+        {"inputTrayEmpty printing", PRINTER_STATUS_PRINTING, L"Printing"}, // a tray of several
         {"doorOpen,lowToner", PRINTER_STATUS_PAUSED, L"Cover open"},
         {"jammed,noToner,down", PRINTER_STATUS_PAUSED, L"Jammed"},
         {"offline", PRINTER_STATUS_PAUSED, L"Offline"},
@@ -449,12 +412,19 @@ TEST_F(SnmpAgent, EachPrinterStateMapsToItsCodeAndText) {
         {"outputTrayMissing", PRINTER_STATUS_PAUSED, L"Output tray missing"},
         {"noToner", PRINTER_STATUS_PAUSED, L"Toner out"},
         {"markerSupplyMissing", PRINTER_STATUS_PAUSED, L"Supplies missing"},
-        {"serviceRequested", PRINTER_STATUS_PAUSED, L"Service requested"},
+        {"serviceRequested,down", PRINTER_STATUS_PAUSED, L"Service requested"},
+        {"serviceRequested", PRINTER_STATUS_READY, L"Ready"},
         {"down", PRINTER_STATUS_PAUSED, L"Offline"},
         {"lowPaper,lowToner,outputNearFull,overduePreventMaint printing", PRINTER_STATUS_PRINTING,
          L"Printing"},
         {"unknown", PRINTER_STATUS_READY, L"Ready"},
-        {"absent", PRINTER_STATUS_READY, L"Ready"}, // an agent without the objects
+        // The printer is device 2, device 1 is down: the printer's row counts.
+        {"index2 printing", PRINTER_STATUS_PRINTING, L"Printing"},
+        {"index2 doorOpen", PRINTER_STATUS_PAUSED, L"Cover open"},
+        // No printer row: no printer answers there.
+        {"noprinter", PRINTER_STATUS_NOT_ANSWERING, L"Not answering"},
+        {"absent", PRINTER_STATUS_NOT_ANSWERING, L"Not answering"},
+        {"idle", PRINTER_STATUS_READY, L"Ready"}, // back at index 1
     };
     StatusRef status;
     for (const auto& c : cases) {

@@ -98,6 +98,24 @@ TEST_F(PrinterWaitTest, StopWhileWaitingSendsNothingAndKeepsTheCopies) {
     EXPECT_EQ(owner.stops.load(), 0);
 }
 
+// An agent with no printer table (its device 1, down, is something else):
+// the copies go out as to a printer that does not answer.
+TEST_F(PrinterWaitTest, AgentWithoutAPrinterTableGetsTheCopies) {
+    const auto bytes = RandomBytes(30000, 164);
+    TempFile file("morvane-wait-noprinter.bin", bytes);
+    LoopbackListener printer(kPrinterPort);
+    ASSERT_TRUE(printer.ok());
+    SetPrinterState("noprinter");
+    list->Add(CQueuedJob("labels", file.path(), 2));
+    StartWorker();
+    loop->SetRunning(TRUE);
+    ASSERT_TRUE(WaitFor([&] { return list->GetCount() == 0; }, 20000));
+    ASSERT_TRUE(printer.WaitForConnections(2));
+    for (const std::string& got : printer.Connections())
+        EXPECT_TRUE(got == std::string(bytes.begin(), bytes.end()));
+    EXPECT_EQ(BoxCount(), 0);
+}
+
 // How long the question adds to a copy: against a printer whose agent
 // answers, and against one with no agent at all (127.0.0.2: nothing
 // answers SNMP there), where it is asked once for the job.

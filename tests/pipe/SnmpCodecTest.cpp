@@ -311,6 +311,11 @@ TEST(SnmpResponseDecoding, RefusesHugeIndefiniteAndOverlongLengthFields) {
     EXPECT_EQ(Decode(longForm), SnmpDecodeResult::Ok);
     longForm[2] = 0xff;
     EXPECT_EQ(Decode(longForm), SnmpDecodeResult::Malformed);
+    // The same length in a 5-byte field: refused, though its value is true
+    // (a wider field only serves to overflow a 32-bit reader).
+    Bytes fiveBytes = {0x30, 0x85, 0, 0, 0, 0, kResponse[kOuterLength]};
+    fiveBytes.insert(fiveBytes.end(), kResponse.begin() + 2, kResponse.end());
+    EXPECT_EQ(Decode(fiveBytes), SnmpDecodeResult::Malformed);
 
     // An inner element whose length is far past the end.
     Bytes inner = kResponse;

@@ -3,6 +3,7 @@
 // stands in for the printer's data port, the test agent (SnmpAgent) for
 // its state. Short document values (SendTimeoutMs, SnmpPort, PausedLimitMs)
 // keep every case to seconds.
+#include "FakeAgent.h"
 #include "PipeTestSupport.h"
 #include "SnmpAgentFixture.h"
 #include "pipe/Pipe.h"
@@ -194,22 +195,118 @@ TEST_F(StalledSend, PausedPrinterKeepsTheCopyWaitingUntilItReadsAgain) {
     EXPECT_EQ(copy.LastStatus().first, PRINTER_STATUS_PRINTING);
 }
 
-// Warming up counts as paused; Abort from another thread still cuts the
-// wait at once, and the printer sees a reset.
-TEST_F(StalledSend, AbortCutsTheWaitForAPausedPrinter) {
+// The pause ends with a printer that reports "printing" before it reads
+// again, and a question of the pause gets no answer: neither ends the copy,
+// since the send limit starts again when a pause ends and one lost
+// question leaves a pause standing. Each copy completes once, whole.
+TEST_F(StalledSend, EndOfAPauseAndALostQuestionKeepTheCopy) {
+    using namespace fake_agent;
+    std::atomic<bool> bReady{false};
+    std::atomic<int> nLostQuestion{0}, nQuestions{0};
+    int32_t nLastId = -1; // the agent's thread only
+    // Paper out until bReady; the question numbered nLostQuestion is lost.
+    FakeAgent fake([&](const Request& r, int) {
+        if (r.pduTag == kGet && r.nId != nLastId) {
+            nLastId = r.nId;
+            ++nQuestions;
+        }
+        if (r.pduTag == kGet && nQuestions == nLostQuestion)
+            return std::vector<Bytes>();
+        return std::vector<Bytes>{PrinterAnswer(r, bReady ? Bytes{0, 0} : Bytes{0x40, 0})};
+    });
+    const std::string bytes = Pattern(kDocument);
+    for (const bool bLost : {false, true}) {
+        SCOPED_TRACE(bLost ? "a lost question" : "printing before reading");
+        // Longer than the listener's 4 s of "printing" before it reads.
+        const DWORD sendMs = bLost ? kSendMs : 6000;
+        LoopbackListener printer(0, LoopbackListener::Mode::PauseAfter, kReadFirst);
+        ASSERT_TRUE(printer.ok());
+        bReady = false;
+        nQuestions = 0;
+        nLostQuestion = bLost ? 2 : 0;
+        SetState("noPaper");
+        Copy copy(printer.port(), Element(L"SendTimeoutMs", sendMs) +
+                                      Element(L"SnmpPort", bLost ? fake.port() : m_nPort) +
+                                      Element(L"SnmpTimeoutMs", 300) +
+                                      Element(L"PausedLimitMs", 60000));
+        ASSERT_EQ(copy.Configured(), S_OK);
+        copy.Start(bytes);
+        ASSERT_TRUE(WaitFor([&] { return copy.LastStatus().second == L"Paper out"; }, 10000));
+        if (bLost) {
+            // The question after the lost one finds the printer still out of paper.
+            ASSERT_TRUE(WaitFor([&] { return nQuestions.load() > 2; }, 20000, kPollMs));
+            EXPECT_FALSE(copy.Done());
+            EXPECT_EQ(copy.LastStatus().second, L"Paper out");
+            bReady = true;
+        } else {
+            // Paused for longer than the send limit, then "printing".
+            EXPECT_FALSE(WaitFor([&] { return copy.Done(); }, sendMs + 1000, kPollMs));
+            SetState("printing");
+            ASSERT_TRUE(
+                WaitFor([&] { return copy.LastStatus().second == L"Printing"; }, 10000, kPollMs));
+            EXPECT_FALSE(WaitFor([&] { return copy.Done(); }, 4000, kPollMs));
+        }
+        printer.Resume();
+        ASSERT_TRUE(copy.WaitDone(30000));
+        EXPECT_EQ(copy.Result(), S_OK);
+        ASSERT_TRUE(printer.WaitForConnections(1));
+        ASSERT_EQ(printer.Connections().size(), 1u);
+        EXPECT_TRUE(printer.Connections()[0] == bytes);
+        EXPECT_EQ(printer.Ends()[0], LoopbackListener::End::Orderly);
+    }
+}
+
+// The printer pauses with the document's tail still in our sending buffers:
+// the end of the copy waits past the close time while it says paused, and
+// completes whole once it is ready and reads again.
+TEST_F(StalledSend, EndOfACopyWaitsForAPausedPrinter) {
+    const DWORD closeMs = 1000;
     LoopbackListener printer(0, LoopbackListener::Mode::PauseAfter, kReadFirst);
     ASSERT_TRUE(printer.ok());
-    SetState("warmup");
+    SetState("noPaper");
+    const std::string bytes = Pattern(kReadFirst + 8192);
+    Copy copy(printer.port(), Extra(60000) + Element(L"CloseTimeoutMs", closeMs));
+    ASSERT_EQ(copy.Configured(), S_OK);
+    copy.Start(bytes);
+    ASSERT_TRUE(WaitFor([&] { return printer.Paused(); }, 10000, kPollMs));
+    EXPECT_FALSE(WaitFor([&] { return copy.Done(); }, closeMs + 4000, kPollMs));
+    EXPECT_EQ(copy.LastStatus().second, L"Paper out");
+
+    SetState("idle");
+    printer.Resume();
+    ASSERT_TRUE(copy.WaitDone(30000));
+    EXPECT_EQ(copy.Result(), S_OK);
+    ASSERT_TRUE(printer.WaitForConnections(1));
+    EXPECT_TRUE(printer.Connections()[0] == bytes);
+    EXPECT_EQ(printer.Ends()[0], LoopbackListener::End::Orderly);
+}
+
+// Warming up counts as paused; Abort from another thread still cuts the
+// wait at once, also in the middle of a slow question (the agent answers
+// once, then takes each question and stays silent, 5 s a try), and the
+// printer sees a reset.
+TEST_F(StalledSend, AbortCutsTheWaitForAPausedPrinter) {
+    using namespace fake_agent;
+    std::atomic<bool> bAnswered{false};
+    FakeAgent fake([&](const Request& r, int) {
+        if (r.pduTag == kGet && bAnswered.exchange(true))
+            return std::vector<Bytes>();
+        return std::vector<Bytes>{PrinterAnswer(r, {0, 0}, "public", SnmpVersion::V2c, 2, 5)};
+    });
+    LoopbackListener printer(0, LoopbackListener::Mode::PauseAfter, kReadFirst);
+    ASSERT_TRUE(printer.ok());
     const std::string bytes = Pattern(kDocument);
-    Copy copy(printer.port(), Extra(60000));
+    Copy copy(printer.port(), Extra(60000, fake.port(), 5000));
     ASSERT_EQ(copy.Configured(), S_OK);
     copy.Start(bytes);
     ASSERT_TRUE(WaitFor([&] { return copy.LastStatus().second == L"Warming up"; }, 10000, kPollMs));
-    EXPECT_FALSE(WaitFor([&] { return copy.Done(); }, kSendMs + 500, kPollMs));
+    // The row's question and the first state's are answered; the next one is not.
+    ASSERT_TRUE(WaitFor([&] { return fake.requests() >= 3; }, 10000, kPollMs));
+    EXPECT_FALSE(WaitFor([&] { return copy.Done(); }, 500, kPollMs));
 
     const ULONGLONG t0 = GetTickCount64();
     EXPECT_EQ(copy.Pipe()->Abort(), S_OK);
-    ASSERT_TRUE(copy.WaitDone(5000));
+    ASSERT_TRUE(copy.WaitDone(15000));
     EXPECT_LT(GetTickCount64() - t0, 1000u);
     EXPECT_TRUE(FAILED(copy.Result()));
     printer.Resume();
