@@ -323,14 +323,9 @@ int WaitEmpty(double timeout) {
     return 1;
 }
 
-// A look at the store that leaves it as it was found.
-class StoreProbe : public CJobList {
-public:
-    ~StoreProbe() override { ForgetWithoutSaving(); }
-};
-
 int QueueLeft() {
-    StoreProbe list;
+    // A look at the store that writes nothing.
+    CJobList list(nullptr, CJobList::Access::ReadOnly);
     for (int i = 0; i < list.GetCount(); ++i)
         printf("%s %d\n", list.GetAt(i)->GetName().GetString(), list.GetAt(i)->m_nCopies);
     return 0;
