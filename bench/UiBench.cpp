@@ -258,11 +258,9 @@ int LongQueue(const char* exe, int jobs, double seconds) {
             rc = 1;
         } else {
             const double tEnd = Seconds() - tClose;
-            CJobList saved;
+            CJobList saved(nullptr, CJobList::Access::ReadOnly);
             const int n = saved.GetCount();
             printf("close and save: %.3f s (%d jobs saved, %d rows shown)\n", tEnd, n, rows);
-            while (saved.GetCount())
-                saved.RemoveAt(0);
         }
     }
     if (WaitForSingleObject(pi.hProcess, 0) == WAIT_TIMEOUT)
