@@ -626,7 +626,87 @@ void CQueueStore::AssignKey(IOrder& order, int nIndex) {
             return;
         }
     }
-    Renumber(order, nIndex);
+    if (!RenumberAround(order, nIndex))
+        Renumber(order, nIndex);
+}
+
+bool CQueueStore::RenumberAround(IOrder& order, int nNew) {
+    // The stored jobs around the new one, in order, the new one among them.
+    std::vector<const CQueuedJob*> jobs;
+    int at = -1;
+    for (int i = 0; i < order.Count(); ++i) {
+        const CQueuedJob* pJob = order.At(i);
+        if (i == nNew)
+            at = static_cast<int>(jobs.size());
+        if (m_Entries[pJob].storable)
+            jobs.push_back(pJob);
+    }
+    const int n = static_cast<int>(jobs.size());
+    if (at < 0 || n < 3)
+        return false;
+    auto keyAt = [&](int i) { return m_Entries[jobs[static_cast<size_t>(i)]].key; };
+    // A window [lo, hi) around the new job that grows until the keys of the
+    // jobs just outside it leave every job inside kMinSpacing; a window that
+    // reaches an end of the queue has room beyond it.
+    for (int half = 2;; half *= 2) {
+        const int lo = std::max(0, at - half);
+        const int hi = std::min(n, at + half + 1);
+        if (lo == 0 && hi == n)
+            return false;
+        const long long m = hi - lo; // the new job included
+        unsigned long long first, step;
+        if (lo > 0 && hi < n) {
+            const unsigned long long a = static_cast<unsigned long long>(keyAt(lo - 1));
+            const unsigned long long b = static_cast<unsigned long long>(keyAt(hi));
+            if (keyAt(hi) <= keyAt(lo - 1))
+                return false;
+            step = (b - a) / static_cast<unsigned long long>(m + 1);
+            if (step < kMinSpacing)
+                continue;
+            first = a + step;
+        } else if (hi == n) {
+            // At the tail: upwards from the job before the window.
+            const long long a = keyAt(lo - 1);
+            step = kKeyGap;
+            if (a > LLONG_MAX - (m + 1) * kKeyGap)
+                continue;
+            first = static_cast<unsigned long long>(a) + step;
+        } else {
+            // At the head: downwards from the job behind the window.
+            const long long b = keyAt(hi);
+            step = kKeyGap;
+            if (b < LLONG_MIN + (m + 1) * kKeyGap)
+                continue;
+            first = static_cast<unsigned long long>(b) - static_cast<unsigned long long>(m) * step;
+        }
+        // Keys in unsigned arithmetic, taken back within the signed range.
+        std::vector<long long> keys(static_cast<size_t>(m));
+        for (long long j = 0; j < m; ++j)
+            keys[static_cast<size_t>(j)] =
+                static_cast<long long>(first + static_cast<unsigned long long>(j) * step);
+        // The stored order holds at every write: the jobs whose key falls are
+        // written head first, then those whose key rises tail first.
+        const CQueuedJob* pNewJob = jobs[static_cast<size_t>(at)];
+        for (int i = lo; i < hi; ++i) {
+            Entry& e = m_Entries[jobs[static_cast<size_t>(i)]];
+            const long long key = keys[static_cast<size_t>(i - lo)];
+            if (jobs[static_cast<size_t>(i)] == pNewJob) {
+                e.key = key;
+            } else if (key < e.key) {
+                e.key = key;
+                WriteRecord(jobs[static_cast<size_t>(i)], e);
+            }
+        }
+        for (int i = hi - 1; i >= lo; --i) {
+            Entry& e = m_Entries[jobs[static_cast<size_t>(i)]];
+            const long long key = keys[static_cast<size_t>(i - lo)];
+            if (jobs[static_cast<size_t>(i)] != pNewJob && key > e.key) {
+                e.key = key;
+                WriteRecord(jobs[static_cast<size_t>(i)], e);
+            }
+        }
+        return true;
+    }
 }
 
 void CQueueStore::Renumber(IOrder& order, int nNew) {

@@ -10,8 +10,9 @@
 //    finds a job whole or as it was. Adding a job writes its record,
 //    removing it deletes the value, a change of copies rewrites it. Keys
 //    leave gaps so an insert between two jobs takes a key between theirs;
-//    where a gap has run out the neighbours move, tail first above every
-//    old key, so a reader cut short anywhere still finds the old order.
+//    where a gap has run out a window of neighbours gets keys spread over
+//    the room around it, written in an order that keeps the stored order
+//    at every write.
 //  - The old form Job<i>_Name, Job<i>_Path, Job<i>_Copies ending at an entry
 //    with empty name and path, written whole at an orderly close, so an
 //    older version of the program installed again finds the queue.
@@ -71,6 +72,8 @@ public:
     static constexpr DWORD kJournalLive = 2;
     // Room between the keys of neighbours at the end of the queue.
     static constexpr long long kKeyGap = 1LL << 16;
+    // The least room a local renumbering leaves between neighbours.
+    static constexpr unsigned long long kMinSpacing = kKeyGap / 64;
 
     // bReadOnly: the store reads and never writes (a probe of the store).
     CQueueStore(std::unique_ptr<CQueueRegistry> pRegistry, bool bReadOnly);
@@ -139,6 +142,10 @@ private:
     // Gives the job at nIndex a key between its neighbours', moving others
     // when there is no room.
     void AssignKey(IOrder& order, int nIndex);
+    // New keys for a window of jobs around the new one at nNew (not stored
+    // yet); false when only a renumbering of the whole queue makes room.
+    bool RenumberAround(IOrder& order, int nNew);
+    // New keys for every job; the job at nNew (-1: none) is not written.
     void Renumber(IOrder& order, int nNew);
     bool Pending() const { return !m_Unwritten.empty() || !m_DeleteLater.empty(); }
 

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <climits>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <tuple>
@@ -30,6 +31,8 @@ struct Cuts {
     bool m_bOnce = false;
     int m_nEnumStop = -1;
     std::vector<std::string>* m_pLog = nullptr;
+    // Every journal value written (its bytes) or deleted (none), in order.
+    std::vector<std::pair<std::string, std::vector<BYTE>>>* m_pJournal = nullptr;
 };
 
 class CutRegistry : public CQueueRegistry {
@@ -39,10 +42,16 @@ public:
 
     bool Write(Place place, const char* name, DWORD type, const void* p, DWORD cb) override {
         Log("write ", name);
+        if (m_cuts.m_pJournal && name[0] == 'Q' && type == REG_BINARY)
+            m_cuts.m_pJournal->emplace_back(
+                name,
+                std::vector<BYTE>(static_cast<const BYTE*>(p), static_cast<const BYTE*>(p) + cb));
         return !Cut() && CQueueRegistry::Write(place, name, type, p, cb);
     }
     bool Delete(Place place, const char* name) override {
         Log("delete ", name);
+        if (m_cuts.m_pJournal && name[0] == 'Q')
+            m_cuts.m_pJournal->emplace_back(name, std::vector<BYTE>());
         return !Cut() && CQueueRegistry::Delete(place, name);
     }
     bool Flush(Place place) override {
@@ -742,6 +751,82 @@ TEST_F(JobStoreTest, AFailedReadOrDeleteIsNeverMadePermanent) {
     const std::vector<std::string> names = StoredNames();
     EXPECT_EQ(std::count(names.begin(), names.end(), "Q1"), 0);
     EXPECT_EQ(Reload(), (Rows{kABC[1], kABC[2]}));
+}
+
+// The journal's records by value name, read around the code under test.
+std::map<std::string, QueueRecord::Record> StoredJournal() {
+    std::map<std::string, QueueRecord::Record> out;
+    const ProgramKey h("Job_List");
+    char name[256];
+    std::vector<BYTE> data(1 << 16);
+    for (DWORD i = 0;; ++i) {
+        DWORD cch = sizeof(name), cb = static_cast<DWORD>(data.size()), type = 0;
+        if (RegEnumValueA(h, i, name, &cch, nullptr, &type, data.data(), &cb) != ERROR_SUCCESS)
+            break;
+        QueueRecord::Record rec;
+        if (name[0] == 'Q' && QueueRecord::Decode(data.data(), cb, &rec))
+            out[name] = rec;
+    }
+    return out;
+}
+
+// The names in the order a start reads the journal.
+std::vector<std::string> JournalOrder(const std::map<std::string, QueueRecord::Record>& journal) {
+    std::vector<std::pair<std::pair<long long, unsigned long long>, std::string>> keyed;
+    for (const auto& it : journal) {
+        unsigned long long slot = 0;
+        QueueRecord::ParseSlotName(it.first.c_str(), &slot);
+        keyed.push_back({{it.second.key, slot}, it.second.name});
+    }
+    std::sort(keyed.begin(), keyed.end());
+    std::vector<std::string> names;
+    for (const auto& k : keyed)
+        names.push_back(k.second);
+    return names;
+}
+
+TEST_F(JobStoreTest, ChainedInsertsRenumberAWindowAndACutAtEveryWriteKeepsTheOrder) {
+    // "+" inserts behind the selection and selects the new job: each insert
+    // halves the same gap.
+    const int kJobs = 1000, kInserts = 200;
+    std::vector<std::string> order;
+    {
+        CJobList list;
+        for (int i = 0; i < kJobs; ++i) {
+            order.push_back("j" + std::to_string(i));
+            list.Add(CQueuedJob(order.back().c_str(), "C:\\j.prn", 1));
+        }
+    }
+    std::map<std::string, QueueRecord::Record> journal = StoredJournal();
+    std::vector<std::pair<std::string, std::vector<BYTE>>> writes;
+    CutList list;
+    list.m_pJournal = &writes;
+    list.m_nWrites = 0;
+    for (int t = 0; t < kInserts; ++t) {
+        const std::vector<std::string> before = order;
+        const std::string name = "n" + std::to_string(t);
+        order.insert(order.begin() + t + 1, name);
+        writes.clear();
+        list.InsertAt(CQueuedJob(name.c_str(), "C:\\n.prn", 1), t + 1);
+        // A start after a cut behind any of these writes finds the order as
+        // it was or as it is now.
+        for (const auto& w : writes) {
+            QueueRecord::Record rec;
+            if (w.second.empty())
+                journal.erase(w.first);
+            else if (QueueRecord::Decode(w.second.data(), w.second.size(), &rec))
+                journal[w.first] = rec;
+            const std::vector<std::string> found = JournalOrder(journal);
+            ASSERT_TRUE(found == before || found == order) << "insert " << t << " at " << w.first;
+        }
+        ASSERT_EQ(JournalOrder(journal), order) << "insert " << t;
+    }
+    EXPECT_LE(list.m_nWrites, 600);
+    list.Crash();
+    Rows expected;
+    for (const std::string& n : order)
+        expected.emplace_back(n, n[0] == 'j' ? "C:\\j.prn" : "C:\\n.prn", 1);
+    EXPECT_EQ(Reload(), expected);
 }
 
 } // namespace
