@@ -5,21 +5,25 @@
 CQueueRegistry::CQueueRegistry(const CString& strPath) : m_strPath(strPath) {}
 
 HKEY CQueueRegistry::Key(Place place, bool bWrite) {
-    const int p = place == Place::Machine ? 0 : 1;
+    const int p = static_cast<int>(place);
     if (m_keys[p][1])
         return m_keys[p][1].get();
     if (!bWrite && m_keys[p][0])
         return m_keys[p][0].get();
-    const HKEY root = place == Place::Machine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+    const bool machine = place == Place::Machine || place == Place::MachineSnapshot;
+    const bool snapshot = place == Place::MachineSnapshot || place == Place::UserSnapshot;
+    CString path = m_strPath;
+    if (snapshot)
+        path += "\\Snapshot";
+    const HKEY root = machine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
     const REGSAM access = (bWrite ? KEY_SET_VALUE | KEY_QUERY_VALUE : KEY_QUERY_VALUE);
-    if (place == Place::Machine &&
-        CRegistrySettings::AskMachineOpenHook(m_strPath, access) != ERROR_SUCCESS)
+    if (machine && CRegistrySettings::AskMachineOpenHook(path, access) != ERROR_SUCCESS)
         return nullptr;
     UniqueHKey key;
     const LONG rc =
-        bWrite ? RegCreateKeyExA(root, m_strPath, 0, nullptr, REG_OPTION_NON_VOLATILE,
+        bWrite ? RegCreateKeyExA(root, path, 0, nullptr, REG_OPTION_NON_VOLATILE,
                                  access | kMorvaneRegistryView, nullptr, key.put(), nullptr)
-               : RegOpenKeyExA(root, m_strPath, 0, access | kMorvaneRegistryView, key.put());
+               : RegOpenKeyExA(root, path, 0, access | kMorvaneRegistryView, key.put());
     if (rc != ERROR_SUCCESS)
         return nullptr;
     // A failed open is not kept: the key may be made later.
@@ -113,4 +117,14 @@ bool CQueueRegistry::Delete(Place place, const char* name) {
 bool CQueueRegistry::Flush(Place place) {
     const HKEY key = Key(place, true);
     return key && RegFlushKey(key) == ERROR_SUCCESS;
+}
+
+bool CQueueRegistry::LastWrite(Place place, unsigned long long* pTime) {
+    const HKEY key = Key(place, false);
+    FILETIME ft{};
+    if (!key || RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                 nullptr, nullptr, nullptr, &ft) != ERROR_SUCCESS)
+        return false;
+    *pTime = static_cast<unsigned long long>(ft.dwHighDateTime) << 32 | ft.dwLowDateTime;
+    return true;
 }

@@ -1,6 +1,7 @@
 // CQueueRegistry: the registry as the queue's store sees it, one call a
 // value, in two places: the machine-wide "Job_List" key and the per-user
-// one (same path under HKEY_CURRENT_USER). The store takes one from its
+// one (same path under HKEY_CURRENT_USER), each with a subkey for the
+// snapshot. The store takes one from its
 // list and a test hands in its own to refuse, count or log calls.
 //
 // Keys are opened on first use and kept open for the object's life (the
@@ -18,7 +19,8 @@
 
 class CQueueRegistry {
 public:
-    enum class Place { Machine, User };
+    // The queue's key, and its "Snapshot" subkey, in each of the roots.
+    enum class Place { Machine, User, MachineSnapshot, UserSnapshot };
     enum class Got { Value, Missing, Failed };
     using Visit = std::function<void(const char* name, DWORD type, const BYTE* data, DWORD cb)>;
 
@@ -43,11 +45,14 @@ public:
     virtual bool Delete(Place place, const char* name);
     // Puts what was written to the place on disk before it returns.
     virtual bool Flush(Place place);
+    // When the place's key was last written (any value set or deleted, a
+    // subkey made); false when it cannot be read.
+    virtual bool LastWrite(Place place, unsigned long long* pTime);
 
 private:
     HKEY Key(Place place, bool bWrite);
 
     CString m_strPath;
     // [place][write]
-    UniqueHKey m_keys[2][2];
+    UniqueHKey m_keys[4][2];
 };

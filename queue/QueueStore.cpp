@@ -34,6 +34,16 @@ DWORD ParseDecimal(const std::string& text, DWORD fallback) {
 bool Storable(const std::string& name, const std::string& path) {
     return !name.empty() || !path.empty();
 }
+const char kSnapshotHead[] = "Head";
+
+CQueueRegistry::Place SnapshotOf(CQueueRegistry::Place place) {
+    return place == CQueueRegistry::Place::User ? CQueueRegistry::Place::UserSnapshot
+                                                : CQueueRegistry::Place::MachineSnapshot;
+}
+
+std::string PartName(size_t i) {
+    return "Part" + std::to_string(i);
+}
 } // namespace
 
 CQueueStore::CQueueStore(std::unique_ptr<CQueueRegistry> pRegistry, bool bReadOnly)
@@ -179,6 +189,12 @@ void CQueueStore::Open(const Place& place, IOrder& order) {
     }
 
     const DWORD marker = ReadNumber(m_Read, kStateEntry, 0);
+    if (!moving && marker == kClosedInOrder && OpenSnapshot(place)) {
+        m_bKnown = true;
+        if (!m_bReadOnly)
+            EnsureLive();
+        return;
+    }
     std::vector<Record> recs;
     std::vector<OldJob> old;
     unsigned long long print = 0;
@@ -325,6 +341,59 @@ void CQueueStore::Open(const Place& place, IOrder& order) {
     if (m_bReadOnly)
         return;
     EnsureLive();
+}
+
+bool CQueueStore::OpenSnapshot(const Place& place) {
+    // Only a snapshot written after the key's last write holds: anything
+    // written since (an older version's old form) makes it stale.
+    unsigned long long lastWrite = 0;
+    DWORD type = REG_NONE;
+    std::vector<BYTE> data;
+    Snapshot snap;
+    size_t nJobs = 0, nParts = 0;
+    const Place_ where = SnapshotOf(m_Read);
+    if (!m_pReg->LastWrite(m_Read, &lastWrite) ||
+        m_pReg->Read(where, kSnapshotHead, &type, &data) != CQueueRegistry::Got::Value ||
+        type != REG_BINARY ||
+        !DecodeSnapshotHead(data.data(), data.size(), &snap, &nJobs, &nParts) ||
+        snap.lastWrite != lastWrite || nParts == 0 || nParts > 4096)
+        return false;
+    std::vector<std::vector<BYTE>> parts(nParts);
+    for (size_t i = 0; i < nParts; ++i) {
+        if (m_pReg->Read(where, PartName(i).c_str(), &type, &parts[i]) !=
+                CQueueRegistry::Got::Value ||
+            type != REG_BINARY)
+            return false;
+    }
+    if (!DecodeSnapshotParts(parts, nJobs, &snap))
+        return false;
+    for (Record& rec : snap.jobs) {
+        CQueuedJob* pJob = place(rec.name.c_str(), rec.path.c_str(), rec.copies);
+        Entry& e = Add(pJob, rec.copies, rec.name, rec.path);
+        e.slot = rec.slot;
+        e.key = rec.key;
+        e.stored = e.inLine = true;
+    }
+    m_nNextSlot = snap.nextSlot;
+    return true;
+}
+
+void CQueueStore::WriteSnapshot(const std::vector<Record>& jobs) {
+    const Place_ where = SnapshotOf(m_Write);
+    // The subkey is made first: making it is a write to the queue's key.
+    Snapshot snap;
+    if (!m_pReg->Writable(where) || !m_pReg->LastWrite(m_Write, &snap.lastWrite))
+        return;
+    snap.nextSlot = m_nNextSlot;
+    const std::vector<std::vector<BYTE>> parts = EncodeSnapshotParts(jobs);
+    for (size_t i = 0; i < parts.size(); ++i) {
+        if (!m_pReg->Write(where, PartName(i).c_str(), REG_BINARY, parts[i].data(),
+                           static_cast<DWORD>(parts[i].size())))
+            return;
+    }
+    snap.jobs.resize(jobs.size());
+    const std::vector<BYTE> head = EncodeSnapshotHead(snap, parts.size());
+    m_pReg->Write(where, kSnapshotHead, REG_BINARY, head.data(), static_cast<DWORD>(head.size()));
 }
 
 bool CQueueStore::Survey() {
@@ -544,6 +613,7 @@ BOOL CQueueStore::Close(IOrder& order) {
     bool ok = true;
     Fingerprint print;
     Index index;
+    std::vector<Record> snapshot;
     int row = 0;
     for (int i = 0; i < order.Count(); ++i) {
         const CQueuedJob* pJob = order.At(i);
@@ -563,6 +633,13 @@ BOOL CQueueStore::Close(IOrder& order) {
                             sizeof(copies));
         print.Add(name, path, copies);
         index.jobs.emplace_back(it->second.slot, it->second.key);
+        Record rec;
+        rec.slot = it->second.slot;
+        rec.key = it->second.key;
+        rec.copies = it->second.copies;
+        rec.name = name;
+        rec.path = path;
+        snapshot.push_back(std::move(rec));
         ++row;
     }
     // The end entry: empty name and empty path.
@@ -576,16 +653,21 @@ BOOL CQueueStore::Close(IOrder& order) {
         return FALSE;
     // Where each job's record is, for a start that finds this old form: it
     // then reads no record. Only while the journal is in line.
+    bool indexed = false;
     if (m_bKnown && !Pending()) {
         index.print = print.Value();
         index.nextSlot = m_nNextSlot;
         const std::vector<BYTE> bytes = EncodeIndex(index);
-        m_pReg->Write(m_Write, kIndexEntry, REG_BINARY, bytes.data(),
-                      static_cast<DWORD>(bytes.size()));
+        indexed = m_pReg->Write(m_Write, kIndexEntry, REG_BINARY, bytes.data(),
+                                static_cast<DWORD>(bytes.size()));
     }
     if (!m_pReg->Write(m_Write, kStateEntry, REG_DWORD, &kClosedInOrder, sizeof(kClosedInOrder)))
         return FALSE;
     m_bLive = false;
+    // The whole queue in a few values, for a start that finds the key as
+    // it is now.
+    if (indexed)
+        WriteSnapshot(snapshot);
     return TRUE;
 }
 

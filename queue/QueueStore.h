@@ -21,7 +21,10 @@
 // after it once the journal is in line. "QueueIndex" (REG_BINARY), written
 // at the close just before the marker when the journal is in line, holds
 // the fingerprint of the old form written and each job's slot and key.
-// The close deletes it first, so a close cut short leaves none.
+// The close deletes it first, so a close cut short leaves none. After the
+// marker the close writes a snapshot of the whole queue in a few values of
+// the subkey "Snapshot", with the time the queue's key was last written:
+// a start that finds the key unwritten since reads the queue from there.
 // At the start:
 //  - kJournalLive: the program ended without its close. The journal is the
 //    queue, unless an index is there and the old form no longer has its
@@ -127,6 +130,10 @@ private:
     // The journal's records in key order; false when the walk failed.
     bool ReadJournal(Place_ where, std::vector<QueueRecord::Record>* pRecs);
     bool ReadIndex(Place_ where, QueueRecord::Index* pIndex);
+    // Loads the snapshot of the last close when the key has not been
+    // written since; false (nothing loaded) otherwise.
+    bool OpenSnapshot(const Place& place);
+    void WriteSnapshot(const std::vector<QueueRecord::Record>& jobs);
 
     // Writing.
     Entry& Add(const CQueuedJob* pJob, int copies, const std::string& name,

@@ -1,5 +1,6 @@
 #include "queue/StoreRecord.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace QueueRecord {
@@ -132,6 +133,94 @@ bool DecodeIndex(const BYTE* p, size_t cb, Index* pIndex) {
     }
     *pIndex = std::move(index);
     return true;
+}
+
+namespace {
+const size_t kPartHeader = 4 + 8;
+const size_t kSnapshotHead = 4 + 8 + 8 + 4 + 4;
+
+unsigned long long Checksum(const BYTE* p, size_t n) {
+    unsigned long long h = 0xCBF29CE484222325ull;
+    for (size_t i = 0; i < n; ++i)
+        h = (h ^ p[i]) * 0x100000001B3ull;
+    return h ^ n;
+}
+} // namespace
+
+std::vector<std::vector<BYTE>> EncodeSnapshotParts(const std::vector<Record>& jobs) {
+    std::vector<BYTE> all;
+    for (const Record& rec : jobs) {
+        PutLE(all, rec.slot, 8);
+        const std::vector<BYTE> bytes = Encode(rec);
+        PutLE(all, bytes.size(), 4);
+        all.insert(all.end(), bytes.begin(), bytes.end());
+    }
+    std::vector<std::vector<BYTE>> parts;
+    for (size_t at = 0; at < all.size() || parts.empty(); at += kSnapshotPart) {
+        const size_t n = std::min(kSnapshotPart, all.size() - at);
+        std::vector<BYTE> part;
+        part.reserve(kPartHeader + n);
+        PutLE(part, n, 4);
+        PutLE(part, Checksum(all.data() + at, n), 8);
+        part.insert(part.end(), all.begin() + static_cast<std::ptrdiff_t>(at),
+                    all.begin() + static_cast<std::ptrdiff_t>(at + n));
+        parts.push_back(std::move(part));
+        if (n == 0)
+            break;
+    }
+    return parts;
+}
+
+std::vector<BYTE> EncodeSnapshotHead(const Snapshot& snap, size_t nParts) {
+    std::vector<BYTE> out;
+    PutLE(out, kFormat, 4);
+    PutLE(out, snap.lastWrite, 8);
+    PutLE(out, snap.nextSlot, 8);
+    PutLE(out, snap.jobs.size(), 4);
+    PutLE(out, nParts, 4);
+    return out;
+}
+
+bool DecodeSnapshotHead(const BYTE* p, size_t cb, Snapshot* pSnap, size_t* pJobs, size_t* pParts) {
+    if (cb != kSnapshotHead || GetLE(p, 4) != kFormat)
+        return false;
+    pSnap->lastWrite = GetLE(p + 4, 8);
+    pSnap->nextSlot = GetLE(p + 12, 8);
+    pSnap->jobs.clear();
+    *pJobs = static_cast<size_t>(GetLE(p + 20, 4));
+    *pParts = static_cast<size_t>(GetLE(p + 24, 4));
+    return pSnap->nextSlot >= 1 && pSnap->nextSlot <= kSlotLimit;
+}
+
+bool DecodeSnapshotParts(const std::vector<std::vector<BYTE>>& parts, size_t nJobs,
+                         Snapshot* pSnap) {
+    std::vector<BYTE> all;
+    for (const std::vector<BYTE>& part : parts) {
+        if (part.size() < kPartHeader)
+            return false;
+        const size_t n = static_cast<size_t>(GetLE(part.data(), 4));
+        if (part.size() != kPartHeader + n ||
+            GetLE(part.data() + 4, 8) != Checksum(part.data() + kPartHeader, n))
+            return false;
+        all.insert(all.end(), part.begin() + kPartHeader, part.end());
+    }
+    size_t at = 0;
+    long long prev = 0;
+    for (size_t i = 0; i < nJobs; ++i) {
+        if (all.size() - at < 12)
+            return false;
+        Record rec;
+        rec.slot = GetLE(all.data() + at, 8);
+        const size_t cb = static_cast<size_t>(GetLE(all.data() + at + 8, 4));
+        at += 12;
+        if (all.size() - at < cb || !Decode(all.data() + at, cb, &rec) || rec.slot < 1 ||
+            rec.slot >= kSlotLimit || (i > 0 && rec.key <= prev))
+            return false;
+        at += cb;
+        prev = rec.key;
+        pSnap->jobs.push_back(std::move(rec));
+    }
+    return at == all.size();
 }
 
 } // namespace QueueRecord

@@ -33,6 +33,9 @@ struct Cuts {
     std::vector<std::string>* m_pLog = nullptr;
     // Every journal value written (its bytes) or deleted (none), in order.
     std::vector<std::pair<std::string, std::vector<BYTE>>>* m_pJournal = nullptr;
+    // Values read by name, and walks of a key.
+    int m_nReads = 0;
+    int m_nWalks = 0;
 };
 
 class CutRegistry : public CQueueRegistry {
@@ -58,7 +61,12 @@ public:
         Log("flush", "");
         return CQueueRegistry::Flush(place);
     }
+    Got Read(Place place, const char* name, DWORD* pType, std::vector<BYTE>* pData) override {
+        ++m_cuts.m_nReads;
+        return CQueueRegistry::Read(place, name, pType, pData);
+    }
     bool Enum(Place place, const Visit& visit) override {
+        ++m_cuts.m_nWalks;
         if (m_cuts.m_nEnumStop < 0)
             return CQueueRegistry::Enum(place, visit);
         int seen = 0;
@@ -827,6 +835,29 @@ TEST_F(JobStoreTest, ChainedInsertsRenumberAWindowAndACutAtEveryWriteKeepsTheOrd
     for (const std::string& n : order)
         expected.emplace_back(n, n[0] == 'j' ? "C:\\j.prn" : "C:\\n.prn", 1);
     EXPECT_EQ(Reload(), expected);
+}
+
+TEST_F(JobStoreTest, AStartAfterAnOrderlyCloseReadsAHandfulOfValues) {
+    Rows rows;
+    {
+        CJobList list;
+        for (int i = 0; i < 2000; ++i) {
+            rows.emplace_back("job" + std::to_string(i), "C:\\jobs\\" + std::to_string(i),
+                              1 + i % 3);
+            list.Add(CQueuedJob(std::get<0>(rows.back()).c_str(), std::get<1>(rows.back()).c_str(),
+                                std::get<2>(rows.back())));
+        }
+    }
+    CutList list;
+    EXPECT_EQ(RowsOf(list), rows);
+    EXPECT_LE(list.m_nReads, 8);
+    EXPECT_EQ(list.m_nWalks, 0);
+    // The snapshot's slots and keys are the journal's: a change after it
+    // survives a crash.
+    list.RemoveAt(0);
+    list.Crash();
+    rows.erase(rows.begin());
+    EXPECT_EQ(Reload(), rows);
 }
 
 } // namespace
