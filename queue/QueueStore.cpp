@@ -41,6 +41,14 @@ CQueueRegistry::Place SnapshotOf(CQueueRegistry::Place place) {
                                                 : CQueueRegistry::Place::MachineSnapshot;
 }
 
+std::string Lower(const char* name) {
+    std::string s(name);
+    for (char& c : s)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return s;
+}
+
 std::string PartName(size_t i) {
     return "Part" + std::to_string(i);
 }
@@ -52,7 +60,7 @@ CQueueStore::CQueueStore(std::unique_ptr<CQueueRegistry> pRegistry, bool bReadOn
 DWORD CQueueStore::ReadNumber(Place_ where, const char* name, DWORD dwDefault) {
     DWORD type = REG_NONE;
     std::vector<BYTE> data;
-    if (m_pReg->Read(where, name, &type, &data) != CQueueRegistry::Got::Value)
+    if (Get(where, name, &type, &data) != CQueueRegistry::Got::Value)
         return dwDefault;
     if (type == REG_SZ || type == REG_EXPAND_SZ) {
         // A number someone stored as text.
@@ -70,7 +78,7 @@ DWORD CQueueStore::ReadNumber(Place_ where, const char* name, DWORD dwDefault) {
 std::string CQueueStore::ReadText(Place_ where, const char* name) {
     DWORD type = REG_NONE;
     std::vector<BYTE> data;
-    if (m_pReg->Read(where, name, &type, &data) == CQueueRegistry::Got::Failed)
+    if (Get(where, name, &type, &data) == CQueueRegistry::Got::Failed)
         m_bComplete = false;
     // The text up to its first zero; the data need not carry one.
     const auto end = std::find(data.begin(), data.end(), 0);
@@ -80,10 +88,24 @@ std::string CQueueStore::ReadText(Place_ where, const char* name) {
 bool CQueueStore::Exists(Place_ where, const char* name) {
     DWORD type = REG_NONE;
     std::vector<BYTE> data;
-    const auto got = m_pReg->Read(where, name, &type, &data);
+    const auto got = Get(where, name, &type, &data);
     if (got == CQueueRegistry::Got::Failed)
         m_bComplete = false;
     return got != CQueueRegistry::Got::Missing;
+}
+
+CQueueRegistry::Got CQueueStore::Get(Place_ where, const char* name, DWORD* pType,
+                                     std::vector<BYTE>* pData) {
+    if (!m_pWalked)
+        return m_pReg->Read(where, name, pType, pData);
+    const auto it = m_pWalked->find(Lower(name));
+    if (it == m_pWalked->end()) {
+        pData->clear();
+        return CQueueRegistry::Got::Missing;
+    }
+    *pType = it->second.first;
+    *pData = it->second.second;
+    return CQueueRegistry::Got::Value;
 }
 
 int CQueueStore::NextStoredIndex(Place_ where, int nIndex) {
@@ -129,10 +151,15 @@ bool CQueueStore::ReadOldForm(Place_ where, std::vector<OldJob>* pJobs,
     return ok;
 }
 
-bool CQueueStore::ReadJournal(Place_ where, std::vector<Record>* pRecs) {
+bool CQueueStore::ReadJournal(Place_ where, std::vector<Record>* pRecs, Walked* pOld) {
     unsigned long long maxSlot = 0;
     const bool ok =
         m_pReg->Enum(where, [&](const char* name, DWORD type, const BYTE* data, DWORD cb) {
+            if (pOld && (name[0] == 'J' || name[0] == 'j')) {
+                // The old form's values, met on the way.
+                (*pOld)[Lower(name)] = {type, std::vector<BYTE>(data, data + cb)};
+                return;
+            }
             unsigned long long slot;
             if (!ParseSlotName(name, &slot))
                 return;
@@ -205,7 +232,8 @@ void CQueueStore::Open(const Place& place, IOrder& order) {
     if (marker == kJournalLive) {
         journalWins = true;
         journalRead = true;
-        if (!ReadJournal(m_Read, &recs))
+        Walked walked;
+        if (!ReadJournal(m_Read, &recs, hasIndex ? &walked : nullptr))
             m_bComplete = false;
         if (hasIndex) {
             // Our last close left this fingerprint: an old form that no
@@ -213,7 +241,10 @@ void CQueueStore::Open(const Place& place, IOrder& order) {
             // A failed read of it counts only when the old form wins.
             oldRead = true;
             const bool complete = m_bComplete;
-            const bool ok = ReadOldForm(m_Read, &old, &print);
+            // From the values the walk met: no call a job.
+            m_pWalked = &walked;
+            const bool ok = ReadOldForm(m_Read, &old, &print) && complete;
+            m_pWalked = nullptr;
             if (ok && print != index.print)
                 journalWins = false;
             else

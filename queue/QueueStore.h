@@ -128,7 +128,12 @@ private:
     bool ReadOldForm(Place_ where, std::vector<OldJob>* pJobs, unsigned long long* pPrint);
     int NextStoredIndex(Place_ where, int nIndex);
     // The journal's records in key order; false when the walk failed.
-    bool ReadJournal(Place_ where, std::vector<QueueRecord::Record>* pRecs);
+    // The old form's values by lower-case name, as a walk of the key met them.
+    using Walked = std::unordered_map<std::string, std::pair<DWORD, std::vector<BYTE>>>;
+    // pOld: also keeps the old form's values there.
+    bool ReadJournal(Place_ where, std::vector<QueueRecord::Record>* pRecs, Walked* pOld = nullptr);
+    // A value from the registry, or from m_pWalked while it is set.
+    CQueueRegistry::Got Get(Place_ where, const char* name, DWORD* pType, std::vector<BYTE>* pData);
     bool ReadIndex(Place_ where, QueueRecord::Index* pIndex);
     // Loads the snapshot of the last close when the key has not been
     // written since; false (nothing loaded) otherwise.
@@ -174,6 +179,7 @@ private:
     // Every job of the store was read: the close may write.
     bool m_bComplete = true;
     bool m_bLive = false;
+    const Walked* m_pWalked = nullptr;
     // The index must be written again, with this fingerprint of the old
     // form, before the journal is marked live.
     bool m_bIndexStale = false;
