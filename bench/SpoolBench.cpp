@@ -197,6 +197,12 @@ void FillQueue(CJobList& list, int jobs) {
     }
 }
 
+// A list that can end as a process that dies does: without its save.
+class CrashingList : public CJobList {
+public:
+    void Crash() { ForgetWithoutSaving(); }
+};
+
 int QueueScale(int jobs) {
     double tSave;
     {
@@ -211,7 +217,7 @@ int QueueScale(int jobs) {
     }
     const SIZE_T before = PrivateBytes();
     const double t0 = Seconds();
-    CJobList list;
+    CrashingList list;
     const double tLoad = Seconds() - t0;
     const int loaded = list.GetCount();
     const double bytes = static_cast<double>(PrivateBytes() - before);
@@ -220,9 +226,21 @@ int QueueScale(int jobs) {
     printf("load at start:        %.3f s\n", tLoad);
     printf("memory of the queue:  %.1f KiB (%.0f bytes a job)\n", bytes / 1024.0,
            bytes / (loaded ? loaded : 1));
-    while (list.GetCount())
-        list.RemoveAt(0);
-    return loaded == jobs ? 0 : 1;
+    // One change, then the process dies: the next start reads the journal.
+    list.RemoveAt(list.GetCount() - 1);
+    list.Crash();
+    double tCrash;
+    int afterCrash;
+    {
+        const double t1 = Seconds();
+        CJobList again;
+        tCrash = Seconds() - t1;
+        afterCrash = again.GetCount();
+        while (again.GetCount())
+            again.RemoveAt(0);
+    }
+    printf("load after a crash:   %.3f s (%d jobs)\n", tCrash, afterCrash);
+    return loaded == jobs && afterCrash == jobs - 1 ? 0 : 1;
 }
 
 } // namespace
