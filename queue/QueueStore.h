@@ -29,13 +29,16 @@
 //  - kJournalLive: the program ended without its close. The journal is the
 //    queue, unless an index is there and the old form no longer has its
 //    fingerprint: an older version rewrote it since, and the old form wins.
-//  - Anything else: the old form is the queue. With an index that matches
-//    it the slots come from there and no record is read; otherwise the
+//  - Anything else: the old form is the queue. A snapshot that holds (the
+//    key unwritten since) gives it in a few calls; else with an index that
+//    matches it the slots come from there and no record is read; else the
 //    journal is brought in line with the old form (only records that differ
 //    are written) before the marker says kJournalLive; an index whose
 //    fingerprint differs gets the old form's own first.
-// A read that fails at the start is never made permanent: no record is
-// deleted for it, and the close then writes neither form nor marker.
+// A job with empty name and empty path is never stored: the old form would
+// read it as its end. A read that fails at the start is never made
+// permanent: no record is deleted for it, and the close then writes
+// neither form nor marker.
 // A write or delete that fails is tried again at the next change and at
 // the close; until the journal is in line no marker makes it the truth.
 // A standard user may not write the machine key: the queue then lives in a
