@@ -6,11 +6,16 @@
 //   SpoolBench queue-scale JOBS
 //       Saves a queue of JOBS jobs, loads it back, and reports the time of
 //       each and the memory the loaded queue takes.
+//   SpoolBench null JOBS COPIES FLUSH
+//       Sends JOBS jobs of COPIES copies of a 4 KiB file to the null printer;
+//       prints the seconds and copies a second. FLUSH 0 leaves the store's
+//       flushes out, to measure what they cost.
 //   SpoolBench idle-cpu SECONDS
 //       Reports the worker's processor time while stopped and while running
 //       on an empty queue, next to a thread that polls a flag without pause.
 #include "framework/MessageBox.h"
 #include "printloop/PrintLoopThread.h"
+#include "settings/ProgramKey.h"
 
 #include <psapi.h>
 
@@ -18,6 +23,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <string>
 
 namespace {
 
@@ -75,6 +82,52 @@ int Spool(const char* printer, const char* file, int copies) {
     while (list.GetCount())
         list.RemoveAt(0);
     printf("%.3f\n", t);
+    return left == 0 ? 0 : 1;
+}
+
+// The store's registry with its flushes left out.
+class NoFlushRegistry : public CQueueRegistry {
+public:
+    using CQueueRegistry::CQueueRegistry;
+    bool Flush(Place) override { return true; }
+};
+
+int NullCopies(int jobs, int copies, bool flush) {
+    char tmp[MAX_PATH] = "";
+    GetTempPathA(MAX_PATH, tmp);
+    const std::string file = std::string(tmp) + "morvane-bench-null.prn";
+    FILE* f = fopen(file.c_str(), "wb");
+    if (!f)
+        return 1;
+    for (int i = 0; i < 4096; ++i)
+        fputc(i & 0xFF, f);
+    fclose(f);
+    CSpoolerSetup setup;
+    setup.m_nSpoolerType = SPOOLER_NULL;
+    std::unique_ptr<CQueueRegistry> reg;
+    if (!flush)
+        reg.reset(new NoFlushRegistry(CString(kProgramKeyPath) + "\\Job_List"));
+    CJobList list(std::move(reg));
+    while (list.GetCount())
+        list.RemoveAt(0);
+    for (int i = 0; i < jobs; ++i)
+        list.Add(CQueuedJob("bench", file.c_str(), copies));
+    NoWindow owner;
+    CPrintLoopThread loop(&owner, &list, &setup);
+    loop.CreateThread(CREATE_SUSPENDED);
+    loop.ResumeThread();
+    const double t0 = Seconds();
+    loop.SetRunning(TRUE);
+    while (list.GetCount() > 0 && loop.IsRunning())
+        Sleep(1);
+    const double t = Seconds() - t0;
+    const int left = list.GetCount();
+    loop.StopForGood();
+    while (list.GetCount())
+        list.RemoveAt(0);
+    DeleteFileA(file.c_str());
+    printf("%d jobs of %d copies, flush %s: %.3f s (%.0f copies/s)\n", jobs, copies,
+           flush ? "on" : "off", t, jobs * copies / t);
     return left == 0 ? 0 : 1;
 }
 
@@ -144,6 +197,12 @@ void FillQueue(CJobList& list, int jobs) {
     }
 }
 
+// A list that can end as a process that dies does: without its save.
+class CrashingList : public CJobList {
+public:
+    void Crash() { ForgetWithoutSaving(); }
+};
+
 int QueueScale(int jobs) {
     double tSave;
     {
@@ -158,7 +217,7 @@ int QueueScale(int jobs) {
     }
     const SIZE_T before = PrivateBytes();
     const double t0 = Seconds();
-    CJobList list;
+    CrashingList list;
     const double tLoad = Seconds() - t0;
     const int loaded = list.GetCount();
     const double bytes = static_cast<double>(PrivateBytes() - before);
@@ -167,9 +226,21 @@ int QueueScale(int jobs) {
     printf("load at start:        %.3f s\n", tLoad);
     printf("memory of the queue:  %.1f KiB (%.0f bytes a job)\n", bytes / 1024.0,
            bytes / (loaded ? loaded : 1));
-    while (list.GetCount())
-        list.RemoveAt(0);
-    return loaded == jobs ? 0 : 1;
+    // One change, then the process dies: the next start reads the journal.
+    list.RemoveAt(list.GetCount() - 1);
+    list.Crash();
+    double tCrash;
+    int afterCrash;
+    {
+        const double t1 = Seconds();
+        CJobList again;
+        tCrash = Seconds() - t1;
+        afterCrash = again.GetCount();
+        while (again.GetCount())
+            again.RemoveAt(0);
+    }
+    printf("load after a crash:   %.3f s (%d jobs)\n", tCrash, afterCrash);
+    return loaded == jobs && afterCrash == jobs - 1 ? 0 : 1;
 }
 
 } // namespace
@@ -179,10 +250,12 @@ int main(int argc, char** argv) {
         return Spool(argv[2], argv[3], argc >= 5 ? atoi(argv[4]) : 1);
     if (argc >= 3 && strcmp(argv[1], "queue-scale") == 0)
         return QueueScale(atoi(argv[2]));
+    if (argc >= 5 && strcmp(argv[1], "null") == 0)
+        return NullCopies(atoi(argv[2]), atoi(argv[3]), atoi(argv[4]) != 0);
     if (argc >= 3 && strcmp(argv[1], "idle-cpu") == 0)
         return IdleCpu(atof(argv[2]));
-    fprintf(
-        stderr,
-        "usage: SpoolBench spool PRINTER FILE [COPIES] | queue-scale JOBS | idle-cpu SECONDS\n");
+    fprintf(stderr,
+            "usage: SpoolBench spool PRINTER FILE [COPIES] | queue-scale JOBS | null JOBS COPIES "
+            "FLUSH | idle-cpu SECONDS\n");
     return 2;
 }

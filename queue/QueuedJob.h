@@ -41,14 +41,4 @@ public:
     CString m_strID;
     int m_nCopies = 1;
     BOOL m_bBusy = FALSE;
-
-    // The list's bookkeeping for its stored record of this job (slot number,
-    // ordering key, copies the record says are left, whether it is there). Guarded by the list's
-    // lock, not the job's; a copy of a job starts with none.
-    unsigned long long m_nStoreSlot = 0;
-    long long m_nStoreKey = 0;
-    int m_nStoreCopies = 0;
-    // Whether a record may be stored (a write was tried since the last
-    // delete that succeeded).
-    bool m_bStored = false;
 };

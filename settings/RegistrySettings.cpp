@@ -118,6 +118,11 @@ void CRegistrySettings::SetMachineOpenHook(OpenKeyHook hook) {
     g_machineOpenHook = hook;
 }
 
+LONG CRegistrySettings::AskMachineOpenHook(LPCSTR lpszPath, REGSAM access) {
+    const auto hook = g_machineOpenHook.load();
+    return hook ? hook(lpszPath, access) : ERROR_SUCCESS;
+}
+
 CString CRegistrySettings::GetKeyPath(LPCSTR lpszSection) {
     CString appKey;
     appKey.LoadString(IDS_APP_KEY);

@@ -67,6 +67,9 @@ public:
     // (the default) lets every open through.
     using OpenKeyHook = LONG (*)(LPCSTR lpszPath, REGSAM access);
     static void SetMachineOpenHook(OpenKeyHook hook);
+    // What the hook answers for an open of that path (ERROR_SUCCESS without
+    // one), for code that opens machine keys of its own.
+    static LONG AskMachineOpenHook(LPCSTR lpszPath, REGSAM access);
 
 protected:
     // Keeps one section's key open while it lives, so a Save or Load of many

@@ -264,7 +264,7 @@ TEST_F(BlackBoxTest, StartSpoolsEveryCopyByteForByteAndCloseSavesAnEmptyQueue) {
     EXPECT_EQ(partial, 0);
 
     CloseProgram();
-    CJobList saved;
+    CJobList saved(nullptr, CJobList::Access::ReadOnly);
     EXPECT_EQ(saved.GetCount(), 0);
 }
 
@@ -293,7 +293,7 @@ TEST_F(BlackBoxTest, ClosingDuringALongJobSavesItWithItsUnsentCopies) {
     EXPECT_EQ(partial, 0) << "a truncated document was printed";
     ASSERT_LT(whole, kCopies) << "the job finished before the window was closed";
 
-    CJobList saved;
+    CJobList saved(nullptr, CJobList::Access::ReadOnly);
     ASSERT_EQ(saved.GetCount(), 1);
     CQueuedJob* pJob = saved.GetAt(0);
     EXPECT_STREQ(pJob->m_strName, "long.prn");
@@ -333,7 +333,7 @@ TEST_F(BlackBoxTest, NetworkPrinterReceivesEachCopyAsItsOwnConnection) {
         EXPECT_EQ(data.size(), payload.size());
         EXPECT_TRUE(data == payload) << "a copy arrived changed";
     }
-    CJobList saved;
+    CJobList saved(nullptr, CJobList::Access::ReadOnly);
     EXPECT_EQ(saved.GetCount(), 0);
 }
 
@@ -369,7 +369,7 @@ TEST_F(BlackBoxTest, StoredQueueDataOfAnotherFormIsShownAndKept) {
     EXPECT_EQ(RowCount(), 3);
     CloseProgram();
 
-    CJobList saved;
+    CJobList saved(nullptr, CJobList::Access::ReadOnly);
     ASSERT_EQ(saved.GetCount(), 3);
     const struct {
         const char* name;

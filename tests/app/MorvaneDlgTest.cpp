@@ -131,7 +131,7 @@ TEST_F(MorvaneDlgTest, DropsAppendInOrderWhateverIsSelectedAndNameAfterLastSepar
         EXPECT_EQ(dlg.GetJobList().GetAt(2)->m_strPath, "D:label.zpl");
     });
     // The window saved the queue when it closed.
-    CJobList saved;
+    CJobList saved(nullptr, CJobList::Access::ReadOnly);
     ASSERT_EQ(saved.GetCount(), 5);
     EXPECT_STREQ(saved.GetAt(4)->m_strName, "sub:x.txt");
 }
@@ -318,7 +318,7 @@ TEST_F(MorvaneDlgTest, StartStopSpoolsTheQueueAndTogglesTheButton) {
         EXPECT_EQ(dlg.GetJobList().GetCount(), 1);
     });
     EXPECT_TRUE(m_boxes.Texts().empty());
-    CJobList saved;
+    CJobList saved(nullptr, CJobList::Access::ReadOnly);
     EXPECT_EQ(saved.GetCount(), 1);
 }
 
@@ -556,7 +556,7 @@ TEST_F(MorvaneDlgTest, EndOfSessionSavesTheQueue) {
         SendMessageA(dlg.m_hWnd, WM_QUERYENDSESSION, 0, 0);
         SendMessageA(dlg.m_hWnd, WM_ENDSESSION, TRUE, 0);
         EXPECT_EQ(storedName(), "kept.prn");
-        CJobList saved;
+        CJobList saved(nullptr, CJobList::Access::ReadOnly);
         ASSERT_EQ(saved.GetCount(), 1);
         EXPECT_STREQ(saved.GetAt(0)->m_strName, "kept.prn");
         // Cleared here so the copy made just now is not what the test sees.

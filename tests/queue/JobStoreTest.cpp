@@ -2,11 +2,15 @@
 // while the program runs, survives a process that dies without saving, and
 // a store cut short at any single write reloads with every job whole.
 #include "queue/JobList.h"
+#include "queue/StoreRecord.h"
+#include "settings/ProgramKey.h"
 #include "support/RegistryFixture.h"
 
 #include <algorithm>
 #include <climits>
 #include <functional>
+#include <map>
+#include <memory>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -16,31 +20,85 @@ namespace {
 using Row = std::tuple<std::string, std::string, int>; // name, path, copies
 using Rows = std::vector<Row>;
 
-// A list whose registry writes (values set or deleted) fail from the k-th
-// on, as a process cut short there would leave them; Crash() drops it
-// without the orderly save.
-class CutList : public CJobList {
-public:
+// What a test does to the store's registry calls: writes (values set or
+// deleted) fail from the k-th on, as a process cut short there would leave
+// them, or only the k-th (m_bOnce); the walk of a key stops with a failure
+// after m_nEnumStop values; m_pLog, when set, gets every write, delete and
+// flush.
+struct Cuts {
     int m_nWrites = 0;
     int m_nFailAt = INT_MAX;
+    bool m_bOnce = false;
+    int m_nEnumStop = -1;
+    std::vector<std::string>* m_pLog = nullptr;
+    // Every journal value written (its bytes) or deleted (none), in order.
+    std::vector<std::pair<std::string, std::vector<BYTE>>>* m_pJournal = nullptr;
+    // Values read by name, and walks of a key.
+    int m_nReads = 0;
+    int m_nWalks = 0;
+};
 
-    void Crash() { ForgetWithoutSaving(); }
+class CutRegistry : public CQueueRegistry {
+public:
+    explicit CutRegistry(Cuts& cuts)
+        : CQueueRegistry((std::string(kProgramKeyPath) + "\\Job_List").c_str()), m_cuts(cuts) {}
 
-    BOOL WriteString(LPCSTR s, LPCSTR e, LPCSTR v, HKEY r) override {
-        return Cut() ? FALSE : CJobList::WriteString(s, e, v, r);
+    bool Write(Place place, const char* name, DWORD type, const void* p, DWORD cb) override {
+        Log("write ", name);
+        if (m_cuts.m_pJournal && name[0] == 'Q' && type == REG_BINARY)
+            m_cuts.m_pJournal->emplace_back(
+                name,
+                std::vector<BYTE>(static_cast<const BYTE*>(p), static_cast<const BYTE*>(p) + cb));
+        return !Cut() && CQueueRegistry::Write(place, name, type, p, cb);
     }
-    BOOL WriteDWORD(LPCSTR s, LPCSTR e, DWORD v, HKEY r) override {
-        return Cut() ? FALSE : CJobList::WriteDWORD(s, e, v, r);
+    bool Delete(Place place, const char* name) override {
+        Log("delete ", name);
+        if (m_cuts.m_pJournal && name[0] == 'Q')
+            m_cuts.m_pJournal->emplace_back(name, std::vector<BYTE>());
+        return !Cut() && CQueueRegistry::Delete(place, name);
     }
-    BOOL WriteBinary(LPCSTR s, LPCSTR e, const void* p, DWORD cb, HKEY r) override {
-        return Cut() ? FALSE : CJobList::WriteBinary(s, e, p, cb, r);
+    bool Flush(Place place) override {
+        Log("flush", "");
+        return CQueueRegistry::Flush(place);
     }
-    BOOL DeleteValue(LPCSTR s, LPCSTR e, HKEY r) override {
-        return Cut() ? FALSE : CJobList::DeleteValue(s, e, r);
+    Got Read(Place place, const char* name, DWORD* pType, std::vector<BYTE>* pData) override {
+        ++m_cuts.m_nReads;
+        return CQueueRegistry::Read(place, name, pType, pData);
+    }
+    bool Enum(Place place, const Visit& visit) override {
+        ++m_cuts.m_nWalks;
+        if (m_cuts.m_nEnumStop < 0)
+            return CQueueRegistry::Enum(place, visit);
+        int seen = 0;
+        CQueueRegistry::Enum(place, [&](const char* n, DWORD t, const BYTE* d, DWORD cb) {
+            if (seen++ < m_cuts.m_nEnumStop)
+                visit(n, t, d, cb);
+        });
+        return false;
     }
 
 private:
-    bool Cut() { return ++m_nWrites >= m_nFailAt; }
+    bool Cut() {
+        ++m_cuts.m_nWrites;
+        return m_cuts.m_bOnce ? m_cuts.m_nWrites == m_cuts.m_nFailAt
+                              : m_cuts.m_nWrites >= m_cuts.m_nFailAt;
+    }
+    void Log(const char* what, const char* name) {
+        if (m_cuts.m_pLog)
+            m_cuts.m_pLog->push_back(std::string(what) + name);
+    }
+    Cuts& m_cuts;
+};
+
+// A list on a registry the test cuts (set before the list is made, the cuts
+// reach its load); Crash() drops it without the orderly save.
+class CutList : public Cuts, public CJobList {
+public:
+    CutList() : CJobList(std::make_unique<CutRegistry>(*this)) {}
+    explicit CutList(const Cuts& preset)
+        : Cuts(preset), CJobList(std::make_unique<CutRegistry>(*this)) {}
+
+    void Crash() { ForgetWithoutSaving(); }
 };
 
 Rows RowsOf(CJobList& list) {
@@ -52,13 +110,10 @@ Rows RowsOf(CJobList& list) {
     return out;
 }
 
-// What a program started now finds. The list is dropped without saving, so
-// the store is left as it was found.
+// What a program started now finds; it writes nothing.
 Rows Reload() {
-    CutList list;
-    Rows rows = RowsOf(list);
-    list.Crash();
-    return rows;
+    CJobList list(nullptr, CJobList::Access::ReadOnly);
+    return RowsOf(list);
 }
 
 std::string Show(const Rows& rows) {
@@ -265,7 +320,7 @@ TEST_F(JobStoreTest, TheIndexedFormIsWrittenAtCloseAndWinsAfterIt) {
         list.RemoveAt(0);
     }
     // What an older version of the program reads.
-    CJobList probe;
+    CJobList probe(nullptr, CJobList::Access::ReadOnly);
     EXPECT_STREQ(probe.ReadString("Job_List", "Job0_Name", "", HKEY_LOCAL_MACHINE), "b");
     EXPECT_STREQ(probe.ReadString("Job_List", "Job1_Path", "", HKEY_LOCAL_MACHINE), "C:\\c.prn");
     EXPECT_EQ(probe.ReadDWORD("Job_List", "Job1_Copies", 0, HKEY_LOCAL_MACHINE), 1u);
@@ -289,7 +344,7 @@ TEST_F(JobStoreTest, AnEmptyQueueSavesOnlyTheEndEntry) {
             emptied.RemoveAt(0);
     }
     EXPECT_EQ(StoredNames(), kEndEntryOnly);
-    CJobList probe;
+    CJobList probe(nullptr, CJobList::Access::ReadOnly);
     EXPECT_EQ(probe.GetCount(), 0);
     EXPECT_STREQ(probe.ReadString("Job_List", "Job0_Name", "x", HKEY_LOCAL_MACHINE), "");
     EXPECT_STREQ(probe.ReadString("Job_List", "Job0_Path", "x", HKEY_LOCAL_MACHINE), "");
@@ -374,17 +429,18 @@ TEST_F(JobStoreTest, AJournalThatMissedAWriteIsMendedAtTheNextStart) {
 }
 
 TEST_F(JobStoreTest, ForeignJournalValuesAreSkipped) {
-    Crashed();
-    SetRawValue("Job_List", "Q999", REG_SZ, "junk", 5);
+    Crashed(); // a, b and c in Q1 to Q3: the journal is read back
+    // No record at the slots a new job would take next.
+    SetRawValue("Job_List", "Q4", REG_SZ, "junk", 5);
     const BYTE shortRecord[6] = {1, 0, 0, 0, 0, 0};
-    SetRawValue("Job_List", "Q1000", REG_BINARY, shortRecord, 6);
+    SetRawValue("Job_List", "Q5", REG_BINARY, shortRecord, 6);
     {
-        CJobList list;
+        CutList list;
         EXPECT_EQ(RowsOf(list), kABC);
-        // A new job takes a slot no foreign value holds.
         list.Add(CQueuedJob("d", "C:\\d", 1));
+        list.Crash();
     }
-    EXPECT_EQ(Reload().size(), 4u);
+    EXPECT_EQ(Reload(), (Rows{kABC[0], kABC[1], kABC[2], {"d", "C:\\d", 1}}));
 }
 
 TEST_F(JobStoreTest, IdentitiesInTheQueueStayUniqueWhenTheCounterWraps) {
@@ -411,6 +467,397 @@ TEST_F(JobStoreTest, IdentitiesInTheQueueStayUniqueWhenTheCounterWraps) {
     // Once the kept job has gone its identity may be used again.
     list.RemoveAt(0);
     EXPECT_EQ(list.FindByID(keptID), nullptr);
+}
+
+// Stored values set around the code under test.
+void SetRecord(const char* value, long long key, const Row& row) {
+    QueueRecord::Record rec;
+    rec.key = key;
+    rec.name = std::get<0>(row);
+    rec.path = std::get<1>(row);
+    rec.copies = std::get<2>(row);
+    const std::vector<BYTE> bytes = QueueRecord::Encode(rec);
+    SetRawValue("Job_List", value, REG_BINARY, bytes.data(), static_cast<DWORD>(bytes.size()));
+}
+
+void SetMarker(DWORD marker) {
+    SetRawValue("Job_List", "QueueStore", REG_DWORD, &marker, 4);
+}
+
+// The old form as an older version writes it.
+void SetOldForm(const Rows& rows) {
+    int i = 0;
+    auto put = [&](const std::string& name, const std::string& path, DWORD copies) {
+        const std::string n = "Job" + std::to_string(i);
+        SetRawValue("Job_List", (n + "_Name").c_str(), REG_SZ, name.c_str(),
+                    static_cast<DWORD>(name.size() + 1));
+        SetRawValue("Job_List", (n + "_Path").c_str(), REG_SZ, path.c_str(),
+                    static_cast<DWORD>(path.size() + 1));
+        SetRawValue("Job_List", (n + "_Copies").c_str(), REG_DWORD, &copies, 4);
+        ++i;
+    };
+    for (const Row& r : rows)
+        put(std::get<0>(r), std::get<1>(r), static_cast<DWORD>(std::get<2>(r)));
+    put("", "", 0);
+}
+
+LONG RefuseMachineWrites(LPCSTR, REGSAM access) {
+    return (access & KEY_SET_VALUE) ? ERROR_ACCESS_DENIED : ERROR_SUCCESS;
+}
+
+const Row kD{"d", "C:\\d.prn", 4};
+
+TEST_F(JobStoreTest, ACutOrAFailedWriteWhileLoadingLeavesTheQueueWhole) {
+    const Rows older = {kABC[2], {"n", "C:\\n.prn", 5}};
+    struct Case {
+        const char* what;
+        std::function<void()> preset;
+        bool refuseMachine;
+        Rows rows;
+    };
+    const Case cases[] = {
+        {"an older version rewrote the old form",
+         [&] {
+             ClosedInOrder();
+             SetOldForm(older);
+         },
+         false, older},
+        {"a standard user's first start after a close", ClosedInOrder, true, kABC},
+        {"a standard user's first start after a crash", Crashed, true, kABC},
+        {"a per-user key that a cut move left empty",
+         [] {
+             ClosedInOrder();
+             HKEY h = nullptr;
+             ASSERT_EQ(RegCreateKeyExA(
+                           HKEY_CURRENT_USER, (std::string(kProgramKeyPath) + "\\Job_List").c_str(),
+                           0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY, nullptr, &h, nullptr),
+                       ERROR_SUCCESS);
+             RegCloseKey(h);
+         },
+         true, kABC},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        // From the k-th write on (a cut), or the k-th alone (then a change).
+        for (const bool once : {false, true}) {
+            for (int k = 1;; ++k) {
+                CRegistrySettings::SetMachineOpenHook(nullptr);
+                DeleteProgramKey();
+                c.preset();
+                if (c.refuseMachine)
+                    CRegistrySettings::SetMachineOpenHook(RefuseMachineWrites);
+                Cuts cuts;
+                cuts.m_nFailAt = k;
+                cuts.m_bOnce = once;
+                int writes;
+                Rows expected = c.rows;
+                {
+                    CutList list(cuts);
+                    EXPECT_EQ(RowsOf(list), c.rows);
+                    writes = list.m_nWrites;
+                    list.m_nFailAt = INT_MAX;
+                    if (once) {
+                        list.Add(CQueuedJob("d", "C:\\d.prn", 4));
+                        expected.push_back(kD);
+                    }
+                    list.Crash();
+                }
+                EXPECT_EQ(Reload(), expected) << (once ? "write " : "cut at write ") << k;
+                if (writes < k)
+                    break;
+                ASSERT_LT(k, 500);
+            }
+        }
+    }
+}
+
+TEST_F(JobStoreTest, ACopySentAndAFinishedJobAreOnDiskBeforeTheNextCopy) {
+    ClosedInOrder(); // a, with 3 copies, in Q1
+    std::vector<std::string> log;
+    CutList list;
+    list.m_pLog = &log;
+    CQueuedJob* head = list.TakeHead();
+    const struct {
+        int left;
+        std::vector<std::string> calls;
+    } steps[] = {
+        {2, {"write Q1", "flush"}},
+        {1, {"write Q1", "flush"}},
+        {0, {"delete Q1", "flush"}},
+    };
+    for (const auto& step : steps) {
+        log.clear();
+        list.RecordCopiesLeft(head, step.left);
+        EXPECT_EQ(log, step.calls) << step.left << " left";
+    }
+    log.clear();
+    list.RemoveJob(head);
+    EXPECT_EQ(log, std::vector<std::string>{});
+}
+
+TEST_F(JobStoreTest, AnOlderVersionRunAfterOurCrashWins) {
+    ClosedInOrder();
+    {
+        CutList list;
+        list.SetCopiesIdleAt(1, 7);
+        list.Crash();
+    }
+    // Without an older version in between, the journal holds.
+    EXPECT_EQ(Reload(), (Rows{kABC[0], {"b", "C:\\b.prn", 7}, kABC[2]}));
+    SetOldForm({kABC[2]});
+    EXPECT_EQ(Reload(), (Rows{kABC[2]}));
+}
+
+TEST_F(JobStoreTest, AChangeAfterAMidRunSaveSurvivesACrash) {
+    // As at log-off: the store is closed in order while the program runs.
+    for (const Change& c : Changes()) {
+        if (std::string(c.what).find("close") != std::string::npos)
+            continue;
+        SCOPED_TRACE(c.what);
+        DeleteProgramKey();
+        ClosedInOrder();
+        {
+            CutList list;
+            ASSERT_TRUE(list.Save());
+            c.change(list);
+            list.Crash();
+        }
+        EXPECT_EQ(Reload(), c.after);
+    }
+}
+
+TEST_F(JobStoreTest, HostileOrDamagedStoredDataLosesNoJob) {
+    const Row x{"x", "C:\\x.prn", 1};
+    const Row e{"e", "C:\\e.prn", 1};
+    auto add = [](CutList& l, const Row& r) {
+        l.Add(CQueuedJob(std::get<0>(r).c_str(), std::get<1>(r).c_str(), std::get<2>(r)));
+    };
+    struct Case {
+        const char* what;
+        std::function<void()> preset;
+        Rows loaded;
+        std::function<void(CutList&)> change;
+        bool crash; // else closed in order
+        Rows after;
+    };
+    const Case cases[] = {
+        {"a slot name at the top of the range pins no slot",
+         [&] {
+             Crashed();
+             SetRecord("Q18446744073709551615", 1LL << 40, x);
+         },
+         kABC,
+         [&](CutList& l) { add(l, kD), add(l, e); },
+         true,
+         {kABC[0], kABC[1], kABC[2], kD, e}},
+        {"a slot name just below the limit leaves new jobs a slot each",
+         [&] {
+             Crashed();
+             SetRecord("Q999999999999", 1LL << 40, x);
+         },
+         {kABC[0], kABC[1], kABC[2], x},
+         [&](CutList& l) { add(l, kD), add(l, e); },
+         true,
+         {kABC[0], kABC[1], kABC[2], x, kD, e}},
+        {"a slot name with a leading zero is no slot",
+         [&] {
+             Crashed();
+             SetRecord("Q01", 1LL << 40, x);
+             SetRecord("Q0", 1LL << 41, x);
+         },
+         kABC,
+         [&](CutList& l) { add(l, kD); },
+         true,
+         {kABC[0], kABC[1], kABC[2], kD}},
+        {"a record with empty name and path is dropped",
+         [&] {
+             Crashed();
+             SetRecord("Q9", 1, Row{"", "", 1});
+         },
+         kABC, [](CutList&) {}, false, kABC},
+        {"a job with empty name and path is not saved as the end", ClosedInOrder, kABC,
+         [](CutList& l) { l.InsertAt(CQueuedJob("", "", 1), 1); }, false, kABC},
+        {"keys at the ends of the range",
+         [&] {
+             SetRecord("Q1", LLONG_MIN, kABC[0]);
+             SetRecord("Q2", LLONG_MAX, kABC[1]);
+             SetMarker(2);
+         },
+         {kABC[0], kABC[1]},
+         [&](CutList& l) {
+             l.InsertAt(CQueuedJob("d", "C:\\d.prn", 4), 1);
+             add(l, e);
+             l.InsertAt(CQueuedJob("x", "C:\\x.prn", 1), 0);
+         },
+         true,
+         {x, kABC[0], kD, kABC[1], e}},
+        {"equal keys keep the order of their slots",
+         [&] {
+             SetRecord("Q7", 5, kABC[1]);
+             SetRecord("Q3", 5, kABC[0]);
+             SetMarker(2);
+         },
+         {kABC[0], kABC[1]},
+         [&](CutList& l) { l.InsertAt(CQueuedJob("d", "C:\\d.prn", 4), 1); },
+         true,
+         {kABC[0], kD, kABC[1]}},
+        {"a delete that failed is done at the next change",
+         ClosedInOrder,
+         kABC,
+         [&](CutList& l) {
+             l.m_nWrites = 0;
+             l.m_nFailAt = 1;
+             l.m_bOnce = true;
+             l.RemoveAt(0);
+             add(l, kD);
+         },
+         true,
+         {kABC[1], kABC[2], kD}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        DeleteProgramKey();
+        c.preset();
+        {
+            CutList list;
+            EXPECT_EQ(RowsOf(list), c.loaded);
+            c.change(list);
+            if (c.crash)
+                list.Crash();
+        }
+        EXPECT_EQ(Reload(), c.after) << Show(Reload());
+    }
+}
+
+TEST_F(JobStoreTest, AFailedReadOrDeleteIsNeverMadePermanent) {
+    // The walk of the journal fails after one value: what was read loads,
+    // and the close makes nothing of the rest permanent.
+    Crashed();
+    {
+        Cuts cuts;
+        cuts.m_nEnumStop = 1;
+        CutList list(cuts);
+        EXPECT_LT(list.GetCount(), 3);
+        list.Add(CQueuedJob("d", "C:\\d.prn", 4));
+    }
+    // Every job is there; where d stands among the jobs that were not read
+    // no one can say.
+    Rows found = Reload();
+    std::sort(found.begin(), found.end());
+    EXPECT_EQ(found, (Rows{kABC[0], kABC[1], kABC[2], kD}));
+
+    // A delete that failed is done at the close.
+    DeleteProgramKey();
+    ClosedInOrder();
+    {
+        CutList list;
+        list.m_nWrites = 0;
+        list.m_nFailAt = 1;
+        list.m_bOnce = true;
+        list.RemoveAt(0);
+    }
+    const std::vector<std::string> names = StoredNames();
+    EXPECT_EQ(std::count(names.begin(), names.end(), "Q1"), 0);
+    EXPECT_EQ(Reload(), (Rows{kABC[1], kABC[2]}));
+}
+
+// The journal's records by value name, read around the code under test.
+std::map<std::string, QueueRecord::Record> StoredJournal() {
+    std::map<std::string, QueueRecord::Record> out;
+    const ProgramKey h("Job_List");
+    char name[256];
+    std::vector<BYTE> data(1 << 16);
+    for (DWORD i = 0;; ++i) {
+        DWORD cch = sizeof(name), cb = static_cast<DWORD>(data.size()), type = 0;
+        if (RegEnumValueA(h, i, name, &cch, nullptr, &type, data.data(), &cb) != ERROR_SUCCESS)
+            break;
+        QueueRecord::Record rec;
+        if (name[0] == 'Q' && QueueRecord::Decode(data.data(), cb, &rec))
+            out[name] = rec;
+    }
+    return out;
+}
+
+// The names in the order a start reads the journal.
+std::vector<std::string> JournalOrder(const std::map<std::string, QueueRecord::Record>& journal) {
+    std::vector<std::pair<std::pair<long long, unsigned long long>, std::string>> keyed;
+    for (const auto& it : journal) {
+        unsigned long long slot = 0;
+        QueueRecord::ParseSlotName(it.first.c_str(), &slot);
+        keyed.push_back({{it.second.key, slot}, it.second.name});
+    }
+    std::sort(keyed.begin(), keyed.end());
+    std::vector<std::string> names;
+    for (const auto& k : keyed)
+        names.push_back(k.second);
+    return names;
+}
+
+TEST_F(JobStoreTest, ChainedInsertsRenumberAWindowAndACutAtEveryWriteKeepsTheOrder) {
+    // "+" inserts behind the selection and selects the new job: each insert
+    // halves the same gap.
+    const int kJobs = 1000, kInserts = 200;
+    std::vector<std::string> order;
+    {
+        CJobList list;
+        for (int i = 0; i < kJobs; ++i) {
+            order.push_back("j" + std::to_string(i));
+            list.Add(CQueuedJob(order.back().c_str(), "C:\\j.prn", 1));
+        }
+    }
+    std::map<std::string, QueueRecord::Record> journal = StoredJournal();
+    std::vector<std::pair<std::string, std::vector<BYTE>>> writes;
+    CutList list;
+    list.m_pJournal = &writes;
+    list.m_nWrites = 0;
+    for (int t = 0; t < kInserts; ++t) {
+        const std::vector<std::string> before = order;
+        const std::string name = "n" + std::to_string(t);
+        order.insert(order.begin() + t + 1, name);
+        writes.clear();
+        list.InsertAt(CQueuedJob(name.c_str(), "C:\\n.prn", 1), t + 1);
+        // A start after a cut behind any of these writes finds the order as
+        // it was or as it is now.
+        for (const auto& w : writes) {
+            QueueRecord::Record rec;
+            if (w.second.empty())
+                journal.erase(w.first);
+            else if (QueueRecord::Decode(w.second.data(), w.second.size(), &rec))
+                journal[w.first] = rec;
+            const std::vector<std::string> found = JournalOrder(journal);
+            ASSERT_TRUE(found == before || found == order) << "insert " << t << " at " << w.first;
+        }
+        ASSERT_EQ(JournalOrder(journal), order) << "insert " << t;
+    }
+    EXPECT_LE(list.m_nWrites, 600);
+    list.Crash();
+    Rows expected;
+    for (const std::string& n : order)
+        expected.emplace_back(n, n[0] == 'j' ? "C:\\j.prn" : "C:\\n.prn", 1);
+    EXPECT_EQ(Reload(), expected);
+}
+
+TEST_F(JobStoreTest, AStartAfterAnOrderlyCloseReadsAHandfulOfValues) {
+    Rows rows;
+    {
+        CJobList list;
+        for (int i = 0; i < 2000; ++i) {
+            rows.emplace_back("job" + std::to_string(i), "C:\\jobs\\" + std::to_string(i),
+                              1 + i % 3);
+            list.Add(CQueuedJob(std::get<0>(rows.back()).c_str(), std::get<1>(rows.back()).c_str(),
+                                std::get<2>(rows.back())));
+        }
+    }
+    CutList list;
+    EXPECT_EQ(RowsOf(list), rows);
+    EXPECT_LE(list.m_nReads, 8);
+    EXPECT_EQ(list.m_nWalks, 0);
+    // The snapshot's slots and keys are the journal's: a change after it
+    // survives a crash.
+    list.RemoveAt(0);
+    list.Crash();
+    rows.erase(rows.begin());
+    EXPECT_EQ(Reload(), rows);
 }
 
 } // namespace

@@ -1,0 +1,863 @@
+#include "queue/QueueStore.h"
+
+#include <algorithm>
+#include <climits>
+
+using namespace QueueRecord;
+
+namespace {
+const char kStateEntry[] = "QueueStore";
+const char kIndexEntry[] = "QueueIndex";
+// The widest hole in foreign stored data that the old form's reading steps
+// over.
+const int kMaxHole = 64;
+
+// The number a text spells in decimal (blanks around it allowed), or the
+// fallback when it spells none or one that does not fit in 32 bits.
+DWORD ParseDecimal(const std::string& text, DWORD fallback) {
+    const char* p = text.c_str();
+    while (*p == ' ')
+        ++p;
+    if (*p < '0' || *p > '9')
+        return fallback;
+    unsigned long long v = 0;
+    for (; *p >= '0' && *p <= '9'; ++p) {
+        v = v * 10 + static_cast<unsigned>(*p - '0');
+        if (v > 0xFFFFFFFFull)
+            return fallback;
+    }
+    while (*p == ' ')
+        ++p;
+    return *p ? fallback : static_cast<DWORD>(v);
+}
+
+bool Storable(const std::string& name, const std::string& path) {
+    return !name.empty() || !path.empty();
+}
+const char kSnapshotHead[] = "Head";
+
+CQueueRegistry::Place SnapshotOf(CQueueRegistry::Place place) {
+    return place == CQueueRegistry::Place::User ? CQueueRegistry::Place::UserSnapshot
+                                                : CQueueRegistry::Place::MachineSnapshot;
+}
+
+std::string Lower(const char* name) {
+    std::string s(name);
+    for (char& c : s)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return s;
+}
+
+std::string PartName(size_t i) {
+    return "Part" + std::to_string(i);
+}
+} // namespace
+
+CQueueStore::CQueueStore(std::unique_ptr<CQueueRegistry> pRegistry, bool bReadOnly)
+    : m_pReg(std::move(pRegistry)), m_bReadOnly(bReadOnly) {}
+
+DWORD CQueueStore::ReadNumber(Place_ where, const char* name, DWORD dwDefault) {
+    DWORD type = REG_NONE;
+    std::vector<BYTE> data;
+    if (Get(where, name, &type, &data) != CQueueRegistry::Got::Value)
+        return dwDefault;
+    if (type == REG_SZ || type == REG_EXPAND_SZ) {
+        // A number someone stored as text.
+        const auto end = std::find(data.begin(), data.end(), 0);
+        return ParseDecimal(std::string(data.begin(), end), dwDefault);
+    }
+    if (data.size() > 4)
+        return dwDefault;
+    DWORD v = 0;
+    for (size_t i = 0; i < data.size(); ++i)
+        v |= static_cast<DWORD>(data[i]) << (8 * i);
+    return v;
+}
+
+std::string CQueueStore::ReadText(Place_ where, const char* name) {
+    DWORD type = REG_NONE;
+    std::vector<BYTE> data;
+    if (Get(where, name, &type, &data) == CQueueRegistry::Got::Failed)
+        m_bComplete = false;
+    // The text up to its first zero; the data need not carry one.
+    const auto end = std::find(data.begin(), data.end(), 0);
+    return std::string(data.begin(), end);
+}
+
+bool CQueueStore::Exists(Place_ where, const char* name) {
+    DWORD type = REG_NONE;
+    std::vector<BYTE> data;
+    const auto got = Get(where, name, &type, &data);
+    if (got == CQueueRegistry::Got::Failed)
+        m_bComplete = false;
+    return got != CQueueRegistry::Got::Missing;
+}
+
+CQueueRegistry::Got CQueueStore::Get(Place_ where, const char* name, DWORD* pType,
+                                     std::vector<BYTE>* pData) {
+    if (!m_pWalked)
+        return m_pReg->Read(where, name, pType, pData);
+    const auto it = m_pWalked->find(Lower(name));
+    if (it == m_pWalked->end()) {
+        pData->clear();
+        return CQueueRegistry::Got::Missing;
+    }
+    *pType = it->second.first;
+    *pData = it->second.second;
+    return CQueueRegistry::Got::Value;
+}
+
+int CQueueStore::NextStoredIndex(Place_ where, int nIndex) {
+    // Where the entry at nIndex exists it is the end entry.
+    if (Exists(where, EntryName(nIndex, "_Name").c_str()) ||
+        Exists(where, EntryName(nIndex, "_Path").c_str()))
+        return -1;
+    for (int i = nIndex + 1; i <= nIndex + kMaxHole; ++i) {
+        if (Exists(where, EntryName(i, "_Name").c_str()) ||
+            Exists(where, EntryName(i, "_Path").c_str()))
+            return i;
+    }
+    return -1;
+}
+
+bool CQueueStore::ReadOldForm(Place_ where, std::vector<OldJob>* pJobs,
+                              unsigned long long* pPrint) {
+    const bool before = m_bComplete;
+    m_bComplete = true;
+    Fingerprint print;
+    // The list ends at the end entry: name and path both empty. A job whose
+    // name alone is empty is kept, and so are the jobs behind it.
+    for (int i = 0; i < INT_MAX - kMaxHole; ++i) {
+        OldJob job;
+        job.name = ReadText(where, EntryName(i, "_Name").c_str());
+        job.path = ReadText(where, EntryName(i, "_Path").c_str());
+        if (!Storable(job.name, job.path)) {
+            // A hole left by someone else's hands (the entry is missing, not
+            // empty) must not hide the jobs stored behind it.
+            const int next = NextStoredIndex(where, i);
+            if (next < 0)
+                break;
+            i = next - 1;
+            continue;
+        }
+        job.copies = ReadNumber(where, EntryName(i, "_Copies").c_str(), 0);
+        print.Add(job.name, job.path, job.copies);
+        pJobs->push_back(std::move(job));
+    }
+    *pPrint = print.Value();
+    const bool ok = m_bComplete;
+    m_bComplete = before && ok;
+    return ok;
+}
+
+bool CQueueStore::ReadJournal(Place_ where, std::vector<Record>* pRecs, Walked* pOld) {
+    unsigned long long maxSlot = 0;
+    const bool ok =
+        m_pReg->Enum(where, [&](const char* name, DWORD type, const BYTE* data, DWORD cb) {
+            if (pOld && (name[0] == 'J' || name[0] == 'j')) {
+                // The old form's values, met on the way.
+                (*pOld)[Lower(name)] = {type, std::vector<BYTE>(data, data + cb)};
+                return;
+            }
+            unsigned long long slot;
+            if (!ParseSlotName(name, &slot))
+                return;
+            maxSlot = std::max(maxSlot, slot);
+            Record rec;
+            if (type != REG_BINARY || !Decode(data, cb, &rec)) {
+                // Any value of that name holds its slot, record or not.
+                m_Held.insert(slot);
+                return;
+            }
+            rec.slot = slot;
+            pRecs->push_back(std::move(rec));
+        });
+    std::sort(pRecs->begin(), pRecs->end(), [](const Record& a, const Record& b) {
+        return a.key != b.key ? a.key < b.key : a.slot < b.slot;
+    });
+    m_nNextSlot = std::max(m_nNextSlot, maxSlot + 1);
+    return ok;
+}
+
+bool CQueueStore::ReadIndex(Place_ where, Index* pIndex) {
+    DWORD type = REG_NONE;
+    std::vector<BYTE> data;
+    return m_pReg->Read(where, kIndexEntry, &type, &data) == CQueueRegistry::Got::Value &&
+           type == REG_BINARY && DecodeIndex(data.data(), data.size(), pIndex);
+}
+
+CQueueStore::Entry& CQueueStore::Add(const CQueuedJob* pJob, int copies, const std::string& name,
+                                     const std::string& path) {
+    Entry& e = m_Entries[pJob];
+    e = Entry();
+    e.copies = copies;
+    e.storable = Storable(name, path);
+    return e;
+}
+
+void CQueueStore::Open(const Place& place, IOrder& order) {
+    // Where the queue is: a per-user key counts once its marker is there.
+    DWORD type = REG_NONE;
+    std::vector<BYTE> data;
+    const bool userDone =
+        m_pReg->Read(Place_::User, kStateEntry, &type, &data) == CQueueRegistry::Got::Value;
+    bool moving = false;
+    if (userDone) {
+        m_Read = m_Write = Place_::User;
+    } else if (m_bReadOnly || m_pReg->Writable(Place_::Machine)) {
+        m_Read = m_Write = Place_::Machine;
+    } else {
+        // A user who may not write the machine key: the queue moves to a
+        // per-user key, which gets every record and then its marker.
+        m_Read = Place_::Machine;
+        m_Write = Place_::User;
+        moving = true;
+    }
+
+    const DWORD marker = ReadNumber(m_Read, kStateEntry, 0);
+    if (!moving && marker == kClosedInOrder && OpenSnapshot(place)) {
+        m_bKnown = true;
+        if (!m_bReadOnly)
+            EnsureLive();
+        return;
+    }
+    std::vector<Record> recs;
+    std::vector<OldJob> old;
+    unsigned long long print = 0;
+    bool oldRead = false, journalRead = false;
+    bool journalWins = false;
+    Index index;
+    const bool hasIndex = ReadIndex(m_Read, &index);
+    if (marker == kJournalLive) {
+        journalWins = true;
+        journalRead = true;
+        Walked walked;
+        if (!ReadJournal(m_Read, &recs, hasIndex ? &walked : nullptr))
+            m_bComplete = false;
+        if (hasIndex) {
+            // Our last close left this fingerprint: an old form that no
+            // longer has it was written by someone else since.
+            // A failed read of it counts only when the old form wins.
+            oldRead = true;
+            const bool complete = m_bComplete;
+            // From the values the walk met: no call a job.
+            m_pWalked = &walked;
+            const bool ok = ReadOldForm(m_Read, &old, &print) && complete;
+            m_pWalked = nullptr;
+            if (ok && print != index.print)
+                journalWins = false;
+            else
+                m_bComplete = complete;
+        }
+    }
+
+    if (journalWins) {
+        for (const Record& rec : recs) {
+            if (!Storable(rec.name, rec.path)) {
+                // Read as the end of the old form, it would hide every job
+                // behind it: dropped.
+                m_DeleteLater.insert(rec.slot);
+                continue;
+            }
+            CQueuedJob* pJob = place(rec.name.c_str(), rec.path.c_str(), rec.copies);
+            Entry& e = Add(pJob, rec.copies, rec.name, rec.path);
+            e.slot = rec.slot;
+            e.key = rec.key;
+            e.stored = true;
+            e.inLine = !moving;
+            if (moving)
+                m_Unwritten.insert(pJob);
+        }
+        // Keys must rise strictly for the order to be kept; equal keys
+        // (foreign data) are put right by a renumbering.
+        for (int i = 1; i < order.Count(); ++i) {
+            if (m_Entries[order.At(i)].key <= m_Entries[order.At(i - 1)].key) {
+                if (!m_bReadOnly)
+                    Renumber(order, -1);
+                break;
+            }
+        }
+        m_bKnown = !moving && journalRead && m_bComplete;
+        m_bLive = !moving;
+    } else {
+        if (!oldRead)
+            ReadOldForm(m_Read, &old, &print);
+        for (const OldJob& job : old) {
+            CQueuedJob* pJob =
+                place(job.name.c_str(), job.path.c_str(), static_cast<int>(job.copies));
+            Add(pJob, static_cast<int>(job.copies), job.name, job.path);
+        }
+        const int n = order.Count();
+        if (!moving && marker != kJournalLive && hasIndex && index.print == print &&
+            index.jobs.size() == static_cast<size_t>(n)) {
+            // Nothing changed the old form since our close: the journal is
+            // as the index says.
+            for (int i = 0; i < n; ++i) {
+                Entry& e = m_Entries[order.At(i)];
+                e.slot = index.jobs[static_cast<size_t>(i)].first;
+                e.key = index.jobs[static_cast<size_t>(i)].second;
+                e.stored = e.inLine = true;
+            }
+            m_nNextSlot = index.nextSlot;
+            m_bKnown = true;
+        } else {
+            // The journal is brought in line with the old form. Position by
+            // position, a record that already says what the old form says
+            // stays; any other is written in its slot. Until the marker is
+            // written the old form is the truth, so a cut here costs nothing.
+            std::vector<Record> target;
+            bool surveyed = false;
+            if (journalRead && m_Write == m_Read) {
+                target = recs;
+                surveyed = m_bComplete;
+            } else {
+                surveyed = ReadJournal(m_Write, &target);
+            }
+            size_t at = 0;
+            for (int i = 0; i < n; ++i) {
+                const CQueuedJob* pJob = order.At(i);
+                Entry& e = m_Entries[pJob];
+                if (!e.storable)
+                    continue;
+                if (at < target.size()) {
+                    const Record& rec = target[at++];
+                    e.slot = rec.slot;
+                    e.key = rec.key;
+                    e.stored = true;
+                    e.inLine = rec.copies == e.copies && rec.name == pJob->m_strName.GetString() &&
+                               rec.path == pJob->m_strPath.GetString();
+                } else {
+                    e.slot = NewSlot();
+                }
+                if (!e.inLine)
+                    m_Unwritten.insert(pJob);
+            }
+            for (; at < target.size(); ++at)
+                m_DeleteLater.insert(target[at].slot);
+            // New slots take keys behind the last; any order the records
+            // had not is put right.
+            long long prev = LLONG_MIN;
+            bool ordered = true;
+            for (int i = 0; i < n; ++i) {
+                Entry& e = m_Entries[order.At(i)];
+                if (!e.storable)
+                    continue;
+                if (!e.stored) {
+                    if (prev == LLONG_MIN)
+                        e.key = 0;
+                    else if (prev <= LLONG_MAX - kKeyGap)
+                        e.key = prev + kKeyGap;
+                    else
+                        ordered = false;
+                }
+                if (prev != LLONG_MIN && e.key <= prev)
+                    ordered = false;
+                prev = e.key;
+            }
+            if (!ordered && !m_bReadOnly)
+                Renumber(order, -1);
+            m_bKnown = surveyed;
+            // The index of our last close no longer says what the old form
+            // holds: once the journal is live, a start after a crash must
+            // still tell whether anyone rewrote the old form since.
+            if (hasIndex && index.print != print && m_Write == m_Read) {
+                m_bIndexStale = true;
+                m_nOldPrint = print;
+            }
+        }
+    }
+    if (!m_bComplete)
+        m_bKnown = false;
+    if (m_bReadOnly)
+        return;
+    EnsureLive();
+}
+
+bool CQueueStore::OpenSnapshot(const Place& place) {
+    // Only a snapshot written after the key's last write holds: anything
+    // written since (an older version's old form) makes it stale.
+    unsigned long long lastWrite = 0;
+    DWORD type = REG_NONE;
+    std::vector<BYTE> data;
+    Snapshot snap;
+    size_t nJobs = 0, nParts = 0;
+    const Place_ where = SnapshotOf(m_Read);
+    if (!m_pReg->LastWrite(m_Read, &lastWrite) ||
+        m_pReg->Read(where, kSnapshotHead, &type, &data) != CQueueRegistry::Got::Value ||
+        type != REG_BINARY ||
+        !DecodeSnapshotHead(data.data(), data.size(), &snap, &nJobs, &nParts) ||
+        snap.lastWrite != lastWrite || nParts == 0 || nParts > 4096)
+        return false;
+    std::vector<std::vector<BYTE>> parts(nParts);
+    for (size_t i = 0; i < nParts; ++i) {
+        if (m_pReg->Read(where, PartName(i).c_str(), &type, &parts[i]) !=
+                CQueueRegistry::Got::Value ||
+            type != REG_BINARY)
+            return false;
+    }
+    if (!DecodeSnapshotParts(parts, nJobs, &snap))
+        return false;
+    for (Record& rec : snap.jobs) {
+        CQueuedJob* pJob = place(rec.name.c_str(), rec.path.c_str(), rec.copies);
+        Entry& e = Add(pJob, rec.copies, rec.name, rec.path);
+        e.slot = rec.slot;
+        e.key = rec.key;
+        e.stored = e.inLine = true;
+    }
+    m_nNextSlot = snap.nextSlot;
+    return true;
+}
+
+void CQueueStore::WriteSnapshot(const std::vector<Record>& jobs) {
+    const Place_ where = SnapshotOf(m_Write);
+    // The subkey is made first: making it is a write to the queue's key.
+    Snapshot snap;
+    if (!m_pReg->Writable(where) || !m_pReg->LastWrite(m_Write, &snap.lastWrite))
+        return;
+    snap.nextSlot = m_nNextSlot;
+    const std::vector<std::vector<BYTE>> parts = EncodeSnapshotParts(jobs);
+    for (size_t i = 0; i < parts.size(); ++i) {
+        if (!m_pReg->Write(where, PartName(i).c_str(), REG_BINARY, parts[i].data(),
+                           static_cast<DWORD>(parts[i].size())))
+            return;
+    }
+    snap.jobs.resize(jobs.size());
+    const std::vector<BYTE> head = EncodeSnapshotHead(snap, parts.size());
+    m_pReg->Write(where, kSnapshotHead, REG_BINARY, head.data(), static_cast<DWORD>(head.size()));
+}
+
+bool CQueueStore::Survey() {
+    std::vector<Record> recs;
+    if (!ReadJournal(m_Write, &recs))
+        return false;
+    std::set<unsigned long long> owned;
+    for (const auto& it : m_Entries)
+        if (it.second.stored)
+            owned.insert(it.second.slot);
+    for (const Record& rec : recs)
+        if (!owned.count(rec.slot))
+            m_DeleteLater.insert(rec.slot);
+    m_bKnown = true;
+    return true;
+}
+
+void CQueueStore::EnsureLive() {
+    if (m_bReadOnly)
+        return;
+    for (auto it = m_DeleteLater.begin(); it != m_DeleteLater.end();) {
+        if (m_pReg->Delete(m_Write, SlotName(*it).c_str()))
+            it = m_DeleteLater.erase(it);
+        else
+            ++it;
+    }
+    // WriteRecord keeps m_Unwritten: walk a copy.
+    const std::vector<const CQueuedJob*> unwritten(m_Unwritten.begin(), m_Unwritten.end());
+    for (const CQueuedJob* pJob : unwritten) {
+        const auto e = m_Entries.find(pJob);
+        if (e == m_Entries.end())
+            m_Unwritten.erase(pJob);
+        else
+            WriteRecord(pJob, e->second);
+    }
+    if (m_bLive || !m_bComplete)
+        return;
+    // The journal becomes the truth only once it holds the queue and
+    // nothing else.
+    if (!m_bKnown && !Survey())
+        return;
+    if (!m_DeleteLater.empty()) {
+        for (auto it = m_DeleteLater.begin(); it != m_DeleteLater.end();) {
+            if (m_pReg->Delete(m_Write, SlotName(*it).c_str()))
+                it = m_DeleteLater.erase(it);
+            else
+                ++it;
+        }
+    }
+    if (Pending())
+        return;
+    if (m_bIndexStale) {
+        Index index;
+        index.print = m_nOldPrint;
+        index.nextSlot = m_nNextSlot;
+        const std::vector<BYTE> bytes = EncodeIndex(index);
+        if (!m_pReg->Write(m_Write, kIndexEntry, REG_BINARY, bytes.data(),
+                           static_cast<DWORD>(bytes.size())))
+            return;
+        m_bIndexStale = false;
+    }
+    if (m_pReg->Write(m_Write, kStateEntry, REG_DWORD, &kJournalLive, sizeof(kJournalLive)))
+        m_bLive = true;
+}
+
+bool CQueueStore::WriteRecord(const CQueuedJob* pJob, Entry& e) {
+    if (!e.storable)
+        return true;
+    Record rec;
+    rec.key = e.key;
+    rec.copies = e.copies;
+    rec.name = pJob->m_strName.GetString();
+    rec.path = pJob->m_strPath.GetString();
+    const std::vector<BYTE> bytes = Encode(rec);
+    e.stored = true;
+    e.inLine = m_pReg->Write(m_Write, SlotName(e.slot).c_str(), REG_BINARY, bytes.data(),
+                             static_cast<DWORD>(bytes.size()));
+    if (e.inLine)
+        m_Unwritten.erase(pJob);
+    else
+        m_Unwritten.insert(pJob);
+    return e.inLine;
+}
+
+bool CQueueStore::DeleteSlot(unsigned long long slot) {
+    if (m_pReg->Delete(m_Write, SlotName(slot).c_str())) {
+        m_DeleteLater.erase(slot);
+        return true;
+    }
+    m_DeleteLater.insert(slot);
+    return false;
+}
+
+bool CQueueStore::SlotFree(unsigned long long slot) {
+    if (m_Held.count(slot) || m_DeleteLater.count(slot))
+        return false;
+    if (!m_bKnown) {
+        // Some values were never read: only a slot seen empty is free.
+        DWORD type;
+        std::vector<BYTE> data;
+        if (m_pReg->Read(m_Write, SlotName(slot).c_str(), &type, &data) !=
+            CQueueRegistry::Got::Missing)
+            return false;
+    }
+    return true;
+}
+
+unsigned long long CQueueStore::NewSlot() {
+    while (m_nNextSlot < kSlotLimit) {
+        const unsigned long long slot = m_nNextSlot++;
+        if (SlotFree(slot))
+            return slot;
+    }
+    // Slots ran out (foreign data took the last ones): the lowest free one.
+    std::vector<unsigned long long> used;
+    used.reserve(m_Entries.size());
+    for (const auto& it : m_Entries)
+        if (it.second.stored)
+            used.push_back(it.second.slot);
+    std::sort(used.begin(), used.end());
+    unsigned long long slot = 1;
+    for (const unsigned long long u : used) {
+        if (u > slot)
+            break;
+        if (u == slot)
+            ++slot;
+    }
+    // The stored bookkeeping is only a lower bound; step over what else
+    // holds a slot.
+    while (slot + 1 < kSlotLimit &&
+           (!SlotFree(slot) || std::binary_search(used.begin(), used.end(), slot)))
+        ++slot;
+    return slot;
+}
+
+void CQueueStore::Inserted(IOrder& order, int nIndex) {
+    if (m_bReadOnly) {
+        CQueuedJob* pJob = order.At(nIndex);
+        Add(pJob, pJob->m_nCopies, pJob->m_strName.GetString(), pJob->m_strPath.GetString());
+        return;
+    }
+    CQueuedJob* pJob = order.At(nIndex);
+    Entry& e = Add(pJob, pJob->m_nCopies, pJob->m_strName.GetString(), pJob->m_strPath.GetString());
+    EnsureLive();
+    if (!e.storable)
+        return;
+    e.slot = NewSlot();
+    AssignKey(order, nIndex);
+    WriteRecord(pJob, m_Entries[pJob]);
+}
+
+void CQueueStore::Removed(const CQueuedJob* pJob) {
+    const auto it = m_Entries.find(pJob);
+    if (it == m_Entries.end())
+        return;
+    const Entry e = it->second;
+    m_Entries.erase(it);
+    m_Unwritten.erase(pJob);
+    if (m_bReadOnly)
+        return;
+    EnsureLive();
+    if (e.stored)
+        DeleteSlot(e.slot);
+}
+
+void CQueueStore::SetCopies(const CQueuedJob* pJob, int nCopies) {
+    const auto it = m_Entries.find(pJob);
+    if (it == m_Entries.end() || it->second.copies == nCopies)
+        return;
+    it->second.copies = nCopies;
+    if (m_bReadOnly)
+        return;
+    EnsureLive();
+    WriteRecord(pJob, it->second);
+}
+
+void CQueueStore::CopiesSent(const CQueuedJob* pJob, int nCopiesLeft) {
+    const auto it = m_Entries.find(pJob);
+    if (it == m_Entries.end() || it->second.copies == nCopiesLeft)
+        return;
+    Entry& e = it->second;
+    e.copies = nCopiesLeft;
+    if (m_bReadOnly)
+        return;
+    EnsureLive();
+    if (nCopiesLeft <= 0) {
+        // Finished: its record goes now, so no restart brings it back,
+        // whenever the job leaves the list.
+        m_Unwritten.erase(pJob);
+        if (e.stored && DeleteSlot(e.slot))
+            e.stored = false;
+        e.inLine = true;
+    } else {
+        WriteRecord(pJob, e);
+    }
+    // On disk before the next copy starts: a power cut must not send it
+    // again, nor bring back a finished job.
+    m_pReg->Flush(m_Write);
+}
+
+int CQueueStore::StoredCopies(const CQueuedJob* pJob) const {
+    const auto it = m_Entries.find(pJob);
+    return it == m_Entries.end() ? 0 : it->second.copies;
+}
+
+BOOL CQueueStore::Close(IOrder& order) {
+    if (m_bReadOnly)
+        return TRUE;
+    // A store not read whole is left as it was found.
+    if (!m_bComplete)
+        return FALSE;
+    EnsureLive();
+    // First the index goes: a close cut short leaves none, and a start
+    // then takes the journal (marker still live) or this old form.
+    if (!m_pReg->Delete(m_Write, kIndexEntry))
+        return FALSE;
+    bool ok = true;
+    Fingerprint print;
+    Index index;
+    std::vector<Record> snapshot;
+    int row = 0;
+    for (int i = 0; i < order.Count(); ++i) {
+        const CQueuedJob* pJob = order.At(i);
+        const auto it = m_Entries.find(pJob);
+        if (it == m_Entries.end() || !it->second.storable)
+            continue;
+        const std::string name = pJob->m_strName.GetString();
+        const std::string path = pJob->m_strPath.GetString();
+        // The copies still to send, as the journal has them: for a job the
+        // worker is in, the job's own count still holds the copies sent.
+        const DWORD copies = static_cast<DWORD>(it->second.copies);
+        ok &= m_pReg->Write(m_Write, EntryName(row, "_Name").c_str(), REG_SZ, name.c_str(),
+                            static_cast<DWORD>(name.size() + 1));
+        ok &= m_pReg->Write(m_Write, EntryName(row, "_Path").c_str(), REG_SZ, path.c_str(),
+                            static_cast<DWORD>(path.size() + 1));
+        ok &= m_pReg->Write(m_Write, EntryName(row, "_Copies").c_str(), REG_DWORD, &copies,
+                            sizeof(copies));
+        print.Add(name, path, copies);
+        index.jobs.emplace_back(it->second.slot, it->second.key);
+        Record rec;
+        rec.slot = it->second.slot;
+        rec.key = it->second.key;
+        rec.copies = it->second.copies;
+        rec.name = name;
+        rec.path = path;
+        snapshot.push_back(std::move(rec));
+        ++row;
+    }
+    // The end entry: empty name and empty path.
+    const DWORD zero = 0;
+    ok &= m_pReg->Write(m_Write, EntryName(row, "_Name").c_str(), REG_SZ, "", 1);
+    ok &= m_pReg->Write(m_Write, EntryName(row, "_Path").c_str(), REG_SZ, "", 1);
+    ok &= m_pReg->Write(m_Write, EntryName(row, "_Copies").c_str(), REG_DWORD, &zero, 4);
+    // Only an old form written whole may become the truth; until then the
+    // journal stays it.
+    if (!ok)
+        return FALSE;
+    // Where each job's record is, for a start that finds this old form: it
+    // then reads no record. Only while the journal is in line.
+    bool indexed = false;
+    if (m_bKnown && !Pending()) {
+        index.print = print.Value();
+        index.nextSlot = m_nNextSlot;
+        const std::vector<BYTE> bytes = EncodeIndex(index);
+        indexed = m_pReg->Write(m_Write, kIndexEntry, REG_BINARY, bytes.data(),
+                                static_cast<DWORD>(bytes.size()));
+    }
+    if (!m_pReg->Write(m_Write, kStateEntry, REG_DWORD, &kClosedInOrder, sizeof(kClosedInOrder)))
+        return FALSE;
+    m_bLive = false;
+    // The whole queue in a few values, for a start that finds the key as
+    // it is now.
+    if (indexed)
+        WriteSnapshot(snapshot);
+    return TRUE;
+}
+
+void CQueueStore::AssignKey(IOrder& order, int nIndex) {
+    // Neighbours that are stored: an unstorable job has no key.
+    auto storedAt = [&](int i) -> Entry* {
+        Entry& e = m_Entries[order.At(i)];
+        return e.storable ? &e : nullptr;
+    };
+    Entry* prevE = nullptr;
+    Entry* nextE = nullptr;
+    for (int i = nIndex - 1; i >= 0 && !prevE; --i)
+        prevE = storedAt(i);
+    for (int i = nIndex + 1; i < order.Count() && !nextE; ++i)
+        nextE = storedAt(i);
+    Entry& e = m_Entries[order.At(nIndex)];
+    if (!prevE && !nextE) {
+        e.key = 0;
+        return;
+    }
+    if (prevE && !nextE) {
+        if (prevE->key <= LLONG_MAX - kKeyGap) {
+            e.key = prevE->key + kKeyGap;
+            return;
+        }
+    } else if (!prevE) {
+        if (nextE->key >= LLONG_MIN + kKeyGap) {
+            e.key = nextE->key - kKeyGap;
+            return;
+        }
+    } else {
+        const long long prev = prevE->key, next = nextE->key;
+        // In unsigned arithmetic: the distance may exceed LLONG_MAX.
+        const unsigned long long room =
+            static_cast<unsigned long long>(next) - static_cast<unsigned long long>(prev);
+        if (next > prev && room >= 2) {
+            e.key = static_cast<long long>(static_cast<unsigned long long>(prev) + room / 2);
+            return;
+        }
+    }
+    if (!RenumberAround(order, nIndex))
+        Renumber(order, nIndex);
+}
+
+bool CQueueStore::RenumberAround(IOrder& order, int nNew) {
+    // The stored jobs around the new one, in order, the new one among them.
+    std::vector<const CQueuedJob*> jobs;
+    int at = -1;
+    for (int i = 0; i < order.Count(); ++i) {
+        const CQueuedJob* pJob = order.At(i);
+        if (i == nNew)
+            at = static_cast<int>(jobs.size());
+        if (m_Entries[pJob].storable)
+            jobs.push_back(pJob);
+    }
+    const int n = static_cast<int>(jobs.size());
+    if (at < 0 || n < 3)
+        return false;
+    auto keyAt = [&](int i) { return m_Entries[jobs[static_cast<size_t>(i)]].key; };
+    // A window [lo, hi) around the new job that grows until the keys of the
+    // jobs just outside it leave every job inside kMinSpacing; a window that
+    // reaches an end of the queue has room beyond it.
+    for (int half = 2;; half *= 2) {
+        const int lo = std::max(0, at - half);
+        const int hi = std::min(n, at + half + 1);
+        if (lo == 0 && hi == n)
+            return false;
+        const long long m = hi - lo; // the new job included
+        unsigned long long first, step;
+        if (lo > 0 && hi < n) {
+            const unsigned long long a = static_cast<unsigned long long>(keyAt(lo - 1));
+            const unsigned long long b = static_cast<unsigned long long>(keyAt(hi));
+            if (keyAt(hi) <= keyAt(lo - 1))
+                return false;
+            step = (b - a) / static_cast<unsigned long long>(m + 1);
+            if (step < kMinSpacing)
+                continue;
+            first = a + step;
+        } else if (hi == n) {
+            // At the tail: upwards from the job before the window.
+            const long long a = keyAt(lo - 1);
+            step = kKeyGap;
+            if (a > LLONG_MAX - (m + 1) * kKeyGap)
+                continue;
+            first = static_cast<unsigned long long>(a) + step;
+        } else {
+            // At the head: downwards from the job behind the window.
+            const long long b = keyAt(hi);
+            step = kKeyGap;
+            if (b < LLONG_MIN + (m + 1) * kKeyGap)
+                continue;
+            first = static_cast<unsigned long long>(b) - static_cast<unsigned long long>(m) * step;
+        }
+        // Keys in unsigned arithmetic, taken back within the signed range.
+        std::vector<long long> keys(static_cast<size_t>(m));
+        for (long long j = 0; j < m; ++j)
+            keys[static_cast<size_t>(j)] =
+                static_cast<long long>(first + static_cast<unsigned long long>(j) * step);
+        // The stored order holds at every write: the jobs whose key falls are
+        // written head first, then those whose key rises tail first.
+        const CQueuedJob* pNewJob = jobs[static_cast<size_t>(at)];
+        for (int i = lo; i < hi; ++i) {
+            Entry& e = m_Entries[jobs[static_cast<size_t>(i)]];
+            const long long key = keys[static_cast<size_t>(i - lo)];
+            if (jobs[static_cast<size_t>(i)] == pNewJob) {
+                e.key = key;
+            } else if (key < e.key) {
+                e.key = key;
+                WriteRecord(jobs[static_cast<size_t>(i)], e);
+            }
+        }
+        for (int i = hi - 1; i >= lo; --i) {
+            Entry& e = m_Entries[jobs[static_cast<size_t>(i)]];
+            const long long key = keys[static_cast<size_t>(i - lo)];
+            if (jobs[static_cast<size_t>(i)] != pNewJob && key > e.key) {
+                e.key = key;
+                WriteRecord(jobs[static_cast<size_t>(i)], e);
+            }
+        }
+        return true;
+    }
+}
+
+void CQueueStore::Renumber(IOrder& order, int nNew) {
+    // Every job gets a new key kKeyGap apart. The stored order must hold at
+    // every write: above every old key the tail is written first, below
+    // every old key the head first. The job at nNew is not stored yet.
+    std::vector<std::pair<const CQueuedJob*, Entry*>> jobs;
+    long long lo = LLONG_MAX, hi = LLONG_MIN;
+    for (int i = 0; i < order.Count(); ++i) {
+        const CQueuedJob* pJob = order.At(i);
+        Entry& e = m_Entries[pJob];
+        if (!e.storable)
+            continue;
+        jobs.emplace_back(pJob, &e);
+        if (i == nNew)
+            continue;
+        lo = std::min(lo, e.key);
+        hi = std::max(hi, e.key);
+    }
+    if (lo > hi)
+        lo = hi = 0;
+    const long long n = static_cast<long long>(jobs.size());
+    const long long span = (n + 1) * kKeyGap;
+    auto set = [&](size_t i, long long key) {
+        jobs[i].second->key = key;
+        if (order.At(nNew < 0 ? 0 : nNew) != jobs[i].first || nNew < 0)
+            WriteRecord(jobs[i].first, *jobs[i].second);
+    };
+    if (hi <= LLONG_MAX - span) {
+        for (long long i = n - 1; i >= 0; --i)
+            set(static_cast<size_t>(i), hi + (i + 1) * kKeyGap);
+    } else if (lo >= LLONG_MIN + span) {
+        for (long long i = 0; i < n; ++i)
+            set(static_cast<size_t>(i), lo - (n - i) * kKeyGap);
+    } else {
+        // Keys would have to span the whole range: only foreign data gets
+        // here, and the old order is not kept through a cut.
+        for (long long i = 0; i < n; ++i)
+            set(static_cast<size_t>(i), (i - n / 2) * kKeyGap);
+    }
+}
