@@ -150,12 +150,20 @@ BOOL IsBusy(CQueuedJob* pJob) {
     return pJob->m_bBusy;
 }
 
+// Only to read the key path the lists' store has, without making a list.
+class CJobListKeyPath : public CRegistrySettings {
+public:
+    BOOL Save() override { return FALSE; }
+    BOOL Load() override { return FALSE; }
+};
+
 // More identities than the counter has: past this many draws a copy keeps
 // the identity it has (only a queue longer than the cycle gets there).
 const int kMaxIdentityDraws = 36610;
 } // namespace
 
 CJobList::CJobList() {
+    m_pOwner.reset(new CStoreOwner(GetKeyPath(kSection)));
     m_pKeep.reset(new CKeepOpen(*this, kSection, HKEY_LOCAL_MACHINE));
     Load();
     if (!KeptKeyTakesWrites()) {
@@ -166,7 +174,7 @@ CJobList::CJobList() {
 }
 
 CJobList::~CJobList() {
-    if (m_bSaveOnDestroy)
+    if (m_bSaveOnDestroy && OwnsStore())
         Save();
     CLock lock(m_ListLock);
     for (int i = 0; i < m_Jobs.GetSize(); ++i) {
@@ -177,6 +185,8 @@ CJobList::~CJobList() {
 }
 
 BOOL CJobList::Save() {
+    if (!OwnsStore())
+        return FALSE;
     CLock lock(m_ListLock);
     CKeepOpen keep(*this, kSection, HKEY_LOCAL_MACHINE);
     BOOL ok = TRUE;
@@ -655,4 +665,26 @@ BOOL CJobList::SetCopiesIdleAt(int nIndex, int nCopies) {
         WriteRecord(pJob);
     }
     return TRUE;
+}
+
+CString CJobList::StoreKeyPath() {
+    CJobListKeyPath path;
+    return path.GetKeyPath(kSection);
+}
+
+BOOL CJobList::WriteString(LPCSTR lpszSection, LPCSTR lpszEntry, LPCSTR lpszValue, HKEY hRoot) {
+    return OwnsStore() && CRegistrySettings::WriteString(lpszSection, lpszEntry, lpszValue, hRoot);
+}
+
+BOOL CJobList::WriteDWORD(LPCSTR lpszSection, LPCSTR lpszEntry, DWORD dwValue, HKEY hRoot) {
+    return OwnsStore() && CRegistrySettings::WriteDWORD(lpszSection, lpszEntry, dwValue, hRoot);
+}
+
+BOOL CJobList::WriteBinary(LPCSTR lpszSection, LPCSTR lpszEntry, const void* pData, DWORD cb,
+                           HKEY hRoot) {
+    return OwnsStore() && CRegistrySettings::WriteBinary(lpszSection, lpszEntry, pData, cb, hRoot);
+}
+
+BOOL CJobList::DeleteValue(LPCSTR lpszSection, LPCSTR lpszEntry, HKEY hRoot) {
+    return OwnsStore() && CRegistrySettings::DeleteValue(lpszSection, lpszEntry, hRoot);
 }

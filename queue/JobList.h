@@ -32,9 +32,14 @@
 //    entry with empty name and path, written whole by Save at an orderly
 //    close, so an older version of the program installed again finds the
 //    queue. It is rewritten in place, so it is only trusted when whole.
-// One list keeps a store at a time: a second one made on the same store
-// (a probe in a test or a tool) marks it closed in order when it is
-// destroyed, so it must not outlive or overlap a list that is still changing.
+// One owner per store: a list claims its store (CStoreOwner) before it
+// loads and holds the claim for its life. A list made while another list,
+// in this process or another, holds the store is a reader: it loads the
+// queue as it is stored and then keeps its changes in memory only; every
+// write to the store is refused (Save, the journal, the load's own
+// bookkeeping) and its destructor stores nothing. So a probe (a test, a
+// tool) may look at a store that a running program changes, and a second
+// program started on the same store can never overwrite the first's jobs.
 // The value "QueueStore" (REG_DWORD) says which form holds: Save writes it
 // as kClosedInOrder as its very last write; the first change after that
 // (Load does it) writes kJournalLive. On start: kJournalLive means the
@@ -57,6 +62,7 @@
 #include "framework/PtrArray.h"
 #include "framework/Sync.h"
 #include "queue/QueuedJob.h"
+#include "queue/StoreOwner.h"
 #include "settings/RegistrySettings.h"
 
 #include <memory>
@@ -73,6 +79,18 @@ public:
     // Writes the indexed form and then marks the store closed in order.
     BOOL Save() override;
     BOOL Load() override;
+
+    // Whether this list holds the store (see One owner per store above).
+    bool OwnsStore() const { return m_pOwner && m_pOwner->Owns(); }
+    // A reader's writes are refused here, before they reach the registry.
+    BOOL WriteString(LPCSTR lpszSection, LPCSTR lpszEntry, LPCSTR lpszValue, HKEY hRoot) override;
+    BOOL WriteDWORD(LPCSTR lpszSection, LPCSTR lpszEntry, DWORD dwValue, HKEY hRoot) override;
+    BOOL WriteBinary(LPCSTR lpszSection, LPCSTR lpszEntry, const void* pData, DWORD cb,
+                     HKEY hRoot) override;
+    BOOL DeleteValue(LPCSTR lpszSection, LPCSTR lpszEntry, HKEY hRoot) override;
+    // The key path of the store the list claims, for a second start looking
+    // for the owner.
+    static CString StoreKeyPath();
 
     void Add(const CQueuedJob& job);
     // nIndex from 0 to GetCount(); anything else raises the invalid-argument
@@ -157,6 +175,8 @@ private:
     // New keys for every job; the job at nNew (-1: none) is not stored yet.
     void Renumber(int nNew);
 
+    // The claim on the store, made before anything is read.
+    std::unique_ptr<CStoreOwner> m_pOwner;
     // The section's key, open for the list's life: a change costs one
     // registry call.
     std::unique_ptr<CKeepOpen> m_pKeep;
