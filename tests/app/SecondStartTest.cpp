@@ -320,6 +320,11 @@ TEST_F(SecondStartTest, AHandedOverCommandLineQueuesEveryFileOrNone) {
     // The path beyond MAX_PATH reaches the program's file functions.
     EXPECT_EQ(std::get<1>(expected[5]).substr(0, 4), "\\\\?\\");
     EXPECT_EQ(FindWindowA("#32770", "Tolvar Morvane"), nullptr) << "a message too many";
+    // Every queued path opens: the null printer takes the whole queue.
+    PostMessageA(m_hWnd, WM_COMMAND, MAKEWPARAM(IDC_START_STOP, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(m_hWnd, IDC_START_STOP)));
+    EXPECT_TRUE(WaitFor([&] { return RowCount() == 0; }, 30000, kPollMs))
+        << "a queued path could not be sent";
     CloseFirst();
     DeleteFileW(longFile.c_str());
     for (int i = 0; i < 3; ++i) {
