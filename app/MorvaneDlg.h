@@ -8,7 +8,11 @@
 // releases its jobs.
 // Threads: every handler runs on the window's thread. The worker reaches the
 // window only through IPrintLoopOwner, whose calls post messages (or
-// invalidate) and never wait for this thread. Commands that act on a row
+// invalidate) and never wait for this thread. Another process reaches it
+// only through WM_COPYDATA (a command line handed over, app/CommandLine.h):
+// the handler copies the request, queues on this thread and answers before
+// it rebuilds the rows; a window whose list owns the queue carries the
+// store's window tag so that a second start finds it. Commands that act on a row
 // find the row's job in the queue under the list's lock and do nothing when
 // it is gone.
 #pragma once
