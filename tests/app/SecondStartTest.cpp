@@ -404,25 +404,61 @@ TEST_F(SecondStartTest, StartSendsTheHandedOverFiles) {
     CloseFirst();
 }
 
-TEST_F(SecondStartTest, FortyStartsAtOnceEachQueueTheirFileOnce) {
-    const int kStarts = 40;
-    std::vector<std::string> files;
-    for (int i = 0; i < kStarts; ++i)
-        files.push_back(File("many" + std::to_string(i) + ".prn"));
-    StartFirst();
-    std::vector<Process> starts(kStarts);
-    for (int i = 0; i < kStarts; ++i)
-        ASSERT_TRUE(Start(starts[i], {L"/quiet", W(files[i])}));
-    for (int i = 0; i < kStarts; ++i)
-        EXPECT_EQ(starts[i].Wait(120000), 0) << "start " << i;
-    std::vector<std::string> paths;
-    for (const Job& job : StoredJobs())
-        paths.push_back(std::get<1>(job));
-    std::sort(paths.begin(), paths.end());
-    std::sort(files.begin(), files.end());
-    EXPECT_EQ(paths, files);
-    EXPECT_TRUE(WaitFor([&] { return RowCount() == kStarts; }, 10000, kPollMs));
-    CloseFirst();
+// Many starts at once, with the program running or not: exactly one window
+// owns the queue, every start but the owner ends with 0, and every file is
+// queued once.
+TEST_F(SecondStartTest, ManyStartsAtOnceEachQueueTheirFileOnce) {
+    const struct {
+        int starts;
+        bool running;
+    } rows[] = {{40, true}, {12, false}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::to_string(row.starts) +
+                     (row.running ? " into a running window" : " with none running"));
+        DeleteProgramKey();
+        {
+            CSpoolerSetup setup;
+            setup.m_nSpoolerType = SPOOLER_NULL;
+            setup.Save();
+        }
+        std::vector<std::string> files;
+        for (int i = 0; i < row.starts; ++i)
+            files.push_back(File("many" + std::to_string(i) + ".prn"));
+        if (row.running)
+            StartFirst();
+        std::vector<Process> starts(static_cast<size_t>(row.starts));
+        for (int i = 0; i < row.starts; ++i)
+            ASSERT_TRUE(Start(starts[i], {L"/quiet", W(files[i])}));
+        if (!row.running) {
+            ASSERT_TRUE(
+                WaitFor([&] { return (m_hWnd = MainWindow()) != nullptr; }, 30000, kPollMs));
+            DWORD pid = 0;
+            GetWindowThreadProcessId(m_hWnd, &pid);
+            for (Process& p : starts) {
+                if (p.pi.dwProcessId == pid) {
+                    m_first = std::make_unique<Process>();
+                    std::swap(m_first->pi, p.pi);
+                }
+            }
+            ASSERT_TRUE(m_first) << "the window is no start's";
+        }
+        for (int i = 0; i < row.starts; ++i) {
+            if (starts[i].pi.hProcess) {
+                EXPECT_EQ(starts[i].Wait(120000), 0) << "start " << i;
+            }
+        }
+        std::vector<std::string> paths;
+        for (const Job& job : StoredJobs())
+            paths.push_back(std::get<1>(job));
+        std::sort(paths.begin(), paths.end());
+        std::sort(files.begin(), files.end());
+        EXPECT_EQ(paths, files);
+        EXPECT_TRUE(WaitFor([&] { return RowCount() == row.starts; }, 10000, kPollMs));
+        EXPECT_EQ(FindWindowExA(nullptr, m_hWnd, "#32770", m_caption.c_str()), nullptr)
+            << "a second window";
+        CloseFirst();
+        m_first.reset();
+    }
 }
 
 // Without a running program the first start is the owner: its window opens
