@@ -58,6 +58,8 @@ ON_MESSAGE(WM_REFRESH_JOB_LIST, OnRefreshJobListMsg)
 ON_MESSAGE(WM_WORKER_STOPPED, OnWorkerStoppedMsg)
 ON_MESSAGE(WM_TIMER, OnTimer)
 ON_MESSAGE(WM_DESTROY, OnDestroy)
+ON_MESSAGE(WM_COPYDATA, OnCopyData)
+ON_MESSAGE(WM_SHOW_QUEUE_MESSAGE, OnShowQueueMessage)
 END_MESSAGE_MAP()
 
 CMorvaneDlg::CMorvaneDlg(CWnd* pParent) : CDialog(IDD_MORVANE_DIALOG, pParent) {
@@ -135,6 +137,7 @@ BOOL CMorvaneDlg::OnInitDialog() {
     }
 
     DragAcceptFiles(TRUE);
+    InitCommandLine();
     return TRUE;
 }
 

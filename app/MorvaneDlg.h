@@ -10,7 +10,11 @@
 // Threads: every handler runs on the window's thread. The worker reaches the
 // window only through IPrintLoopOwner, whose calls post messages (or
 // invalidate) and never wait for this thread (see the lock rules in
-// printloop/PrintLoopThread.h). Commands that act on a row
+// printloop/PrintLoopThread.h). Another process reaches it only through
+// WM_COPYDATA (a command line handed over, app/CommandLine.h): the handler
+// copies the request, queues on this thread and answers before it rebuilds
+// the rows; a window whose list owns the queue carries the store's window
+// tag so that a second start finds it. Commands that act on a row
 // find the row's job in the queue under the list's lock and do nothing when
 // it is gone.
 #pragma once
@@ -23,14 +27,19 @@
 #include "settings/SpoolerSetup.h"
 
 #include <atomic>
+#include <deque>
+#include <string>
 
 class CPrintLoopThread;
+struct CQueueRequest;
 
 class CMorvaneDlg : public CDialog, public IPrintLoopOwner {
 public:
     // Posted by the worker: rebuild the rows; the worker stopped itself.
     static constexpr UINT WM_REFRESH_JOB_LIST = WM_APP + 0x100;
     static constexpr UINT WM_WORKER_STOPPED = WM_APP + 0x101;
+    // Posted to itself: show the next message about a command line.
+    static constexpr UINT WM_SHOW_QUEUE_MESSAGE = WM_APP + 0x102;
     // The worker's rebuild requests are served at most this often; the
     // ones in between wait for a timer.
     static constexpr DWORD kWorkerRefreshIntervalMs = 100;
@@ -58,6 +67,15 @@ public:
     CPrintLoopThread* GetPrintLoop() { return m_pPrintLoop; }
     int GetCurrentCopies() const { return m_nCopies; }
 
+    // The command line (app/CommandLine.h). The request of the process's
+    // own command line, applied once the window is shown; the pointer must
+    // stay valid until then. Its result is the process's exit code.
+    void SetStartupRequest(const CQueueRequest* pRequest);
+    int GetStartupResult() const { return m_nStartupResult; }
+    // Checks every file, then queues them all or none; an exit code. A bad
+    // file is reported (unless quiet) by a message shown later.
+    int QueueRequest(const CQueueRequest& request);
+
 protected:
     void DoDataExchange(CDataExchange* pDX) override;
     BOOL OnInitDialog() override;
@@ -84,10 +102,18 @@ protected:
     void OnStartStop();
     void OnChangeCopies();
     void OnSetup();
+    LRESULT OnCopyData(WPARAM wParam, LPARAM lParam);
+    LRESULT OnShowQueueMessage(WPARAM wParam, LPARAM lParam);
 
     DECLARE_MESSAGE_MAP()
 
 private:
+    // At the end of OnInitDialog: tags the window as the queue's owner and
+    // applies the startup request.
+    void InitCommandLine();
+    // After a request: rows, worker, Start, and the window brought forward.
+    void AfterRequest(int nResult);
+
     // The queue index of the job the row stands for, or -1 when the row or
     // its job is gone. Call with the list's lock held.
     int QueueIndexOfRow(int nRow);
@@ -120,4 +146,10 @@ private:
     // What the Start/Stop button last asked for; the worker's own flag may
     // have been cleared by a failure the window has not heard of yet.
     BOOL m_bStarted = FALSE;
+
+    const CQueueRequest* m_pStartupRequest = nullptr;
+    int m_nStartupResult = 0;
+    bool m_bPendingStart = false;
+    // Messages about bad files waiting to be shown, oldest first.
+    std::deque<std::wstring> m_QueueMessages;
 };

@@ -2,7 +2,8 @@
 ;   makensis -DARCH=x86_64|i686 -DVERSION=a.b.c.d -DPRODUCT_VERSION=a.b.c.d
 ;            -DEXE=path -DPIPE=path -DOUTFILE=path Morvane.nsi
 ; Installs the program and the pipe component, registers the component,
-; adds a Start-menu shortcut and an uninstaller. The uninstaller removes
+; adds a Start-menu shortcut, a "Send To" entry (for the installing user:
+; Windows keeps that menu per user) and an uninstaller. The uninstaller removes
 ; what was installed and unregisters the component; the user's queue and
 ; settings in the registry stay.
 Unicode true
@@ -64,6 +65,10 @@ Section "Morvane"
   CreateDirectory "$SMPROGRAMS\${APPNAME}"
   CreateShortcut "$SMPROGRAMS\${APPNAME}\${APPNAME}.lnk" "$INSTDIR\Morvane.exe"
   CreateShortcut "$SMPROGRAMS\${APPNAME}\Uninstall ${APPNAME}.lnk" "$INSTDIR\Uninstall.exe"
+  ; Explorer passes the files sent as the program's command line: each is
+  ; queued at the end, as by a drop on the window.
+  SetShellVarContext current
+  CreateShortcut "$SENDTO\${APPNAME}.lnk" "$INSTDIR\Morvane.exe"
 
   WriteUninstaller "$INSTDIR\Uninstall.exe"
   WriteRegStr HKLM "${UNINSTKEY}" "DisplayName" "${APPNAME}"
@@ -88,6 +93,8 @@ Section "Uninstall"
   Delete "$SMPROGRAMS\${APPNAME}\${APPNAME}.lnk"
   Delete "$SMPROGRAMS\${APPNAME}\Uninstall ${APPNAME}.lnk"
   RMDir "$SMPROGRAMS\${APPNAME}"
+  SetShellVarContext current
+  Delete "$SENDTO\${APPNAME}.lnk"
 
   DeleteRegKey HKLM "${UNINSTKEY}"
   ; The queue and the settings (SOFTWARE\Tolvar\Tolvar Morvane) are the

@@ -19,6 +19,13 @@ BOOL IsBusy(CQueuedJob* pJob) {
     return pJob->m_bBusy;
 }
 
+// Only to read the key path the lists' store has, without making a list.
+class CJobListKeyPath : public CRegistrySettings {
+public:
+    BOOL Save() override { return FALSE; }
+    BOOL Load() override { return FALSE; }
+};
+
 // More identities than the counter has: past this many draws a copy keeps
 // the identity it has (only a queue longer than the cycle gets there).
 const int kMaxIdentityDraws = 36610;
@@ -27,6 +34,11 @@ const int kMaxIdentityDraws = 36610;
 CJobList::CJobList() : CJobList(nullptr) {}
 
 CJobList::CJobList(std::unique_ptr<CQueueRegistry> pRegistry, Access access) {
+    if (access == Access::ReadWrite) {
+        m_pOwner.reset(new CStoreOwner(GetKeyPath(kSection)));
+        if (!m_pOwner->Owns())
+            access = Access::ReadOnly;
+    }
     if (!pRegistry)
         pRegistry.reset(new CQueueRegistry(GetKeyPath(kSection)));
     m_pStore.reset(new CQueueStore(std::move(pRegistry), access == Access::ReadOnly));
@@ -36,7 +48,7 @@ CJobList::CJobList(std::unique_ptr<CQueueRegistry> pRegistry, Access access) {
 }
 
 CJobList::~CJobList() {
-    if (m_bSaveOnDestroy)
+    if (m_bSaveOnDestroy && OwnsStore())
         Save();
     CLock lock(m_ListLock);
     for (int i = 0; i < m_Jobs.GetSize(); ++i) {
@@ -47,6 +59,8 @@ CJobList::~CJobList() {
 }
 
 BOOL CJobList::Save() {
+    if (!OwnsStore())
+        return FALSE;
     CLock lock(m_ListLock);
     return m_pStore->Close(*this);
 }
@@ -200,4 +214,26 @@ BOOL CJobList::SetCopiesIdleAt(int nIndex, int nCopies) {
     }
     m_pStore->SetCopies(pJob, nCopies);
     return TRUE;
+}
+
+CString CJobList::StoreKeyPath() {
+    CJobListKeyPath path;
+    return path.GetKeyPath(kSection);
+}
+
+BOOL CJobList::WriteString(LPCSTR lpszSection, LPCSTR lpszEntry, LPCSTR lpszValue, HKEY hRoot) {
+    return OwnsStore() && CRegistrySettings::WriteString(lpszSection, lpszEntry, lpszValue, hRoot);
+}
+
+BOOL CJobList::WriteDWORD(LPCSTR lpszSection, LPCSTR lpszEntry, DWORD dwValue, HKEY hRoot) {
+    return OwnsStore() && CRegistrySettings::WriteDWORD(lpszSection, lpszEntry, dwValue, hRoot);
+}
+
+BOOL CJobList::WriteBinary(LPCSTR lpszSection, LPCSTR lpszEntry, const void* pData, DWORD cb,
+                           HKEY hRoot) {
+    return OwnsStore() && CRegistrySettings::WriteBinary(lpszSection, lpszEntry, pData, cb, hRoot);
+}
+
+BOOL CJobList::DeleteValue(LPCSTR lpszSection, LPCSTR lpszEntry, HKEY hRoot) {
+    return OwnsStore() && CRegistrySettings::DeleteValue(lpszSection, lpszEntry, hRoot);
 }

@@ -19,6 +19,13 @@
 // under the list's lock, and no job lock is held while the registry is
 // written. One list keeps a store at a time; a read-only list (a probe in a
 // test or a tool) reads it and writes nothing.
+// One owner per store: a read-write list claims its store (CStoreOwner)
+// before it loads and holds the claim for its life. A list made while
+// another list, in this process or another, holds the store is a reader,
+// like a list made ReadOnly: it loads the queue as it is stored, keeps its
+// changes in memory only and writes nothing. So a probe (a test, a tool)
+// may look at a store that a running program changes, and a second program
+// started on the same store can never overwrite the first's jobs.
 #pragma once
 
 #include "framework/PtrArray.h"
@@ -26,6 +33,7 @@
 #include "queue/QueueRegistry.h"
 #include "queue/QueueStore.h"
 #include "queue/QueuedJob.h"
+#include "queue/StoreOwner.h"
 #include "settings/RegistrySettings.h"
 
 #include <memory>
@@ -48,6 +56,19 @@ public:
     BOOL Save() override;
     // Reads the queue from the store; the constructor does, once.
     BOOL Load() override;
+
+    // Whether this list holds the store (see One owner per store above).
+    bool OwnsStore() const { return m_pOwner && m_pOwner->Owns(); }
+    // The settings base's writes, refused for a reader (the store's own
+    // writes go through CQueueStore, which a reader has read-only).
+    BOOL WriteString(LPCSTR lpszSection, LPCSTR lpszEntry, LPCSTR lpszValue, HKEY hRoot) override;
+    BOOL WriteDWORD(LPCSTR lpszSection, LPCSTR lpszEntry, DWORD dwValue, HKEY hRoot) override;
+    BOOL WriteBinary(LPCSTR lpszSection, LPCSTR lpszEntry, const void* pData, DWORD cb,
+                     HKEY hRoot) override;
+    BOOL DeleteValue(LPCSTR lpszSection, LPCSTR lpszEntry, HKEY hRoot) override;
+    // The key path of the store the list claims, for a second start looking
+    // for the owner.
+    static CString StoreKeyPath();
 
     void Add(const CQueuedJob& job);
     // nIndex from 0 to GetCount(); anything else raises the invalid-argument
@@ -97,6 +118,9 @@ private:
     // is not told.
     CQueuedJob* Place(const CQueuedJob& job, int nIndex);
 
+    // The claim on the store, made before anything is read (read-write
+    // lists only).
+    std::unique_ptr<CStoreOwner> m_pOwner;
     CPtrArray m_Jobs;
     CCriticalSection m_ListLock;
     // The identities of the queued jobs (a multiset: only a queue longer than

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the built installer silently into a Wine prefix of its own, checks
-# the files, the component's registration and the shortcuts, uninstalls it
+# the files, the component's registration and the shortcuts (Start menu and
+# "Send To"), uninstalls it
 # silently, and checks that nothing of it is left but the user's queue and
 # settings. Between install and uninstall the black-box test runs the
 # installed program (and the component the installer registered) against the
@@ -48,6 +49,11 @@ for f in Morvane.exe MorvanePipe.dll Uninstall.exe; do
     [ -f "$appdir/$f" ] || fail "$f was not installed"
 done
 [ -f "$menu/Morvane.lnk" ] || fail "no Start-menu shortcut"
+# Explorer's "Send To" menu of the user who installed: the files chosen
+# arrive as the program's command line.
+sendto=$(find "$WINEPREFIX/drive_c/users" -path '*/SendTo/Morvane.lnk' 2>/dev/null | head -n 1)
+[ -n "$sendto" ] || fail "no \"Send To\" entry"
+grep -aq 'Morvane.exe' "$sendto" || fail "the \"Send To\" entry does not start Morvane.exe"
 wine reg query "$clsid" </dev/null >"$build/installer-clsid.txt" 2>&1 || fail "the pipe component is not registered"
 grep -qi 'MorvanePipe.dll' "$build/installer-clsid.txt" || fail "the component is registered elsewhere: $(cat "$build/installer-clsid.txt")"
 grep -qi 'Both' "$build/installer-clsid.txt" || fail "the component's threading model is missing"
@@ -67,7 +73,7 @@ run wine reg add 'HKLM\SOFTWARE\Tolvar\Tolvar Morvane\SpoolerSetup' /v SpoolerTy
 
 run wine 'C:\Program Files\Tolvar\Morvane\Uninstall.exe' /S || fail "the uninstaller failed"
 run wineserver -w
-left=$(find "$appdir" "$menu" 2>/dev/null)
+left=$(find "$appdir" "$menu" "$sendto" 2>/dev/null)
 [ -z "$left" ] || fail "left behind: $left"
 if wine reg query "$clsid" </dev/null >>"$log" 2>&1; then
     fail "the component is still registered"

@@ -1,0 +1,147 @@
+// The window's side of the command line (app/CommandLine.h): the request of
+// the process that started it, and the requests other processes hand over
+// with WM_COPYDATA. Everything runs on the window's thread.
+#include "app/CommandLine.h"
+#include "app/MorvaneDlg.h"
+#include "printloop/PrintLoopThread.h"
+
+namespace {
+
+// The job's name for a path, as a drop names it: the text after the last
+// backslash.
+CString NameOfPath(const CString& strPath) {
+    const int cut = strPath.ReverseFind('\\');
+    return cut < 0 ? strPath : strPath.Mid(cut + 1);
+}
+
+// The path in the ANSI code page, or false when a character has no exact
+// form there: a best-fit stand-in would name another file, or none.
+bool AnsiPath(const std::wstring& wide, CString& out) {
+    BOOL bDefaultUsed = FALSE;
+    const int cb = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.c_str(), -1, nullptr, 0,
+                                       nullptr, &bDefaultUsed);
+    if (cb <= 0 || bDefaultUsed)
+        return false;
+    std::string narrow(static_cast<size_t>(cb), '\0');
+    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.c_str(), -1, narrow.data(), cb, nullptr,
+                        &bDefaultUsed);
+    // And back: the name must come back as it was (no character may have
+    // been folded into another).
+    const int cch =
+        MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, narrow.c_str(), -1, nullptr, 0);
+    std::wstring back(static_cast<size_t>(cch > 0 ? cch : 1), L'\0');
+    MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, narrow.c_str(), -1, back.data(), cch);
+    back.resize(back.size() - 1);
+    if (bDefaultUsed || back != wide)
+        return false;
+    out = narrow.c_str();
+    return true;
+}
+
+// A path the worker's file functions reach whatever its length: one at or
+// beyond MAX_PATH gets the prefix that lifts the limit.
+std::wstring ReachablePath(const std::wstring& full) {
+    if (full.size() < MAX_PATH || full.compare(0, 4, L"\\\\?\\") == 0)
+        return full;
+    if (full.compare(0, 2, L"\\\\") == 0)
+        return L"\\\\?\\UNC\\" + full.substr(2);
+    return L"\\\\?\\" + full;
+}
+
+} // namespace
+
+void CMorvaneDlg::SetStartupRequest(const CQueueRequest* pRequest) {
+    m_pStartupRequest = pRequest;
+}
+
+void CMorvaneDlg::InitCommandLine() {
+    // Marks this window as the queue's owner for a second start to find.
+    if (m_JobList.OwnsStore())
+        SetPropA(m_hWnd, CStoreOwner::WindowTag(CJobList::StoreKeyPath()),
+                 reinterpret_cast<HANDLE>(1));
+    if (m_pStartupRequest) {
+        m_nStartupResult = QueueRequest(*m_pStartupRequest);
+        m_pStartupRequest = nullptr;
+        AfterRequest(m_nStartupResult);
+    }
+}
+
+int CMorvaneDlg::QueueRequest(const CQueueRequest& request) {
+    m_bPendingStart = false;
+    // Every file is checked before the first is queued: all or nothing.
+    std::vector<CString> paths;
+    for (const std::wstring& file : request.files) {
+        int nCode = kExitQueued;
+        std::wstring text;
+        const DWORD attrs = GetFileAttributesW(file.c_str());
+        CString path;
+        if (attrs == INVALID_FILE_ATTRIBUTES) {
+            nCode = kExitBadFile;
+            text = L"The file does not exist, so nothing was queued:\n" + file;
+        } else if (attrs & FILE_ATTRIBUTE_DIRECTORY) {
+            nCode = kExitBadFile;
+            text = L"This is a folder, not a file, so nothing was queued:\n" + file;
+        } else if (!AnsiPath(ReachablePath(file), path)) {
+            nCode = kExitUnnamable;
+            text = L"The file's name has characters that Morvane cannot keep in its queue, so "
+                   L"nothing was queued. Rename the file (or its folder) and queue it again:\n" +
+                   file;
+        }
+        if (nCode != kExitQueued) {
+            if (!request.bQuiet) {
+                m_QueueMessages.push_back(text);
+                PostMessage(WM_SHOW_QUEUE_MESSAGE);
+            }
+            return nCode;
+        }
+        paths.push_back(path);
+    }
+    const int nCopies = request.nCopies > 0 ? request.nCopies : m_nCopies;
+    for (const CString& path : paths)
+        m_JobList.Add(CQueuedJob(NameOfPath(path), path, nCopies));
+    m_bPendingStart = request.bStart;
+    return kExitQueued;
+}
+
+void CMorvaneDlg::AfterRequest(int nResult) {
+    if (nResult == kExitQueued) {
+        RefreshJobList();
+        if (m_pPrintLoop)
+            m_pPrintLoop->NotifyQueueChanged();
+        // "Presses Start": a window already started stays started.
+        if (m_bPendingStart && !m_bStarted)
+            OnStartStop();
+    }
+    m_bPendingStart = false;
+    if (IsIconic())
+        ShowWindow(m_hWnd, SW_RESTORE);
+    SetForegroundWindow(m_hWnd);
+}
+
+LRESULT CMorvaneDlg::OnCopyData(WPARAM, LPARAM lParam) {
+    const auto* pCds = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
+    if (!pCds || pCds->dwData != kCopyDataTag)
+        return 0;
+    // The data is the sender's until this handler answers: it is read
+    // whole into the request before anything else.
+    CQueueRequest request;
+    if (!DecodeRequest(pCds->lpData, pCds->cbData, request))
+        return 1 + kExitBadArguments;
+    if (request.nAcceptUntil && GetTickCount64() > request.nAcceptUntil)
+        return 1 + kExitNotTaken;
+    const int nResult = QueueRequest(request);
+    // The jobs are stored: the sender may go now, while the rows (which
+    // take long for a long queue) are rebuilt.
+    ReplyMessage(1 + nResult);
+    AfterRequest(nResult);
+    return 1 + nResult;
+}
+
+LRESULT CMorvaneDlg::OnShowQueueMessage(WPARAM, LPARAM) {
+    if (m_QueueMessages.empty())
+        return 0;
+    const std::wstring text = m_QueueMessages.front();
+    m_QueueMessages.pop_front();
+    MessageBoxW(m_hWnd, text.c_str(), L"Tolvar Morvane", MB_OK | MB_ICONEXCLAMATION);
+    return 0;
+}

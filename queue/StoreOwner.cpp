@@ -1,0 +1,107 @@
+#include "queue/StoreOwner.h"
+
+#include <sddl.h>
+
+#include <string>
+
+namespace {
+
+// The global namespace reaches every session of the user; where it is not
+// available (a restricted session), the session's own namespace is second
+// best.
+const char* const kNamespaces[] = {"Global\\", "Local\\"};
+
+CString UserSid() {
+    CString sid = "nouser";
+    HANDLE hToken = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &hToken))
+        return sid;
+    DWORD cb = 0;
+    GetTokenInformation(hToken, TokenUser, nullptr, 0, &cb);
+    if (cb) {
+        std::string buf(cb, '\0');
+        if (GetTokenInformation(hToken, TokenUser, buf.data(), cb, &cb)) {
+            const auto* pUser = reinterpret_cast<const TOKEN_USER*>(buf.data());
+            char* pszSid = nullptr;
+            if (ConvertSidToStringSidA(pUser->User.Sid, &pszSid)) {
+                sid = pszSid;
+                LocalFree(pszSid);
+            }
+        }
+    }
+    CloseHandle(hToken);
+    return sid;
+}
+
+// Key paths are compared without case, as the registry does.
+unsigned long long PathHash(const CString& path) {
+    unsigned long long h = 0xCBF29CE484222325ull;
+    for (const char* p = path; *p; ++p) {
+        char c = *p;
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+        h = (h ^ static_cast<unsigned char>(c)) * 0x100000001B3ull;
+    }
+    return h;
+}
+
+struct FindTag {
+    const char* tag;
+    HWND found;
+};
+
+BOOL CALLBACK FindTaggedWindow(HWND hWnd, LPARAM lParam) {
+    auto* pFind = reinterpret_cast<FindTag*>(lParam);
+    if (!GetPropA(hWnd, pFind->tag))
+        return TRUE;
+    pFind->found = hWnd;
+    return FALSE;
+}
+
+} // namespace
+
+CString CStoreOwner::ClaimName(const CString& strKeyPath) {
+    CString name;
+    name.Format("Tolvar.Morvane.Queue.%s.%016llX", UserSid().GetString(), PathHash(strKeyPath));
+    return name;
+}
+
+CStoreOwner::CStoreOwner(const CString& strKeyPath) {
+    const CString name = ClaimName(strKeyPath);
+    for (const char* ns : kNamespaces) {
+        SetLastError(ERROR_SUCCESS);
+        HANDLE h = CreateMutexA(nullptr, FALSE, CString(ns) + name);
+        const DWORD err = GetLastError();
+        if (h && err != ERROR_ALREADY_EXISTS) {
+            m_hMutex.reset(h);
+            return;
+        }
+        if (h)
+            CloseHandle(h);
+        // Held already, or held by someone whose mutex we may not open:
+        // either way not ours, and not to be claimed in another namespace.
+        if (h || err == ERROR_ACCESS_DENIED)
+            return;
+    }
+}
+
+bool CStoreOwner::IsClaimed(const CString& strKeyPath) {
+    const CString name = ClaimName(strKeyPath);
+    for (const char* ns : kNamespaces) {
+        HANDLE h = OpenMutexA(SYNCHRONIZE, FALSE, CString(ns) + name);
+        if (h) {
+            CloseHandle(h);
+            return true;
+        }
+        if (GetLastError() == ERROR_ACCESS_DENIED)
+            return true;
+    }
+    return false;
+}
+
+HWND CStoreOwner::FindOwnerWindow(const CString& strKeyPath) {
+    const CString tag = WindowTag(strKeyPath);
+    FindTag find{tag, nullptr};
+    EnumWindows(FindTaggedWindow, reinterpret_cast<LPARAM>(&find));
+    return find.found;
+}
