@@ -1,10 +1,11 @@
 // The component's methods when memory runs out: every C++ allocation of
-// this test program goes through the operators below, which fail on a
-// thread while a test says so. A COM method must turn that into an error
+// this test program goes through the process-heap operators, which fail on
+// a thread while a test says so. A COM method must turn that into an error
 // result; an exception must never leave it.
 #include "PipeTestSupport.h"
 #include "pipe/Pipe.h"
 #include "support/LoopbackListener.h"
+#include "xmldoc/ProcessHeapNew.h"
 
 #include <gtest/gtest.h>
 
@@ -12,45 +13,6 @@
 #include <vector>
 
 namespace {
-thread_local bool t_bFailNew = false;
-} // namespace
-
-void* operator new(std::size_t cb) {
-    void* p = t_bFailNew ? nullptr : HeapAlloc(GetProcessHeap(), 0, cb ? cb : 1);
-    if (!p)
-        throw std::bad_alloc();
-    return p;
-}
-void* operator new[](std::size_t cb) {
-    return operator new(cb);
-}
-void* operator new(std::size_t cb, const std::nothrow_t&) noexcept {
-    return t_bFailNew ? nullptr : HeapAlloc(GetProcessHeap(), 0, cb ? cb : 1);
-}
-void* operator new[](std::size_t cb, const std::nothrow_t& tag) noexcept {
-    return operator new(cb, tag);
-}
-void operator delete(void* p) noexcept {
-    if (p)
-        HeapFree(GetProcessHeap(), 0, p);
-}
-void operator delete[](void* p) noexcept {
-    operator delete(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-    operator delete(p);
-}
-void operator delete[](void* p, std::size_t) noexcept {
-    operator delete(p);
-}
-
-namespace {
-
-// Allocations of this thread fail while it lives.
-struct NoMemory {
-    NoMemory() { t_bFailNew = true; }
-    ~NoMemory() { t_bFailNew = false; }
-};
 
 TEST(OutOfMemory, MethodsReturnAnErrorInsteadOfThrowing) {
     IPipe* pipe = nullptr;
@@ -80,7 +42,7 @@ TEST(OutOfMemory, MethodsReturnAnErrorInsteadOfThrowing) {
 
     HRESULT hrCheck, hrLast, hrWrite, hrFinish;
     {
-        NoMemory none;
+        CNoMemoryOnThisThread none;
         hrCheck = status->CheckStatus(doc, &lCode, &text);
         hrLast = status->GetLastStatus(&lCode, &text);
         hrWrite = pipe->WriteData(chunk.data(), static_cast<LONG>(chunk.size()));

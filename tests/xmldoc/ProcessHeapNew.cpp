@@ -1,13 +1,32 @@
-// The XML tests allocate every C++ object on the process heap, whose blocks
-// Wine checks (tail and header) when heap warnings are on: an overrun in
-// the library then shows up as an "err:heap" line and fails the run.
+// The test programs that link this file allocate every C++ object on the
+// process heap, whose blocks Wine checks (tail and header) when heap
+// warnings are on: an overrun then shows up as an "err:heap" line and fails
+// the run.
+#include "ProcessHeapNew.h"
+
 #include <windows.h>
 
 #include <cstddef>
 #include <new>
 
+namespace {
+thread_local bool t_bFailNew = false;
+
+void* Allocate(std::size_t cb) {
+    return t_bFailNew ? nullptr : HeapAlloc(GetProcessHeap(), 0, cb ? cb : 1);
+}
+} // namespace
+
+CNoMemoryOnThisThread::CNoMemoryOnThisThread() {
+    t_bFailNew = true;
+}
+
+CNoMemoryOnThisThread::~CNoMemoryOnThisThread() {
+    t_bFailNew = false;
+}
+
 void* operator new(std::size_t cb) {
-    void* p = HeapAlloc(GetProcessHeap(), 0, cb ? cb : 1);
+    void* p = Allocate(cb);
     if (!p)
         throw std::bad_alloc();
     return p;
@@ -18,11 +37,11 @@ void* operator new[](std::size_t cb) {
 }
 
 void* operator new(std::size_t cb, const std::nothrow_t&) noexcept {
-    return HeapAlloc(GetProcessHeap(), 0, cb ? cb : 1);
+    return Allocate(cb);
 }
 
 void* operator new[](std::size_t cb, const std::nothrow_t&) noexcept {
-    return HeapAlloc(GetProcessHeap(), 0, cb ? cb : 1);
+    return Allocate(cb);
 }
 
 void operator delete(void* p) noexcept {
