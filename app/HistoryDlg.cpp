@@ -27,7 +27,7 @@ RECT ChildRect(HWND hDlg, HWND hChild) {
     return r;
 }
 
-const int kColumnWidths[kHistoryFields] = {130, 120, 220, 80, 80, 110, 170, 95};
+const int kColumnWidths[kHistoryFields] = {115, 110, 160, 85, 75, 90, 140, 95};
 } // namespace
 
 BEGIN_MESSAGE_MAP(CHistoryDlg, CDialog)

@@ -6,6 +6,9 @@
 //       the time from the call until the window is up with its first rows
 //       painted, the rows it shows, and the process's memory then. Removes
 //       the folder afterwards.
+//   HistoryBench menu
+//       Picks "Job History..." in the system menu of the program's window
+//       (for the README's screenshot).
 #include "app/HistoryDlg.h"
 #include "app/resource.h"
 #include "framework/CodePage.h"
@@ -53,7 +56,28 @@ protected:
 };
 } // namespace
 
+namespace {
+BOOL CALLBACK PickHistory(HWND hWnd, LPARAM pFound) {
+    char title[128] = "";
+    GetWindowTextA(hWnd, title, sizeof(title));
+    if (strncmp(title, "Tolvar Morvane", 14) != 0)
+        return TRUE;
+    PostMessageA(hWnd, WM_SYSCOMMAND, IDM_JOB_HISTORY, 0);
+    *reinterpret_cast<bool*>(pFound) = true;
+    return FALSE;
+}
+} // namespace
+
 int main(int argc, char** argv) {
+    if (argc == 2 && strcmp(argv[1], "menu") == 0) {
+        bool found = false;
+        for (int i = 0; i < 200 && !found; ++i) {
+            EnumWindows(PickHistory, reinterpret_cast<LPARAM>(&found));
+            if (!found)
+                Sleep(50);
+        }
+        return found ? 0 : 1;
+    }
     if (argc < 3 || strcmp(argv[1], "open") != 0) {
         fprintf(stderr, "usage: HistoryBench open ENTRIES\n");
         return 2;
