@@ -152,11 +152,14 @@ TEST_F(HistoryDlgTest, FiveJobsGiveFiveEntriesAndQueueAgainQueuesTheFilesThatExi
         EXPECT_EQ(ListView_GetNextItem(hList, -1, LVNI_SELECTED), 1);
         EXPECT_EQ(ListView_GetSelectedCount(hList), 3u);
         // Resizable: the list follows the window.
-        RECT before{}, after{};
+        RECT before{}, after{}, window{};
         GetClientRect(hList, &before);
-        SetWindowPos(h.m_hWnd, nullptr, 0, 0, 900, 500, SWP_NOMOVE | SWP_NOZORDER);
+        GetWindowRect(h.m_hWnd, &window);
+        SetWindowPos(h.m_hWnd, nullptr, 0, 0, window.right - window.left + 100,
+                     window.bottom - window.top + 50, SWP_NOMOVE | SWP_NOZORDER);
         GetClientRect(hList, &after);
-        EXPECT_GT(after.right, before.right);
+        EXPECT_EQ(after.right - before.right, 100);
+        EXPECT_EQ(after.bottom - before.bottom, 50);
         h.Type(VK_ESCAPE);
         EXPECT_FALSE(IsWindowVisible(h.m_hWnd));
     };
