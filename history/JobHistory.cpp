@@ -4,6 +4,8 @@
 
 #include <shlobj.h>
 
+#include <algorithm>
+
 namespace {
 // The system's text for an error code, without its line end.
 std::string ErrorText(DWORD dwError) {
@@ -99,24 +101,25 @@ void CJobHistory::SetFailureHandler(std::function<void(const std::string&)> hand
 
 void CJobHistory::WriterLoop() {
     for (;;) {
-        std::vector<std::string> records;
+        std::vector<CHistoryEntry> batch;
         {
             std::unique_lock<std::mutex> lock(m_append);
-            m_wake.wait(lock, [&] { return m_bClosing || m_nTaken < m_entries.size(); });
-            if (m_nTaken == m_entries.size())
+            const auto end = [&] { return m_nBase + m_entries.size(); };
+            m_wake.wait(lock, [&] { return m_bClosing || m_nTaken < end(); });
+            if (m_nTaken == end())
                 return;
-            for (; m_nTaken < m_entries.size(); ++m_nTaken)
-                records.push_back(EncodeCsvRecord(EntryFields(m_entries[m_nTaken])));
+            batch.assign(m_entries.begin() + static_cast<std::ptrdiff_t>(m_nTaken - m_nBase),
+                         m_entries.end());
+            m_nTaken = end();
         }
         std::lock_guard<std::mutex> file(m_file);
         std::string reason;
         bool bFailed = false;
-        for (const std::string& record : records) {
-            if (Append(record, reason)) {
-                ++m_nDone;
+        for (const CHistoryEntry& entry : batch) {
+            ++m_nDone;
+            if (Append(EncodeCsvRecord(EntryFields(entry)), reason))
                 continue;
-            }
-            m_unwritten.push_back(m_nDone++);
+            m_unwritten.push_back(entry);
             if (!bFailed) {
                 bFailed = true;
                 if (!m_bFailureTold && m_onFailure) {
@@ -129,6 +132,14 @@ void CJobHistory::WriterLoop() {
         // its own write already.
         if (m_hFile != INVALID_HANDLE_VALUE)
             FlushFileBuffers(m_hFile);
+        // With no window listening, what is in the file (or given up on)
+        // need not stay in memory: a window opened later reads the file.
+        std::lock_guard<std::mutex> lock(m_append);
+        if (!m_hListener && m_nDone > m_nBase) {
+            m_entries.erase(m_entries.begin(),
+                            m_entries.begin() + static_cast<std::ptrdiff_t>(m_nDone - m_nBase));
+            m_nBase = m_nDone;
+        }
     }
 }
 
@@ -242,16 +253,16 @@ std::vector<CHistoryEntry> CJobHistory::ReadAll(size_t& nSeen) {
     }
     nSeen = m_nDone;
     std::lock_guard<std::mutex> lock(m_append);
-    for (size_t i : m_unwritten)
-        entries.push_back(m_entries[i]);
+    entries.insert(entries.end(), m_unwritten.begin(), m_unwritten.end());
     return entries;
 }
 
 std::vector<CHistoryEntry> CJobHistory::EntriesSince(size_t& nSeen) {
     std::lock_guard<std::mutex> lock(m_append);
     std::vector<CHistoryEntry> entries;
-    if (nSeen < m_entries.size())
-        entries.assign(m_entries.begin() + static_cast<std::ptrdiff_t>(nSeen), m_entries.end());
-    nSeen = m_entries.size();
+    const size_t from = std::max(nSeen, m_nBase) - m_nBase;
+    if (from < m_entries.size())
+        entries.assign(m_entries.begin() + static_cast<std::ptrdiff_t>(from), m_entries.end());
+    nSeen = m_nBase + m_entries.size();
     return entries;
 }

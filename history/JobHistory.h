@@ -73,11 +73,14 @@ private:
     const std::wstring m_folder;
     const unsigned long long m_nRotateBytes;
 
-    // The append lock: the run's entries, how many the writer has taken,
+    // The append lock: the run's entries from m_nBase on (those the writer
+    // has not taken yet, and, while a window listens, those it may still
+    // ask for; the others are in the file), how many the writer has taken,
     // the listener and the writer's state.
     std::mutex m_append;
     std::condition_variable m_wake;
     std::vector<CHistoryEntry> m_entries;
+    size_t m_nBase = 0;
     size_t m_nTaken = 0;
     bool m_bClosing = false;
     HWND m_hListener = nullptr;
@@ -90,7 +93,7 @@ private:
     unsigned long long m_nSize = 0;
     size_t m_nDone = 0;
     // Those of them that could not be written, shown all the same.
-    std::vector<size_t> m_unwritten;
+    std::vector<CHistoryEntry> m_unwritten;
     std::function<void(const std::string&)> m_onFailure;
     bool m_bFailureTold = false;
 

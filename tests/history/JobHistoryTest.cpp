@@ -56,6 +56,10 @@ TEST_F(JobHistoryTest, EntriesReachTheFileWithHeaderAndRotationKeepsBothFilesRea
         EXPECT_EQ(nSeen, 7u);
         // Seven entries: one file of three before the last file of one.
         EXPECT_EQ(Names(all), (std::vector<int>{13, 14, 15, 16}));
+        // With no window listening, entries in the file are not kept in memory.
+        size_t nFromStart = 0;
+        EXPECT_TRUE(history.EntriesSince(nFromStart).empty());
+        EXPECT_EQ(nFromStart, 7u);
     }
     const std::string current = ReadFileBytes(File());
     const std::string old = ReadFileBytes(OldFile());
