@@ -123,8 +123,13 @@ BOOL CMorvaneDlg::OnInitDialog() {
     RefreshJobList();
     UpdateData(FALSE);
 
-    // The history comes before the worker, which records into it.
-    m_pHistory = CreateHistory();
+    // The history comes before the worker, which records into it; without
+    // one (no memory or thread for it) the window prints all the same.
+    try {
+        m_pHistory = CreateHistory();
+    } catch (...) {
+        m_pHistory.reset();
+    }
     if (m_pHistory) {
         m_pHistory->SetFailureHandler([this](const std::string& reason) {
             {

@@ -232,11 +232,11 @@ void CPrintLoopThread::RunLoop() {
             const int done = m_nCopiesDone;
             m_pCurrentJob = nullptr;
             if (bFailed)
-                RecordHistory(pJob, n, done, ResultFailed(kFailedText));
+                RecordHistory(pJob, n, done, true);
             if (done >= n) {
                 // Every copy went out (or there were none to send).
                 if (!bFailed)
-                    RecordHistory(pJob, n, done, ResultPrinted());
+                    RecordHistory(pJob, n, done, false);
                 m_pJobList->RemoveJob(pJob);
                 m_pOwner->RequestRefreshJobList();
             } else {
@@ -323,20 +323,23 @@ bool CPrintLoopThread::SetStatusText(CQueuedJob* pJob, const CString& strText) {
     return true;
 }
 
-void CPrintLoopThread::RecordHistory(CQueuedJob* pJob, int nAsked, int nSent,
-                                     const std::string& strResult) {
-    CHistoryEntry entry;
-    entry.time = LocalTimeStamp();
-    {
-        CLock lock(pJob->m_Lock);
-        entry.name = AnsiToUtf8(pJob->m_strName);
-        entry.path = AnsiToUtf8(pJob->m_strPath);
+void CPrintLoopThread::RecordHistory(CQueuedJob* pJob, int nAsked, int nSent, bool bFailed) {
+    // Out of memory here costs the entry, never the job or the worker.
+    try {
+        CHistoryEntry entry;
+        entry.time = LocalTimeStamp();
+        {
+            CLock lock(pJob->m_Lock);
+            entry.name = AnsiToUtf8(pJob->m_strName);
+            entry.path = AnsiToUtf8(pJob->m_strPath);
+        }
+        entry.copiesAsked = nAsked;
+        entry.copiesSent = nSent;
+        entry.output = AnsiToUtf8(m_strJobOutput);
+        entry.result = bFailed ? ResultFailed(kFailedText) : ResultPrinted();
+        m_pOwner->RecordHistory(entry);
+    } catch (...) {
     }
-    entry.copiesAsked = nAsked;
-    entry.copiesSent = nSent;
-    entry.output = AnsiToUtf8(m_strJobOutput);
-    entry.result = strResult;
-    m_pOwner->RecordHistory(entry);
 }
 
 void CPrintLoopThread::InvalidateJobList() {

@@ -131,8 +131,9 @@ private:
     bool SetStatusText(CQueuedJob* pJob, const CString& strText);
     bool IsStoppedForGood() const { return m_bStoppedForGood.load(); }
     void InvalidateJobList();
-    // Under the gate: the history's entry for the job in progress.
-    void RecordHistory(CQueuedJob* pJob, int nAsked, int nSent, const std::string& strResult);
+    // Under the gate: the history's entry for the job in progress, which
+    // left the queue with every copy sent or had a copy fail.
+    void RecordHistory(CQueuedJob* pJob, int nAsked, int nSent, bool bFailed);
     // IWaitTextSink: the watcher's text goes into the row of the copy it was
     // asked for, unless progress or another copy came since.
     void OnWaitText(const CString& strText, unsigned nStep) override;
