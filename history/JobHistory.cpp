@@ -122,10 +122,7 @@ void CJobHistory::WriterLoop() {
             m_unwritten.push_back(entry);
             if (!bFailed) {
                 bFailed = true;
-                if (!m_bFailureTold && m_onFailure) {
-                    m_bFailureTold = true;
-                    m_onFailure(reason);
-                }
+                TellFailure(reason);
             }
         }
         // One flush for what came together: each entry went out whole with
@@ -141,6 +138,13 @@ void CJobHistory::WriterLoop() {
             m_nBase = m_nDone;
         }
     }
+}
+
+void CJobHistory::TellFailure(const std::string& reason) {
+    if (m_bFailureTold || !m_onFailure)
+        return;
+    m_bFailureTold = true;
+    m_onFailure(reason);
 }
 
 bool CJobHistory::OpenFile(std::string& reason) {
@@ -219,8 +223,8 @@ bool CJobHistory::Append(const std::string& record, std::string& reason) {
     if (m_nSize + record.size() > m_nRotateBytes && m_nSize > HistoryFileHeader().size()) {
         CloseFile();
         if (!MoveFileExW(FilePath().c_str(), OldFilePath().c_str(), MOVEFILE_REPLACE_EXISTING)) {
-            reason = Utf8(OldFilePath()) + ": " + ErrorText(GetLastError());
             // Goes on in the full file rather than losing entries.
+            TellFailure(Utf8(OldFilePath()) + ": " + ErrorText(GetLastError()));
         }
         if (!OpenFile(reason))
             return false;

@@ -8,7 +8,9 @@
 // loses that record before the next one is appended, so every entry starts
 // on a fresh line.
 // A history that cannot be written never holds anything up: the entry is
-// dropped and the failure handler is told once, with the reason.
+// dropped (from the file; it is still shown) and the failure handler is
+// told once, with the reason. A file that cannot be moved aside is told the
+// same way, and entries go on into it.
 //
 // Threads: Record may be called from any thread, also inside the worker's
 // gate: it takes the append lock, which is innermost (nothing is taken
@@ -68,6 +70,8 @@ private:
     // it could not.
     bool Append(const std::string& record, std::string& reason);
     bool OpenFile(std::string& reason);
+    // Under the file lock: the first failure of the run goes to the handler.
+    void TellFailure(const std::string& reason);
     void CloseFile();
 
     const std::wstring m_folder;

@@ -102,4 +102,24 @@ TEST_F(JobHistoryTest, AFolderThatCannotBeMadeIsToldOnceAndRecordDoesNotWait) {
     EXPECT_TRUE(history.EntriesSince(nSeen).empty());
 }
 
+TEST_F(JobHistoryTest, AFileThatCannotBeMovedAsideIsToldOnceAndKeepsItsEntries) {
+    CreateDirectoryW(Folder().c_str(), nullptr);
+    ASSERT_TRUE(WriteFileBytes(OldFile(), HistoryFileHeader()));
+    // Another program holds the old file without letting it be replaced.
+    HANDLE hOld = CreateFileW(ToWide(OldFile()).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(hOld, INVALID_HANDLE_VALUE);
+    std::vector<std::string> told;
+    {
+        CJobHistory history(Folder(), HistoryFileHeader().size() + 10);
+        history.SetFailureHandler([&](const std::string& reason) { told.push_back(reason); });
+        for (int i = 1; i <= 3; ++i)
+            history.Record(Entry(i));
+        history.Close();
+    }
+    CloseHandle(hOld);
+    EXPECT_EQ(told.size(), 1u);
+    EXPECT_EQ(Names(DecodeHistory(ReadFileBytes(File()))), (std::vector<int>{1, 2, 3}));
+}
+
 } // namespace
