@@ -247,8 +247,9 @@ LRESULT CMorvaneDlg::OnHistoryFailedMsg(WPARAM, LPARAM) {
     }
     // The writer tells only its first failure; printing goes on.
     if (!reason.empty()) {
-        const CString text = "The job history cannot be written, so jobs are printed without "
-                             "it until Morvane is started again.\n\n" +
+        const CString text = "The job history cannot be written. Printing goes on; the jobs "
+                             "that could not be written are shown in Job History until "
+                             "Morvane closes, but are not kept.\n\n" +
                              Utf8ToAnsi(reason);
         ShowMessageBox(m_hWnd, text, MB_OK | MB_ICONWARNING);
     }
