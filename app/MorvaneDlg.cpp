@@ -2,17 +2,20 @@
 
 #include "app/AboutDlg.h"
 #include "app/DisplayLock.h"
+#include "app/HistoryDlg.h"
 #include "app/resource.h"
 #include "framework/DC.h"
 #include "framework/DataExchange.h"
 #include "framework/Exceptions.h"
 #include "framework/FileDialog.h"
+#include "framework/MessageBox.h"
 #include "framework/Sync.h"
 #include "printloop/PrintLoopThread.h"
 #include "settings/SetupDlg.h"
 
 #include <shellapi.h>
 
+#include <cstdlib>
 #include <vector>
 
 namespace {
@@ -57,6 +60,7 @@ ON_MESSAGE(WM_ENDSESSION, OnEndSession)
 ON_MESSAGE(WM_REFRESH_JOB_LIST, OnRefreshJobListMsg)
 ON_MESSAGE(WM_WORKER_STOPPED, OnWorkerStoppedMsg)
 ON_MESSAGE(WM_TIMER, OnTimer)
+ON_MESSAGE(WM_HISTORY_FAILED, OnHistoryFailedMsg)
 ON_MESSAGE(WM_DESTROY, OnDestroy)
 ON_MESSAGE(WM_COPYDATA, OnCopyData)
 ON_MESSAGE(WM_SHOW_QUEUE_MESSAGE, OnShowQueueMessage)
@@ -102,6 +106,7 @@ BOOL CMorvaneDlg::OnInitDialog() {
     if (HMENU hSysMenu = GetSystemMenu(FALSE)) {
         AppendMenuItem(hSysMenu, IDM_ABOUTBOX, IDS_ABOUTBOX);
         AppendMenuItem(hSysMenu, IDM_SETUP_SPOOLER, IDS_SETUP_SPOOLER);
+        AppendMenuItem(hSysMenu, IDM_JOB_HISTORY, IDS_JOB_HISTORY);
     }
     SetIcon(m_hIcon, TRUE);
     SetIcon(m_hIcon, FALSE);
@@ -119,6 +124,23 @@ BOOL CMorvaneDlg::OnInitDialog() {
     UpdateTitle();
     RefreshJobList();
     UpdateData(FALSE);
+
+    // The history comes before the worker, which records into it; without
+    // one (no memory or thread for it) the window prints all the same.
+    try {
+        m_pHistory = CreateHistory();
+    } catch (...) {
+        m_pHistory.reset();
+    }
+    if (m_pHistory) {
+        m_pHistory->SetFailureHandler([this](const std::string& reason) {
+            {
+                std::lock_guard<std::mutex> lock(m_historyFailureLock);
+                m_strHistoryFailure = reason;
+            }
+            PostMessage(WM_HISTORY_FAILED);
+        });
+    }
 
     try {
         m_pPrintLoop = CreatePrintLoop();
@@ -143,24 +165,7 @@ BOOL CMorvaneDlg::OnInitDialog() {
 
 void CMorvaneDlg::UpdateTitle() {
     const CSpoolerSetup setup(m_Setup);
-    CString title = "Tolvar Morvane - ";
-    switch (setup.m_nSpoolerType) {
-    case SPOOLER_NULL:
-        title += "Null";
-        break;
-    case SPOOLER_WINDOWS:
-        title += setup.m_strSpoolerName;
-        break;
-    case SPOOLER_IP:
-        title += setup.GetIPAddressText();
-        break;
-    case SPOOLER_USB:
-        title += "USB";
-        break;
-    default:
-        break;
-    }
-    SetWindowText(title);
+    SetWindowText("Tolvar Morvane - " + OutputCaptionName(setup));
 }
 
 void CMorvaneDlg::RefreshJobList() {
@@ -225,6 +230,53 @@ HWND CMorvaneDlg::GetMessageBoxOwner() {
     return m_hWnd;
 }
 
+void CMorvaneDlg::RecordHistory(const CHistoryEntry& entry) {
+    if (m_pHistory)
+        m_pHistory->Record(entry);
+}
+
+std::unique_ptr<CJobHistory> CMorvaneDlg::CreateHistory() {
+    const char* pszSwitch = getenv("MORVANE_HISTORY");
+    if (pszSwitch && CString(pszSwitch).CompareNoCase("off") == 0)
+        return nullptr;
+    return std::make_unique<CJobHistory>(CJobHistory::DefaultFolder());
+}
+
+LRESULT CMorvaneDlg::OnHistoryFailedMsg(WPARAM, LPARAM) {
+    std::string reason;
+    {
+        std::lock_guard<std::mutex> lock(m_historyFailureLock);
+        reason.swap(m_strHistoryFailure);
+    }
+    // The writer tells only its first failure; printing goes on.
+    if (!reason.empty()) {
+        const CString text = "The job history cannot be written. Printing goes on; the jobs "
+                             "that could not be written are shown in Job History until "
+                             "Morvane closes, but are not kept.\n\n" +
+                             Utf8ToAnsi(reason);
+        ShowMessageBox(m_hWnd, text, MB_OK | MB_ICONWARNING);
+    }
+    return 0;
+}
+
+INT_PTR CMorvaneDlg::RunHistoryDialog() {
+    if (!m_pHistory)
+        return IDCANCEL;
+    CHistoryDlg dlg(
+        *m_pHistory, [this](const std::vector<CQueuedJob>& jobs) { QueueAgain(jobs); }, this);
+    return dlg.DoModal();
+}
+
+void CMorvaneDlg::QueueAgain(const std::vector<CQueuedJob>& jobs) {
+    for (const CQueuedJob& job : jobs)
+        m_JobList.Add(job);
+    if (jobs.empty())
+        return;
+    RefreshForWorker();
+    if (m_pPrintLoop)
+        m_pPrintLoop->NotifyQueueChanged();
+}
+
 LRESULT CMorvaneDlg::OnRefreshJobListMsg(WPARAM, LPARAM) {
     // Cleared first: a job finishing during the rebuild asks again.
     m_bRefreshRequested = false;
@@ -285,6 +337,10 @@ LRESULT CMorvaneDlg::OnSysCommand(WPARAM wParam, LPARAM) {
         OnSetup();
         return 0;
     }
+    if ((nID & 0xFFF0) == IDM_JOB_HISTORY) {
+        RunHistoryDialog();
+        return 0;
+    }
     return Default();
 }
 
@@ -331,6 +387,9 @@ LRESULT CMorvaneDlg::OnDestroy(WPARAM, LPARAM) {
     // The worker calls into the window (its list box, its messages, the
     // owner of its boxes): it is stopped while the handles are still valid.
     StopPrintLoop();
+    // The worker records no more: what is queued for the history is written.
+    if (m_pHistory)
+        m_pHistory->Close();
     return Default();
 }
 
@@ -391,8 +450,19 @@ void CMorvaneDlg::OnRemoveJob() {
             if (CQueuedJob* pNext = m_JobList.GetAt(nIndex + 1))
                 nextID = pNext->m_strID;
         }
+        CHistoryEntry entry;
+        if (CQueuedJob* pJob = m_JobList.GetAt(nIndex)) {
+            CLock lock(pJob->m_Lock);
+            entry.name = AnsiToUtf8(pJob->m_strName);
+            entry.path = AnsiToUtf8(pJob->m_strPath);
+            entry.copiesAsked = pJob->m_nCopies;
+        }
         if (!m_JobList.RemoveIdleAt(nIndex))
             return;
+        entry.time = LocalTimeStamp();
+        entry.output = AnsiToUtf8(OutputCaptionName(CSpoolerSetup(m_Setup)));
+        entry.result = ResultRemoved(entry.copiesAsked);
+        RecordHistory(entry);
     }
     RefreshJobList();
     SelectJobRow(nextID);

@@ -6,7 +6,9 @@
 // and the worker for the whole run. The worker is stopped for good when the
 // window receives WM_DESTROY, while its handles are still valid (and by the
 // destructor, for a window that never came up), before anything it points
-// to goes; then the queue saves itself and releases its jobs.
+// to goes; then the queue saves itself and releases its jobs. The job
+// history is made before the worker and closed (what is queued for it
+// written) right after the worker has stopped for good.
 // Threads: every handler runs on the window's thread. The worker reaches the
 // window only through IPrintLoopOwner, whose calls post messages (or
 // invalidate) and never wait for this thread (see the lock rules in
@@ -22,13 +24,17 @@
 #include "app/JobQueueListBox.h"
 #include "framework/Button.h"
 #include "framework/Dialog.h"
+#include "history/JobHistory.h"
 #include "printloop/PrintLoopOwner.h"
 #include "queue/JobList.h"
 #include "settings/SpoolerSetup.h"
 
 #include <atomic>
 #include <deque>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <vector>
 
 class CPrintLoopThread;
 struct CQueueRequest;
@@ -40,6 +46,8 @@ public:
     static constexpr UINT WM_WORKER_STOPPED = WM_APP + 0x101;
     // Posted to itself: show the next message about a command line.
     static constexpr UINT WM_SHOW_QUEUE_MESSAGE = WM_APP + 0x102;
+    // Posted by the history's writer: it could not write an entry.
+    static constexpr UINT WM_HISTORY_FAILED = WM_APP + 0x103;
     // The worker's rebuild requests are served at most this often; the
     // ones in between wait for a timer.
     static constexpr DWORD kWorkerRefreshIntervalMs = 100;
@@ -60,6 +68,12 @@ public:
     void RequestRefreshJobList() override;
     void NotifyWorkerStopped() override;
     HWND GetMessageBoxOwner() override;
+    void RecordHistory(const CHistoryEntry& entry) override;
+
+    // Puts the jobs at the end of the queue (from the history window).
+    void QueueAgain(const std::vector<CQueuedJob>& jobs);
+    // The job history; null when the program runs without one.
+    CJobHistory* GetHistory() { return m_pHistory.get(); }
 
     CJobList& GetJobList() { return m_JobList; }
     CSpoolerSetup& GetSetup() { return m_Setup; }
@@ -84,6 +98,12 @@ protected:
     virtual CPrintLoopThread* CreatePrintLoop();
     // The setup dialog, run on the window's settings; IDOK when they changed.
     virtual INT_PTR RunSetupDialog();
+    // The history, made when the window comes up: the user's own folder,
+    // or none when MORVANE_HISTORY is "off" (a bench's comparison); tests
+    // give it a folder of their own.
+    virtual std::unique_ptr<CJobHistory> CreateHistory();
+    // The history window, run modally over this one.
+    virtual INT_PTR RunHistoryDialog();
     // Stops the worker for good and lets it go; safe to call twice.
     void StopPrintLoop();
 
@@ -96,6 +116,7 @@ protected:
     LRESULT OnRefreshJobListMsg(WPARAM wParam, LPARAM lParam);
     LRESULT OnWorkerStoppedMsg(WPARAM wParam, LPARAM lParam);
     LRESULT OnTimer(WPARAM wParam, LPARAM lParam);
+    LRESULT OnHistoryFailedMsg(WPARAM wParam, LPARAM lParam);
     void OnAddJob();
     void OnRemoveJob();
     void OnSelChangeJobList();
@@ -140,6 +161,11 @@ private:
     CJobList m_JobList;
     CSpoolerSetup m_Setup;
     CPrintLoopThread* m_pPrintLoop = nullptr;
+    // The writer's first failure, told to the user once.
+    std::mutex m_historyFailureLock;
+    std::string m_strHistoryFailure;
+    // Made before the worker and closed after it has stopped for good.
+    std::unique_ptr<CJobHistory> m_pHistory;
     CButton m_RemoveButton;
     CButton m_StartStopButton;
     int m_nCopies = 0;

@@ -6,15 +6,18 @@
 // Dialog templates and the application icon.
 #define IDD_ABOUTBOX 100
 #define IDD_MORVANE_DIALOG 102
+#define IDD_JOB_HISTORY 103
 #define IDR_MAINFRAME 128
 
 // Strings.
 #define IDS_ABOUTBOX 101
 #define IDS_SETUP_SPOOLER 2000
+#define IDS_JOB_HISTORY 2016
 
 // System menu items.
 #define IDM_ABOUTBOX 0x0010
 #define IDM_SETUP_SPOOLER 2000
+#define IDM_JOB_HISTORY 2016
 
 // Main window controls.
 #define IDC_JOB_LIST 1005
@@ -23,3 +26,6 @@
 #define IDC_START_STOP 1008
 #define IDC_COPIES 1010
 #define IDC_SETUP 1017
+
+// Job history window controls (IDOK is "Queue Again").
+#define IDC_HISTORY_LIST 1101

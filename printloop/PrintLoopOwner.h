@@ -7,6 +7,8 @@
 // calls such as InvalidateRect that do not wait).
 #pragma once
 
+#include "history/HistoryCsv.h"
+
 #include <windows.h>
 
 class IPrintLoopOwner {
@@ -21,4 +23,8 @@ public:
     virtual void NotifyWorkerStopped() = 0;
     // The window that owns the worker's message boxes.
     virtual HWND GetMessageBoxOwner() = 0;
+    // A job left the queue with every copy sent, or a copy failed: one
+    // entry for the history. Must return at once (the history only queues
+    // it); an owner without a history ignores it.
+    virtual void RecordHistory(const CHistoryEntry&) {}
 };

@@ -9,6 +9,11 @@
 
 #include <memory>
 
+namespace {
+// What the user is shown when a copy fails, and what the history keeps.
+const char kFailedText[] = "Print Job Failed";
+} // namespace
+
 // The printer wait's view of the loop, for one job.
 class CPrintLoopThread::WaitHost : public IPrinterWaitHost {
 public:
@@ -172,6 +177,7 @@ void CPrintLoopThread::RunLoop() {
                 n = pJob->m_nCopies;
             }
             m_pCurrentJob = pJob;
+            m_strJobOutput = OutputCaptionName(CSpoolerSetup(*m_pSetup));
             m_nJobCopies = n;
             m_nCopiesDone = 0;
             m_bWaitTextShown = false;
@@ -225,8 +231,12 @@ void CPrintLoopThread::RunLoop() {
                 return;
             const int done = m_nCopiesDone;
             m_pCurrentJob = nullptr;
+            if (bFailed)
+                RecordHistory(pJob, n, done, true);
             if (done >= n) {
                 // Every copy went out (or there were none to send).
+                if (!bFailed)
+                    RecordHistory(pJob, n, done, false);
                 m_pJobList->RemoveJob(pJob);
                 m_pOwner->RequestRefreshJobList();
             } else {
@@ -248,7 +258,7 @@ void CPrintLoopThread::RunLoop() {
         }
         // A window that is closing gets no box; the job keeps its copies.
         if (bFailed && !m_bStopRequested)
-            ShowMessageBox(hBoxOwner, "Print Job Failed", MB_OK);
+            ShowMessageBox(hBoxOwner, kFailedText, MB_OK);
     }
 }
 
@@ -271,6 +281,7 @@ BOOL CPrintLoopThread::SendOneCopy(CQueuedJob* pJob, int nCopy) {
             strName = pJob->m_strName;
         }
         setup = *m_pSetup;
+        m_strJobOutput = OutputCaptionName(setup);
     }
     std::unique_ptr<CPrinter> printer(MakePrinter(&setup));
     if (!printer)
@@ -310,6 +321,25 @@ bool CPrintLoopThread::SetStatusText(CQueuedJob* pJob, const CString& strText) {
     pJob->m_strStatus = strText;
     InvalidateJobList();
     return true;
+}
+
+void CPrintLoopThread::RecordHistory(CQueuedJob* pJob, int nAsked, int nSent, bool bFailed) {
+    // Out of memory here costs the entry, never the job or the worker.
+    try {
+        CHistoryEntry entry;
+        entry.time = LocalTimeStamp();
+        {
+            CLock lock(pJob->m_Lock);
+            entry.name = AnsiToUtf8(pJob->m_strName);
+            entry.path = AnsiToUtf8(pJob->m_strPath);
+        }
+        entry.copiesAsked = nAsked;
+        entry.copiesSent = nSent;
+        entry.output = AnsiToUtf8(m_strJobOutput);
+        entry.result = bFailed ? ResultFailed(kFailedText) : ResultPrinted();
+        m_pOwner->RecordHistory(entry);
+    } catch (...) {
+    }
 }
 
 void CPrintLoopThread::InvalidateJobList() {

@@ -3,7 +3,8 @@
 // made from a copy of the settings, writes the progress into the job and
 // removes the job when every copy has been sent. A copy that fails stops the
 // worker and shows "Print Job Failed"; the job stays at the head with the
-// copies not yet sent, the failed one included.
+// copies not yet sent, the failed one included. A job that leaves with every
+// copy sent, and a copy that fails, each give the owner one history entry.
 // It composes three parts with headers of their own: the wait before a copy
 // (PrinterWait.h), the sending of one copy (CopySender.h) and the status
 // watcher with the active-printer slot (StatusWatcher.h). This class holds
@@ -40,6 +41,9 @@
 //    CPrinter::Abort is called under it, from the watcher's thread, while
 //    the worker may be inside Open, Send_Data or Close of that printer, or
 //    between them; the worker clears the slot before deleting the printer.
+//  - The history's append lock (CJobHistory) is innermost as well: the
+//    owner's RecordHistory, called inside the gate, only queues the entry
+//    under it and posts; the file is written on the history's own thread.
 //  Order: the gate (worker, watcher) or the display lock (window), then the
 //  queue's lock, then one job's lock, then the settings' lock. No thread waits for the queue's lock
 //  while holding a job's lock, and no code holds two jobs' locks at once.
@@ -127,6 +131,9 @@ private:
     bool SetStatusText(CQueuedJob* pJob, const CString& strText);
     bool IsStoppedForGood() const { return m_bStoppedForGood.load(); }
     void InvalidateJobList();
+    // Under the gate: the history's entry for the job in progress, which
+    // left the queue with every copy sent or had a copy fail.
+    void RecordHistory(CQueuedJob* pJob, int nAsked, int nSent, bool bFailed);
     // IWaitTextSink: the watcher's text goes into the row of the copy it was
     // asked for, unless progress or another copy came since.
     void OnWaitText(const CString& strText, unsigned nStep) override;
@@ -148,6 +155,8 @@ private:
     CQueuedJob* m_pCurrentJob = nullptr;
     int m_nJobCopies = 0;
     int m_nCopiesDone = 0;
+    // The output the job's last copy went to, as the caption names it.
+    CString m_strJobOutput;
     bool m_bWaitTextShown = false;
 
     CStatusWatcher m_watcher{*this};

@@ -1,0 +1,227 @@
+#include "app/HistoryDlg.h"
+
+#include "app/resource.h"
+#include "framework/CodePage.h"
+#include "framework/MessageBox.h"
+
+#include <commctrl.h>
+
+#include <algorithm>
+
+namespace {
+std::wstring Wide(const std::string& utf8) {
+    std::wstring w;
+    NarrowToWide(utf8.data(), static_cast<int>(utf8.size()), CP_UTF8, w);
+    return w;
+}
+
+bool FileExists(const std::string& utf8Path) {
+    const DWORD attr = GetFileAttributesW(Wide(utf8Path).c_str());
+    return attr != INVALID_FILE_ATTRIBUTES && !(attr & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+RECT ChildRect(HWND hDlg, HWND hChild) {
+    RECT r{};
+    GetWindowRect(hChild, &r);
+    MapWindowPoints(nullptr, hDlg, reinterpret_cast<POINT*>(&r), 2);
+    return r;
+}
+
+const int kColumnWidths[kHistoryFields] = {115, 110, 160, 85, 75, 90, 140, 95};
+} // namespace
+
+BEGIN_MESSAGE_MAP(CHistoryDlg, CDialog)
+ON_MESSAGE(WM_NOTIFY, OnNotify)
+ON_MESSAGE(WM_HISTORY_ADDED, OnHistoryAdded)
+ON_MESSAGE(WM_SIZE, OnSize)
+ON_MESSAGE(WM_GETMINMAXINFO, OnGetMinMaxInfo)
+ON_MESSAGE(WM_DESTROY, OnDestroy)
+END_MESSAGE_MAP()
+
+CHistoryDlg::CHistoryDlg(CJobHistory& history, QueueAgainFn queueAgain, CWnd* pParent)
+    : CDialog(IDD_JOB_HISTORY, pParent), m_history(history), m_queueAgain(std::move(queueAgain)) {}
+
+HWND CHistoryDlg::List() const {
+    return GetDlgItem(IDC_HISTORY_LIST);
+}
+
+const CHistoryEntry& CHistoryDlg::EntryAtRow(int nRow) const {
+    return m_entries.at(m_entries.size() - 1 - static_cast<size_t>(nRow));
+}
+
+std::wstring CHistoryDlg::CellText(int nRow, int nColumn) const {
+    if (nRow < 0 || nRow >= GetRowCount() || nColumn < 0 || nColumn >= kHistoryFields)
+        return L"";
+    return Wide(EntryFields(EntryAtRow(nRow))[static_cast<size_t>(nColumn)]);
+}
+
+BOOL CHistoryDlg::OnInitDialog() {
+    CDialog::OnInitDialog();
+    HWND hList = List();
+    // The rows' texts are asked for in UTF-16, so every name shows.
+    ::SendMessageW(hList, LVM_SETUNICODEFORMAT, TRUE, 0);
+    ListView_SetExtendedListViewStyle(hList, LVS_EX_FULLROWSELECT);
+    for (int i = 0; i < kHistoryFields; ++i) {
+        std::wstring title = Wide(kHistoryColumns[i]);
+        LVCOLUMNW col{};
+        col.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM | LVCF_FMT;
+        col.fmt = i == 3 || i == 4 || i == 7 ? LVCFMT_RIGHT : LVCFMT_LEFT;
+        col.cx = kColumnWidths[i];
+        col.pszText = title.data();
+        col.iSubItem = i;
+        ::SendMessageW(hList, LVM_INSERTCOLUMNW, static_cast<WPARAM>(i),
+                       reinterpret_cast<LPARAM>(&col));
+    }
+
+    // Told of new entries from here on; those already read are skipped.
+    m_history.SetListener(m_hWnd, WM_HISTORY_ADDED);
+    m_entries = m_history.ReadAll(m_nSeen);
+    std::vector<CHistoryEntry> recent = m_history.EntriesSince(m_nSeen);
+    m_entries.insert(m_entries.end(), recent.begin(), recent.end());
+    ::SendMessageW(hList, LVM_SETITEMCOUNT, m_entries.size(), 0);
+
+    RECT client{};
+    GetClientRect(&client);
+    m_initialClient = {client.right, client.bottom};
+    RECT window{};
+    GetWindowRect(m_hWnd, &window);
+    m_minWindow = {(window.right - window.left) / 2, (window.bottom - window.top) / 2};
+    m_listRect = ChildRect(m_hWnd, hList);
+    m_okRect = ChildRect(m_hWnd, GetDlgItem(IDOK));
+    m_cancelRect = ChildRect(m_hWnd, GetDlgItem(IDCANCEL));
+    return TRUE;
+}
+
+LRESULT CHistoryDlg::OnDestroy(WPARAM, LPARAM) {
+    m_history.SetListener(nullptr, 0);
+    return Default();
+}
+
+LRESULT CHistoryDlg::OnNotify(WPARAM, LPARAM lParam) {
+    const NMHDR* pHdr = reinterpret_cast<const NMHDR*>(lParam);
+    if (!pHdr || pHdr->idFrom != IDC_HISTORY_LIST)
+        return Default();
+    if (pHdr->code == LVN_GETDISPINFOW) {
+        auto* pInfo = reinterpret_cast<NMLVDISPINFOW*>(lParam);
+        if ((pInfo->item.mask & LVIF_TEXT) && pInfo->item.pszText && pInfo->item.cchTextMax > 0) {
+            m_cell = CellText(pInfo->item.iItem, pInfo->item.iSubItem);
+            lstrcpynW(pInfo->item.pszText, m_cell.c_str(), pInfo->item.cchTextMax);
+        }
+        return 0;
+    }
+    if (pHdr->code == LVN_GETDISPINFOA) {
+        auto* pInfo = reinterpret_cast<NMLVDISPINFOA*>(lParam);
+        if ((pInfo->item.mask & LVIF_TEXT) && pInfo->item.pszText && pInfo->item.cchTextMax > 0) {
+            m_cell = CellText(pInfo->item.iItem, pInfo->item.iSubItem);
+            std::string narrow;
+            WideToNarrow(m_cell.data(), static_cast<int>(m_cell.size()), CP_ACP, narrow);
+            lstrcpynA(pInfo->item.pszText, narrow.c_str(), pInfo->item.cchTextMax);
+        }
+        return 0;
+    }
+    if (pHdr->code == NM_DBLCLK) {
+        OnOK();
+        return 0;
+    }
+    return Default();
+}
+
+std::vector<int> CHistoryDlg::SelectedRows() const {
+    std::vector<int> rows;
+    HWND hList = List();
+    int i = -1;
+    while ((i = static_cast<int>(::SendMessageW(hList, LVM_GETNEXTITEM, static_cast<WPARAM>(i),
+                                                LVNI_SELECTED))) >= 0)
+        rows.push_back(i);
+    return rows;
+}
+
+LRESULT CHistoryDlg::OnHistoryAdded(WPARAM, LPARAM) {
+    std::vector<CHistoryEntry> added = m_history.EntriesSince(m_nSeen);
+    if (added.empty())
+        return 0;
+    // New rows come in at the top: the selection moves down with its entries.
+    const int nAdded = static_cast<int>(added.size());
+    const std::vector<int> selected = SelectedRows();
+    HWND hList = List();
+    const int nFocus = static_cast<int>(
+        ::SendMessageW(hList, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_FOCUSED));
+    m_entries.insert(m_entries.end(), added.begin(), added.end());
+    ::SendMessageW(hList, LVM_SETITEMCOUNT, m_entries.size(), LVSICF_NOSCROLL);
+    LVITEMW none{};
+    none.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+    ::SendMessageW(hList, LVM_SETITEMSTATE, static_cast<WPARAM>(-1),
+                   reinterpret_cast<LPARAM>(&none));
+    for (int row : selected) {
+        LVITEMW on{};
+        on.stateMask = LVIS_SELECTED;
+        on.state = LVIS_SELECTED;
+        ::SendMessageW(hList, LVM_SETITEMSTATE, static_cast<WPARAM>(row + nAdded),
+                       reinterpret_cast<LPARAM>(&on));
+    }
+    if (nFocus >= 0) {
+        LVITEMW focus{};
+        focus.stateMask = LVIS_FOCUSED;
+        focus.state = LVIS_FOCUSED;
+        ::SendMessageW(hList, LVM_SETITEMSTATE, static_cast<WPARAM>(nFocus + nAdded),
+                       reinterpret_cast<LPARAM>(&focus));
+    }
+    ::InvalidateRect(hList, nullptr, FALSE);
+    return 0;
+}
+
+void CHistoryDlg::OnOK() {
+    std::vector<CQueuedJob> jobs;
+    CString missing;
+    int nMissing = 0;
+    for (int row : SelectedRows()) {
+        const CHistoryEntry& entry = EntryAtRow(row);
+        if (!FileExists(entry.path)) {
+            missing += "\n" + Utf8ToAnsi(entry.path);
+            ++nMissing;
+            continue;
+        }
+        const int nCopies = std::clamp(entry.copiesAsked, 1, 100000);
+        jobs.emplace_back(Utf8ToAnsi(entry.name), Utf8ToAnsi(entry.path), nCopies);
+    }
+    if (!jobs.empty() && m_queueAgain)
+        m_queueAgain(jobs);
+    if (nMissing > 0) {
+        const CString text = (nMissing == 1 ? "This file no longer exists and was not queued:"
+                                            : "These files no longer exist and were not queued:") +
+                             missing;
+        ShowMessageBox(m_hWnd, text, MB_OK | MB_ICONEXCLAMATION);
+    }
+}
+
+void CHistoryDlg::Layout(int cx, int cy) {
+    const int dx = cx - m_initialClient.cx;
+    const int dy = cy - m_initialClient.cy;
+    HWND hList = List();
+    if (!hList)
+        return;
+    MoveWindow(hList, m_listRect.left, m_listRect.top, m_listRect.right - m_listRect.left + dx,
+               m_listRect.bottom - m_listRect.top + dy, TRUE);
+    const RECT* buttons[] = {&m_okRect, &m_cancelRect};
+    const int ids[] = {IDOK, IDCANCEL};
+    for (int i = 0; i < 2; ++i) {
+        const RECT& r = *buttons[i];
+        MoveWindow(GetDlgItem(ids[i]), r.left + dx, r.top + dy, r.right - r.left, r.bottom - r.top,
+                   TRUE);
+    }
+}
+
+LRESULT CHistoryDlg::OnSize(WPARAM wParam, LPARAM lParam) {
+    if (wParam != SIZE_MINIMIZED && m_initialClient.cx > 0)
+        Layout(LOWORD(lParam), HIWORD(lParam));
+    return 0;
+}
+
+LRESULT CHistoryDlg::OnGetMinMaxInfo(WPARAM, LPARAM lParam) {
+    auto* pInfo = reinterpret_cast<MINMAXINFO*>(lParam);
+    if (m_minWindow.cx > 0) {
+        pInfo->ptMinTrackSize.x = m_minWindow.cx;
+        pInfo->ptMinTrackSize.y = m_minWindow.cy;
+    }
+    return 0;
+}

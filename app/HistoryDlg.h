@@ -1,0 +1,66 @@
+// CHistoryDlg: the job history window. A report-style list of every entry
+// of the history, newest first, one column per field; a virtual list, so
+// only the rows in view are asked for their text and a long history opens
+// at once. It follows entries recorded while it is open, keeps the user's
+// selection on its entries when new ones come in above, and can be resized.
+// "Queue Again" (the default button: Enter) hands the selected entries'
+// files, with their copies asked, to the queue; a file that no longer
+// exists is named in one message instead. Escape closes.
+//
+// Ownership: the window reads the history and never changes it; the history
+// outlives the window. Threads: the window's thread only; the history tells
+// it of new entries by a posted message.
+#pragma once
+
+#include "framework/Dialog.h"
+#include "history/JobHistory.h"
+#include "queue/QueuedJob.h"
+
+#include <functional>
+#include <string>
+#include <vector>
+
+class CHistoryDlg : public CDialog {
+public:
+    // Posted by the history after each entry.
+    static constexpr UINT WM_HISTORY_ADDED = WM_APP + 0x110;
+    using QueueAgainFn = std::function<void(const std::vector<CQueuedJob>&)>;
+
+    CHistoryDlg(CJobHistory& history, QueueAgainFn queueAgain, CWnd* pParent = nullptr);
+
+    // The entries shown, newest first (row 0 is the newest).
+    int GetRowCount() const { return static_cast<int>(m_entries.size()); }
+    const CHistoryEntry& EntryAtRow(int nRow) const;
+    // A cell's text as the list shows it.
+    std::wstring CellText(int nRow, int nColumn) const;
+
+    BOOL OnInitDialog() override;
+    // "Queue Again".
+    void OnOK() override;
+
+protected:
+    LRESULT OnNotify(WPARAM wParam, LPARAM lParam);
+    LRESULT OnHistoryAdded(WPARAM wParam, LPARAM lParam);
+    LRESULT OnSize(WPARAM wParam, LPARAM lParam);
+    LRESULT OnGetMinMaxInfo(WPARAM wParam, LPARAM lParam);
+    LRESULT OnDestroy(WPARAM wParam, LPARAM lParam);
+
+    DECLARE_MESSAGE_MAP()
+
+private:
+    HWND List() const;
+    std::vector<int> SelectedRows() const;
+    void Layout(int cx, int cy);
+
+    CJobHistory& m_history;
+    QueueAgainFn m_queueAgain;
+    // Oldest first, as read; the list shows them the other way round.
+    std::vector<CHistoryEntry> m_entries;
+    size_t m_nSeen = 0;
+    // The client size the template gave, where the controls stood in it,
+    // and the smallest window (half the first).
+    SIZE m_initialClient{};
+    SIZE m_minWindow{};
+    RECT m_listRect{}, m_okRect{}, m_cancelRect{};
+    std::wstring m_cell;
+};

@@ -1,0 +1,68 @@
+// The job history's file format: one entry a record of a UTF-8 CSV file, a
+// header record first, every field quoted, records ending in CRLF, so the
+// file opens in a spreadsheet as it is. Plain functions and a value type;
+// any thread, nothing shared.
+#pragma once
+
+#include "framework/String.h"
+
+#include <string>
+#include <vector>
+
+class CSpoolerSetup;
+
+// One job that left the queue, or one copy that failed. Texts are UTF-8.
+struct CHistoryEntry {
+    std::string time; // local time, ISO 8601 with seconds
+    std::string name;
+    std::string path;
+    int copiesAsked = 0;
+    int copiesSent = 0;
+    std::string output; // as the window's caption names it
+    std::string result; // "Printed", "Removed: ..." or "Failed: ..."
+    std::string pages;  // the printer's own page count, empty when unknown
+};
+
+// The fields of a record, in file order.
+constexpr int kHistoryFields = 8;
+extern const char* const kHistoryColumns[kHistoryFields];
+
+// One record: every field quoted (a quote doubled), separated by commas,
+// ended by CRLF.
+std::string EncodeCsvRecord(const std::vector<std::string>& fields);
+
+// The whole records of a text, in order. A record ends at CRLF (or LF)
+// outside quotes; text after the last such end is a record cut short and
+// is left out. A leading UTF-8 byte order mark is skipped.
+std::vector<std::vector<std::string>> DecodeCsv(const std::string& text);
+
+// The length of the text's whole records: what stays of it once a record
+// cut short at its end is dropped.
+size_t CsvWholeLength(const std::string& text);
+
+std::vector<std::string> EntryFields(const CHistoryEntry& entry);
+// False for the header and for a record that is not an entry (a field
+// missing, a count that is not a number).
+bool EntryFromFields(const std::vector<std::string>& fields, CHistoryEntry& entry);
+
+// The entries of a history file's text, oldest first.
+std::vector<CHistoryEntry> DecodeHistory(const std::string& text);
+
+// The byte order mark and the header record that start every history file.
+std::string HistoryFileHeader();
+
+// Text between the program's ANSI code page and UTF-8.
+std::string AnsiToUtf8(const CString& str);
+CString Utf8ToAnsi(const std::string& str);
+
+// The time now, local, as "2024-05-01T13:45:07".
+std::string LocalTimeStamp();
+
+// The output as the window's caption names it ("Null", the printer's name,
+// the address, "USB").
+CString OutputCaptionName(const CSpoolerSetup& setup);
+
+// The result texts.
+std::string ResultPrinted();
+std::string ResultRemoved(int nCopiesLeft);
+std::string ResultFailed(const char* pszReason);

@@ -1,0 +1,74 @@
+// The history file's records: what a spreadsheet and the history window
+// read back, and what a record cut short leaves.
+#include "history/HistoryCsv.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(HistoryCsv, RecordsRoundTripWithQuotesCommasLineEndsAndUtf8) {
+    const struct {
+        std::vector<std::string> fields;
+        std::string encoded;
+    } cases[] = {
+        {{"plain", "two"}, "\"plain\",\"two\"\r\n"},
+        {{"say \"hi\"", ""}, "\"say \"\"hi\"\"\",\"\"\r\n"},
+        {{"a,b", ",", "\""}, "\"a,b\",\",\",\"\"\"\"\r\n"},
+        {{"line\r\nnext", "lf\nonly", "cr\r"}, "\"line\r\nnext\",\"lf\nonly\",\"cr\r\"\r\n"},
+        {{"\xC3\x89tiquette \xE2\x82\xAC", "\xE6\x97\xA5\xE6\x9C\xAC"},
+         "\"\xC3\x89tiquette \xE2\x82\xAC\",\"\xE6\x97\xA5\xE6\x9C\xAC\"\r\n"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(EncodeCsvRecord(c.fields), c.encoded);
+        const auto records = DecodeCsv(c.encoded + c.encoded);
+        ASSERT_EQ(records.size(), 2u) << c.encoded;
+        EXPECT_EQ(records[0], c.fields);
+        EXPECT_EQ(records[1], c.fields);
+    }
+}
+
+TEST(HistoryCsv, ARecordCutShortIsLeftOutAndWholeLengthEndsBeforeIt) {
+    const std::string whole = "\xEF\xBB\xBF\"a\",\"b\"\r\n\"c\",\"d\"\n";
+    const struct {
+        std::string tail;
+        size_t records;
+    } cases[] = {
+        {"", 2},
+        {"\"e\",\"f", 2},         // cut inside a quoted field
+        {"\"e\",\"f\"", 2},       // cut before the line end
+        {"\"e\",\"line\r\nx", 2}, // cut after a line end inside quotes
+        {"\"e\",\"f\"\r", 2},     // cut between CR and LF
+        {"\"e\",\"f\"\r\n", 3},
+    };
+    for (const auto& c : cases) {
+        const std::string text = whole + c.tail;
+        const auto records = DecodeCsv(text);
+        EXPECT_EQ(records.size(), c.records) << c.tail;
+        EXPECT_EQ(records.at(0), (std::vector<std::string>{"a", "b"}));
+        EXPECT_EQ(CsvWholeLength(text), c.records == 3 ? text.size() : whole.size()) << c.tail;
+    }
+}
+
+TEST(HistoryCsv, EntriesSkipTheHeaderAndRecordsThatAreNoEntry) {
+    CHistoryEntry entry;
+    entry.time = "2026-12-07T10:11:12";
+    entry.name = "label \"A\", 4711";
+    entry.path = "C:\\spool\\\xC3\xA9t\xC3\xA9.zpl";
+    entry.copiesAsked = 3;
+    entry.copiesSent = 2;
+    entry.output = "127.0.0.1";
+    entry.result = ResultFailed("Print Job Failed");
+    const std::string good = EncodeCsvRecord(EntryFields(entry));
+    const std::string text = HistoryFileHeader() + good + "\"2026-12-07T10:11:12\",\"short\"\r\n" +
+                             EncodeCsvRecord({"t", "n", "p", "x", "1", "o", "r", ""}) + good +
+                             "\"2026-12-07T10:11:13\",\"torn";
+    const auto entries = DecodeHistory(text);
+    ASSERT_EQ(entries.size(), 2u);
+    for (const auto& e : entries) {
+        EXPECT_EQ(EntryFields(e), EntryFields(entry));
+    }
+    EXPECT_EQ(ResultRemoved(1), "Removed: 1 copy left");
+    EXPECT_EQ(ResultRemoved(3), "Removed: 3 copies left");
+}
+
+} // namespace
