@@ -9,6 +9,8 @@
 
 #include <windows.h>
 
+#include <optional>
+
 class IPrintLoopOwner {
 public:
     virtual ~IPrintLoopOwner() = default;
@@ -21,4 +23,12 @@ public:
     virtual void NotifyWorkerStopped() = 0;
     // The window that owns the worker's message boxes.
     virtual HWND GetMessageBoxOwner() = 0;
+    // The printer's own page count for the job run nToken (the token the
+    // worker holds in m_nPageToken from the run's first copy to the end of
+    // the run, see PrintLoopThread.h): the pages, or no value. Comes once
+    // per token, on the page counter's thread, from when the run ends to
+    // about two minutes later (a later run's first copy ends the wait at
+    // once, without a value); never after the worker was stopped for good.
+    virtual void OnJobPagesCounted(unsigned long /*nToken*/,
+                                   std::optional<unsigned long> /*pages*/) {}
 };

@@ -77,7 +77,14 @@ void CPrintLoopThread::NotifyQueueChanged() {
     SetEvent(m_hWake.get());
 }
 
+void CPrintLoopThread::SetPageCountPeriods(DWORD dwPollMs, DWORD dwLimitMs) {
+    m_pPageCounter =
+        std::make_unique<CPageCounter>(static_cast<IPagesCountedSink&>(*this), dwPollMs, dwLimitMs);
+}
+
 BOOL CPrintLoopThread::StopForGood() {
+    // Page counts still awaited are dropped: none reaches the owner from now.
+    m_pPageCounter->End();
     // First ask: a worker between copies, or one that is ending a document
     // (handing it to the printer), settles the job itself, counting that
     // copy, and ends; one in the middle of a document drops it unended.
@@ -141,6 +148,29 @@ void CPrintLoopThread::OnWaitText(const CString& strText, unsigned nStep) {
     InvalidateJobList();
 }
 
+void CPrintLoopThread::BeginPageCount() {
+    CSpoolerSetup setup;
+    {
+        CLock gate(m_csGate);
+        if (IsStoppedForGood())
+            return;
+        setup = *m_pSetup;
+    }
+    // Outside the gate: the printer may take a couple of seconds to answer.
+    std::unique_ptr<IPageCountSource> pSource;
+    if (std::unique_ptr<CPrinter> printer{MakePrinter(&setup)})
+        pSource = printer->MakePageCountSource(&setup);
+    const unsigned long nToken = m_pPageCounter->JobStarting(std::move(pSource));
+    CLock gate(m_csGate);
+    m_nPageToken = nToken;
+}
+
+void CPrintLoopThread::OnPagesCounted(unsigned long nToken, std::optional<unsigned long> pages) {
+    CLock gate(m_csGate);
+    if (!IsStoppedForGood())
+        m_pOwner->OnJobPagesCounted(nToken, pages);
+}
+
 bool CPrintLoopThread::WaitForWork() {
     for (;;) {
         {
@@ -175,6 +205,7 @@ void CPrintLoopThread::RunLoop() {
             m_nJobCopies = n;
             m_nCopiesDone = 0;
             m_bWaitTextShown = false;
+            m_nPageToken = 0;
         }
 
         int k = 0;
@@ -190,6 +221,8 @@ void CPrintLoopThread::RunLoop() {
                         break;
                     bAskPrinter = wait != PrinterWait::Silent;
                 }
+                if (k == 0)
+                    BeginPageCount();
                 ++k;
                 const BOOL bSent = SendOneCopy(pJob, k);
                 {
@@ -239,6 +272,10 @@ void CPrintLoopThread::RunLoop() {
                     pJob->m_nCopies = n - done;
                 }
                 InvalidateJobList();
+            }
+            if (m_nPageToken) {
+                m_pPageCounter->JobEnded(m_nPageToken, done >= n && !bFailed);
+                m_nPageToken = 0;
             }
             if (bFailed) {
                 m_bRunning = FALSE;
