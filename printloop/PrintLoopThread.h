@@ -112,7 +112,8 @@ public:
     BOOL InitInstance() override;
 
     void SetPrinterPollMs(DWORD dwMs) { m_dwPrinterPollMs = dwMs; }
-    // The page count's periods (tests shorten them); before InitInstance.
+    // The page count's periods (tests shorten them); before the worker
+    // takes its first job.
     void SetPageCountPeriods(DWORD dwPollMs, DWORD dwLimitMs);
 
 protected:
