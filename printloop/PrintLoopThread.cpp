@@ -152,7 +152,7 @@ void CPrintLoopThread::BeginPageCount() {
     CSpoolerSetup setup;
     {
         CLock gate(m_csGate);
-        if (IsStoppedForGood())
+        if (IsStoppedForGood() || m_bStopRequested)
             return;
         setup = *m_pSetup;
     }
