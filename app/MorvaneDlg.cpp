@@ -235,6 +235,11 @@ void CMorvaneDlg::RecordHistory(const CHistoryEntry& entry) {
         m_pHistory->Record(entry);
 }
 
+void CMorvaneDlg::OnJobPagesCounted(unsigned long nToken, std::optional<unsigned long> pages) {
+    if (m_pHistory)
+        m_pHistory->SetPages(nToken, pages);
+}
+
 std::unique_ptr<CJobHistory> CMorvaneDlg::CreateHistory() {
     const char* pszSwitch = getenv("MORVANE_HISTORY");
     if (pszSwitch && CString(pszSwitch).CompareNoCase("off") == 0)

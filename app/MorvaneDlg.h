@@ -69,6 +69,7 @@ public:
     void NotifyWorkerStopped() override;
     HWND GetMessageBoxOwner() override;
     void RecordHistory(const CHistoryEntry& entry) override;
+    void OnJobPagesCounted(unsigned long nToken, std::optional<unsigned long> pages) override;
 
     // Puts the jobs at the end of the queue (from the history window).
     void QueueAgain(const std::vector<CQueuedJob>& jobs);

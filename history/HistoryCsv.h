@@ -21,6 +21,10 @@ struct CHistoryEntry {
     std::string output; // as the window's caption names it
     std::string result; // "Printed", "Removed: ..." or "Failed: ..."
     std::string pages;  // the printer's own page count, empty when unknown
+    // Not stored: nonzero while the printer's page count for the entry may
+    // still come (the worker's page token); the history holds the entry
+    // until it does (CJobHistory::SetPages).
+    unsigned long pageToken = 0;
 };
 
 // The fields of a record, in file order.

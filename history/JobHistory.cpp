@@ -70,7 +70,28 @@ CJobHistory::~CJobHistory() {
 
 void CJobHistory::Record(const CHistoryEntry& entry) {
     std::lock_guard<std::mutex> lock(m_append);
-    m_entries.push_back(entry);
+    if (entry.pageToken && !m_bClosing) {
+        m_held[entry.pageToken] = entry;
+        return;
+    }
+    QueueLocked(entry);
+}
+
+void CJobHistory::SetPages(unsigned long nToken, std::optional<unsigned long> pages) {
+    std::lock_guard<std::mutex> lock(m_append);
+    const auto it = m_held.find(nToken);
+    if (it == m_held.end())
+        return;
+    CHistoryEntry entry = std::move(it->second);
+    m_held.erase(it);
+    if (pages)
+        entry.pages = std::to_string(*pages);
+    QueueLocked(entry);
+}
+
+void CJobHistory::QueueLocked(CHistoryEntry entry) {
+    entry.pageToken = 0;
+    m_entries.push_back(std::move(entry));
     m_wake.notify_one();
     if (m_hListener)
         PostMessageA(m_hListener, m_nListenerMessage, 0, 0);
@@ -79,6 +100,10 @@ void CJobHistory::Record(const CHistoryEntry& entry) {
 void CJobHistory::Close() {
     {
         std::lock_guard<std::mutex> lock(m_append);
+        // A count that has not come by now is not waited for.
+        for (auto& held : m_held)
+            QueueLocked(std::move(held.second));
+        m_held.clear();
         m_bClosing = true;
         m_wake.notify_one();
     }

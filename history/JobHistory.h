@@ -27,7 +27,9 @@
 
 #include <condition_variable>
 #include <functional>
+#include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -44,10 +46,16 @@ public:
     CJobHistory(const CJobHistory&) = delete;
     CJobHistory& operator=(const CJobHistory&) = delete;
 
-    // Queues the entry for the file and posts nMessage to the listener.
+    // Queues the entry for the file and posts nMessage to the listener. An
+    // entry with a page token is held instead until SetPages gives its
+    // count (or Close comes), so that it is written once, whole.
     void Record(const CHistoryEntry& entry);
-    // Writes what is queued and ends the writer; later entries are kept in
-    // memory only.
+    // The printer's page count for the held entry of nToken (no value:
+    // the field stays empty); the entry is then queued as Record does. A
+    // token that holds no entry is ignored.
+    void SetPages(unsigned long nToken, std::optional<unsigned long> pages);
+    // Writes what is queued, held entries included (with no page count), and
+    // ends the writer; later entries are kept in memory only.
     void Close();
 
     // The entries of both files, oldest first, then this run's entries that
@@ -65,6 +73,8 @@ public:
     std::wstring OldFilePath() const { return m_folder + L"\\history.1.csv"; }
 
 private:
+    // Under the append lock: the entry joins the queue for the file.
+    void QueueLocked(CHistoryEntry entry);
     void WriterLoop();
     // Under the file lock: appends one record; false (with the reason) when
     // it could not.
@@ -87,6 +97,8 @@ private:
     size_t m_nBase = 0;
     size_t m_nTaken = 0;
     bool m_bClosing = false;
+    // Entries waiting for their page count, by token.
+    std::map<unsigned long, CHistoryEntry> m_held;
     HWND m_hListener = nullptr;
     UINT m_nListenerMessage = 0;
 

@@ -55,6 +55,8 @@ HRESULT CPipe::QueryInterface(REFIID riid, void** ppv) {
         *ppv = static_cast<IPipeConfig*>(this);
     } else if (IsEqualIID(riid, IID_IPrinterStatus)) {
         *ppv = static_cast<IPrinterStatus*>(this);
+    } else if (IsEqualIID(riid, IID_IPrinterPageCounter)) {
+        *ppv = static_cast<IPrinterPageCounter*>(this);
     } else {
         *ppv = nullptr;
         return E_NOINTERFACE;
@@ -213,6 +215,10 @@ HRESULT CPipe::CheckStatus(BSTR bstrXml, LONG* plCode, BSTR* pbstrText) {
 
 HRESULT CPipe::GetLastStatus(LONG* plCode, BSTR* pbstrText) {
     return NoThrow([&] { return GetLastPrinterStatus(m_lastStatus, plCode, pbstrText); });
+}
+
+HRESULT CPipe::ReadPageCounter(BSTR bstrXml, ULONGLONG* pullPages, BOOL* pbIdle) {
+    return NoThrow([&] { return CheckPageCounter(bstrXml, pullPages, pbIdle); });
 }
 
 HRESULT CPipe::EndAborted() {

@@ -20,7 +20,7 @@
 // m_csTransport guards the transport's lifetime against Abort: it is held
 // to set, reset or cancel m_pTransport, never across a blocking call.
 // Lock order: m_lock, then m_csTransport.
-// IPrinterStatus (PrinterStatus.h) stays outside both locks: it may be asked
+// IPrinterStatus and IPrinterPageCounter (PrinterStatus.h) stay outside both locks: it may be asked
 // while another thread is inside WriteData. A TCP transport keeps what a
 // stalled send learns of the printer's state in m_lastStatus (which guards
 // itself), so GetLastStatus shows it while the send waits.
@@ -39,7 +39,10 @@
 #include <atomic>
 #include <memory>
 
-class CPipe final : public IPipe, public IPipeConfig, public IPrinterStatus {
+class CPipe final : public IPipe,
+                    public IPipeConfig,
+                    public IPrinterStatus,
+                    public IPrinterPageCounter {
 public:
     // A new object, handed out through riid.
     static HRESULT Create(REFIID riid, void** ppv);
@@ -58,6 +61,9 @@ public:
     // IPrinterStatus
     HRESULT STDMETHODCALLTYPE CheckStatus(BSTR bstrXml, LONG* plCode, BSTR* pbstrText) override;
     HRESULT STDMETHODCALLTYPE GetLastStatus(LONG* plCode, BSTR* pbstrText) override;
+    // IPrinterPageCounter
+    HRESULT STDMETHODCALLTYPE ReadPageCounter(BSTR bstrXml, ULONGLONG* pullPages,
+                                              BOOL* pbIdle) override;
 
 private:
     enum class State { New, Ready, Broken, Ended };

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <functional>
 #include <map>
 #include <string>
 
@@ -16,6 +17,9 @@ namespace {
 const ber::Oid kDeviceStatus = {1, 3, 6, 1, 2, 1, 25, 3, 2, 1, 5};
 const ber::Oid kPrinterStatus = {1, 3, 6, 1, 2, 1, 25, 3, 5, 1, 1};
 const ber::Oid kErrorState = {1, 3, 6, 1, 2, 1, 25, 3, 5, 1, 2};
+// prtMarkerLifeCount: the row's index, then the marker's, follow.
+const ber::Oid kMarkerLifeCount = {1, 3, 6, 1, 2, 1, 43, 10, 2, 1, 4};
+constexpr uint8_t kCounter32 = 0x41;
 
 ber::Oid At(const ber::Oid& column, uint32_t nIndex) {
     ber::Oid oid = column;
@@ -96,6 +100,7 @@ uint32_t PrinterRow(const SnmpResponse& response) {
 
 constexpr int64_t kDeviceRunning = 2; // then warning (3), testing (4)
 constexpr int64_t kDeviceDown = 5;
+constexpr int64_t kPrinterIdle = 3;
 constexpr int64_t kPrinterPrinting = 4;
 constexpr int64_t kPrinterWarmup = 5;
 
@@ -118,6 +123,25 @@ const StopCondition kStopConditions[] = {
     {10, L"Supplies missing"},   // markerSupplyMissing
     {7, L"Service requested"},   // serviceRequested
 };
+
+bool HasInteger(const SnmpResponse& response, const ber::Oid& oid) {
+    return std::any_of(response.varBinds.begin(), response.varBinds.end(),
+                       [&](const SnmpVarBind& vb) {
+                           return vb.oid == oid && vb.value.kind == SnmpValue::Kind::Integer;
+                       });
+}
+
+// A Counter32's content octets (unsigned, at most 32 bits, with the sign
+// octet BER may put in front); false for anything else.
+bool DecodeUnsigned32(const std::vector<uint8_t>& bytes, uint64_t& n) {
+    if (bytes.empty() || bytes.size() > 5 || (bytes[0] & 0x80) ||
+        (bytes.size() == 5 && bytes[0] != 0))
+        return false;
+    n = 0;
+    for (uint8_t b : bytes)
+        n = (n << 8) | b;
+    return true;
+}
 
 bool BitSet(const std::vector<uint8_t>& bits, int nBit) {
     const size_t nByte = static_cast<size_t>(nBit) / 8;
@@ -221,61 +245,135 @@ PrinterStatus CLastPrinterStatus::Get() {
     return m_status;
 }
 
-HRESULT AskPrinterStatus(const SnmpTarget& target, PrinterStatus& status,
-                         const std::atomic<bool>* pCancel) {
-    static const PrinterStatus kNotAnswering = {PRINTER_STATUS_NOT_ANSWERING, L"Not answering"};
+HRESULT AskPrinterRow(const SnmpTarget& target,
+                      const std::function<std::vector<ber::Oid>(uint32_t)>& makeOids,
+                      SnmpResponse& response, uint32_t& nIndex, const std::atomic<bool>* pCancel) {
     const HRESULT kTimedOut = HRESULT_FROM_WIN32(WSAETIMEDOUT);
     CPrinterMemory& memory = CPrinterMemory::Instance();
     const std::string key = MemoryKey(target);
     // A printer that does not answer is not asked again every time: each
     // question costs it about twice the time-out.
     const ULONGLONG silentSince = memory.SilentSince(key);
-    if (silentSince && GetTickCount64() - silentSince < kAskSilentAgainMs) {
-        status = kNotAnswering;
+    nIndex = 0;
+    if (silentSince && GetTickCount64() - silentSince < kAskSilentAgainMs)
         return S_OK;
-    }
-    uint32_t nIndex = memory.Index(key);
+    uint32_t nRow = memory.Index(key);
     // Two rounds at most: a remembered row that is gone is looked for again.
     for (int nRound = 0; nRound < 2; ++nRound) {
-        SnmpResponse response;
         HRESULT hr = S_OK;
-        const bool bFind = nIndex == 0;
+        const bool bFind = nRow == 0;
         if (bFind) {
             hr = SnmpGetNext(target, {kPrinterStatus}, response, pCancel);
             if (hr == kTimedOut) {
                 memory.SetAnswered(key, false);
-                status = kNotAnswering;
                 return S_OK;
             }
             if (FAILED(hr))
                 return hr;
             memory.SetAnswered(key, true);
-            nIndex = PrinterRow(response);
-            memory.SetIndex(key, nIndex);
+            nRow = PrinterRow(response);
+            memory.SetIndex(key, nRow);
             // An agent without a printer row: no printer answers there.
-            if (!nIndex) {
-                status = kNotAnswering;
+            if (!nRow)
                 return S_OK;
-            }
         }
-        hr = SnmpGet(target, PrinterStatusOids(nIndex), response, pCancel);
+        hr = SnmpGet(target, makeOids(nRow), response, pCancel);
         if (hr == kTimedOut) {
             memory.SetAnswered(key, false);
-            status = kNotAnswering;
             return S_OK;
         }
         if (FAILED(hr))
             return hr;
         memory.SetAnswered(key, true);
-        const PrinterStatusReading reading = ReadPrinterStatusResponse(response, nIndex);
-        if (reading.bHasPrinterStatus || bFind) {
-            status = MapPrinterStatus(reading);
+        if (bFind || HasInteger(response, At(kPrinterStatus, nRow))) {
+            nIndex = nRow;
             return S_OK;
         }
         memory.SetIndex(key, 0);
-        nIndex = 0;
+        nRow = 0;
     }
-    status = kNotAnswering;
+    return S_OK;
+}
+
+HRESULT AskPrinterStatus(const SnmpTarget& target, PrinterStatus& status,
+                         const std::atomic<bool>* pCancel) {
+    SnmpResponse response;
+    uint32_t nIndex = 0;
+    const HRESULT hr = AskPrinterRow(
+        target, [](uint32_t n) { return PrinterStatusOids(n); }, response, nIndex, pCancel);
+    if (FAILED(hr))
+        return hr;
+    status = nIndex ? MapPrinterStatus(ReadPrinterStatusResponse(response, nIndex))
+                    : PrinterStatus{PRINTER_STATUS_NOT_ANSWERING, L"Not answering"};
+    return S_OK;
+}
+
+std::vector<ber::Oid> PageCounterOids(uint32_t nIndex) {
+    ber::Oid counter = At(kMarkerLifeCount, nIndex);
+    counter.push_back(1); // the first marker
+    return {At(kPrinterStatus, nIndex), At(kDeviceStatus, nIndex), counter};
+}
+
+PageCounterReading ReadPageCounterResponse(const SnmpResponse& response, uint32_t nIndex) {
+    PageCounterReading reading;
+    const std::vector<ber::Oid> oids = PageCounterOids(nIndex);
+    bool bPrinterIdle = false, bDeviceDown = false;
+    for (const SnmpVarBind& vb : response.varBinds) {
+        const SnmpValue& v = vb.value;
+        if (vb.oid == oids[0] && v.kind == SnmpValue::Kind::Integer) {
+            bPrinterIdle = v.nInteger == kPrinterIdle;
+        } else if (vb.oid == oids[1] && v.kind == SnmpValue::Kind::Integer) {
+            bDeviceDown = v.nInteger == kDeviceDown;
+        } else if (vb.oid == oids[2]) {
+            uint64_t n = 0;
+            if (v.kind == SnmpValue::Kind::Other && v.tag == kCounter32 &&
+                DecodeUnsigned32(v.bytes, n)) {
+                reading.bHasCounter = true;
+                reading.nPages = n;
+            } else if (v.kind == SnmpValue::Kind::Integer && v.nInteger >= 0) {
+                // Some printers answer with a plain integer.
+                reading.bHasCounter = true;
+                reading.nPages = static_cast<uint64_t>(v.nInteger);
+            }
+        }
+    }
+    // A printer stopped by a condition (paper out, cover open) is not done
+    // with the job, whatever its printer status says.
+    reading.bIdle = reading.bHasCounter && bPrinterIdle && !bDeviceDown;
+    return reading;
+}
+
+HRESULT AskPageCounter(const SnmpTarget& target, PageCounterReading& reading,
+                       const std::atomic<bool>* pCancel) {
+    reading = PageCounterReading();
+    SnmpResponse response;
+    uint32_t nIndex = 0;
+    const HRESULT hr = AskPrinterRow(
+        target, [](uint32_t n) { return PageCounterOids(n); }, response, nIndex, pCancel);
+    if (FAILED(hr))
+        return hr;
+    if (nIndex && response.nErrorStatus == 0)
+        reading = ReadPageCounterResponse(response, nIndex);
+    return S_OK;
+}
+
+HRESULT CheckPageCounter(const wchar_t* pszXml, ULONGLONG* pullPages, BOOL* pbIdle) {
+    if (!pullPages || !pbIdle)
+        return E_POINTER;
+    *pullPages = 0;
+    *pbIdle = FALSE;
+    SnmpTarget target;
+    HRESULT hr = ReadSnmpTarget(pszXml, target);
+    if (FAILED(hr))
+        return hr;
+    PageCounterReading reading;
+    hr = AskPageCounter(target, reading);
+    if (FAILED(hr))
+        return hr;
+    if (!reading.bHasCounter)
+        return S_FALSE;
+    *pullPages = reading.nPages;
+    *pbIdle = reading.bIdle ? TRUE : FALSE;
     return S_OK;
 }
 

@@ -58,6 +58,7 @@
 #include "printers/PipeInterfaces.h"
 
 #include <atomic>
+#include <functional>
 #include <string>
 
 // What the agent answered for the three objects; "has" false when it did
@@ -95,6 +96,36 @@ PrinterStatus MapPrinterStatus(const PrinterStatusReading& reading);
 // failed. Any thread.
 HRESULT AskPrinterStatus(const SnmpTarget& target, PrinterStatus& status,
                          const std::atomic<bool>* pCancel = nullptr);
+
+// One question to the agent's printer row, with the row's finding and the
+// memory of a silent agent as AskPrinterStatus describes: a GET of
+// makeOids(row), which must ask hrPrinterStatus of the row (the sign that a
+// remembered row still answers). S_OK with nIndex the row and response its
+// answer; S_OK with nIndex 0 when no printer answered (silent agent, no
+// answer, no printer row); E_ABORT and socket failures as AskPrinterStatus.
+HRESULT AskPrinterRow(const SnmpTarget& target,
+                      const std::function<std::vector<ber::Oid>(uint32_t)>& makeOids,
+                      SnmpResponse& response, uint32_t& nIndex,
+                      const std::atomic<bool>* pCancel = nullptr);
+
+// The page counter question: hrPrinterStatus and hrDeviceStatus of row
+// nIndex and prtMarkerLifeCount of its first marker, in that order.
+struct PageCounterReading {
+    bool bHasCounter = false; // a Counter32 (or a non-negative integer) came
+    uint64_t nPages = 0;
+    // hrPrinterStatus idle(3) and the device not down(5); false without a
+    // counter.
+    bool bIdle = false;
+};
+std::vector<ber::Oid> PageCounterOids(uint32_t nIndex);
+PageCounterReading ReadPageCounterResponse(const SnmpResponse& response, uint32_t nIndex);
+// Asks the agent of target for its printer's page counter and whether it is
+// idle, through AskPrinterRow. No answer, no printer row, an error status or
+// no counter: bHasCounter false. Results as AskPrinterStatus.
+HRESULT AskPageCounter(const SnmpTarget& target, PageCounterReading& reading,
+                       const std::atomic<bool>* pCancel = nullptr);
+// IPrinterPageCounter::ReadPageCounter.
+HRESULT CheckPageCounter(const wchar_t* pszXml, ULONGLONG* pullPages, BOOL* pbIdle);
 
 // The SNMP target a configuration document names: S_OK, E_INVALIDARG for
 // an unusable document, HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED) for USB.

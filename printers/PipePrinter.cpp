@@ -241,3 +241,17 @@ PrinterState CIP_Pipe_Printer::QueryState(CSpoolerSetup* pSetup, CString& strTex
         return PrinterState::Ready;
     }
 }
+
+std::unique_ptr<IPageCountSource> CIP_Pipe_Printer::MakePageCountSource(CSpoolerSetup* pSetup) {
+    CComPtr<IPrinterPageCounter> pCounter;
+    if (FAILED(CoCreateInstance(CLSID_MorvanePipe, nullptr, CLSCTX_ALL, IID_IPrinterPageCounter,
+                                pCounter.PutVoid())) ||
+        !pCounter)
+        return nullptr; // an older component: no page counts
+    CXmlDoc doc("VizudoRuduvav");
+    UniqueBstr bstrXml;
+    if (!FillConfig(doc, pSetup, false) || !doc.GetXml(bstrXml.put()))
+        return nullptr;
+    std::wstring xml(bstrXml.get(), SysStringLen(bstrXml.get()));
+    return std::make_unique<CPipePageCountSource>(std::move(pCounter), std::move(xml));
+}

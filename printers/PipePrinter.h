@@ -27,6 +27,9 @@
 #include "printers/PipeInterfaces.h"
 #include "printers/Printer.h"
 
+#include <memory>
+#include <string>
+
 // The component of one pipe printer and what the printer does with it.
 class CPipeHolder {
 public:
@@ -79,6 +82,20 @@ private:
     const bool m_bUSB;
 };
 
+// A network printer's page counter through the component's
+// IPrinterPageCounter (see PageCountSource.h).
+class CPipePageCountSource : public IPageCountSource {
+public:
+    // pCounter: the component's interface; xml: the printer's document.
+    CPipePageCountSource(CComPtr<IPrinterPageCounter> pCounter, std::wstring xml)
+        : m_pCounter(std::move(pCounter)), m_xml(std::move(xml)) {}
+    bool Read(uint64_t& nPages, bool& bIdle) override;
+
+private:
+    CComPtr<IPrinterPageCounter> m_pCounter;
+    std::wstring m_xml;
+};
+
 class CIP_Pipe_Printer : public CPipePrinter {
 public:
     CIP_Pipe_Printer() : CPipePrinter(false) {}
@@ -88,6 +105,9 @@ public:
     // The component's last state (IPrinterStatus::GetLastStatus) when it
     // says paused or warming up; empty for a component without it.
     CString GetWaitText() override;
+    // Through the component's IPrinterPageCounter; null for a component
+    // without it.
+    std::unique_ptr<IPageCountSource> MakePageCountSource(CSpoolerSetup* pSetup) override;
 };
 
 class CUSB_Pipe_Printer : public CPipePrinter {

@@ -18,9 +18,11 @@
 #pragma once
 
 #include "framework/String.h"
+#include "printers/PageCountSource.h"
 #include "settings/SpoolerSetup.h"
 
 #include <atomic>
+#include <memory>
 
 // What a printer says of itself before a copy is sent (see QueryState).
 enum class PrinterState {
@@ -58,6 +60,12 @@ public:
     // it, or empty when it is not known to be stopped. Any thread, at any
     // time while the object lives; never blocks and asks nothing.
     virtual CString GetWaitText() { return CString(); }
+    // The printer's own page counter for the printer the settings name, or
+    // null when this output has none to read (only network printers do).
+    // Asks nothing yet; any thread.
+    virtual std::unique_ptr<IPageCountSource> MakePageCountSource(CSpoolerSetup* /*pSetup*/) {
+        return nullptr;
+    }
 };
 
 // The discarding output, for spooler type 0 and every unknown type.

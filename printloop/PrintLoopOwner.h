@@ -11,6 +11,8 @@
 
 #include <windows.h>
 
+#include <optional>
+
 class IPrintLoopOwner {
 public:
     virtual ~IPrintLoopOwner() = default;
@@ -27,4 +29,12 @@ public:
     // entry for the history. Must return at once (the history only queues
     // it); an owner without a history ignores it.
     virtual void RecordHistory(const CHistoryEntry&) {}
+    // The printer's own page count for the job run nToken (the token the
+    // worker holds in m_nPageToken from the run's first copy to the end of
+    // the run, see PrintLoopThread.h): the pages, or no value. Comes once
+    // per token, on the page counter's thread, from when the run ends to
+    // about two minutes later (a later run's first copy ends the wait at
+    // once, without a value); never after the worker was stopped for good.
+    virtual void OnJobPagesCounted(unsigned long /*nToken*/,
+                                   std::optional<unsigned long> /*pages*/) {}
 };

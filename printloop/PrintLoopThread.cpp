@@ -82,7 +82,14 @@ void CPrintLoopThread::NotifyQueueChanged() {
     SetEvent(m_hWake.get());
 }
 
+void CPrintLoopThread::SetPageCountPeriods(DWORD dwPollMs, DWORD dwLimitMs) {
+    m_pPageCounter =
+        std::make_unique<CPageCounter>(static_cast<IPagesCountedSink&>(*this), dwPollMs, dwLimitMs);
+}
+
 BOOL CPrintLoopThread::StopForGood() {
+    // Page counts still awaited are dropped: none reaches the owner from now.
+    m_pPageCounter->End();
     // First ask: a worker between copies, or one that is ending a document
     // (handing it to the printer), settles the job itself, counting that
     // copy, and ends; one in the middle of a document drops it unended.
@@ -146,6 +153,29 @@ void CPrintLoopThread::OnWaitText(const CString& strText, unsigned nStep) {
     InvalidateJobList();
 }
 
+void CPrintLoopThread::BeginPageCount() {
+    CSpoolerSetup setup;
+    {
+        CLock gate(m_csGate);
+        if (IsStoppedForGood() || m_bStopRequested)
+            return;
+        setup = *m_pSetup;
+    }
+    // Outside the gate: the printer may take a couple of seconds to answer.
+    std::unique_ptr<IPageCountSource> pSource;
+    if (std::unique_ptr<CPrinter> printer{MakePrinter(&setup)})
+        pSource = printer->MakePageCountSource(&setup);
+    const unsigned long nToken = m_pPageCounter->JobStarting(std::move(pSource));
+    CLock gate(m_csGate);
+    m_nPageToken = nToken;
+}
+
+void CPrintLoopThread::OnPagesCounted(unsigned long nToken, std::optional<unsigned long> pages) {
+    CLock gate(m_csGate);
+    if (!IsStoppedForGood())
+        m_pOwner->OnJobPagesCounted(nToken, pages);
+}
+
 bool CPrintLoopThread::WaitForWork() {
     for (;;) {
         {
@@ -181,6 +211,7 @@ void CPrintLoopThread::RunLoop() {
             m_nJobCopies = n;
             m_nCopiesDone = 0;
             m_bWaitTextShown = false;
+            m_nPageToken = 0;
         }
 
         int k = 0;
@@ -196,6 +227,8 @@ void CPrintLoopThread::RunLoop() {
                         break;
                     bAskPrinter = wait != PrinterWait::Silent;
                 }
+                if (k == 0)
+                    BeginPageCount();
                 ++k;
                 const BOOL bSent = SendOneCopy(pJob, k);
                 {
@@ -236,7 +269,7 @@ void CPrintLoopThread::RunLoop() {
             if (done >= n) {
                 // Every copy went out (or there were none to send).
                 if (!bFailed)
-                    RecordHistory(pJob, n, done, false);
+                    RecordHistory(pJob, n, done, false, m_nPageToken);
                 m_pJobList->RemoveJob(pJob);
                 m_pOwner->RequestRefreshJobList();
             } else {
@@ -249,6 +282,10 @@ void CPrintLoopThread::RunLoop() {
                     pJob->m_nCopies = n - done;
                 }
                 InvalidateJobList();
+            }
+            if (m_nPageToken) {
+                m_pPageCounter->JobEnded(m_nPageToken, done >= n && !bFailed);
+                m_nPageToken = 0;
             }
             if (bFailed) {
                 m_bRunning = FALSE;
@@ -323,7 +360,8 @@ bool CPrintLoopThread::SetStatusText(CQueuedJob* pJob, const CString& strText) {
     return true;
 }
 
-void CPrintLoopThread::RecordHistory(CQueuedJob* pJob, int nAsked, int nSent, bool bFailed) {
+void CPrintLoopThread::RecordHistory(CQueuedJob* pJob, int nAsked, int nSent, bool bFailed,
+                                     unsigned long nPageToken) {
     // Out of memory here costs the entry, never the job or the worker.
     try {
         CHistoryEntry entry;
@@ -337,6 +375,7 @@ void CPrintLoopThread::RecordHistory(CQueuedJob* pJob, int nAsked, int nSent, bo
         entry.copiesSent = nSent;
         entry.output = AnsiToUtf8(m_strJobOutput);
         entry.result = bFailed ? ResultFailed(kFailedText) : ResultPrinted();
+        entry.pageToken = nPageToken;
         m_pOwner->RecordHistory(entry);
     } catch (...) {
     }

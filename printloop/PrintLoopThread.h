@@ -6,8 +6,9 @@
 // copies not yet sent, the failed one included. A job that leaves with every
 // copy sent, and a copy that fails, each give the owner one history entry.
 // It composes three parts with headers of their own: the wait before a copy
-// (PrinterWait.h), the sending of one copy (CopySender.h) and the status
-// watcher with the active-printer slot (StatusWatcher.h). This class holds
+// (PrinterWait.h), the sending of one copy (CopySender.h), the status
+// watcher with the active-printer slot (StatusWatcher.h) and the printer's
+// own page count per job run (PageCounter.h). This class holds
 // the job loop: taking a job, counting and settling its copies, Start, Stop
 // and closing.
 //
@@ -44,6 +45,9 @@
 //  - The history's append lock (CJobHistory) is innermost as well: the
 //    owner's RecordHistory, called inside the gate, only queues the entry
 //    under it and posts; the file is written on the history's own thread.
+//  - The page counter's lock is innermost like the slot's; its sink lock is
+//    held while the page counter's thread calls in (OnPagesCounted), which
+//    takes the gate: so CPageCounter::End is never called inside the gate.
 //  Order: the gate (worker, watcher) or the display lock (window), then the
 //  queue's lock, then one job's lock, then the settings' lock. No thread waits for the queue's lock
 //  while holding a job's lock, and no code holds two jobs' locks at once.
@@ -53,14 +57,17 @@
 #include "framework/UniqueHandle.h"
 #include "framework/WinThread.h"
 #include "printers/Printer.h"
+#include "printloop/PageCounter.h"
 #include "printloop/PrintLoopOwner.h"
 #include "printloop/StatusWatcher.h"
 #include "queue/JobList.h"
 #include "settings/SpoolerSetup.h"
 
 #include <atomic>
+#include <memory>
+#include <optional>
 
-class CPrintLoopThread : public CWinThread, private IWaitTextSink {
+class CPrintLoopThread : public CWinThread, private IWaitTextSink, private IPagesCountedSink {
 public:
     // How long StopForGood waits for a worker to settle by itself (one that
     // is ending a document gets this long to finish it) ...
@@ -109,6 +116,9 @@ public:
     BOOL InitInstance() override;
 
     void SetPrinterPollMs(DWORD dwMs) { m_dwPrinterPollMs = dwMs; }
+    // The page count's periods (tests shorten them); before the worker
+    // takes its first job.
+    void SetPageCountPeriods(DWORD dwPollMs, DWORD dwLimitMs);
 
 protected:
     // The printer for one copy; tests stand in for the outputs here.
@@ -133,10 +143,17 @@ private:
     void InvalidateJobList();
     // Under the gate: the history's entry for the job in progress, which
     // left the queue with every copy sent or had a copy fail.
-    void RecordHistory(CQueuedJob* pJob, int nAsked, int nSent, bool bFailed);
+    // nPageToken: the run's page token when the printer's count may follow.
+    void RecordHistory(CQueuedJob* pJob, int nAsked, int nSent, bool bFailed,
+                       unsigned long nPageToken = 0);
     // IWaitTextSink: the watcher's text goes into the row of the copy it was
     // asked for, unless progress or another copy came since.
     void OnWaitText(const CString& strText, unsigned nStep) override;
+    // Before a run's first copy: reads the printer's counter (outside the
+    // gate) and sets m_nPageToken.
+    void BeginPageCount();
+    // IPagesCountedSink: handed to the owner inside the gate.
+    void OnPagesCounted(unsigned long nToken, std::optional<unsigned long> pages) override;
 
     std::atomic<BOOL> m_bRunning{FALSE};
     // Asked to end for good (the worker settles and ends by itself) ...
@@ -158,6 +175,12 @@ private:
     // The output the job's last copy went to, as the caption names it.
     CString m_strJobOutput;
     bool m_bWaitTextShown = false;
+    // Under m_csGate: the page count token of the job run in progress (see
+    // IPrintLoopOwner::OnJobPagesCounted), from its first copy until the end
+    // of the run; 0 before its first copy.
+    unsigned long m_nPageToken = 0;
 
     CStatusWatcher m_watcher{*this};
+    std::unique_ptr<CPageCounter> m_pPageCounter =
+        std::make_unique<CPageCounter>(static_cast<IPagesCountedSink&>(*this));
 };

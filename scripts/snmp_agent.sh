@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # A test printer's SNMP agent on loopback: net-snmp's snmpd answering the
-# printer's state objects from STATE_DIR/printer_state (rewritten by the
+# printer's state objects and its page counter from STATE_DIR/printer_state (rewritten by the
 # tests at will; see snmp_printer_state.py for its words).
 # Usage: snmp_agent.sh start|stop STATE_DIR PORT
 #   start: writes the agent's configuration into STATE_DIR, starts it on
@@ -55,7 +55,8 @@ start)
         cat >"$dir/snmpd.conf" <<CONF
 agentAddress udp:127.0.0.1:$candidate
 rocommunity public 127.0.0.1
-pass_persist .1.3.6.1.2.1.25.3 /usr/bin/env python3 $root/scripts/snmp_printer_state.py $dir/printer_state
+pass_persist .1.3.6.1.2.1.25.3 /usr/bin/env python3 $root/scripts/snmp_printer_state.py $dir/printer_state .1.3.6.1.2.1.25.3
+pass_persist .1.3.6.1.2.1.43 /usr/bin/env python3 $root/scripts/snmp_printer_state.py $dir/printer_state .1.3.6.1.2.1.43
 CONF
         # -I leaves out the built-in host resources modules, which would
         # answer the printer's objects first; -C reads no other configuration.

@@ -16,14 +16,21 @@ or new lines:
                                            is another device, down
   noprinter                                no printer table; device 1 is
                                            another device, down
+  pages=N                                  the printer's page counter
+                                           (prtMarkerLifeCount of its first
+                                           marker) is N; without it the
+                                           printer has no counter
   absent                                   the agent has none of the objects
-Usage: snmp_printer_state.py STATE_FILE
+Usage: snmp_printer_state.py STATE_FILE [SUBTREE]
+A GETNEXT answers only inside SUBTREE (the agent's registered one, default
+.1.3.6.1.2.1.25.3), so one handler serves each registered subtree.
 """
 import sys
 
 DEVICE_STATUS = ".1.3.6.1.2.1.25.3.2.1.5."
 PRINTER_STATUS = ".1.3.6.1.2.1.25.3.5.1.1."
 ERROR_STATE = ".1.3.6.1.2.1.25.3.5.1.2."
+MARKER_LIFE_COUNT = ".1.3.6.1.2.1.43.10.2.1.4."
 
 PRINTER_STATES = {"other": 1, "unknown": 2, "idle": 3, "printing": 4, "warmup": 5}
 DEVICE_STATES = {"running": 2, "warning": 3, "testing": 4, "down": 5}
@@ -74,6 +81,9 @@ def values(words):
     if "noprinter" not in words:
         known[PRINTER_STATUS + index] = ("integer", str(printer))
         known[ERROR_STATE + index] = ("octet", " ".join("%02x" % b for b in bits))
+        for w in words:
+            if w.startswith("pages=") and w[6:].isdigit():
+                known[MARKER_LIFE_COUNT + index + ".1"] = ("counter", str(int(w[6:]) % 2**32))
     return known
 
 
@@ -83,6 +93,7 @@ def answer(oid, value):
 
 def main():
     path = sys.argv[1]
+    subtree = key(sys.argv[2] if len(sys.argv) > 2 else ".1.3.6.1.2.1.25.3")
     for line in sys.stdin:
         command = line.strip()
         if command == "PING":
@@ -96,7 +107,8 @@ def main():
                 else:
                     sys.stdout.write("NONE\n")
             else:
-                after = sorted((o for o in known if key(o) > key(oid)), key=key)
+                after = sorted((o for o in known if key(o) > key(oid)
+                                and key(o)[:len(subtree)] == subtree), key=key)
                 if after:
                     answer(after[0], known[after[0]])
                 else:

@@ -122,4 +122,27 @@ TEST_F(JobHistoryTest, AFileThatCannotBeMovedAsideIsToldOnceAndKeepsItsEntries) 
     EXPECT_EQ(Names(DecodeHistory(ReadFileBytes(File()))), (std::vector<int>{1, 2, 3}));
 }
 
+TEST_F(JobHistoryTest, AnEntryWaitingForItsPageCountIsWrittenOnceWholeWhenItComes) {
+    CHistoryEntry counted = Entry(1), uncounted = Entry(2), unclaimed = Entry(3);
+    counted.pageToken = 7;
+    uncounted.pageToken = 8;
+    unclaimed.pageToken = 9;
+    CJobHistory history(Folder());
+    for (const auto* e : {&counted, &uncounted, &unclaimed})
+        history.Record(*e);
+    history.Record(Entry(4));
+    history.SetPages(8, std::nullopt);
+    history.SetPages(7, 12);
+    history.SetPages(7, 99); // a token answers once
+    history.SetPages(5, 3);  // no entry waits for it
+    history.Close();
+    const auto written = DecodeHistory(ReadFileBytes(File()));
+    // In the order the counts came; the one still waiting at the close is
+    // written then, with the field empty.
+    ASSERT_EQ(Names(written), (std::vector<int>{4, 2, 1, 3}));
+    EXPECT_EQ(written[1].pages, "");
+    EXPECT_EQ(written[2].pages, "12");
+    EXPECT_EQ(written[3].pages, "");
+}
+
 } // namespace

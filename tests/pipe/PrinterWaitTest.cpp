@@ -144,4 +144,27 @@ TEST_F(PrinterWaitTest, QuestionCostsLittleAndASilentPrinterIsAskedOncePerJob) {
     EXPECT_EQ(BoxCount(), 0);
 }
 
+// The whole path of the page count: the worker, the network printer's
+// counter through the registered component and the agent on udp 161.
+TEST_F(PrinterWaitTest, AJobAlonesPagesAreThePrintersCountedDifference) {
+    TempFile file("morvane-wait-pages.bin", RandomBytes(20000, 165));
+    LoopbackListener printer(kPrinterPort);
+    ASSERT_TRUE(printer.ok());
+    // Busy with something else at first: printing does not hold the copy.
+    SetPrinterState("printing pages=100");
+    list->Add(CQueuedJob("labels", file.path(), 2));
+    StartWorker();
+    loop->SetPageCountPeriods(200, 20000);
+    loop->SetRunning(TRUE);
+    ASSERT_TRUE(WaitFor([&] { return list->GetCount() == 0; }, 20000));
+    SetPrinterState("printing pages=102");
+    WaitFor([] { return false; }, 600); // a few questions while it prints
+    EXPECT_TRUE(owner.Counted().empty());
+    SetPrinterState("idle pages=104");
+    ASSERT_TRUE(WaitFor([&] { return !owner.Counted().empty(); }, 10000));
+    using Counted = std::vector<std::pair<unsigned long, std::optional<unsigned long>>>;
+    EXPECT_EQ(owner.Counted(), (Counted{{1, 4u}}));
+    EXPECT_TRUE(printer.WaitForConnections(2));
+}
+
 } // namespace

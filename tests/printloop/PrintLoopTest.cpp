@@ -51,6 +51,10 @@ struct Output {
     // threads that asked.
     std::string waitText;
     std::vector<DWORD> waitTextThreads;
+    // The printer's page counter, raised by one at each close; without
+    // bCounter the output has none.
+    bool bCounter = false;
+    std::atomic<uint64_t> pageCounter{0};
 
     void Log(const std::string& s) {
         std::lock_guard<std::mutex> lock(m);
@@ -109,9 +113,22 @@ public:
         m_out.waitTextThreads.push_back(GetCurrentThreadId());
         return CString(m_out.waitText.c_str());
     }
+    std::unique_ptr<IPageCountSource> MakePageCountSource(CSpoolerSetup*) override {
+        struct Source : IPageCountSource {
+            explicit Source(Output& o) : out(o) {}
+            bool Read(uint64_t& nPages, bool& bIdle) override {
+                nPages = out.pageCounter;
+                bIdle = true;
+                return true;
+            }
+            Output& out;
+        };
+        return m_out.bCounter ? std::make_unique<Source>(m_out) : nullptr;
+    }
     BOOL Close() override {
         if (m_out.onClose)
             m_out.onClose(m_copy);
+        ++m_out.pageCounter;
         m_out.Log("close");
         std::lock_guard<std::mutex> lock(m_out.m);
         m_out.statuses.push_back(HeadStatus(m_list));
@@ -791,3 +808,45 @@ TEST_F(PrintLoopTest, PausedPrinterIsWaitedForAndSilentOneAskedOnce) {
 }
 
 } // namespace
+
+// The worker counts each job run's pages between its first copy and the
+// printer's idle answer after its last, and hands them to its owner once per
+// run; a failed run, a run followed at once by another and an output without
+// a counter get no value.
+TEST_F(PrintLoopTest, EachJobRunsPagesReachTheOwnerOnce) {
+    TempFile file("morvane-loop-pages.bin", RandomBytes(1000, 7));
+    using Counted = std::vector<std::pair<unsigned long, std::optional<unsigned long>>>;
+    struct Row {
+        const char* name;
+        bool bCounter;
+        std::vector<int> copies; // one job each, queued together
+        int failCloseOnCopy;
+        Counted expected; // tokens from 1 in this worker
+    };
+    const Row rows[] = {
+        {"alone", true, {3}, 0, {{1, 3u}}},
+        {"back to back", true, {2, 1}, 0, {{1, std::nullopt}, {2, 1u}}},
+        {"a failed copy", true, {2}, 2, {{1, std::nullopt}}},
+        {"no counter", false, {2}, 0, {{1, std::nullopt}}},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        ASSERT_TRUE(StartOver());
+        CountingOwner fresh;
+        Output out;
+        out.bCounter = r.bCounter;
+        out.failCloseOnCopy = r.failCloseOnCopy;
+        out.pageCounter = 1000;
+        for (int copies : r.copies)
+            Queue("pages", file.path(), copies);
+        loop = std::make_unique<TestLoop>(&fresh, list.get(), &setup, &out);
+        loop->SetPageCountPeriods(300, 3000);
+        ASSERT_TRUE(loop->CreateThread(0));
+        loop->SetRunning(TRUE);
+        ASSERT_TRUE(WaitFor([&] { return fresh.Counted().size() >= r.expected.size(); }));
+        EXPECT_TRUE(loop->StopForGood());
+        EXPECT_EQ(fresh.Counted(), r.expected);
+        loop.reset();
+        ClearBoxes();
+    }
+}

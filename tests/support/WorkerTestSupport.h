@@ -19,6 +19,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,9 +33,21 @@ public:
             onBoxOwner();
         return nullptr;
     }
+    void OnJobPagesCounted(unsigned long nToken, std::optional<unsigned long> pages) override {
+        std::lock_guard<std::mutex> lock(pagesMutex);
+        counted.emplace_back(nToken, pages);
+    }
+    std::vector<std::pair<unsigned long, std::optional<unsigned long>>> Counted() {
+        std::lock_guard<std::mutex> lock(pagesMutex);
+        return counted;
+    }
     std::atomic<int> refreshes{0}, stops{0};
     // Runs on the worker's thread when it asks for the boxes' owner.
     std::function<void()> onBoxOwner;
+
+private:
+    std::mutex pagesMutex;
+    std::vector<std::pair<unsigned long, std::optional<unsigned long>>> counted;
 };
 
 // The head job's status text, or "<none>" for an empty queue.
