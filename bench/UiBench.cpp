@@ -41,6 +41,21 @@
 //       pressed (to match against the X server's view of the caption), the
 //       time until the window's own text changed, and the time the dialog
 //       took from Setup until it was shown.
+//
+// For scripts/screenshots.sh, which starts Morvane.exe and takes the
+// pictures itself:
+//   UiBench shot-preset OUTPUT NAME PATH COPIES [NAME PATH COPIES...]
+//       Stores the output ("ip" for the network printer 127.0.0.1, any other
+//       word names a printer installed in Windows) and this queue.
+//   UiBench shot-select ROW TIMEOUT
+//       Waits for the window with its rows, selects row ROW (from 0) as a
+//       click does, and waits until the window has nothing left to paint.
+//   UiBench shot-setup TIMEOUT
+//       Presses Setup and waits until the dialog is shown and painted.
+//   UiBench shot-close TIMEOUT
+//       Cancels the setup dialog when it is open, stops the worker when it
+//       runs, presses Close and waits until the window is gone; then leaves
+//       no program key behind.
 #include "queue/JobList.h"
 #include "settings/SpoolerSetup.h"
 
@@ -275,17 +290,35 @@ int LongQueue(const char* exe, int jobs, double seconds) {
 
 const char kIpTitle[] = "Tolvar Morvane - 127.0.0.1";
 
-int KillPreset(int argc, char** argv) {
+// Stores SETUP and the jobs given as NAME PATH COPIES triples, over an
+// empty program key.
+int Preset(CSpoolerSetup& setup, int argc, char** argv) {
     DeleteProgramKey();
-    CSpoolerSetup setup;
-    setup.m_nSpoolerType = SPOOLER_IP;
-    setup.m_dwIPAddress = 0x7F000001;
     if (!setup.Save())
         return 1;
     CJobList list;
     for (int i = 0; i + 2 < argc; i += 3)
         list.Add(CQueuedJob(argv[i], argv[i + 1], atoi(argv[i + 2])));
     return list.Save() ? 0 : 1;
+}
+
+int KillPreset(int argc, char** argv) {
+    CSpoolerSetup setup;
+    setup.m_nSpoolerType = SPOOLER_IP;
+    setup.m_dwIPAddress = 0x7F000001;
+    return Preset(setup, argc, argv);
+}
+
+int ShotPreset(const char* output, int argc, char** argv) {
+    CSpoolerSetup setup;
+    if (strcmp(output, "ip") == 0) {
+        setup.m_nSpoolerType = SPOOLER_IP;
+        setup.m_dwIPAddress = 0x7F000001;
+    } else {
+        setup.m_nSpoolerType = SPOOLER_WINDOWS;
+        setup.m_strSpoolerName = output;
+    }
+    return Preset(setup, argc, argv);
 }
 
 int PressStart(double timeout) {
@@ -402,6 +435,93 @@ int SetupCaption(int rounds) {
     return 0;
 }
 
+HWND MainWindow() {
+    HWND h = nullptr;
+    while ((h = FindWindowExA(nullptr, h, "#32770", nullptr)) != nullptr)
+        if (WindowText(h).rfind("Tolvar Morvane", 0) == 0)
+            return h;
+    return nullptr;
+}
+
+// Nothing left to paint in the window or in any of its controls.
+bool Painted(HWND hWnd) {
+    RECT r;
+    if (GetUpdateRect(hWnd, &r, FALSE))
+        return false;
+    for (HWND h = GetWindow(hWnd, GW_CHILD); h; h = GetWindow(h, GW_HWNDNEXT))
+        if (GetUpdateRect(h, &r, FALSE))
+            return false;
+    return true;
+}
+
+int ShotSelect(int row, double timeout) {
+    HWND hMain = nullptr, hList = nullptr;
+    if (!WaitFor(
+            [&] {
+                hMain = MainWindow();
+                hList = hMain ? GetDlgItem(hMain, IDC_JOB_LIST) : nullptr;
+                return hList && RowCount(hList, nullptr, 2000) > row && IsWindowVisible(hMain);
+            },
+            timeout)) {
+        fprintf(stderr, "no window with %d rows\n", row + 1);
+        return 1;
+    }
+    DWORD_PTR r = 0;
+    SendMessageTimeoutA(hList, LB_SETCURSEL, row, 0, SMTO_NORMAL, 10000, &r);
+    // A click notifies the window, which then shows the row's copies.
+    PostMessageA(hMain, WM_COMMAND, MAKEWPARAM(IDC_JOB_LIST, LBN_SELCHANGE),
+                 reinterpret_cast<LPARAM>(hList));
+    Sleep(50);
+    if (!WaitFor([&] { return Painted(hMain); }, timeout)) {
+        fprintf(stderr, "the window did not finish painting\n");
+        return 1;
+    }
+    return 0;
+}
+
+int ShotSetup(double timeout) {
+    HWND hMain = nullptr;
+    if (!WaitFor([&] { return (hMain = MainWindow()) != nullptr && IsWindowVisible(hMain); },
+                 timeout)) {
+        fprintf(stderr, "no program window\n");
+        return 1;
+    }
+    Press(hMain, IDC_SETUP);
+    HWND hSetup = nullptr;
+    if (!WaitFor(
+            [&] {
+                return (hSetup = FindWindowA("#32770", "setup")) != nullptr &&
+                       IsWindowVisible(hSetup) && Painted(hSetup) && Painted(hMain);
+            },
+            timeout)) {
+        fprintf(stderr, "no setup dialog\n");
+        return 1;
+    }
+    return 0;
+}
+
+int ShotClose(double timeout) {
+    HWND hMain = MainWindow();
+    if (!hMain) {
+        fprintf(stderr, "no program window\n");
+        return 1;
+    }
+    if (HWND hSetup = FindWindowA("#32770", "setup")) {
+        Press(hSetup, IDCANCEL);
+        WaitFor([&] { return !IsWindow(hSetup); }, timeout);
+    }
+    if (ButtonText(hMain, IDC_START_STOP) != "Start") {
+        Press(hMain, IDC_START_STOP);
+        WaitFor([&] { return ButtonText(hMain, IDC_START_STOP) == "Start"; }, timeout);
+    }
+    Press(hMain, IDOK);
+    const bool gone = WaitFor([&] { return !IsWindow(hMain); }, timeout);
+    DeleteProgramKey();
+    if (!gone)
+        fprintf(stderr, "the window did not close within %.0f s\n", timeout);
+    return gone ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -417,8 +537,18 @@ int main(int argc, char** argv) {
         return QueueLeft();
     if (argc >= 3 && strcmp(argv[1], "setup-caption") == 0)
         return SetupCaption(atoi(argv[2]));
+    if (argc >= 3 && strcmp(argv[1], "shot-preset") == 0)
+        return ShotPreset(argv[2], argc - 3, argv + 3);
+    if (argc >= 4 && strcmp(argv[1], "shot-select") == 0)
+        return ShotSelect(atoi(argv[2]), atof(argv[3]));
+    if (argc >= 3 && strcmp(argv[1], "shot-setup") == 0)
+        return ShotSetup(atof(argv[2]));
+    if (argc >= 3 && strcmp(argv[1], "shot-close") == 0)
+        return ShotClose(atof(argv[2]));
     fprintf(stderr,
             "usage: UiBench long-queue EXE JOBS SECONDS | kill-preset NAME PATH COPIES... "
-            "| press-start TIMEOUT | wait-empty TIMEOUT | queue-left | setup-caption ROUNDS\n");
+            "| press-start TIMEOUT | wait-empty TIMEOUT | queue-left | setup-caption ROUNDS "
+            "| shot-preset OUTPUT NAME PATH COPIES... | shot-select ROW TIMEOUT "
+            "| shot-setup TIMEOUT | shot-close TIMEOUT\n");
     return 2;
 }
