@@ -58,6 +58,8 @@ ON_MESSAGE(WM_WORKER_STOPPED, OnWorkerStoppedMsg)
 ON_MESSAGE(WM_TIMER, OnTimer)
 ON_MESSAGE(WM_COPYDATA, OnCopyData)
 ON_MESSAGE(WM_SHOW_QUEUE_MESSAGE, OnShowQueueMessage)
+ON_MESSAGE(CFolderWatcher::kMsgFile, OnWatchedFile)
+ON_MESSAGE(CFolderWatcher::kMsgState, OnWatchState)
 END_MESSAGE_MAP()
 
 CMorvaneDlg::CMorvaneDlg(CWnd* pParent) : CDialog(IDD_MORVANE_DIALOG, pParent) {
@@ -68,6 +70,8 @@ CMorvaneDlg::CMorvaneDlg(CWnd* pParent) : CDialog(IDD_MORVANE_DIALOG, pParent) {
 }
 
 CMorvaneDlg::~CMorvaneDlg() {
+    // The watcher posts to this window: it stops before the window goes.
+    m_pWatcher.reset();
     // The worker goes first: nothing below may wait for a lock it holds.
     StopPrintLoop();
     // Members then go in reverse order: buttons, settings (not saved), the
@@ -99,6 +103,7 @@ BOOL CMorvaneDlg::OnInitDialog() {
     if (HMENU hSysMenu = GetSystemMenu(FALSE)) {
         AppendMenuItem(hSysMenu, IDM_ABOUTBOX, IDS_ABOUTBOX);
         AppendMenuItem(hSysMenu, IDM_SETUP_SPOOLER, IDS_SETUP_SPOOLER);
+        AppendMenuItem(hSysMenu, IDM_WATCHED_FOLDER, IDS_WATCHED_FOLDER);
     }
     SetIcon(m_hIcon, TRUE);
     SetIcon(m_hIcon, FALSE);
@@ -127,6 +132,13 @@ BOOL CMorvaneDlg::OnInitDialog() {
     }
 
     DragAcceptFiles(TRUE);
+    // Files that waited in the watched folder came before this start's
+    // command line.
+    if (m_JobList.OwnsStore()) {
+        CWatchedFolderSetup watch;
+        watch.Load();
+        StartWatching(watch);
+    }
     InitCommandLine();
     return TRUE;
 }
@@ -150,6 +162,8 @@ void CMorvaneDlg::UpdateTitle() {
     default:
         break;
     }
+    if (m_bWatchLost)
+        title += " - watched folder unreachable";
     SetWindowText(title);
 }
 
@@ -275,6 +289,10 @@ LRESULT CMorvaneDlg::OnSysCommand(WPARAM wParam, LPARAM) {
         OnSetup();
         return 0;
     }
+    if ((nID & 0xFFF0) == IDM_WATCHED_FOLDER) {
+        OnWatchedFolder();
+        return 0;
+    }
     return Default();
 }
 
@@ -374,8 +392,13 @@ void CMorvaneDlg::OnRemoveJob() {
             if (CQueuedJob* pNext = m_JobList.GetAt(nIndex + 1))
                 nextID = pNext->m_strID;
         }
+        CQueuedJob* pJob = m_JobList.GetAt(nIndex);
+        const CString strPath = pJob ? pJob->GetPath() : CString();
         if (!m_JobList.RemoveIdleAt(nIndex))
             return;
+        // A file of the watched folder must not come back at the next start.
+        if (m_pWatcher && !strPath.IsEmpty())
+            m_pWatcher->JobRemoved(WatchedFolder::FromAnsi(strPath));
     }
     RefreshJobList();
     SelectJobRow(nextID);

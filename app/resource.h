@@ -7,14 +7,17 @@
 #define IDD_ABOUTBOX 100
 #define IDD_MORVANE_DIALOG 102
 #define IDR_MAINFRAME 128
+#define IDD_WATCHED_FOLDER 130
 
 // Strings.
 #define IDS_ABOUTBOX 101
 #define IDS_SETUP_SPOOLER 2000
+#define IDS_WATCHED_FOLDER 2001
 
 // System menu items.
 #define IDM_ABOUTBOX 0x0010
 #define IDM_SETUP_SPOOLER 2000
+#define IDM_WATCHED_FOLDER 2016
 
 // Main window controls.
 #define IDC_JOB_LIST 1005
@@ -23,3 +26,11 @@
 #define IDC_START_STOP 1008
 #define IDC_COPIES 1010
 #define IDC_SETUP 1017
+
+// Watched folder dialog controls.
+#define IDC_WF_ENABLE 1101
+#define IDC_WF_FOLDER 1102
+#define IDC_WF_BROWSE 1103
+#define IDC_WF_COPIES 1104
+#define IDC_WF_PRINTED 1105
+#define IDC_WF_DELETE 1106

@@ -5,6 +5,8 @@
 // calls such as InvalidateRect that do not wait).
 #pragma once
 
+#include "framework/String.h"
+
 #include <windows.h>
 
 class IPrintLoopOwner {
@@ -19,4 +21,7 @@ public:
     virtual void NotifyWorkerStopped() = 0;
     // The window that owns the worker's message boxes.
     virtual HWND GetMessageBoxOwner() = 0;
+    // A job left the queue after its last copy; its path as it was queued.
+    // Must not wait for the window's thread either.
+    virtual void NotifyJobDone(const CString& strPath) { (void)strPath; }
 };

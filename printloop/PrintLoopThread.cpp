@@ -242,7 +242,9 @@ void CPrintLoopThread::RunLoop() {
             m_pCurrentJob = nullptr;
             if (done >= n) {
                 // Every copy went out (or there were none to send).
+                const CString strDonePath = pJob->GetPath();
                 m_pJobList->RemoveJob(pJob);
+                m_pOwner->NotifyJobDone(strDonePath);
                 m_pOwner->RequestRefreshJobList();
             } else {
                 // Stopped or failed: the job stays at the head, idle, with
