@@ -342,4 +342,93 @@ TEST_F(WatchedFolderTest, AFolderThatGoesAwayIsReportedAndWatchedAgain) {
     EXPECT_EQ(StoredJobs()[0].path, m_queued + L"\\meanwhile.prn");
 }
 
+TEST(WatchedFolderSetupTest, IsOffByDefault) {
+    DeleteProgramKey();
+    CWatchedFolderSetup setup;
+    setup.Load();
+    EXPECT_FALSE(setup.m_bEnabled);
+    EXPECT_EQ(setup.m_nCopies, 1);
+    EXPECT_FALSE(setup.m_bDeleteWhenDone);
+}
+
+// The system menu's "Watched Folder..." stores what OK accepts; a wrong
+// field keeps the dialog open with a message and stores nothing.
+TEST_F(WatchedFolderTest, TheDialogStoresWhatItAccepts) {
+    const int IDC_WF_ENABLE = 1101, IDC_WF_FOLDER = 1102, IDC_WF_COPIES = 1104,
+              IDC_WF_DELETE = 1106;
+    const std::wstring other = m_dir + L"\\other";
+    ASSERT_TRUE(CreateDirectoryW(other.c_str(), nullptr));
+    struct Row {
+        const char* what;
+        bool bEnable;
+        std::wstring folder;
+        const char* copies;
+        bool bAccepted;
+    };
+    const std::vector<Row> rows = {
+        {"another folder, 5 copies, delete when done", true, other, "5", true},
+        {"copies out of range", true, other, "0", false},
+        {"a folder that does not exist", true, other + L"\\missing", "2", false},
+        {"off, the folder kept as typed", false, other + L"\\missing", "2", true},
+    };
+    StartProgram();
+    const DWORD pid = m_pi.dwProcessId;
+    auto find = [pid](const char* title) {
+        HWND h = nullptr;
+        while ((h = FindWindowExA(nullptr, h, "#32770", title)) != nullptr) {
+            DWORD p = 0;
+            GetWindowThreadProcessId(h, &p);
+            if (p == pid && IsWindowVisible(h))
+                return h;
+        }
+        return static_cast<HWND>(nullptr);
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        Configure(false);
+        PostMessageA(m_hWnd, WM_SYSCOMMAND, IDM_WATCHED_FOLDER, 0);
+        HWND dlg = nullptr;
+        ASSERT_TRUE(
+            WaitFor([&] { return (dlg = find("Watched Folder")) != nullptr; }, 10000, kPollMs));
+        EXPECT_EQ(SendMessageW(GetDlgItem(dlg, IDC_WF_ENABLE), BM_GETCHECK, 0, 0), BST_CHECKED);
+        SendMessageW(GetDlgItem(dlg, IDC_WF_ENABLE), BM_SETCHECK,
+                     row.bEnable ? BST_CHECKED : BST_UNCHECKED, 0);
+        SendMessageW(GetDlgItem(dlg, IDC_WF_FOLDER), WM_SETTEXT, 0,
+                     reinterpret_cast<LPARAM>(row.folder.c_str()));
+        SendMessageA(GetDlgItem(dlg, IDC_WF_COPIES), WM_SETTEXT, 0,
+                     reinterpret_cast<LPARAM>(row.copies));
+        SendMessageW(GetDlgItem(dlg, IDC_WF_DELETE), BM_CLICK, 0, 0);
+        PostMessageA(dlg, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(GetDlgItem(dlg, IDOK)));
+        if (!row.bAccepted) {
+            HWND box = nullptr;
+            ASSERT_TRUE(WaitFor(
+                [&] { return (box = FindWindowA("#32770", "Watched Folder")) != dlg && box; },
+                10000, kPollMs))
+                << "no message";
+            PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+            ASSERT_TRUE(WaitFor([&] { return !IsWindow(box); }, 10000, kPollMs));
+            EXPECT_TRUE(IsWindow(dlg)) << "the dialog closed on a wrong field";
+            PostMessageA(dlg, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+        }
+        ASSERT_TRUE(WaitFor([&] { return !IsWindow(dlg); }, 10000, kPollMs));
+        CWatchedFolderSetup stored;
+        stored.Load();
+        if (row.bAccepted) {
+            EXPECT_EQ(stored.m_bEnabled, row.bEnable);
+            EXPECT_EQ(stored.m_strFolder, row.folder);
+            EXPECT_EQ(stored.m_nCopies, atoi(row.copies));
+            EXPECT_TRUE(stored.m_bDeleteWhenDone);
+        } else {
+            EXPECT_EQ(stored.m_strFolder, m_dir);
+            EXPECT_FALSE(stored.m_bDeleteWhenDone);
+        }
+    }
+    // The last row turned watching off: a new file stays where it is.
+    Put(In(L"left.prn"), "l");
+    Sleep(kSettleMs * 3);
+    EXPECT_EQ(StoredJobs().size(), 0u);
+    EXPECT_EQ(Names(m_dir), std::vector<std::wstring>{L"left.prn"});
+}
+
 } // namespace
