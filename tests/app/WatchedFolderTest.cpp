@@ -191,8 +191,10 @@ TEST_F(WatchedFolderTest, AFileIsQueuedOnceAfterItsLastPiece) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
         const std::wstring path = In(row.name);
-        HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, 0,
-                               nullptr);
+        // The writer lets others read and even rename the file: only the
+        // share mode that denies writers sees that it still writes.
+        HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                               nullptr, CREATE_NEW, 0, nullptr);
         ASSERT_NE(h, INVALID_HANDLE_VALUE);
         if (!row.bKeepOpen)
             CloseHandle(h);
