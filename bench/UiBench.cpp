@@ -409,6 +409,23 @@ int SetupCaption(int rounds) {
     return 0;
 }
 
+// Picks an item of the program window's system menu (for screenshots of
+// the dialogs it opens).
+int SysCommand(UINT nID) {
+    HWND hMain = nullptr;
+    if (!WaitFor(
+            [&] {
+                return (hMain = FindWindowA("#32770", nullptr)) != nullptr &&
+                       WindowText(hMain).rfind("Tolvar Morvane", 0) == 0;
+            },
+            60)) {
+        fprintf(stderr, "no program window\n");
+        return 1;
+    }
+    PostMessageA(hMain, WM_SYSCOMMAND, nID, 0);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -424,8 +441,10 @@ int main(int argc, char** argv) {
         return QueueLeft();
     if (argc >= 3 && strcmp(argv[1], "setup-caption") == 0)
         return SetupCaption(atoi(argv[2]));
-    fprintf(stderr,
-            "usage: UiBench long-queue EXE JOBS SECONDS | kill-preset NAME PATH COPIES... "
-            "| press-start TIMEOUT | wait-empty TIMEOUT | queue-left | setup-caption ROUNDS\n");
+    if (argc >= 3 && strcmp(argv[1], "sys-command") == 0)
+        return SysCommand(static_cast<UINT>(atoi(argv[2])));
+    fprintf(stderr, "usage: UiBench long-queue EXE JOBS SECONDS | kill-preset NAME PATH COPIES... "
+                    "| press-start TIMEOUT | wait-empty TIMEOUT | queue-left | setup-caption "
+                    "ROUNDS | sys-command ID\n");
     return 2;
 }
