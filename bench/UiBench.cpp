@@ -290,10 +290,10 @@ int KillPreset(int argc, char** argv) {
     return list.Save() ? 0 : 1;
 }
 
-int PressStart(double timeout) {
+int PressStart(double timeout, const char* title) {
     const double t0 = Seconds();
     while (Seconds() - t0 < timeout) {
-        HWND hDlg = FindWindowA("#32770", kIpTitle);
+        HWND hDlg = FindWindowA("#32770", title);
         HWND hList = hDlg ? GetDlgItem(hDlg, IDC_JOB_LIST) : nullptr;
         if (hList && RowCount(hList, nullptr, 2000) >= 0 &&
             ButtonText(hDlg, IDC_START_STOP) == "Start") {
@@ -306,10 +306,10 @@ int PressStart(double timeout) {
     return 1;
 }
 
-int WaitEmpty(double timeout) {
+int WaitEmpty(double timeout, const char* title) {
     const double t0 = Seconds();
     while (Seconds() - t0 < timeout) {
-        HWND hDlg = FindWindowA("#32770", kIpTitle);
+        HWND hDlg = FindWindowA("#32770", title);
         HWND hList = hDlg ? GetDlgItem(hDlg, IDC_JOB_LIST) : nullptr;
         if (hList && RowCount(hList, nullptr, 2000) == 0) {
             Press(hDlg, IDOK);
@@ -434,17 +434,19 @@ int main(int argc, char** argv) {
     if (argc >= 2 && strcmp(argv[1], "kill-preset") == 0)
         return KillPreset(argc - 2, argv + 2);
     if (argc >= 3 && strcmp(argv[1], "press-start") == 0)
-        return PressStart(atof(argv[2]));
+        return PressStart(atof(argv[2]), argc >= 4 ? argv[3] : kIpTitle);
     if (argc >= 3 && strcmp(argv[1], "wait-empty") == 0)
-        return WaitEmpty(atof(argv[2]));
+        return WaitEmpty(atof(argv[2]), argc >= 4 ? argv[3] : kIpTitle);
     if (argc >= 2 && strcmp(argv[1], "queue-left") == 0)
         return QueueLeft();
     if (argc >= 3 && strcmp(argv[1], "setup-caption") == 0)
         return SetupCaption(atoi(argv[2]));
     if (argc >= 3 && strcmp(argv[1], "sys-command") == 0)
         return SysCommand(static_cast<UINT>(atoi(argv[2])));
-    fprintf(stderr, "usage: UiBench long-queue EXE JOBS SECONDS | kill-preset NAME PATH COPIES... "
-                    "| press-start TIMEOUT | wait-empty TIMEOUT | queue-left | setup-caption "
-                    "ROUNDS | sys-command ID\n");
+    fprintf(
+        stderr,
+        "usage: UiBench long-queue EXE JOBS SECONDS | kill-preset NAME PATH COPIES... "
+        "| press-start TIMEOUT [TITLE] | wait-empty TIMEOUT [TITLE] | queue-left | setup-caption "
+        "ROUNDS | sys-command ID\n");
     return 2;
 }
