@@ -70,10 +70,10 @@ CMorvaneDlg::CMorvaneDlg(CWnd* pParent) : CDialog(IDD_MORVANE_DIALOG, pParent) {
 }
 
 CMorvaneDlg::~CMorvaneDlg() {
-    // The watcher posts to this window: it stops before the window goes.
-    m_pWatcher.reset();
-    // The worker goes first: nothing below may wait for a lock it holds.
+    // The worker goes first: nothing below may wait for a lock it holds,
+    // and it calls into the watcher when a job is done.
     StopPrintLoop();
+    m_pWatcher.reset();
     // Members then go in reverse order: buttons, settings (not saved), the
     // queue (saves, then releases its jobs), the list box.
 }
@@ -122,6 +122,8 @@ BOOL CMorvaneDlg::OnInitDialog() {
     RefreshJobList();
     UpdateData(FALSE);
 
+    // Made before the worker, which calls it from its thread.
+    m_pWatcher = std::make_unique<CFolderWatcher>(m_hWnd);
     m_pPrintLoop = CreatePrintLoop();
     if (m_pPrintLoop->CreateThread(CREATE_SUSPENDED)) {
         m_pPrintLoop->SetThreadPriority(THREAD_PRIORITY_IDLE);

@@ -125,8 +125,9 @@ private:
     // Queues again the files of "Queued" that no job names, then watches
     // the folder the settings name (none when off).
     void StartWatching(const CWatchedFolderSetup& setup);
-    // Queues one file of the watched folder at the end.
-    void QueueWatchedFile(const std::wstring& path);
+    // Queues one file of the watched folder at the end, with the folder's
+    // copies (the settings being started, for the files found at start).
+    void QueueWatchedFile(const std::wstring& path, int nCopies);
     // After a request: rows, worker, Start, and the window brought forward.
     void AfterRequest(int nResult);
 

@@ -125,7 +125,7 @@ CWatchedFolderSetup CMorvaneDlg::GetWatchedFolderSetup() const {
 
 void CMorvaneDlg::StartWatching(const CWatchedFolderSetup& setup) {
     if (!m_pWatcher)
-        m_pWatcher = std::make_unique<CFolderWatcher>(m_hWnd);
+        return;
     m_pWatcher->Stop();
     if (m_bWatchLost) {
         m_bWatchLost = false;
@@ -151,19 +151,20 @@ void CMorvaneDlg::StartWatching(const CWatchedFolderSetup& setup) {
             std::wstring key = file;
             CharUpperBuffW(key.data(), static_cast<DWORD>(key.size()));
             if (!named.count(key))
-                QueueWatchedFile(file);
+                QueueWatchedFile(file, setup.m_nCopies);
         }
     }
     m_pWatcher->Configure(setup);
 }
 
-void CMorvaneDlg::QueueWatchedFile(const std::wstring& path) {
-    const CWatchedFolderSetup setup = GetWatchedFolderSetup();
+void CMorvaneDlg::QueueWatchedFile(const std::wstring& path, int nCopies) {
     CQueueRequest request;
     request.files.push_back(path);
-    request.nCopies = setup.m_nCopies;
-    // Nobody waits at a command line for a message about it.
-    request.bQuiet = true;
+    request.nCopies = nCopies;
+    // A file that cannot be queued (a name outside the ANSI code page) is
+    // named in a message: it waits in "Queued" and is queued at the next
+    // start once renamed.
+    request.bQuiet = false;
     if (QueueRequest(request) != kExitQueued)
         return;
     // Many files may arrive at once: the rows follow at the worker's pace.
@@ -175,7 +176,7 @@ void CMorvaneDlg::QueueWatchedFile(const std::wstring& path) {
 LRESULT CMorvaneDlg::OnWatchedFile(WPARAM, LPARAM lParam) {
     std::unique_ptr<std::wstring> path(reinterpret_cast<std::wstring*>(lParam));
     if (path)
-        QueueWatchedFile(*path);
+        QueueWatchedFile(*path, GetWatchedFolderSetup().m_nCopies);
     return 0;
 }
 

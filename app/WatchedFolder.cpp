@@ -291,7 +291,10 @@ DWORD CFolderWatcher::Scan() {
     for (size_t i = 0; i < m_Seen.size(); ++i)
         known.emplace(m_Seen[i].name, i);
     do {
-        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        // Folders, and the hidden or system files the shell keeps
+        // (desktop.ini, thumbnails), are not print jobs.
+        if (fd.dwFileAttributes &
+            (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM))
             continue;
         const ULONGLONG size = (static_cast<ULONGLONG>(fd.nFileSizeHigh) << 32) | fd.nFileSizeLow;
         const auto found = known.find(fd.cFileName);

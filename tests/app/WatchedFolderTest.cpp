@@ -229,7 +229,7 @@ TEST_F(WatchedFolderTest, AFileIsQueuedOnceAfterItsLastPiece) {
 }
 
 // Files dropped at once are each queued once, in the order they arrived;
-// a sub-folder and its files are left alone.
+// a sub-folder and its files, and hidden system files, are left alone.
 TEST_F(WatchedFolderTest, AThousandFilesDroppedAtOnceAreQueuedOnceInArrivalOrder) {
     const int kFiles = 1000;
     Configure(false, 3);
@@ -237,6 +237,10 @@ TEST_F(WatchedFolderTest, AThousandFilesDroppedAtOnceAreQueuedOnceInArrivalOrder
     const std::wstring sub = In(L"sub");
     ASSERT_TRUE(CreateDirectoryW(sub.c_str(), nullptr));
     Put(sub + L"\\inside.prn", "not for the queue");
+    // The shell's own hidden system file is no print job either.
+    Put(In(L"desktop.ini"), "[.ShellClassInfo]");
+    ASSERT_TRUE(SetFileAttributesW(In(L"desktop.ini").c_str(),
+                                   FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
     // Names whose sorted order is not the order they are written in.
     std::vector<std::wstring> names;
     for (int i = 0; i < kFiles; ++i)
@@ -251,6 +255,7 @@ TEST_F(WatchedFolderTest, AThousandFilesDroppedAtOnceAreQueuedOnceInArrivalOrder
     }
     EXPECT_EQ(Names(m_queued).size(), static_cast<size_t>(kFiles));
     EXPECT_EQ(Names(sub), std::vector<std::wstring>{L"inside.prn"});
+    EXPECT_EQ(Names(m_dir), std::vector<std::wstring>{L"desktop.ini"});
 }
 
 // After its last copy the file goes to "Printed" or is deleted; a name
@@ -310,14 +315,20 @@ TEST_F(WatchedFolderTest, WaitingFilesAreQueuedOnceAtStart) {
         path = ToUtf8(m_queued + L"\\stored.prn").c_str();
         list.Add(CQueuedJob("stored.prn", path, 2));
     }
+    Configure(false, 3);
     for (int start = 0; start < 2; ++start) {
         SCOPED_TRACE(start == 0 ? "first start" : "second start");
         StartProgram();
         ASSERT_TRUE(WaitJobs(3));
         Sleep(kSettleMs * 3);
         std::vector<std::wstring> paths;
-        for (const Job& j : StoredJobs())
+        std::vector<int> copies;
+        for (const Job& j : StoredJobs()) {
             paths.push_back(j.path);
+            copies.push_back(j.copies);
+        }
+        // The folder's copies, for the file left in "Queued" too.
+        EXPECT_EQ(copies, (std::vector<int>{2, 3, 3}));
         const std::vector<std::wstring> expected = {
             m_queued + L"\\stored.prn", m_queued + L"\\orphan.prn", m_queued + L"\\arrived.prn"};
         EXPECT_EQ(paths, expected);
