@@ -15,7 +15,8 @@
 // store's window tag so that a second start finds it. The watched folder's
 // thread (app/WatchedFolder.h) only posts to the window, which queues the
 // files on its own thread; NotifyJobDone, on the worker's thread, only moves
-// a done file and touches no window. The watcher stops before the worker. Commands that act on a row
+// a done file and touches no window. The watcher is made before the worker
+// starts and goes after the worker has stopped. Commands that act on a row
 // find the row's job in the queue under the list's lock and do nothing when
 // it is gone.
 #pragma once
