@@ -64,6 +64,8 @@ ON_MESSAGE(WM_HISTORY_FAILED, OnHistoryFailedMsg)
 ON_MESSAGE(WM_DESTROY, OnDestroy)
 ON_MESSAGE(WM_COPYDATA, OnCopyData)
 ON_MESSAGE(WM_SHOW_QUEUE_MESSAGE, OnShowQueueMessage)
+ON_MESSAGE(CFolderWatcher::kMsgFile, OnWatchedFile)
+ON_MESSAGE(CFolderWatcher::kMsgState, OnWatchState)
 END_MESSAGE_MAP()
 
 CMorvaneDlg::CMorvaneDlg(CWnd* pParent) : CDialog(IDD_MORVANE_DIALOG, pParent) {
@@ -75,8 +77,10 @@ CMorvaneDlg::CMorvaneDlg(CWnd* pParent) : CDialog(IDD_MORVANE_DIALOG, pParent) {
 
 CMorvaneDlg::~CMorvaneDlg() {
     // Stopped at WM_DESTROY already when the window existed; the worker goes
-    // first in any case: nothing below may wait for a lock it holds.
+    // first in any case: nothing below may wait for a lock it holds, and it
+    // calls into the watcher when a job is done.
     StopPrintLoop();
+    m_pWatcher.reset();
     // Members then go in reverse order: buttons, settings (not saved), the
     // queue (saves, then releases its jobs), the list box.
 }
@@ -107,6 +111,7 @@ BOOL CMorvaneDlg::OnInitDialog() {
         AppendMenuItem(hSysMenu, IDM_ABOUTBOX, IDS_ABOUTBOX);
         AppendMenuItem(hSysMenu, IDM_SETUP_SPOOLER, IDS_SETUP_SPOOLER);
         AppendMenuItem(hSysMenu, IDM_JOB_HISTORY, IDS_JOB_HISTORY);
+        AppendMenuItem(hSysMenu, IDM_WATCHED_FOLDER, IDS_WATCHED_FOLDER);
     }
     SetIcon(m_hIcon, TRUE);
     SetIcon(m_hIcon, FALSE);
@@ -142,6 +147,8 @@ BOOL CMorvaneDlg::OnInitDialog() {
         });
     }
 
+    // Made before the worker, which calls it from its thread.
+    m_pWatcher = std::make_unique<CFolderWatcher>(m_hWnd);
     try {
         m_pPrintLoop = CreatePrintLoop();
     } catch (const CException&) {
@@ -159,13 +166,23 @@ BOOL CMorvaneDlg::OnInitDialog() {
     }
 
     DragAcceptFiles(TRUE);
+    // Files that waited in the watched folder came before this start's
+    // command line.
+    if (m_JobList.OwnsStore()) {
+        CWatchedFolderSetup watch;
+        watch.Load();
+        StartWatching(watch);
+    }
     InitCommandLine();
     return TRUE;
 }
 
 void CMorvaneDlg::UpdateTitle() {
     const CSpoolerSetup setup(m_Setup);
-    SetWindowText("Tolvar Morvane - " + OutputCaptionName(setup));
+    CString title = "Tolvar Morvane - " + OutputCaptionName(setup);
+    if (m_bWatchLost)
+        title += " - watched folder unreachable";
+    SetWindowText(title);
 }
 
 void CMorvaneDlg::RefreshJobList() {
@@ -346,6 +363,10 @@ LRESULT CMorvaneDlg::OnSysCommand(WPARAM wParam, LPARAM) {
         RunHistoryDialog();
         return 0;
     }
+    if ((nID & 0xFFF0) == IDM_WATCHED_FOLDER) {
+        OnWatchedFolder();
+        return 0;
+    }
     return Default();
 }
 
@@ -456,11 +477,13 @@ void CMorvaneDlg::OnRemoveJob() {
                 nextID = pNext->m_strID;
         }
         CHistoryEntry entry;
+        CString strPath;
         if (CQueuedJob* pJob = m_JobList.GetAt(nIndex)) {
             CLock lock(pJob->m_Lock);
             entry.name = AnsiToUtf8(pJob->m_strName);
             entry.path = AnsiToUtf8(pJob->m_strPath);
             entry.copiesAsked = pJob->m_nCopies;
+            strPath = pJob->m_strPath;
         }
         if (!m_JobList.RemoveIdleAt(nIndex))
             return;
@@ -468,6 +491,9 @@ void CMorvaneDlg::OnRemoveJob() {
         entry.output = AnsiToUtf8(OutputCaptionName(CSpoolerSetup(m_Setup)));
         entry.result = ResultRemoved(entry.copiesAsked);
         RecordHistory(entry);
+        // A file of the watched folder must not come back at the next start.
+        if (m_pWatcher && !strPath.IsEmpty())
+            m_pWatcher->JobRemoved(WatchedFolder::FromAnsi(strPath));
     }
     RefreshJobList();
     SelectJobRow(nextID);

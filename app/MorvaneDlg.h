@@ -16,12 +16,17 @@
 // WM_COPYDATA (a command line handed over, app/CommandLine.h): the handler
 // copies the request, queues on this thread and answers before it rebuilds
 // the rows; a window whose list owns the queue carries the store's window
-// tag so that a second start finds it. Commands that act on a row
+// tag so that a second start finds it. The watched folder's thread
+// (app/WatchedFolder.h) only posts to the window, which queues the files on
+// its own thread; NotifyJobDone, on the worker's thread, only moves a done
+// file and touches no window. The watcher is made before the worker starts
+// and goes after the worker has stopped. Commands that act on a row
 // find the row's job in the queue under the list's lock and do nothing when
 // it is gone.
 #pragma once
 
 #include "app/JobQueueListBox.h"
+#include "app/WatchedFolder.h"
 #include "framework/Button.h"
 #include "framework/Dialog.h"
 #include "history/JobHistory.h"
@@ -75,6 +80,7 @@ public:
     void QueueAgain(const std::vector<CQueuedJob>& jobs);
     // The job history; null when the program runs without one.
     CJobHistory* GetHistory() { return m_pHistory.get(); }
+    void NotifyJobDone(const CString& strPath) override;
 
     CJobList& GetJobList() { return m_JobList; }
     CSpoolerSetup& GetSetup() { return m_Setup; }
@@ -90,6 +96,11 @@ public:
     // Checks every file, then queues them all or none; an exit code. A bad
     // file is reported (unless quiet) by a message shown later.
     int QueueRequest(const CQueueRequest& request);
+
+    // The watched folder (app/WatchedFolder.h): its settings as stored, and
+    // whether the folder is unreachable now.
+    CWatchedFolderSetup GetWatchedFolderSetup() const;
+    bool IsWatchedFolderLost() const { return m_bWatchLost; }
 
 protected:
     void DoDataExchange(CDataExchange* pDX) override;
@@ -126,6 +137,9 @@ protected:
     void OnSetup();
     LRESULT OnCopyData(WPARAM wParam, LPARAM lParam);
     LRESULT OnShowQueueMessage(WPARAM wParam, LPARAM lParam);
+    LRESULT OnWatchedFile(WPARAM wParam, LPARAM lParam);
+    LRESULT OnWatchState(WPARAM wParam, LPARAM lParam);
+    void OnWatchedFolder();
 
     DECLARE_MESSAGE_MAP()
 
@@ -133,6 +147,12 @@ private:
     // At the end of OnInitDialog: tags the window as the queue's owner and
     // applies the startup request.
     void InitCommandLine();
+    // Queues again the files of "Queued" that no job names, then watches
+    // the folder the settings name (none when off).
+    void StartWatching(const CWatchedFolderSetup& setup);
+    // Queues one file of the watched folder at the end, with the folder's
+    // copies (the settings being started, for the files found at start).
+    void QueueWatchedFile(const std::wstring& path, int nCopies);
     // After a request: rows, worker, Start, and the window brought forward.
     void AfterRequest(int nResult);
 
@@ -179,4 +199,8 @@ private:
     bool m_bPendingStart = false;
     // Messages about bad files waiting to be shown, oldest first.
     std::deque<std::wstring> m_QueueMessages;
+
+    // Made in OnInitDialog, stopped before the worker goes.
+    std::unique_ptr<CFolderWatcher> m_pWatcher;
+    bool m_bWatchLost = false;
 };

@@ -8,16 +8,19 @@
 #define IDD_MORVANE_DIALOG 102
 #define IDD_JOB_HISTORY 103
 #define IDR_MAINFRAME 128
+#define IDD_WATCHED_FOLDER 130
 
 // Strings.
 #define IDS_ABOUTBOX 101
 #define IDS_SETUP_SPOOLER 2000
 #define IDS_JOB_HISTORY 2016
+#define IDS_WATCHED_FOLDER 2032
 
 // System menu items.
 #define IDM_ABOUTBOX 0x0010
 #define IDM_SETUP_SPOOLER 2000
 #define IDM_JOB_HISTORY 2016
+#define IDM_WATCHED_FOLDER 2032
 
 // Main window controls.
 #define IDC_JOB_LIST 1005
@@ -29,3 +32,10 @@
 
 // Job history window controls (IDOK is "Queue Again").
 #define IDC_HISTORY_LIST 1101
+// Watched folder dialog controls.
+#define IDC_WF_ENABLE 1111
+#define IDC_WF_FOLDER 1112
+#define IDC_WF_BROWSE 1113
+#define IDC_WF_COPIES 1114
+#define IDC_WF_PRINTED 1115
+#define IDC_WF_DELETE 1116

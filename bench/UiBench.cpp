@@ -321,10 +321,10 @@ int ShotPreset(const char* output, int argc, char** argv) {
     return Preset(setup, argc, argv);
 }
 
-int PressStart(double timeout) {
+int PressStart(double timeout, const char* title) {
     const double t0 = Seconds();
     while (Seconds() - t0 < timeout) {
-        HWND hDlg = FindWindowA("#32770", kIpTitle);
+        HWND hDlg = FindWindowA("#32770", title);
         HWND hList = hDlg ? GetDlgItem(hDlg, IDC_JOB_LIST) : nullptr;
         if (hList && RowCount(hList, nullptr, 2000) >= 0 &&
             ButtonText(hDlg, IDC_START_STOP) == "Start") {
@@ -337,10 +337,10 @@ int PressStart(double timeout) {
     return 1;
 }
 
-int WaitEmpty(double timeout) {
+int WaitEmpty(double timeout, const char* title) {
     const double t0 = Seconds();
     while (Seconds() - t0 < timeout) {
-        HWND hDlg = FindWindowA("#32770", kIpTitle);
+        HWND hDlg = FindWindowA("#32770", title);
         HWND hList = hDlg ? GetDlgItem(hDlg, IDC_JOB_LIST) : nullptr;
         if (hList && RowCount(hList, nullptr, 2000) == 0) {
             Press(hDlg, IDOK);
@@ -522,6 +522,23 @@ int ShotClose(double timeout) {
     return gone ? 0 : 1;
 }
 
+// Picks an item of the program window's system menu (for screenshots of
+// the dialogs it opens).
+int SysCommand(UINT nID) {
+    HWND hMain = nullptr;
+    if (!WaitFor(
+            [&] {
+                return (hMain = FindWindowA("#32770", nullptr)) != nullptr &&
+                       WindowText(hMain).rfind("Tolvar Morvane", 0) == 0;
+            },
+            60)) {
+        fprintf(stderr, "no program window\n");
+        return 1;
+    }
+    PostMessageA(hMain, WM_SYSCOMMAND, nID, 0);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -530,9 +547,9 @@ int main(int argc, char** argv) {
     if (argc >= 2 && strcmp(argv[1], "kill-preset") == 0)
         return KillPreset(argc - 2, argv + 2);
     if (argc >= 3 && strcmp(argv[1], "press-start") == 0)
-        return PressStart(atof(argv[2]));
+        return PressStart(atof(argv[2]), argc >= 4 ? argv[3] : kIpTitle);
     if (argc >= 3 && strcmp(argv[1], "wait-empty") == 0)
-        return WaitEmpty(atof(argv[2]));
+        return WaitEmpty(atof(argv[2]), argc >= 4 ? argv[3] : kIpTitle);
     if (argc >= 2 && strcmp(argv[1], "queue-left") == 0)
         return QueueLeft();
     if (argc >= 3 && strcmp(argv[1], "setup-caption") == 0)
@@ -545,10 +562,12 @@ int main(int argc, char** argv) {
         return ShotSetup(atof(argv[2]));
     if (argc >= 3 && strcmp(argv[1], "shot-close") == 0)
         return ShotClose(atof(argv[2]));
-    fprintf(stderr,
-            "usage: UiBench long-queue EXE JOBS SECONDS | kill-preset NAME PATH COPIES... "
-            "| press-start TIMEOUT | wait-empty TIMEOUT | queue-left | setup-caption ROUNDS "
-            "| shot-preset OUTPUT NAME PATH COPIES... | shot-select ROW TIMEOUT "
-            "| shot-setup TIMEOUT | shot-close TIMEOUT\n");
+    if (argc >= 3 && strcmp(argv[1], "sys-command") == 0)
+        return SysCommand(static_cast<UINT>(atoi(argv[2])));
+    fprintf(stderr, "usage: UiBench long-queue EXE JOBS SECONDS | kill-preset NAME PATH COPIES... "
+                    "| press-start TIMEOUT [TITLE] | wait-empty TIMEOUT [TITLE] | queue-left "
+                    "| setup-caption ROUNDS | shot-preset OUTPUT NAME PATH COPIES... "
+                    "| shot-select ROW TIMEOUT | shot-setup TIMEOUT | shot-close TIMEOUT "
+                    "| sys-command ID\n");
     return 2;
 }

@@ -8,6 +8,7 @@
 #pragma once
 
 #include "history/HistoryCsv.h"
+#include "framework/String.h"
 
 #include <windows.h>
 
@@ -37,4 +38,7 @@ public:
     // once, without a value); never after the worker was stopped for good.
     virtual void OnJobPagesCounted(unsigned long /*nToken*/,
                                    std::optional<unsigned long> /*pages*/) {}
+    // A job left the queue after its last copy; its path as it was queued.
+    // Must not wait for the window's thread either.
+    virtual void NotifyJobDone(const CString& strPath) { (void)strPath; }
 };

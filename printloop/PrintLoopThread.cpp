@@ -165,9 +165,11 @@ void CPrintLoopThread::BeginPageCount() {
     std::unique_ptr<IPageCountSource> pSource;
     if (std::unique_ptr<CPrinter> printer{MakePrinter(&setup)})
         pSource = printer->MakePageCountSource(&setup);
+    const bool bSource = pSource != nullptr;
     const unsigned long nToken = m_pPageCounter->JobStarting(std::move(pSource));
     CLock gate(m_csGate);
     m_nPageToken = nToken;
+    m_bPageSource = bSource;
 }
 
 void CPrintLoopThread::OnPagesCounted(unsigned long nToken, std::optional<unsigned long> pages) {
@@ -212,6 +214,7 @@ void CPrintLoopThread::RunLoop() {
             m_nCopiesDone = 0;
             m_bWaitTextShown = false;
             m_nPageToken = 0;
+            m_bPageSource = false;
         }
 
         int k = 0;
@@ -269,8 +272,10 @@ void CPrintLoopThread::RunLoop() {
             if (done >= n) {
                 // Every copy went out (or there were none to send).
                 if (!bFailed)
-                    RecordHistory(pJob, n, done, false, m_nPageToken);
+                    RecordHistory(pJob, n, done, false, m_bPageSource ? m_nPageToken : 0);
+                const CString strDonePath = pJob->GetPath();
                 m_pJobList->RemoveJob(pJob);
+                m_pOwner->NotifyJobDone(strDonePath);
                 m_pOwner->RequestRefreshJobList();
             } else {
                 // Stopped or failed: the job stays at the head, idle, with

@@ -179,6 +179,9 @@ private:
     // IPrintLoopOwner::OnJobPagesCounted), from its first copy until the end
     // of the run; 0 before its first copy.
     unsigned long m_nPageToken = 0;
+    // Under m_csGate: whether the run's output can count pages at all (a
+    // network printer); only then does its history entry wait for a count.
+    bool m_bPageSource = false;
 
     CStatusWatcher m_watcher{*this};
     std::unique_ptr<CPageCounter> m_pPageCounter =

@@ -1,0 +1,206 @@
+// The window's side of the watched folder (app/WatchedFolder.h): its
+// dialog, the files the watcher posts, and the files of "Queued" that no
+// job names at start. Everything here runs on the window's thread, except
+// NotifyJobDone, which the worker calls.
+#include "app/CommandLine.h"
+#include "app/MorvaneDlg.h"
+#include "app/resource.h"
+#include "printloop/PrintLoopThread.h"
+
+#include <shlobj.h>
+
+#include <set>
+
+namespace {
+
+std::wstring ItemText(HWND hDlg, int id) {
+    const int n = GetWindowTextLengthW(GetDlgItem(hDlg, id));
+    std::wstring text(static_cast<size_t>(n) + 1, L'\0');
+    GetDlgItemTextW(hDlg, id, text.data(), n + 1);
+    text.resize(static_cast<size_t>(n));
+    return text;
+}
+
+void EnableFields(HWND hDlg) {
+    const BOOL on = IsDlgButtonChecked(hDlg, IDC_WF_ENABLE) == BST_CHECKED;
+    for (int id : {IDC_WF_FOLDER, IDC_WF_BROWSE, IDC_WF_COPIES, IDC_WF_PRINTED, IDC_WF_DELETE})
+        EnableWindow(GetDlgItem(hDlg, id), on);
+}
+
+void Browse(HWND hDlg) {
+    wchar_t name[MAX_PATH] = L"";
+    BROWSEINFOW bi{};
+    bi.hwndOwner = hDlg;
+    bi.pszDisplayName = name;
+    bi.lpszTitle = L"The folder to watch:";
+    bi.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE;
+    LPITEMIDLIST pidl = SHBrowseForFolderW(&bi);
+    if (!pidl)
+        return;
+    wchar_t path[MAX_PATH] = L"";
+    if (SHGetPathFromIDListW(pidl, path))
+        SetDlgItemTextW(hDlg, IDC_WF_FOLDER, path);
+    CoTaskMemFree(pidl);
+}
+
+// Checks the fields; false (with a message, focus on the field) when one
+// is wrong. A folder that is off may be anything.
+bool Accept(HWND hDlg, CWatchedFolderSetup& setup) {
+    CWatchedFolderSetup s = setup;
+    s.m_bEnabled = IsDlgButtonChecked(hDlg, IDC_WF_ENABLE) == BST_CHECKED;
+    s.m_strFolder = ItemText(hDlg, IDC_WF_FOLDER);
+    s.m_bDeleteWhenDone = IsDlgButtonChecked(hDlg, IDC_WF_DELETE) == BST_CHECKED;
+    BOOL bNumber = FALSE;
+    const UINT copies = GetDlgItemInt(hDlg, IDC_WF_COPIES, &bNumber, FALSE);
+    const wchar_t* problem = nullptr;
+    int field = 0;
+    if (!bNumber || copies < 1 || copies > static_cast<UINT>(CWatchedFolderSetup::kMaxCopies)) {
+        problem = L"Copies must be a number from 1 to 100000.";
+        field = IDC_WF_COPIES;
+    } else if (s.m_bEnabled) {
+        const DWORD a = GetFileAttributesW(s.m_strFolder.c_str());
+        if (s.m_strFolder.empty() || a == INVALID_FILE_ATTRIBUTES ||
+            !(a & FILE_ATTRIBUTE_DIRECTORY)) {
+            problem = L"Choose a folder that exists.";
+            field = IDC_WF_FOLDER;
+        }
+    }
+    if (problem) {
+        MessageBoxW(hDlg, problem, L"Watched Folder", MB_OK | MB_ICONEXCLAMATION);
+        SetFocus(GetDlgItem(hDlg, field));
+        return false;
+    }
+    s.m_nCopies = static_cast<int>(copies);
+    setup = s;
+    return true;
+}
+
+INT_PTR CALLBACK WatchedFolderProc(HWND hDlg, UINT msg, WPARAM wParam, LPARAM lParam) {
+    auto* pSetup = reinterpret_cast<CWatchedFolderSetup*>(GetWindowLongPtrW(hDlg, DWLP_USER));
+    switch (msg) {
+    case WM_INITDIALOG:
+        pSetup = reinterpret_cast<CWatchedFolderSetup*>(lParam);
+        SetWindowLongPtrW(hDlg, DWLP_USER, lParam);
+        CheckDlgButton(hDlg, IDC_WF_ENABLE, pSetup->m_bEnabled ? BST_CHECKED : BST_UNCHECKED);
+        SetDlgItemTextW(hDlg, IDC_WF_FOLDER, pSetup->m_strFolder.c_str());
+        SetDlgItemInt(hDlg, IDC_WF_COPIES, static_cast<UINT>(pSetup->m_nCopies), FALSE);
+        CheckRadioButton(hDlg, IDC_WF_PRINTED, IDC_WF_DELETE,
+                         pSetup->m_bDeleteWhenDone ? IDC_WF_DELETE : IDC_WF_PRINTED);
+        EnableFields(hDlg);
+        return TRUE;
+    case WM_COMMAND:
+        switch (LOWORD(wParam)) {
+        case IDC_WF_ENABLE:
+            EnableFields(hDlg);
+            return TRUE;
+        case IDC_WF_BROWSE:
+            Browse(hDlg);
+            return TRUE;
+        case IDOK:
+            if (Accept(hDlg, *pSetup))
+                EndDialog(hDlg, IDOK);
+            return TRUE;
+        case IDCANCEL:
+            EndDialog(hDlg, IDCANCEL);
+            return TRUE;
+        default:
+            break;
+        }
+        break;
+    default:
+        break;
+    }
+    return FALSE;
+}
+
+} // namespace
+
+CWatchedFolderSetup CMorvaneDlg::GetWatchedFolderSetup() const {
+    if (m_pWatcher)
+        return m_pWatcher->GetSetup();
+    CWatchedFolderSetup setup;
+    setup.Load();
+    return setup;
+}
+
+void CMorvaneDlg::StartWatching(const CWatchedFolderSetup& setup) {
+    if (!m_pWatcher)
+        return;
+    m_pWatcher->Stop();
+    if (m_bWatchLost) {
+        m_bWatchLost = false;
+        UpdateTitle();
+    }
+    if (setup.m_bEnabled && !setup.m_strFolder.empty()) {
+        // A crash between a file's move into "Queued" and its stored job
+        // left a file that no job names: it is queued now, and only it.
+        const std::wstring queued =
+            WatchedFolder::SubFolder(setup.m_strFolder, WatchedFolder::kQueued);
+        std::set<std::wstring> named;
+        {
+            CLock list(m_JobList.GetListLock());
+            for (int i = 0; i < m_JobList.GetCount(); ++i) {
+                if (CQueuedJob* pJob = m_JobList.GetAt(i)) {
+                    std::wstring p = WatchedFolder::FromAnsi(pJob->GetPath());
+                    CharUpperBuffW(p.data(), static_cast<DWORD>(p.size()));
+                    named.insert(p);
+                }
+            }
+        }
+        for (const std::wstring& file : WatchedFolder::FilesOf(queued)) {
+            std::wstring key = file;
+            CharUpperBuffW(key.data(), static_cast<DWORD>(key.size()));
+            if (!named.count(key))
+                QueueWatchedFile(file, setup.m_nCopies);
+        }
+    }
+    m_pWatcher->Configure(setup);
+}
+
+void CMorvaneDlg::QueueWatchedFile(const std::wstring& path, int nCopies) {
+    CQueueRequest request;
+    request.files.push_back(path);
+    request.nCopies = nCopies;
+    // A file that cannot be queued (a name outside the ANSI code page) is
+    // named in a message: it waits in "Queued" and is queued at the next
+    // start once renamed.
+    request.bQuiet = false;
+    if (QueueRequest(request) != kExitQueued)
+        return;
+    // Many files may arrive at once: the rows follow at the worker's pace.
+    RequestRefreshJobList();
+    if (m_pPrintLoop)
+        m_pPrintLoop->NotifyQueueChanged();
+}
+
+LRESULT CMorvaneDlg::OnWatchedFile(WPARAM, LPARAM lParam) {
+    std::unique_ptr<std::wstring> path(reinterpret_cast<std::wstring*>(lParam));
+    if (path)
+        QueueWatchedFile(*path, GetWatchedFolderSetup().m_nCopies);
+    return 0;
+}
+
+LRESULT CMorvaneDlg::OnWatchState(WPARAM wParam, LPARAM) {
+    const bool bLost = wParam == 0;
+    if (bLost == m_bWatchLost)
+        return 0;
+    m_bWatchLost = bLost;
+    UpdateTitle();
+    return 0;
+}
+
+void CMorvaneDlg::NotifyJobDone(const CString& strPath) {
+    // On the worker's thread: only the file moves, the window is not touched.
+    if (m_pWatcher)
+        m_pWatcher->JobDone(WatchedFolder::FromAnsi(strPath));
+}
+
+void CMorvaneDlg::OnWatchedFolder() {
+    CWatchedFolderSetup setup = GetWatchedFolderSetup();
+    if (DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_WATCHED_FOLDER), m_hWnd,
+                        WatchedFolderProc, reinterpret_cast<LPARAM>(&setup)) != IDOK)
+        return;
+    setup.Save();
+    if (m_JobList.OwnsStore())
+        StartWatching(setup);
+}
