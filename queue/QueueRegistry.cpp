@@ -73,31 +73,7 @@ bool CQueueRegistry::Enum(Place place, const Visit& visit) {
     const HKEY key = Key(place, false);
     if (!key)
         return !KeyExists(place);
-    DWORD maxName = 0, maxData = 0;
-    if (RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                         &maxName, &maxData, nullptr, nullptr) != ERROR_SUCCESS)
-        return false;
-    std::vector<char> name(static_cast<size_t>(maxName) + 2);
-    std::vector<BYTE> data(static_cast<size_t>(maxData) + 2);
-    for (DWORD i = 0;; ++i) {
-        DWORD cchName = static_cast<DWORD>(name.size());
-        DWORD cbData = static_cast<DWORD>(data.size());
-        DWORD type = REG_NONE;
-        const LONG rc =
-            RegEnumValueA(key, i, name.data(), &cchName, nullptr, &type, data.data(), &cbData);
-        if (rc == ERROR_NO_MORE_ITEMS)
-            return true;
-        if (rc == ERROR_MORE_DATA) {
-            // The key grew while it was read: larger buffers, same index.
-            name.resize(name.size() * 2 + 256);
-            data.resize(cbData > data.size() ? cbData : data.size() * 2);
-            --i;
-            continue;
-        }
-        if (rc != ERROR_SUCCESS)
-            return false;
-        visit(name.data(), type, data.data(), cbData);
-    }
+    return EnumRegistryValues(key, visit);
 }
 
 bool CQueueRegistry::Write(Place place, const char* name, DWORD type, const void* pData, DWORD cb) {

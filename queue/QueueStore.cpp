@@ -1,5 +1,7 @@
 #include "queue/QueueStore.h"
 
+#include "settings/RegistrySettings.h"
+
 #include <algorithm>
 #include <climits>
 
@@ -11,25 +13,6 @@ const char kIndexEntry[] = "QueueIndex";
 // The widest hole in foreign stored data that the old form's reading steps
 // over.
 const int kMaxHole = 64;
-
-// The number a text spells in decimal (blanks around it allowed), or the
-// fallback when it spells none or one that does not fit in 32 bits.
-DWORD ParseDecimal(const std::string& text, DWORD fallback) {
-    const char* p = text.c_str();
-    while (*p == ' ')
-        ++p;
-    if (*p < '0' || *p > '9')
-        return fallback;
-    unsigned long long v = 0;
-    for (; *p >= '0' && *p <= '9'; ++p) {
-        v = v * 10 + static_cast<unsigned>(*p - '0');
-        if (v > 0xFFFFFFFFull)
-            return fallback;
-    }
-    while (*p == ' ')
-        ++p;
-    return *p ? fallback : static_cast<DWORD>(v);
-}
 
 bool Storable(const std::string& name, const std::string& path) {
     return !name.empty() || !path.empty();
@@ -65,7 +48,7 @@ DWORD CQueueStore::ReadNumber(Place_ where, const char* name, DWORD dwDefault) {
     if (type == REG_SZ || type == REG_EXPAND_SZ) {
         // A number someone stored as text.
         const auto end = std::find(data.begin(), data.end(), 0);
-        return ParseDecimal(std::string(data.begin(), end), dwDefault);
+        return ParseDecimal(std::string(data.begin(), end).c_str(), dwDefault);
     }
     if (data.size() > 4)
         return dwDefault;

@@ -50,25 +50,6 @@ UniqueHKey OpenKey(HKEY hRoot, const CString& path, REGSAM access) {
     return CreateKey(HKEY_CURRENT_USER, path, access);
 }
 
-// The number that text spells in decimal (blanks around it allowed), or the
-// fallback when it spells none or one that does not fit in 32 bits.
-DWORD ParseDecimal(const CString& text, DWORD fallback) {
-    const char* p = text;
-    while (*p == ' ')
-        ++p;
-    if (*p < '0' || *p > '9')
-        return fallback;
-    unsigned long long v = 0;
-    for (; *p >= '0' && *p <= '9'; ++p) {
-        v = v * 10 + static_cast<unsigned>(*p - '0');
-        if (v > 0xFFFFFFFFull)
-            return fallback;
-    }
-    while (*p == ' ')
-        ++p;
-    return *p ? fallback : static_cast<DWORD>(v);
-}
-
 } // namespace
 
 CRegistrySettings::CKeepOpen::CKeepOpen(CRegistrySettings& owner, LPCSTR lpszSection, HKEY hRoot)
@@ -259,4 +240,21 @@ BOOL CRegistrySettings::ReadBinary(LPCSTR lpszSection, LPCSTR lpszEntry, std::ve
     }
     out.clear();
     return FALSE;
+}
+
+DWORD ParseDecimal(const char* pszText, DWORD dwFallback) {
+    const char* p = pszText;
+    while (*p == ' ')
+        ++p;
+    if (*p < '0' || *p > '9')
+        return dwFallback;
+    unsigned long long v = 0;
+    for (; *p >= '0' && *p <= '9'; ++p) {
+        v = v * 10 + static_cast<unsigned>(*p - '0');
+        if (v > 0xFFFFFFFFull)
+            return dwFallback;
+    }
+    while (*p == ' ')
+        ++p;
+    return *p ? dwFallback : static_cast<DWORD>(v);
 }

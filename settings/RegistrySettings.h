@@ -57,10 +57,6 @@ public:
     // Whether the value is stored at all (of any type, empty or not).
     BOOL ValueExists(LPCSTR lpszSection, LPCSTR lpszEntry, HKEY hRoot);
 
-    // Calls visit(name, type, data, size) for every value of the section, in
-    // the registry's order; FALSE when the key cannot be read.
-    template <typename Visit> BOOL EnumValues(LPCSTR lpszSection, HKEY hRoot, Visit visit);
-
     // Test seam: asked before the program opens a key under
     // HKEY_LOCAL_MACHINE; an answer other than ERROR_SUCCESS refuses the open
     // as the system would for a user without the right. Process-wide; null
@@ -110,16 +106,14 @@ private:
 // the rights the call needs: the shared 32-bit view.
 constexpr REGSAM kMorvaneRegistryView = KEY_WOW64_32KEY;
 
-template <typename Visit>
-BOOL CRegistrySettings::EnumValues(LPCSTR lpszSection, HKEY hRoot, Visit visit) {
-    UniqueHKey owned;
-    const HKEY key = KeyFor(hRoot, lpszSection, KEY_QUERY_VALUE, owned);
-    if (!key)
-        return FALSE;
+// Calls visit(name, type, data, size) for every value of an open key, in
+// the registry's order; false when the walk stopped short (what was visited
+// stands).
+template <typename Visit> bool EnumRegistryValues(HKEY key, Visit visit) {
     DWORD maxName = 0, maxData = 0;
     if (RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
                          &maxName, &maxData, nullptr, nullptr) != ERROR_SUCCESS)
-        return FALSE;
+        return false;
     std::vector<char> name(static_cast<size_t>(maxName) + 2);
     std::vector<BYTE> data(static_cast<size_t>(maxData) + 2);
     for (DWORD i = 0;; ++i) {
@@ -129,7 +123,7 @@ BOOL CRegistrySettings::EnumValues(LPCSTR lpszSection, HKEY hRoot, Visit visit) 
         const LONG rc =
             RegEnumValueA(key, i, name.data(), &cchName, nullptr, &type, data.data(), &cbData);
         if (rc == ERROR_NO_MORE_ITEMS)
-            return TRUE;
+            return true;
         if (rc == ERROR_MORE_DATA) {
             // The key grew while it was read: larger buffers, same index.
             name.resize(name.size() * 2 + 256);
@@ -138,8 +132,12 @@ BOOL CRegistrySettings::EnumValues(LPCSTR lpszSection, HKEY hRoot, Visit visit) 
             continue;
         }
         if (rc != ERROR_SUCCESS)
-            return FALSE;
+            return false;
         visit(static_cast<const char*>(name.data()), type, static_cast<const BYTE*>(data.data()),
               cbData);
     }
 }
+
+// The number a text spells in decimal (blanks around it allowed), or the
+// fallback when it spells none or one that does not fit in 32 bits.
+DWORD ParseDecimal(const char* pszText, DWORD dwFallback);
