@@ -330,11 +330,13 @@ TEST(PipeObject, ProcessKilledMidDocumentResetsTheConnection) {
         << helper;
     const bool sending = WaitFor([&] { return listener.Received() >= 50000; }, 20000);
     TerminateProcess(pi.hProcess, 9);
-    WaitForSingleObject(pi.hProcess, 10000);
+    // Bounded, with room for a machine busy with a build.
+    const DWORD ended = WaitForSingleObject(pi.hProcess, 20000);
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
     ASSERT_TRUE(sending);
-    ASSERT_TRUE(listener.WaitForConnections(1, 10000));
+    ASSERT_EQ(ended, WAIT_OBJECT_0) << "the helper did not end";
+    ASSERT_TRUE(listener.WaitForConnections(1, 20000));
     EXPECT_EQ(listener.Ends()[0], LoopbackListener::End::Reset);
     EXPECT_LT(listener.Connections()[0].size(), 200000u);
 }
