@@ -10,6 +10,7 @@
 // on 127.0.0.1:9100 and needs the pipe component registered in the prefix.
 // MORVANE_EXE_UNDER_TEST (a Windows or Unix path) names another program to
 // run, such as an installed one; by default the one built beside the test.
+#include "ProgramUnderTest.h"
 #include "queue/JobList.h"
 #include "settings/SpoolerSetup.h"
 #include "support/LoopbackListener.h"
@@ -27,37 +28,12 @@
 #include <utility>
 #include <vector>
 
-#ifndef MORVANE_EXE
-#error "MORVANE_EXE names the program under test"
-#endif
-
 namespace {
+
+using namespace program_under_test;
 
 const int IDC_JOB_LIST = 1005;
 const int IDC_START_STOP = 1008;
-
-std::string Env(const char* name) {
-    const char* v = std::getenv(name);
-    return v ? v : "";
-}
-
-// A Unix path as the Windows side of Wine sees it.
-std::string WindowsPath(const std::string& unixPath) {
-    std::string p = "Z:" + unixPath;
-    for (char& c : p) {
-        if (c == '/')
-            c = '\\';
-    }
-    return p;
-}
-
-// The program under test, as a Windows path.
-std::string ProgramPath() {
-    const std::string chosen = Env("MORVANE_EXE_UNDER_TEST");
-    if (chosen.empty())
-        return WindowsPath(MORVANE_EXE);
-    return chosen[0] == '/' ? WindowsPath(chosen) : chosen;
-}
 
 // The program and the printer's port are other processes: asked less often.
 const DWORD kPollMs = 50;

@@ -4,6 +4,7 @@
 // unless a test chooses another) and starts second processes with
 // arguments, as another program would. Needs DISPLAY (and, for the test
 // that prints, the services of scripts/services.sh).
+#include "ProgramUnderTest.h"
 #include "queue/JobList.h"
 #include "settings/SpoolerSetup.h"
 #include "support/RandomBytes.h"
@@ -21,11 +22,9 @@
 #include <tuple>
 #include <vector>
 
-#ifndef MORVANE_EXE
-#error "MORVANE_EXE names the program under test"
-#endif
-
 namespace {
+
+using namespace program_under_test;
 
 const int IDC_JOB_LIST = 1005;
 const int IDC_START_STOP = 1008;
@@ -33,24 +32,6 @@ const int IDC_COPIES = 1010;
 const DWORD kPollMs = 20;
 // A second start that finds the window ends this quickly.
 const DWORD kSecondStartMs = 1000;
-
-std::string Env(const char* name) {
-    const char* v = std::getenv(name);
-    return v ? v : "";
-}
-
-std::wstring ProgramPath() {
-    std::string p = Env("MORVANE_EXE_UNDER_TEST");
-    if (p.empty())
-        p = MORVANE_EXE;
-    if (p[0] == '/') {
-        p = "Z:" + p;
-        for (char& c : p)
-            if (c == '/')
-                c = '\\';
-    }
-    return ToWide(p);
-}
 
 // One started program.
 struct Process {
@@ -74,7 +55,7 @@ struct Process {
 };
 
 bool Start(Process& p, const std::vector<std::wstring>& args, const std::wstring& cwd = L"") {
-    const std::wstring exe = ProgramPath();
+    const std::wstring exe = ToWide(ProgramPath());
     std::wstring cmd = L"\"" + exe + L"\"";
     for (const std::wstring& a : args)
         cmd += L" \"" + a + L"\"";

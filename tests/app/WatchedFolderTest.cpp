@@ -1,6 +1,7 @@
 // The watched folder, end to end: Morvane.exe runs on a display with a
 // folder to watch, the test writes files into it as another program would
 // and reads the queue's store and the folder's subfolders. Needs DISPLAY.
+#include "ProgramUnderTest.h"
 #include "app/WatchedFolder.h"
 #include "queue/JobList.h"
 #include "settings/SpoolerSetup.h"
@@ -18,28 +19,14 @@
 #include <string>
 #include <vector>
 
-#ifndef MORVANE_EXE
-#error "MORVANE_EXE names the program under test"
-#endif
-
 namespace {
+
+using namespace program_under_test;
 
 const int IDC_START_STOP = 1008;
 const int IDM_WATCHED_FOLDER = 2032;
 const DWORD kSettleMs = 400;
 const DWORD kPollMs = 50;
-
-std::wstring ProgramPath() {
-    const char* env = std::getenv("MORVANE_EXE_UNDER_TEST");
-    std::string p = env && *env ? env : MORVANE_EXE;
-    if (p[0] == '/') {
-        p = "Z:" + p;
-        for (char& c : p)
-            if (c == '/')
-                c = '\\';
-    }
-    return ToWide(p);
-}
 
 struct Job {
     std::wstring path;
@@ -120,7 +107,7 @@ protected:
         SetRawValue("WatchedFolder", "SettleMs", REG_DWORD, &settle, sizeof(settle));
     }
     void StartProgram() {
-        const std::wstring exe = ProgramPath();
+        const std::wstring exe = ToWide(ProgramPath());
         std::wstring cmd = L"\"" + exe + L"\"";
         STARTUPINFOW si{};
         si.cb = sizeof(si);
