@@ -55,6 +55,27 @@ double ThreadCpuSeconds(HANDLE h) {
     return v(k) + v(u);
 }
 
+// Runs a worker over the list until it is empty or the worker stops, and
+// empties what is left; the seconds it took, and in left the jobs it left.
+double SpoolQueue(CJobList& list, CSpoolerSetup& setup, bool bIdlePriority, int& left) {
+    NoWindow owner;
+    CPrintLoopThread loop(&owner, &list, &setup);
+    loop.CreateThread(CREATE_SUSPENDED);
+    if (bIdlePriority)
+        loop.SetThreadPriority(THREAD_PRIORITY_IDLE);
+    loop.ResumeThread();
+    const double t0 = Seconds();
+    loop.SetRunning(TRUE);
+    while (list.GetCount() > 0 && loop.IsRunning())
+        Sleep(1);
+    const double t = Seconds() - t0;
+    left = list.GetCount();
+    loop.StopForGood();
+    while (list.GetCount())
+        list.RemoveAt(0);
+    return t;
+}
+
 int Spool(const char* printer, const char* file, int copies) {
     SetMessageBoxHandler([](HWND, const char* text, const char*, UINT) {
         fprintf(stderr, "box: %s\n", text);
@@ -67,20 +88,8 @@ int Spool(const char* printer, const char* file, int copies) {
     while (list.GetCount())
         list.RemoveAt(0);
     list.Add(CQueuedJob("bench", file, copies));
-    NoWindow owner;
-    CPrintLoopThread loop(&owner, &list, &setup);
-    loop.CreateThread(CREATE_SUSPENDED);
-    loop.SetThreadPriority(THREAD_PRIORITY_IDLE);
-    loop.ResumeThread();
-    const double t0 = Seconds();
-    loop.SetRunning(TRUE);
-    while (list.GetCount() > 0 && loop.IsRunning())
-        Sleep(1);
-    const double t = Seconds() - t0;
-    const int left = list.GetCount();
-    loop.StopForGood();
-    while (list.GetCount())
-        list.RemoveAt(0);
+    int left = 0;
+    const double t = SpoolQueue(list, setup, true, left);
     printf("%.3f\n", t);
     return left == 0 ? 0 : 1;
 }
@@ -112,19 +121,8 @@ int NullCopies(int jobs, int copies, bool flush) {
         list.RemoveAt(0);
     for (int i = 0; i < jobs; ++i)
         list.Add(CQueuedJob("bench", file.c_str(), copies));
-    NoWindow owner;
-    CPrintLoopThread loop(&owner, &list, &setup);
-    loop.CreateThread(CREATE_SUSPENDED);
-    loop.ResumeThread();
-    const double t0 = Seconds();
-    loop.SetRunning(TRUE);
-    while (list.GetCount() > 0 && loop.IsRunning())
-        Sleep(1);
-    const double t = Seconds() - t0;
-    const int left = list.GetCount();
-    loop.StopForGood();
-    while (list.GetCount())
-        list.RemoveAt(0);
+    int left = 0;
+    const double t = SpoolQueue(list, setup, false, left);
     DeleteFileA(file.c_str());
     printf("%d jobs of %d copies, flush %s: %.3f s (%.0f copies/s)\n", jobs, copies,
            flush ? "on" : "off", t, jobs * copies / t);
