@@ -58,6 +58,12 @@ public:
         if (it == m_lastAnswer.end() || now - it->second >= kAskSilentAgainMs)
             m_silentSince[key] = now;
     }
+    // The agent answered within kAskSilentAgainMs.
+    bool AnsweredLately(const std::string& key) {
+        CLock lock(m_lock);
+        const auto it = m_lastAnswer.find(key);
+        return it != m_lastAnswer.end() && GetTickCount64() - it->second < kAskSilentAgainMs;
+    }
     static CPrinterMemory& Instance() {
         static CPrinterMemory memory;
         return memory;
@@ -243,6 +249,10 @@ void CLastPrinterStatus::Set(const PrinterStatus& status) {
 PrinterStatus CLastPrinterStatus::Get() {
     CLock lock(m_lock);
     return m_status;
+}
+
+bool PrinterAnsweredLately(const SnmpTarget& target) {
+    return CPrinterMemory::Instance().AnsweredLately(MemoryKey(target));
 }
 
 HRESULT AskPrinterRow(const SnmpTarget& target,

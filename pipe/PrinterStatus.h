@@ -96,6 +96,9 @@ PrinterStatus MapPrinterStatus(const PrinterStatusReading& reading);
 // failed. Any thread.
 HRESULT AskPrinterStatus(const SnmpTarget& target, PrinterStatus& status,
                          const std::atomic<bool>* pCancel = nullptr);
+// The agent of target answered a question of this process within the last
+// 5 minutes: one that misses a question now has lost it, not gone away.
+bool PrinterAnsweredLately(const SnmpTarget& target);
 
 // One question to the agent's printer row, with the row's finding and the
 // memory of a silent agent as AskPrinterStatus describes: a GET of

@@ -1,6 +1,7 @@
 #include "pipe/SnmpClient.h"
 
 #include "framework/UniqueHandle.h"
+#include "pipe/SocketEvents.h"
 
 #include <ws2tcpip.h>
 
@@ -13,8 +14,9 @@ namespace {
 // refused, never cut to look like something shorter.
 constexpr size_t kReceiveBuffer = 64 * 1024;
 constexpr int kTries = 2;
-// Longest single wait, so that a cancel flag is seen within about this long.
-constexpr DWORD kSliceMs = 100;
+// Longest single wait, so that a cancel flag (and an unreachable report,
+// which may come without a read event) is seen within about this long.
+constexpr DWORD kSliceMs = 50;
 
 const HRESULT kTimedOut = HRESULT_FROM_WIN32(WSAETIMEDOUT);
 
@@ -66,40 +68,34 @@ bool IsCancelled(const std::atomic<bool>* pCancel) {
 }
 
 // Waits until the try's deadline for the answer, dropping anything else.
-TryResult AwaitAnswer(SOCKET s, ULONGLONG deadline, const SnmpTarget& target, int32_t nRequestId,
-                      std::vector<uint8_t>& buffer, SnmpResponse& response, HRESULT& hr,
-                      const std::atomic<bool>* pCancel) {
+TryResult AwaitAnswer(SOCKET s, CSocketEvents& events, ULONGLONG deadline, const SnmpTarget& target,
+                      int32_t nRequestId, std::vector<uint8_t>& buffer, SnmpResponse& response,
+                      HRESULT& hr, const std::atomic<bool>* pCancel) {
     for (;;) {
         if (IsCancelled(pCancel))
             return TryResult::Cancelled;
-        DWORD ms = Remaining(deadline);
-        if (ms == 0)
-            return TryResult::NoAnswer;
-        if (pCancel)
-            ms = std::min(ms, kSliceMs);
-        fd_set readSet;
-        FD_ZERO(&readSet);
-        FD_SET(s, &readSet);
-        timeval tv;
-        tv.tv_sec = static_cast<long>(ms / 1000);
-        tv.tv_usec = static_cast<long>((ms % 1000) * 1000);
-        const int n = select(0, &readSet, nullptr, nullptr, &tv);
-        if (n == SOCKET_ERROR) {
-            hr = FromWinsock(WSAGetLastError());
-            return TryResult::Failed;
-        }
-        if (n == 0)
-            continue; // the deadline check above ends the wait
+        // Whatever has come, also after a wait without an event.
         const int cb =
             recv(s, reinterpret_cast<char*>(buffer.data()), static_cast<int>(buffer.size()), 0);
         if (cb == SOCKET_ERROR) {
             const int nError = WSAGetLastError();
-            if (nError == WSAEMSGSIZE)
-                continue; // larger than any datagram: not the answer
             if (IsUnreachable(nError))
                 return TryResult::NoAnswer;
-            hr = FromWinsock(nError);
-            return TryResult::Failed;
+            if (nError != WSAEWOULDBLOCK && nError != WSAEMSGSIZE) {
+                hr = FromWinsock(nError);
+                return TryResult::Failed;
+            }
+            // Nothing yet (or larger than any datagram: not the answer).
+            const DWORD ms = Remaining(deadline);
+            if (ms == 0)
+                return TryResult::NoAnswer;
+            WSANETWORKEVENTS ne;
+            if (events.WaitFor(std::min(ms, kSliceMs), nullptr, ne) ==
+                CSocketEvents::Wait::Failed) {
+                hr = FromWinsock(WSAGetLastError());
+                return TryResult::Failed;
+            }
+            continue;
         }
         if (SnmpDecodeGetResponse(buffer.data(), static_cast<size_t>(cb), target.version,
                                   target.strCommunity, nRequestId,
@@ -138,6 +134,11 @@ HRESULT SnmpRequest(const SnmpTarget& target, uint8_t pduTag, const std::vector<
         return FromWinsock(WSAGetLastError());
     if (connect(sock.get(), reinterpret_cast<const sockaddr*>(&addr), sizeof(addr)) != 0)
         return FromWinsock(WSAGetLastError());
+    // Non-blocking from here on; declared after the socket, so detached
+    // before it closes.
+    CSocketEvents events;
+    if (!events.Attach(sock.get(), FD_READ))
+        return FromWinsock(WSAGetLastError());
 
     const DWORD dwTimeoutMs = std::max<DWORD>(target.dwTimeoutMs, 1);
     for (int nTry = 0; nTry < kTries; ++nTry) {
@@ -151,8 +152,8 @@ HRESULT SnmpRequest(const SnmpTarget& target, uint8_t pduTag, const std::vector<
             continue; // an earlier try's unreachable report; this one counts as lost
         }
         HRESULT hr = S_OK;
-        switch (
-            AwaitAnswer(sock.get(), deadline, target, nRequestId, buffer, response, hr, pCancel)) {
+        switch (AwaitAnswer(sock.get(), events, deadline, target, nRequestId, buffer, response, hr,
+                            pCancel)) {
         case TryResult::Answered:
             return S_OK;
         case TryResult::Cancelled:

@@ -9,7 +9,7 @@
 // deadline. An agent's host that reports the port closed ends the try at
 // once. The whole call therefore takes at most about twice the time-out.
 // A caller may pass a flag that another thread sets to cut the call short:
-// it is looked at every 100 ms, and the call then fails with E_ABORT.
+// it is looked at every 50 ms, and the call then fails with E_ABORT.
 // Threads: any; no state is shared between calls. Each call starts and
 // stops Winsock for itself.
 #pragma once

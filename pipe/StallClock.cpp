@@ -15,7 +15,6 @@ void CStallClock::Restart() {
     m_sendFrom = now;
     m_nextAsk = now + m_dwFirstAskMs;
     m_bPaused = false;
-    m_nSilent = 0;
 }
 
 bool CStallClock::AskDue() const {
@@ -30,7 +29,6 @@ void CStallClock::EndPause(ULONGLONG now) {
     if (m_bPaused)
         m_sendFrom = now;
     m_bPaused = false;
-    m_nSilent = 0;
 }
 
 void CStallClock::Record(Answer answer) {
@@ -38,15 +36,12 @@ void CStallClock::Record(Answer answer) {
     switch (answer) {
     case Answer::Paused:
         m_bPaused = true;
-        m_nSilent = 0;
         break;
     case Answer::NotPaused:
         EndPause(now);
         break;
     case Answer::None:
-        // One lost question (or its retry) says nothing about the paper.
-        if (m_bPaused && ++m_nSilent > kSilentKeepsPause)
-            EndPause(now);
+        // A lost question says nothing about the paper.
         break;
     }
     m_nextAsk = now + kAskEveryMs;

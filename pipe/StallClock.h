@@ -15,9 +15,9 @@
 //   the paused limit (never less than the send limit) from the last
 //   progress; a question may take its whole time.
 // - Verdicts: an answer "paused" makes the clock paused; any other answer
-//   ends the pause; a question without an answer leaves a pause standing
-//   for kSilentKeepsPause questions in a row, and the next one ends it.
-//   When a pause ends, the send limit starts again from that moment.
+//   ends the pause; a question without an answer never ends it (only the
+//   paused limit does). When a pause ends, the send limit starts again
+//   from that moment.
 //
 // Times are milliseconds of the injected clock (GetTickCount64 unless
 // given). Threads: one at a time; the object shares nothing.
@@ -33,7 +33,6 @@ public:
     enum class Answer { Paused, NotPaused, None };
 
     static constexpr DWORD kAskEveryMs = 5000;
-    static constexpr int kSilentKeepsPause = 3;
 
     // Starts as Restart does.
     CStallClock(DWORD dwSendMs, DWORD dwPausedMs, DWORD dwFirstAskMs, Clock now = Clock());
@@ -64,5 +63,4 @@ private:
     ULONGLONG m_sendFrom = 0; // the send limit counts from here
     ULONGLONG m_nextAsk = 0;
     bool m_bPaused = false;
-    int m_nSilent = 0; // questions without an answer in a row, while paused
 };

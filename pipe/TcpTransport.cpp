@@ -18,46 +18,16 @@ HRESULT LastWinsockError() {
 const DWORD kSendPiece = 64 * 1024;
 
 const HRESULT kTimedOut = HRESULT_FROM_WIN32(WSAETIMEDOUT);
-// Longest single wait, so that a Cancel is seen within about this long.
+// Longest single wait: a network event that was missed costs no more.
 const DWORD kWaitSliceMs = 100;
-// How long Cancel keeps cancelling a send that has not yet returned.
-const DWORD kCancelMs = 1000;
 // The printer closed its side before the document ended.
 const HRESULT kClosedEarly = HRESULT_FROM_WIN32(WSAEDISCON);
+const long kNetworkEvents = FD_CONNECT | FD_READ | FD_WRITE | FD_CLOSE;
 
-// Milliseconds left until dwDeadline (a GetTickCount64 value), 0 when past.
+// Milliseconds left until deadline (a GetTickCount64 value), 0 when past.
 DWORD Remaining(ULONGLONG deadline) {
     const ULONGLONG now = GetTickCount64();
     return now >= deadline ? 0 : static_cast<DWORD>(std::min<ULONGLONG>(deadline - now, MAXDWORD));
-}
-
-timeval ToTimeval(DWORD ms) {
-    timeval tv;
-    tv.tv_sec = static_cast<long>(ms / 1000);
-    tv.tv_usec = static_cast<long>((ms % 1000) * 1000);
-    return tv;
-}
-
-// One select on one socket. Returns the number of ready sets, 0 on time-out,
-// SOCKET_ERROR on failure; the flags say which sets are ready.
-int SelectOne(SOCKET s, bool bRead, bool bWrite, DWORD ms, bool& bReadable, bool& bWritable,
-              bool& bFailed) {
-    fd_set readSet, writeSet, exceptSet;
-    FD_ZERO(&readSet);
-    FD_ZERO(&writeSet);
-    FD_ZERO(&exceptSet);
-    if (bRead)
-        FD_SET(s, &readSet);
-    if (bWrite)
-        FD_SET(s, &writeSet);
-    FD_SET(s, &exceptSet);
-    timeval tv = ToTimeval(ms);
-    const int n =
-        select(0, bRead ? &readSet : nullptr, bWrite ? &writeSet : nullptr, &exceptSet, &tv);
-    bReadable = n > 0 && FD_ISSET(s, &readSet);
-    bWritable = n > 0 && FD_ISSET(s, &writeSet);
-    bFailed = n > 0 && FD_ISSET(s, &exceptSet);
-    return n;
 }
 
 // Linger on with a time of 0: closing resets the connection. Linger off:
@@ -68,20 +38,27 @@ bool SetResetOnClose(SOCKET s, bool bReset) {
            0;
 }
 
-int PendingError(SOCKET s) {
-    int nError = 0;
-    int cb = sizeof(nError);
-    if (getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&nError), &cb) != 0)
-        return WSAGetLastError();
-    return nError;
-}
+// The system's view of a connection (Windows 10 1703 on; older systems and
+// Wine refuse the request), in the layout that version 0 of it has.
+const DWORD kSioTcpInfo = _WSAIORW(IOC_VENDOR, 39);
+struct TcpInfoV0 {
+    int state;
+    ULONG mss;
+    ULONG64 connectionTimeMs;
+    BOOLEAN timestampsEnabled;
+    ULONG rttUs, minRttUs, bytesInFlight, cwnd, sndWnd, rcvWnd, rcvBuf;
+    ULONG64 bytesOut, bytesIn;
+    ULONG bytesReordered, bytesRetrans, fastRetrans, dupAcksIn, timeoutEpisodes;
+    UCHAR synRetrans;
+};
 
 } // namespace
 
 CTcpTransport::CTcpTransport(const PipeTimeouts& timeouts, bool bWinsock)
     : m_timeouts(timeouts), m_bWinsock(bWinsock),
       m_clock(timeouts.dwSendMs, timeouts.dwPausedMs,
-              std::min<DWORD>(kFirstAskMs, timeouts.dwSendMs / 2)) {}
+              std::min<DWORD>(kFirstAskMs, timeouts.dwSendMs / 2)),
+      m_hCancel(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
 
 CTcpTransport::~CTcpTransport() {
     // Unfinished: the socket still lingers with a time of 0, so this resets.
@@ -114,6 +91,8 @@ HRESULT CTcpTransport::Connect(const char* pszAddress, int nPort, const PipeTime
         WSACleanup();
         return E_OUTOFMEMORY;
     }
+    if (!p->m_hCancel)
+        return HRESULT_FROM_WIN32(GetLastError());
     if (pWatch && pWatch->pLast) {
         p->m_bWatch = true;
         p->m_watch = *pWatch;
@@ -123,28 +102,34 @@ HRESULT CTcpTransport::Connect(const char* pszAddress, int nPort, const PipeTime
     if (!p->m_socket)
         return LastWinsockError();
     const SOCKET s = p->m_socket.get();
-    // Non-blocking, so that every wait below has a bound of its own.
-    u_long nonBlocking = 1;
-    if (ioctlsocket(s, FIONBIO, &nonBlocking) != 0)
+    // Non-blocking from here on, so that every wait below has a bound of
+    // its own.
+    if (!p->m_events.Attach(s, kNetworkEvents))
         return LastWinsockError();
 
     if (connect(s, reinterpret_cast<const sockaddr*>(&addr), sizeof(addr)) != 0) {
         const int nError = WSAGetLastError();
         if (nError != WSAEWOULDBLOCK && nError != WSAEINPROGRESS)
             return FromWinsock(nError);
-        bool bReadable, bWritable, bFailed;
-        const int n =
-            SelectOne(s, false, true, timeouts.dwConnectMs, bReadable, bWritable, bFailed);
-        if (n == SOCKET_ERROR)
-            return LastWinsockError();
-        if (n == 0)
-            return kTimedOut;
-        const int nPending = PendingError(s);
-        if (bFailed || !bWritable || nPending != 0)
-            return FromWinsock(nPending ? nPending : WSAECONNREFUSED);
+        const ULONGLONG deadline = GetTickCount64() + timeouts.dwConnectMs;
+        for (;;) {
+            const DWORD dwLeft = Remaining(deadline);
+            if (dwLeft == 0)
+                return kTimedOut;
+            WSANETWORKEVENTS ne;
+            const CSocketEvents::Wait w = p->m_events.WaitFor(dwLeft, nullptr, ne);
+            if (w == CSocketEvents::Wait::Failed)
+                return LastWinsockError();
+            if (w != CSocketEvents::Wait::Event || !(ne.lNetworkEvents & FD_CONNECT))
+                continue;
+            const int nConnect = ne.iErrorCode[FD_CONNECT_BIT];
+            if (nConnect != 0)
+                return FromWinsock(nConnect);
+            break;
+        }
     }
-    // Sends stay non-blocking: every wait for the printer is a select of
-    // our own, bounded by the send time or, for a paused printer, by the
+    // Sends stay non-blocking: every wait for the printer is one of our
+    // own, bounded by the send time or, for a paused printer, by the
     // paused limit. A send bounded by the socket layer's own time-out would
     // fail a paused printer, and would leave the socket in no known state.
     // From here until a successful Finish, every close resets: also the one
@@ -173,26 +158,48 @@ HRESULT CTcpTransport::DrainReceived() {
     }
 }
 
-bool CTcpTransport::AskPrinter(CStallClock& clock, DWORD dwTimeoutMs) {
+HRESULT CTcpTransport::CheckEvents(const WSANETWORKEVENTS& ne) {
+    if ((ne.lNetworkEvents & FD_CLOSE) && ne.iErrorCode[FD_CLOSE_BIT] != 0)
+        return FromWinsock(ne.iErrorCode[FD_CLOSE_BIT]);
+    // The data that came before the close is read first; its end (recv 0)
+    // is the printer's close.
+    return DrainReceived();
+}
+
+bool CTcpTransport::KnownDrained() {
+    TcpInfoV0 info = {};
+    DWORD dwVersion = 0, cbReturned = 0;
+    if (WSAIoctl(m_socket.get(), kSioTcpInfo, &dwVersion, sizeof(dwVersion), &info, sizeof(info),
+                 &cbReturned, nullptr, nullptr) != 0 ||
+        cbReturned < sizeof(info))
+        return false;
+    return info.bytesOut >= m_cbHanded && info.bytesInFlight == 0;
+}
+
+bool CTcpTransport::AskPrinter(DWORD dwTimeoutMs, bool bPaused, PrinterStatus& status) {
     SnmpTarget target = m_watch.target;
     target.dwTimeoutMs = dwTimeoutMs;
-    PrinterStatus status;
     const HRESULT hr = AskPrinterStatus(target, status, &m_bCancelled);
     if (hr == E_ABORT)
         return false;
     // A socket that failed: the printer did not answer.
     if (FAILED(hr))
         status = {PRINTER_STATUS_NOT_ANSWERING, L"Not answering"};
-    CStallClock::Answer answer = CStallClock::Answer::NotPaused;
-    if (status.code == PRINTER_STATUS_NOT_ANSWERING)
-        answer = CStallClock::Answer::None;
-    else if (status.code == PRINTER_STATUS_PAUSED || status.code == PRINTER_STATUS_WARMING_UP)
-        answer = CStallClock::Answer::Paused;
-    clock.Record(answer);
+    const bool bAnswered = status.code != PRINTER_STATUS_NOT_ANSWERING;
+    if (bAnswered)
+        m_bAnswered = true;
     // A lost question during a pause that still stands keeps its reason shown.
-    if (answer != CStallClock::Answer::None || !clock.Paused())
+    if (bAnswered || !bPaused)
         m_watch.pLast->Set(status);
     return true;
+}
+
+CStallClock::Answer CTcpTransport::WriteVerdict(const PrinterStatus& status) {
+    if (status.code == PRINTER_STATUS_NOT_ANSWERING)
+        return CStallClock::Answer::None;
+    if (status.code == PRINTER_STATUS_PAUSED || status.code == PRINTER_STATUS_WARMING_UP)
+        return CStallClock::Answer::Paused;
+    return CStallClock::Answer::NotPaused;
 }
 
 HRESULT CTcpTransport::WaitWritable(bool& bAsked) {
@@ -207,7 +214,10 @@ HRESULT CTcpTransport::WaitWritable(bool& bAsked) {
             const DWORD dwTryMs =
                 m_clock.QuestionMs(std::max<DWORD>(m_watch.target.dwTimeoutMs, 1));
             if (dwTryMs > 0) {
-                AskPrinter(m_clock, dwTryMs);
+                PrinterStatus status;
+                if (!AskPrinter(dwTryMs, m_clock.Paused(), status))
+                    return E_ABORT;
+                m_clock.Record(WriteVerdict(status));
                 bAsked = true;
             } else {
                 m_clock.Record(CStallClock::Answer::None);
@@ -218,25 +228,22 @@ HRESULT CTcpTransport::WaitWritable(bool& bAsked) {
         const DWORD dwLeft = m_clock.Remaining();
         if (dwLeft == 0)
             return kTimedOut;
-        bool bReadable, bWritable, bFailed;
-        const int n = SelectOne(m_socket.get(), true, true, std::min(dwLeft, kWaitSliceMs),
-                                bReadable, bWritable, bFailed);
-        if (m_bCancelled)
+        WSANETWORKEVENTS ne;
+        switch (m_events.WaitFor(std::min(dwLeft, kWaitSliceMs), m_hCancel.get(), ne)) {
+        case CSocketEvents::Wait::Cancelled:
             return E_ABORT;
-        if (n == SOCKET_ERROR)
+        case CSocketEvents::Wait::Failed:
             return LastWinsockError();
-        if (n == 0)
-            continue;
-        if (bFailed) {
-            const int nPending = PendingError(m_socket.get());
-            return FromWinsock(nPending ? nPending : WSAECONNRESET);
+        case CSocketEvents::Wait::TimedOut:
+            // The send is tried again: a missed write event costs one slice.
+            return S_OK;
+        case CSocketEvents::Wait::Event:
+            break;
         }
-        if (bReadable) {
-            const HRESULT hr = DrainReceived();
-            if (FAILED(hr))
-                return hr;
-        }
-        if (bWritable)
+        const HRESULT hr = CheckEvents(ne);
+        if (FAILED(hr))
+            return hr;
+        if (ne.lNetworkEvents & FD_WRITE)
             return S_OK;
     }
 }
@@ -252,24 +259,16 @@ HRESULT CTcpTransport::Write(const BYTE* pData, DWORD cbData) {
     m_clock.Restart();
     bool bAsked = false;
     while (left > 0) {
+        if (m_bCancelled)
+            return Fail(E_ABORT);
         // Small pieces, so that the send time bounds a stretch without
         // progress rather than a whole large chunk on a slow printer.
         const int chunk = static_cast<int>(std::min<DWORD>(left, kSendPiece));
-        // In the send before the flag is looked at: a Cancel that this
-        // check misses sees m_bInSend and cancels the send itself.
-        m_bInSend = true;
-        if (m_bCancelled) {
-            m_bInSend = false;
-            return Fail(E_ABORT);
-        }
         const int n = send(m_socket.get(), p, chunk, 0);
-        const int nError = n > 0 ? 0 : n == 0 ? WSAETIMEDOUT : WSAGetLastError();
-        m_bInSend = false;
-        if (m_bCancelled)
-            return Fail(E_ABORT);
         if (n > 0) {
             p += n;
             left -= static_cast<DWORD>(n);
+            m_cbHanded += static_cast<ULONGLONG>(n);
             m_clock.Restart();
             // The printer took data again after its state was asked.
             if (bAsked) {
@@ -278,6 +277,7 @@ HRESULT CTcpTransport::Write(const BYTE* pData, DWORD cbData) {
             }
             continue;
         }
+        const int nError = n == 0 ? WSAETIMEDOUT : WSAGetLastError();
         if (nError != WSAEWOULDBLOCK)
             return Fail(FromWinsock(nError));
         const HRESULT hr = WaitWritable(bAsked);
@@ -296,76 +296,77 @@ HRESULT CTcpTransport::Finish() {
         CloseSocket();
         return m_hrBroken;
     }
-    // From here on every wait is a select with its own bound.
-    u_long nonBlocking = 1;
-    HRESULT hr = S_OK;
-    if (ioctlsocket(m_socket.get(), FIONBIO, &nonBlocking) != 0)
-        hr = LastWinsockError();
     // A printer that hung up before we said we were done may have dropped
     // what came after: that document did not arrive whole.
-    if (SUCCEEDED(hr))
-        hr = DrainReceived();
-    // Everything was handed over: from here on the connection ends in order.
-    if (SUCCEEDED(hr) && !SetResetOnClose(m_socket.get(), false))
-        hr = LastWinsockError();
+    HRESULT hr = DrainReceived();
     if (SUCCEEDED(hr) && shutdown(m_socket.get(), SD_SEND) != 0)
         hr = LastWinsockError();
 
-    // The close time is the send limit of this wait. When it passes without
-    // the printer's close, a watched printer is asked: one that is paused
-    // (or warming up) may still hold the document's tail unread in our
-    // buffers, so the wait goes on while it says so, up to the paused limit.
+    // The close time is the send limit of this wait; when it passes without
+    // the printer's close, the printer's word decides (see the header).
     CStallClock clock(m_timeouts.dwCloseMs, m_timeouts.dwPausedMs, m_timeouts.dwCloseMs);
     while (SUCCEEDED(hr)) {
         if (m_bCancelled) {
             hr = E_ABORT;
             break;
         }
+        if (clock.AskDue() && KnownDrained())
+            break;
         if (m_bWatch && clock.AskDue()) {
-            if (!AskPrinter(clock, std::max<DWORD>(m_watch.target.dwTimeoutMs, 1)) ||
+            PrinterStatus status;
+            if (!AskPrinter(std::max<DWORD>(m_watch.target.dwTimeoutMs, 1), clock.Paused(),
+                            status) ||
                 m_bCancelled) {
                 hr = E_ABORT;
                 break;
             }
+            // Busy with our document, or stopped with it: wait on.
+            const bool bBusy = status.code == PRINTER_STATUS_PAUSED ||
+                               status.code == PRINTER_STATUS_WARMING_UP ||
+                               status.code == PRINTER_STATUS_PRINTING;
+            if (bBusy)
+                clock.Record(CStallClock::Answer::Paused);
+            else if (status.code != PRINTER_STATUS_NOT_ANSWERING)
+                break; // ready: it has done with the document
+            else if (m_bAnswered || PrinterAnsweredLately(m_watch.target))
+                // It can answer, and did not: that tells nothing, so it
+                // never counts as done.
+                clock.Record(CStallClock::Answer::Paused);
+            else
+                clock.Record(CStallClock::Answer::NotPaused); // cannot tell
         }
         const DWORD dwLeft = clock.Remaining();
         if (dwLeft == 0) {
-            // Still open when the time is up: everything was handed over and
-            // the end was sent, so the document stands, unless the printer
-            // stayed paused with it for the whole paused limit.
+            // A printer that cannot tell counts when the close time passes;
+            // one that stayed busy with the document for the paused limit
+            // fails it.
             if (clock.Paused())
                 hr = kTimedOut;
             break;
         }
-        bool bReadable, bWritable, bFailed;
-        const int n = SelectOne(m_socket.get(), true, false, std::min(dwLeft, kWaitSliceMs),
-                                bReadable, bWritable, bFailed);
-        if (n == SOCKET_ERROR) {
-            hr = m_bCancelled ? E_ABORT : LastWinsockError();
+        WSANETWORKEVENTS ne;
+        const CSocketEvents::Wait w =
+            m_events.WaitFor(std::min(dwLeft, kWaitSliceMs), m_hCancel.get(), ne);
+        if (w == CSocketEvents::Wait::Cancelled) {
+            hr = E_ABORT;
             break;
         }
-        if (n == 0)
-            continue;
-        if (bFailed) {
-            const int nPending = PendingError(m_socket.get());
-            hr = FromWinsock(nPending ? nPending : WSAECONNRESET);
+        if (w == CSocketEvents::Wait::Failed) {
+            hr = LastWinsockError();
             break;
         }
-        char scratch[4096];
-        const int nRead = recv(m_socket.get(), scratch, sizeof(scratch), 0);
-        if (nRead == 0)
-            break; // the printer closed its side: done
-        if (nRead < 0) {
-            const int nError = WSAGetLastError();
-            if (nError != WSAEWOULDBLOCK)
-                hr = FromWinsock(nError);
+        // Also after a slice without an event: a missed one costs no more.
+        hr = w == CSocketEvents::Wait::Event ? CheckEvents(ne) : DrainReceived();
+        if (hr == kClosedEarly) {
+            hr = S_OK; // the printer closed its side: done
+            break;
         }
     }
-    if (FAILED(hr)) {
-        // Not through: no orderly end after all.
-        SetResetOnClose(m_socket.get(), true);
-        m_hrBroken = hr;
-    }
+    // Everything was taken: from here on the connection ends in order.
+    if (SUCCEEDED(hr) && !SetResetOnClose(m_socket.get(), false))
+        hr = LastWinsockError();
+    if (FAILED(hr))
+        m_hrBroken = hr; // still lingering with 0: the close below resets
     CloseSocket();
     return hr;
 }
@@ -380,22 +381,11 @@ void CTcpTransport::Abort() {
 
 void CTcpTransport::Cancel() {
     m_bCancelled = true;
-    CLock lock(m_csSocket);
-    if (!m_socket)
-        return;
-    // A send that is blocked (or about to block) is cancelled until the
-    // sending thread has left it; the flag stops every later one.
-    const HANDLE h = reinterpret_cast<HANDLE>(m_socket.get());
-    const ULONGLONG deadline = GetTickCount64() + kCancelMs;
-    for (;;) {
-        CancelIoEx(h, nullptr);
-        if (!m_bInSend || Remaining(deadline) == 0)
-            break;
-        Sleep(5);
-    }
+    if (m_hCancel)
+        SetEvent(m_hCancel.get());
 }
 
 void CTcpTransport::CloseSocket() {
-    CLock lock(m_csSocket);
+    m_events.Detach();
     m_socket.reset();
 }

@@ -1,10 +1,10 @@
 // CTcpTransport: a printer's raw port over TCP (IPv4).
 //
 // Connect reaches the address within the connect time. Write sends every
-// byte of a chunk through a non-blocking socket, waiting in short selects
-// while the printer takes nothing: a printer that takes nothing for the
-// send time fails the write, and a connection the printer reset fails it
-// at once.
+// byte of a chunk through a non-blocking socket, waiting while the printer
+// takes nothing: a printer that takes nothing for the send time fails the
+// write, and a connection the printer reset fails it at once. Every wait is
+// on event objects (CSocketEvents), never select().
 // A stalled printer that is only paused is not a failure. When Connect is
 // given a printer watch (the SNMP target and the object's last state), a
 // write that has made no progress for a few seconds asks the printer's
@@ -14,20 +14,26 @@
 // the send time; any other answer ends the pause, and the send time then
 // counts from that moment (a printer that says "printing" before it reads
 // again still has the whole send time). A question that gets no answer
-// leaves a pause standing for three questions in a row (StallClock.h has
-// the rules). Not paused, a question ends by the send time, so a printer
-// that neither reads nor answers fails no later than without one. Progress
-// after a question stores "Printing" and starts both limits again. The
-// question is cut by Cancel like every other wait. Finish
-// reads and drops what the printer sent back, shuts down the sending side,
-// waits the close time for the printer to close its side, then closes: a
-// printer that stays open longer is not a failure (everything was handed
-// over and the end sent); one that hung up before the end of the
-// document, or reset the connection, is. A watched printer still open
-// when the close time has passed is asked first: while it says paused or
-// warming up (the document's tail may still sit unread in our buffers)
-// Finish waits on by the same rules as a stalled write, and fails when
-// the paused limit passes.
+// never ends a pause (StallClock.h has the rules). Not paused, a question
+// ends by the send time, so a printer that neither reads nor answers fails
+// no later than without one. Progress after a question stores "Printing"
+// and starts both limits again.
+//
+// Finish: a copy counts only once the printer has taken every byte. It
+// reads and drops what the printer sent back, shuts down the sending side
+// and waits for the printer to close its side: that is the end. When the
+// close time passes first, the copy still counts when the system says our
+// side is drained (every byte sent and acknowledged, where the system can
+// tell). Otherwise a watched printer is asked, and the wait goes on while
+// it says printing, paused or warming up, up to the paused limit; a
+// question without an answer never ends that wait once the printer has
+// answered in this copy or lately (PrinterAnsweredLately). A printer that
+// says it is ready ends it (the copy counts). A printer that answers no
+// questions (or is not watched) cannot tell: its copy counts when the close
+// time passes, as every byte was handed over and the end sent. A printer that hung up
+// before the end of the document, or reset the connection, fails it, and
+// so does the paused limit passing: the connection is then reset, so a
+// cut document is never counted.
 //
 // Ending: while a document is in flight the socket lingers with a time of
 // 0, so any close other than a successful Finish - Abort, destruction, or
@@ -35,17 +41,14 @@
 // reset, not the end of the document, and prints nothing of a partial one.
 // Only a successful Finish restores the normal linger and ends in order.
 // Threads: one at a time, except Cancel, which any thread may call while
-// the object lives. Cancel sets a flag that every send and wait checks, and
-// cancels the socket's pending I/O (CancelIoEx) until the sending thread
-// has left its send, which makes a blocked send return at once. The socket
-// handle is closed only under m_csSocket, which Cancel holds while it uses
-// the handle, so Cancel never touches a closed (or reused) handle.
+// the object lives. Cancel sets a flag and an event that every wait
+// watches; it never touches the socket, so it cannot meet a closed one.
 // Each object keeps Winsock started while it lives.
 #pragma once
 
-#include "framework/Sync.h"
 #include "framework/UniqueHandle.h"
 #include "pipe/PrinterStatus.h"
+#include "pipe/SocketEvents.h"
 #include "pipe/StallClock.h"
 #include "pipe/Transport.h"
 
@@ -84,34 +87,41 @@ public:
 
 private:
     CTcpTransport(const PipeTimeouts& timeouts, bool bWinsock);
-    // Waits until the socket takes more data (for a send that would block),
-    // within the limit m_clock gives; reads and drops what the printer sends
-    // meanwhile. bAsked tells the caller a question was made.
+    // Waits until the socket may take more data (for a send that would
+    // block), within the limit m_clock gives; reads and drops what the
+    // printer sends meanwhile. bAsked tells the caller a question was made.
     HRESULT WaitWritable(bool& bAsked);
     // Asks the watched printer once, each try waiting at most dwTimeoutMs,
-    // gives the verdict to clock and keeps the answer in the watch's last
-    // state (a lost question while a pause stands keeps the pause's).
-    // False when cut by Cancel.
-    bool AskPrinter(CStallClock& clock, DWORD dwTimeoutMs);
+    // and keeps the answer in the watch's last state (a lost question while
+    // a pause stands keeps the pause's). False when cut by Cancel; status
+    // is the printer's word (NOT_ANSWERING for no answer).
+    bool AskPrinter(DWORD dwTimeoutMs, bool bPaused, PrinterStatus& status);
+    // The question's verdict for the stall clock of a write.
+    static CStallClock::Answer WriteVerdict(const PrinterStatus& status);
     // Reads and drops whatever has arrived, without waiting. Fails when the
     // printer has closed its side or the connection broke.
     HRESULT DrainReceived();
+    // A network event's bad news: a reset, or the printer's early close.
+    HRESULT CheckEvents(const WSANETWORKEVENTS& ne);
+    // Every byte handed over has been sent and acknowledged: true only
+    // where the system can tell.
+    bool KnownDrained();
     HRESULT Fail(HRESULT hr);
-    // Closes the socket (under m_csSocket).
     void CloseSocket();
 
     PipeTimeouts m_timeouts;
     bool m_bWinsock;
     bool m_bWatch = false;
     PrinterWatch m_watch;
+    // The printer answered a question during this copy.
+    bool m_bAnswered = false;
     // The limits of the write in progress: progress restarts it.
     CStallClock m_clock;
+    UniqueHandleNull m_hCancel;
+    // Declared before the socket, so the socket closes first.
+    CSocketEvents m_events;
     UniqueSocket m_socket;
+    ULONGLONG m_cbHanded = 0; // bytes the system took from us
     HRESULT m_hrBroken = S_OK;
-    CCriticalSection m_csSocket;
     std::atomic<bool> m_bCancelled{false};
-    // Set by the sending thread around each send, before it checks
-    // m_bCancelled. Sends no longer block (the socket stays non-blocking),
-    // but Cancel still cancels one in progress, which is harmless.
-    std::atomic<bool> m_bInSend{false};
 };

@@ -36,7 +36,9 @@ TEST_F(StallClockTest, EndOfAPauseStartsTheSendLimitAgain) {
     EXPECT_FALSE(clock.AskDue());
 }
 
-TEST_F(StallClockTest, UnansweredQuestionsKeepAPauseForThreeInARow) {
+// A printer that stops answering says nothing of its paper: only its own
+// word ends a pause (or the paused limit).
+TEST_F(StallClockTest, UnansweredQuestionsNeverEndAPause) {
     using A = CStallClock::Answer;
     // Rows: the answers after a first "paused", and whether the pause stands.
     const struct {
@@ -44,7 +46,7 @@ TEST_F(StallClockTest, UnansweredQuestionsKeepAPauseForThreeInARow) {
         bool bPaused;
     } rows[] = {
         {{A::None, A::None, A::None}, true},
-        {{A::None, A::None, A::None, A::None}, false},
+        {{A::None, A::None, A::None, A::None, A::None, A::None, A::None, A::None}, true},
         {{A::None, A::None, A::Paused, A::None, A::None, A::None}, true},
         {{A::None, A::NotPaused}, false},
     };

@@ -52,7 +52,8 @@ public:
         m_pipe->QueryInterface(IID_IPipeConfig, reinterpret_cast<void**>(&config));
         if (!config)
             return;
-        Bstr doc(TcpDocument(nPrinterPort, extra));
+        m_doc = TcpDocument(nPrinterPort, extra);
+        Bstr doc(m_doc);
         m_hrConfigure = config->Configure(doc);
         config->Release();
     }
@@ -98,6 +99,16 @@ public:
     ULONGLONG Ms() const { return m_ms; }
     IPipe* Pipe() const { return m_pipe; }
 
+    // The question before a copy, as the worker asks it.
+    LONG AskFirst() {
+        LONG lCode = -1;
+        BSTR text = nullptr;
+        Bstr doc(m_doc);
+        m_status->CheckStatus(doc, &lCode, &text);
+        SysFreeString(text);
+        return lCode;
+    }
+
     std::pair<LONG, std::wstring> LastStatus() {
         LONG lCode = -1;
         BSTR text = nullptr;
@@ -108,6 +119,7 @@ public:
     }
 
 private:
+    std::wstring m_doc;
     IPipe* m_pipe = nullptr;
     IPrinterStatus* m_status = nullptr;
     HRESULT m_hrConfigure = E_FAIL;
@@ -273,6 +285,94 @@ TEST_F(StalledSend, EndOfACopyWaitsForAPausedPrinter) {
     EXPECT_EQ(copy.LastStatus().second, L"Paper out");
 
     SetState("idle");
+    printer.Resume();
+    ASSERT_TRUE(copy.WaitDone(30000));
+    EXPECT_EQ(copy.Result(), S_OK);
+    ASSERT_TRUE(printer.WaitForConnections(1));
+    EXPECT_TRUE(printer.Connections()[0] == bytes);
+    EXPECT_EQ(printer.Ends()[0], LoopbackListener::End::Orderly);
+}
+
+// The printer stops reading with most of a large document still to write
+// (the system's own buffers, as a real printer has), for longer than the
+// first question comes, then reads on: one whole copy, in order. Rows: a
+// printer that answers no questions, with the send limit as shipped; one
+// out of paper for longer than the send limit, then printing.
+TEST_F(StalledSend, AStallWithMostOfTheDocumentStillToWriteKeepsTheCopy) {
+    const struct {
+        const char* what;
+        const char* pausedState; // null: no agent answers
+        DWORD sendMs;            // 0: as shipped (30 s)
+        DWORD stallMs;
+    } rows[] = {
+        {"no answer, 10 s", nullptr, 0, 10000},
+        {"paper out, then printing", "noPaper", kSendMs, 3 * kSendMs},
+    };
+    const std::string bytes = Pattern(kDocument);
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        LoopbackListener printer(0, LoopbackListener::Mode::StallAfter, 1024 * 1024);
+        ASSERT_TRUE(printer.ok());
+        SetState("idle");
+        std::wstring extra;
+        if (row.sendMs)
+            extra += Element(L"SendTimeoutMs", row.sendMs);
+        if (row.pausedState)
+            extra += Element(L"SnmpPort", static_cast<DWORD>(m_nPort)) +
+                     Element(L"SnmpTimeoutMs", 300) + Element(L"PausedLimitMs", 60000);
+        Copy copy(printer.port(), extra);
+        ASSERT_EQ(copy.Configured(), S_OK);
+        copy.Start(bytes);
+        ASSERT_TRUE(WaitFor([&] { return printer.Paused(); }, 10000, kPollMs));
+        if (row.pausedState)
+            SetState(row.pausedState);
+        EXPECT_FALSE(WaitFor([&] { return copy.Done(); }, row.stallMs, kPollMs));
+        if (row.pausedState) {
+            EXPECT_EQ(copy.LastStatus().second, L"Paper out");
+            SetState("printing");
+            ASSERT_TRUE(
+                WaitFor([&] { return copy.LastStatus().second == L"Printing"; }, 10000, kPollMs));
+        }
+        printer.Resume();
+        ASSERT_TRUE(copy.WaitDone(60000));
+        EXPECT_EQ(copy.Result(), S_OK);
+        ASSERT_TRUE(printer.WaitForConnections(1));
+        ASSERT_EQ(printer.Connections().size(), 1u);
+        EXPECT_TRUE(printer.Connections()[0] == bytes);
+        EXPECT_EQ(printer.Ends()[0], LoopbackListener::End::Orderly);
+    }
+    SetState("idle");
+}
+
+// The document's tail sits unread in our buffers when the copy ends, and
+// the question at the close time goes unanswered (the printer's agent is
+// restarting). A printer that answered lately has lost a question, not
+// gone away: the copy is not counted, waits while the printer says paused,
+// and counts once the printer has read every byte and closed.
+TEST_F(StalledSend, ATailStillUnreadIsNotCountedWhenAQuestionIsLost) {
+    using namespace fake_agent;
+    std::atomic<int> phase{0}; // 0 idle, 1 silent, 2 paper out
+    FakeAgent fake([&](const Request& r, int) {
+        if (phase == 1)
+            return std::vector<Bytes>();
+        return std::vector<Bytes>{PrinterAnswer(r, phase == 2 ? Bytes{0x40, 0} : Bytes{0, 0})};
+    });
+    const DWORD closeMs = 1000;
+    const std::string bytes = Pattern(4 * 1024 * 1024);
+    LoopbackListener printer(0, LoopbackListener::Mode::StallAfter, bytes.size() - 64 * 1024);
+    ASSERT_TRUE(printer.ok());
+    Copy copy(printer.port(), Extra(60000, fake.port()) + Element(L"CloseTimeoutMs", closeMs));
+    ASSERT_EQ(copy.Configured(), S_OK);
+    ASSERT_EQ(copy.AskFirst(), PRINTER_STATUS_READY);
+    copy.Start(bytes);
+    ASSERT_TRUE(WaitFor([&] { return printer.Paused(); }, 10000, kPollMs));
+    phase = 1;
+    EXPECT_FALSE(WaitFor([&] { return copy.Done(); }, closeMs + 3000, kPollMs));
+    phase = 2;
+    ASSERT_TRUE(WaitFor([&] { return copy.LastStatus().second == L"Paper out"; }, 10000, kPollMs));
+    EXPECT_FALSE(copy.Done());
+
+    phase = 0;
     printer.Resume();
     ASSERT_TRUE(copy.WaitDone(30000));
     EXPECT_EQ(copy.Result(), S_OK);

@@ -7,7 +7,9 @@
 // accepts and never reads (with a small receive buffer, so a sender soon
 // has to wait); PauseAfter reads like ReadAll until that many bytes of a
 // connection came, then stops reading (with the same small buffer) until
-// Resume is called. Link ws2_32.
+// Resume is called; StallAfter does the same with the system's own
+// buffers, so the sender still has most of a large document to write when
+// reading goes on. Link ws2_32.
 #pragma once
 
 #include <winsock2.h>
@@ -25,14 +27,14 @@
 
 class LoopbackListener {
 public:
-    enum class Mode { ReadAll, CloseAfter, NeverRead, PauseAfter };
+    enum class Mode { ReadAll, CloseAfter, NeverRead, PauseAfter, StallAfter };
     enum class End { Open, Orderly, Reset, Ours };
 
     // Port 0 takes any free port (see port()). The address is one of the
     // loopback range (127.0.0.1 unless given, in host order).
     explicit LoopbackListener(u_short nPort = 0, Mode mode = Mode::ReadAll, size_t nCloseAfter = 0,
                               u_long nAddress = INADDR_LOOPBACK)
-        : m_mode(mode), m_nCloseAfter(nCloseAfter) {
+        : m_mode(mode == Mode::StallAfter ? Mode::PauseAfter : mode), m_nCloseAfter(nCloseAfter) {
         WSADATA wsa;
         m_bWinsock = WSAStartup(MAKEWORD(2, 2), &wsa) == 0;
         m_listen = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
