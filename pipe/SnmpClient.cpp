@@ -45,22 +45,6 @@ bool IsUnreachable(int nError) {
            nError == WSAEHOSTUNREACH || nError == WSAENETRESET;
 }
 
-class CWinsock {
-public:
-    CWinsock() : m_nError(WSAStartup(MAKEWORD(2, 2), &m_wsa)) {}
-    ~CWinsock() {
-        if (m_nError == 0)
-            WSACleanup();
-    }
-    CWinsock(const CWinsock&) = delete;
-    CWinsock& operator=(const CWinsock&) = delete;
-    int Error() const { return m_nError; }
-
-private:
-    WSADATA m_wsa;
-    int m_nError;
-};
-
 enum class TryResult { Answered, NoAnswer, Failed, Cancelled };
 
 bool IsCancelled(const std::atomic<bool>* pCancel) {
@@ -126,9 +110,9 @@ HRESULT SnmpRequest(const SnmpTarget& target, uint8_t pduTag, const std::vector<
         return E_OUTOFMEMORY;
     }
 
-    CWinsock winsock;
-    if (winsock.Error() != 0)
-        return FromWinsock(winsock.Error());
+    const int nStartup = StartWinsockOnce();
+    if (nStartup != 0)
+        return FromWinsock(nStartup);
     UniqueSocket sock(socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
     if (!sock)
         return FromWinsock(WSAGetLastError());

@@ -10,8 +10,8 @@
 // once. The whole call therefore takes at most about twice the time-out.
 // A caller may pass a flag that another thread sets to cut the call short:
 // it is looked at every 50 ms, and the call then fails with E_ABORT.
-// Threads: any; no state is shared between calls. Each call starts and
-// stops Winsock for itself.
+// Threads: any; no state is shared between calls. Winsock is started once
+// for the process (StartWinsockOnce).
 #pragma once
 
 #include "pipe/Snmp.h"

@@ -1,5 +1,13 @@
 #include "pipe/SocketEvents.h"
 
+int StartWinsockOnce() {
+    static const int nError = [] {
+        WSADATA wsa;
+        return WSAStartup(MAKEWORD(2, 2), &wsa);
+    }();
+    return nError;
+}
+
 bool CSocketEvents::Attach(SOCKET s, long lEvents) {
     Detach();
     m_hEvent.reset(WSACreateEvent());

@@ -18,6 +18,12 @@
 #include <winsock2.h>
 #include <windows.h>
 
+// Starts Winsock the first time it is called and never stops it: starting
+// and stopping it around every copy and every question cost a good part of
+// a small job's time. Returns 0, or the error of that first start (then
+// every call returns it). Any thread.
+int StartWinsockOnce();
+
 class CSocketEvents {
 public:
     enum class Wait { Event, TimedOut, Cancelled, Failed };
@@ -32,6 +38,9 @@ public:
     bool Attach(SOCKET s, long lEvents);
     // Ends the selection; the socket stays open and non-blocking.
     void Detach();
+    // The socket is about to close (which ends the selection): the object
+    // lets it go without touching it.
+    void Forget() { m_socket = INVALID_SOCKET; }
     // Waits at most ms for a network event or for hCancel (may be null).
     // Event: ne holds the events reported since the last wait and their
     // error codes. Cancelled wins over an event that came at the same time.

@@ -54,17 +54,14 @@ struct TcpInfoV0 {
 
 } // namespace
 
-CTcpTransport::CTcpTransport(const PipeTimeouts& timeouts, bool bWinsock)
-    : m_timeouts(timeouts), m_bWinsock(bWinsock),
-      m_clock(timeouts.dwSendMs, timeouts.dwPausedMs,
-              std::min<DWORD>(kFirstAskMs, timeouts.dwSendMs / 2)),
+CTcpTransport::CTcpTransport(const PipeTimeouts& timeouts)
+    : m_timeouts(timeouts), m_clock(timeouts.dwSendMs, timeouts.dwPausedMs,
+                                    std::min<DWORD>(kFirstAskMs, timeouts.dwSendMs / 2)),
       m_hCancel(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
 
 CTcpTransport::~CTcpTransport() {
     // Unfinished: the socket still lingers with a time of 0, so this resets.
     CloseSocket();
-    if (m_bWinsock)
-        WSACleanup();
 }
 
 HRESULT CTcpTransport::Connect(const char* pszAddress, int nPort, const PipeTimeouts& timeouts,
@@ -82,15 +79,12 @@ HRESULT CTcpTransport::Connect(const char* pszAddress, int nPort, const PipeTime
         return E_INVALIDARG;
     addr.sin_port = htons(static_cast<u_short>(nPort));
 
-    WSADATA wsa;
-    const int nStartup = WSAStartup(MAKEWORD(2, 2), &wsa);
+    const int nStartup = StartWinsockOnce();
     if (nStartup != 0)
         return FromWinsock(nStartup);
-    std::unique_ptr<CTcpTransport> p(new (std::nothrow) CTcpTransport(timeouts, true));
-    if (!p) {
-        WSACleanup();
+    std::unique_ptr<CTcpTransport> p(new (std::nothrow) CTcpTransport(timeouts));
+    if (!p)
         return E_OUTOFMEMORY;
-    }
     if (!p->m_hCancel)
         return HRESULT_FROM_WIN32(GetLastError());
     if (pWatch && pWatch->pLast) {
@@ -386,6 +380,7 @@ void CTcpTransport::Cancel() {
 }
 
 void CTcpTransport::CloseSocket() {
-    m_events.Detach();
+    // Closing the socket ends its selection.
+    m_events.Forget();
     m_socket.reset();
 }

@@ -43,7 +43,7 @@
 // Threads: one at a time, except Cancel, which any thread may call while
 // the object lives. Cancel sets a flag and an event that every wait
 // watches; it never touches the socket, so it cannot meet a closed one.
-// Each object keeps Winsock started while it lives.
+// Winsock is started once for the process (StartWinsockOnce).
 #pragma once
 
 #include "framework/UniqueHandle.h"
@@ -86,7 +86,7 @@ public:
     void Cancel() override;
 
 private:
-    CTcpTransport(const PipeTimeouts& timeouts, bool bWinsock);
+    explicit CTcpTransport(const PipeTimeouts& timeouts);
     // Waits until the socket may take more data (for a send that would
     // block), within the limit m_clock gives; reads and drops what the
     // printer sends meanwhile. bAsked tells the caller a question was made.
@@ -110,7 +110,6 @@ private:
     void CloseSocket();
 
     PipeTimeouts m_timeouts;
-    bool m_bWinsock;
     bool m_bWatch = false;
     PrinterWatch m_watch;
     // The printer answered a question during this copy.

@@ -153,7 +153,21 @@ void CPrintLoopThread::OnWaitText(const CString& strText, unsigned nStep) {
     InvalidateJobList();
 }
 
-void CPrintLoopThread::BeginPageCount() {
+bool CPrintLoopThread::KnownSilent(const CString& strOutput) const {
+    return !m_strSilentOutput.IsEmpty() && m_strSilentOutput == strOutput &&
+           GetTickCount64() < m_silentUntil;
+}
+
+void CPrintLoopThread::NoteAnswer(const CString& strOutput, bool bSilent) {
+    if (bSilent) {
+        m_strSilentOutput = strOutput;
+        m_silentUntil = GetTickCount64() + kSilentPrinterMs;
+    } else if (m_strSilentOutput == strOutput) {
+        m_strSilentOutput.Empty();
+    }
+}
+
+void CPrintLoopThread::BeginPageCount(bool bSilent) {
     CSpoolerSetup setup;
     {
         CLock gate(m_csGate);
@@ -163,8 +177,10 @@ void CPrintLoopThread::BeginPageCount() {
     }
     // Outside the gate: the printer may take a couple of seconds to answer.
     std::unique_ptr<IPageCountSource> pSource;
-    if (std::unique_ptr<CPrinter> printer{MakePrinter(&setup)})
-        pSource = printer->MakePageCountSource(&setup);
+    if (!bSilent) {
+        if (std::unique_ptr<CPrinter> printer{MakePrinter(&setup)})
+            pSource = printer->MakePageCountSource(&setup);
+    }
     const bool bSource = pSource != nullptr;
     const unsigned long nToken = m_pPageCounter->JobStarting(std::move(pSource));
     CLock gate(m_csGate);
@@ -197,6 +213,7 @@ void CPrintLoopThread::RunLoop() {
     while (WaitForWork()) {
         CQueuedJob* pJob;
         int n;
+        CString strOutput;
         {
             CLock gate(m_csGate);
             if (IsStoppedForGood())
@@ -210,6 +227,7 @@ void CPrintLoopThread::RunLoop() {
             }
             m_pCurrentJob = pJob;
             m_strJobOutput = OutputCaptionName(CSpoolerSetup(*m_pSetup));
+            strOutput = m_strJobOutput;
             m_nJobCopies = n;
             m_nCopiesDone = 0;
             m_bWaitTextShown = false;
@@ -219,8 +237,9 @@ void CPrintLoopThread::RunLoop() {
 
         int k = 0;
         BOOL bFailed = FALSE;
-        // A printer that did not answer once is not asked again for this job.
-        bool bAskPrinter = true;
+        // A printer that did not answer is not asked again for this job, nor
+        // for kSilentPrinterMs.
+        bool bAskPrinter = !KnownSilent(strOutput);
         try {
             WaitHost host(*this, pJob);
             while (m_bRunning && k < n) {
@@ -229,9 +248,10 @@ void CPrintLoopThread::RunLoop() {
                     if (wait == PrinterWait::Stopped)
                         break;
                     bAskPrinter = wait != PrinterWait::Silent;
+                    NoteAnswer(strOutput, !bAskPrinter);
                 }
                 if (k == 0)
-                    BeginPageCount();
+                    BeginPageCount(!bAskPrinter);
                 ++k;
                 const BOOL bSent = SendOneCopy(pJob, k);
                 {

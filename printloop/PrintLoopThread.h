@@ -83,6 +83,11 @@ public:
     static constexpr DWORD kWatchMs = CStatusWatcher::kWatchMs;
     // How often a paused printer is asked again before a copy.
     static constexpr DWORD kPrinterPollMs = 2000;
+    // A printer that did not answer its state question is not asked again
+    // (before a copy, or for its page counter) for this long, across jobs:
+    // the component itself asks a silent printer again only this often, so
+    // every question meanwhile would only cost time.
+    static constexpr DWORD kSilentPrinterMs = 5 * 60 * 1000;
 
     // Raises the out-of-memory exception when its events cannot be made.
     CPrintLoopThread(IPrintLoopOwner* pOwner, CJobList* pJobList, CSpoolerSetup* pSetup);
@@ -150,8 +155,13 @@ private:
     // asked for, unless progress or another copy came since.
     void OnWaitText(const CString& strText, unsigned nStep) override;
     // Before a run's first copy: reads the printer's counter (outside the
-    // gate) and sets m_nPageToken.
-    void BeginPageCount();
+    // gate) and sets m_nPageToken; a printer known to be silent gets no
+    // source (the run still begins, so no earlier run counts its pages).
+    void BeginPageCount(bool bSilent);
+    // Worker thread only: whether the output was silent lately, and the
+    // outcome of a question to it.
+    bool KnownSilent(const CString& strOutput) const;
+    void NoteAnswer(const CString& strOutput, bool bSilent);
     // IPagesCountedSink: handed to the owner inside the gate.
     void OnPagesCounted(unsigned long nToken, std::optional<unsigned long> pages) override;
 
@@ -182,6 +192,11 @@ private:
     // Under m_csGate: whether the run's output can count pages at all (a
     // network printer); only then does its history entry wait for a count.
     bool m_bPageSource = false;
+
+    // Worker thread only: the output that last gave no answer, and until
+    // when it is taken for silent (kSilentPrinterMs).
+    CString m_strSilentOutput;
+    ULONGLONG m_silentUntil = 0;
 
     CStatusWatcher m_watcher{*this};
     std::unique_ptr<CPageCounter> m_pPageCounter =

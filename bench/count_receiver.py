@@ -1,0 +1,60 @@
+#!/usr/bin/env python3
+"""A printer's raw port on loopback that counts whole jobs.
+
+Accepts connections one after another, reads each to its end and counts it
+whole when it has exactly --size bytes. Stops after --count whole jobs, or
+after --idle seconds without a connection, and writes one line to --out:
+"whole W other O seconds S" (S from the first connection's start to the last
+one's end). Writes --out.ready once it listens.
+"""
+import argparse
+import socket
+import time
+
+
+def main():
+    p = argparse.ArgumentParser()
+    p.add_argument("--port", type=int, default=9100)
+    p.add_argument("--size", type=int, required=True)
+    p.add_argument("--count", type=int, required=True)
+    p.add_argument("--idle", type=float, default=60)
+    p.add_argument("--out", required=True)
+    a = p.parse_args()
+    ls = socket.socket()
+    ls.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    ls.bind(("127.0.0.1", a.port))
+    ls.listen(64)
+    ls.settimeout(a.idle)
+    open(a.out + ".ready", "w").close()
+    whole = other = 0
+    first = last = None
+    while whole < a.count:
+        try:
+            conn, _ = ls.accept()
+        except socket.timeout:
+            break
+        if first is None:
+            first = time.monotonic()
+        got = 0
+        conn.settimeout(a.idle)
+        with conn:
+            while True:
+                try:
+                    data = conn.recv(1 << 16)
+                except OSError:
+                    break
+                if not data:
+                    break
+                got += len(data)
+        last = time.monotonic()
+        if got == a.size:
+            whole += 1
+        else:
+            other += 1
+    seconds = (last - first) if first is not None else 0.0
+    with open(a.out, "w") as out:
+        out.write("whole %d other %d seconds %.3f\n" % (whole, other, seconds))
+
+
+if __name__ == "__main__":
+    main()
