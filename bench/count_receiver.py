@@ -2,12 +2,15 @@
 """A printer's raw port on loopback that counts whole jobs.
 
 Accepts connections one after another, reads each to its end and counts it
-whole when it has exactly --size bytes. Stops after --count whole jobs, or
-after --idle seconds without a connection, and writes one line to --out:
-"whole W other O seconds S" (S from the first connection's start to the last
-one's end). Writes --out.ready once it listens.
+whole when it has exactly --size bytes; jobs with the same bytes count once
+in "distinct". Stops after --count whole jobs and then --linger seconds
+without a connection (so a copy too many is still seen), or after --idle
+seconds without a connection, and writes one line to --out:
+"whole W other O distinct D seconds S" (S from the first connection's start
+to the last one's end). Writes --out.ready once it listens.
 """
 import argparse
+import hashlib
 import socket
 import time
 
@@ -18,6 +21,7 @@ def main():
     p.add_argument("--size", type=int, required=True)
     p.add_argument("--count", type=int, required=True)
     p.add_argument("--idle", type=float, default=60)
+    p.add_argument("--linger", type=float, default=0)
     p.add_argument("--out", required=True)
     a = p.parse_args()
     ls = socket.socket()
@@ -27,8 +31,13 @@ def main():
     ls.settimeout(a.idle)
     open(a.out + ".ready", "w").close()
     whole = other = 0
+    seen = set()
     first = last = None
-    while whole < a.count:
+    while True:
+        if whole >= a.count:
+            if a.linger <= 0:
+                break
+            ls.settimeout(a.linger)
         try:
             conn, _ = ls.accept()
         except socket.timeout:
@@ -36,6 +45,7 @@ def main():
         if first is None:
             first = time.monotonic()
         got = 0
+        digest = hashlib.sha1()
         conn.settimeout(a.idle)
         with conn:
             while True:
@@ -46,14 +56,17 @@ def main():
                 if not data:
                     break
                 got += len(data)
+                digest.update(data)
         last = time.monotonic()
         if got == a.size:
             whole += 1
+            seen.add(digest.hexdigest())
         else:
             other += 1
     seconds = (last - first) if first is not None else 0.0
     with open(a.out, "w") as out:
-        out.write("whole %d other %d seconds %.3f\n" % (whole, other, seconds))
+        out.write("whole %d other %d distinct %d seconds %.3f\n"
+                  % (whole, other, len(seen), seconds))
 
 
 if __name__ == "__main__":

@@ -35,10 +35,11 @@ use_display "${SMALL_DISPLAY:-:58}"
 bench_prefix "$build"
 
 args=()
+dir=$(winepath -w "$work/files")
 for i in $(seq 1 "$jobs"); do
     f=$work/files/job$i.prn
     head -c "$size" /dev/urandom >"$f"
-    args+=("$(winepath -w "$f")")
+    args+=("$dir\\job$i.prn")
 done
 one=$(winepath -w "$work/files/job1.prn")
 
@@ -62,7 +63,7 @@ rate() {
     wait "$receiver_pid"
     receiver_pid=
     local whole=0 other=0 secs=0
-    [ -f "$1" ] && read -r _ whole _ other _ secs <"$1"
+    [ -f "$1" ] && read -r _ whole _ other _ _ _ secs <"$1"
     if [ "$whole" -ne "$jobs" ] || [ "$other" -ne 0 ]; then
         echo "only $whole of $jobs jobs whole ($other other)" >&2
         return 1
