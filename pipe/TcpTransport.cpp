@@ -54,6 +54,26 @@ struct TcpInfoV0 {
 
 } // namespace
 
+CloseVerdict CloseVerdictFor(LONG lCode, bool bAnswersQuestions) {
+    switch (lCode) {
+    case PRINTER_STATUS_PAUSED:
+    case PRINTER_STATUS_WARMING_UP:
+    case PRINTER_STATUS_PRINTING:
+        return CloseVerdict::Wait;
+    case PRINTER_STATUS_NOT_ANSWERING:
+        // A lost question tells nothing, so it never counts the copy; a
+        // printer that answers none cannot tell, and never could.
+        return bAnswersQuestions ? CloseVerdict::Wait : CloseVerdict::Counted;
+    default:
+        return CloseVerdict::Counted;
+    }
+}
+
+bool AllAcknowledged(ULONG64 cbSent, ULONG cbResent, ULONG cbInFlight, ULONG64 cbHanded) {
+    // Bytes sent again count once; nothing may be left unacknowledged.
+    return cbSent >= cbResent && cbSent - cbResent >= cbHanded && cbInFlight == 0;
+}
+
 CTcpTransport::CTcpTransport(const PipeTimeouts& timeouts)
     : m_timeouts(timeouts), m_clock(timeouts.dwSendMs, timeouts.dwPausedMs,
                                     std::min<DWORD>(kFirstAskMs, timeouts.dwSendMs / 2)),
@@ -167,7 +187,7 @@ bool CTcpTransport::KnownDrained() {
                  &cbReturned, nullptr, nullptr) != 0 ||
         cbReturned < sizeof(info))
         return false;
-    return info.bytesOut >= m_cbHanded && info.bytesInFlight == 0;
+    return AllAcknowledged(info.bytesOut, info.bytesRetrans, info.bytesInFlight, m_cbHanded);
 }
 
 bool CTcpTransport::AskPrinter(DWORD dwTimeoutMs, bool bPaused, PrinterStatus& status) {
@@ -314,20 +334,11 @@ HRESULT CTcpTransport::Finish() {
                 hr = E_ABORT;
                 break;
             }
-            // Busy with our document, or stopped with it: wait on.
-            const bool bBusy = status.code == PRINTER_STATUS_PAUSED ||
-                               status.code == PRINTER_STATUS_WARMING_UP ||
-                               status.code == PRINTER_STATUS_PRINTING;
-            if (bBusy)
-                clock.Record(CStallClock::Answer::Paused);
-            else if (status.code != PRINTER_STATUS_NOT_ANSWERING)
-                break; // ready: it has done with the document
-            else if (m_bAnswered || PrinterAnsweredLately(m_watch.target))
-                // It can answer, and did not: that tells nothing, so it
-                // never counts as done.
-                clock.Record(CStallClock::Answer::Paused);
-            else
-                clock.Record(CStallClock::Answer::NotPaused); // cannot tell
+            const bool bAnswers = status.code != PRINTER_STATUS_NOT_ANSWERING || m_bAnswered ||
+                                  PrinterAnsweredLately(m_watch.target);
+            if (CloseVerdictFor(status.code, bAnswers) == CloseVerdict::Counted)
+                break;
+            clock.Record(CStallClock::Answer::Paused); // wait on, to the paused limit
         }
         const DWORD dwLeft = clock.Remaining();
         if (dwLeft == 0) {

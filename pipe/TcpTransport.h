@@ -62,6 +62,17 @@ struct PrinterWatch {
     CLastPrinterStatus* pLast = nullptr;
 };
 
+// The end of a copy once the close time has passed without the printer's
+// close: what the printer's word (its code, and whether it answered this
+// copy's or a recent question) means for the copy. Counted: it is ready,
+// or it never answers and so cannot tell. Wait: it is busy with the
+// document or stopped with it, or missed a question it would answer.
+enum class CloseVerdict { Counted, Wait };
+CloseVerdict CloseVerdictFor(LONG lCode, bool bAnswersQuestions);
+// Every byte handed to the system was sent and acknowledged, by the
+// system's own counts (sent, sent again, in flight).
+bool AllAcknowledged(ULONG64 cbSent, ULONG cbResent, ULONG cbInFlight, ULONG64 cbHanded);
+
 class CTcpTransport : public CTransport {
 public:
     // After this long without progress a write asks the printer's state

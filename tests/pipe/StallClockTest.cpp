@@ -1,6 +1,7 @@
 // The stall clock on a clock of the test's own: which limit applies after
 // each verdict, without sockets or an agent.
 #include "pipe/StallClock.h"
+#include "pipe/TcpTransport.h"
 
 #include <gtest/gtest.h>
 
@@ -67,6 +68,32 @@ TEST_F(StallClockTest, UnansweredQuestionsNeverEndAPause) {
                   row.bPaused ? kPaused - kFirstAsk - row.answers.size() * CStallClock::kAskEveryMs
                               : kSend);
     }
+}
+
+// The end of a copy past the close time: only a printer that is ready, or
+// one that never answers, lets the copy count.
+TEST(CloseVerdictTest, OnlyAReadyOrAnAlwaysSilentPrinterCountsTheCopy) {
+    const struct {
+        LONG lCode;
+        bool bAnswers;
+        CloseVerdict verdict;
+    } rows[] = {
+        {PRINTER_STATUS_READY, true, CloseVerdict::Counted},
+        {PRINTER_STATUS_PRINTING, true, CloseVerdict::Wait},
+        {PRINTER_STATUS_PAUSED, true, CloseVerdict::Wait},
+        {PRINTER_STATUS_WARMING_UP, true, CloseVerdict::Wait},
+        {PRINTER_STATUS_NOT_ANSWERING, true, CloseVerdict::Wait},
+        {PRINTER_STATUS_NOT_ANSWERING, false, CloseVerdict::Counted},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.lCode);
+        EXPECT_EQ(CloseVerdictFor(row.lCode, row.bAnswers), row.verdict);
+    }
+    // The system's counts: bytes sent again are not new bytes.
+    EXPECT_TRUE(AllAcknowledged(1000, 0, 0, 1000));
+    EXPECT_FALSE(AllAcknowledged(1000, 0, 10, 1000));
+    EXPECT_FALSE(AllAcknowledged(1200, 300, 0, 1000));
+    EXPECT_FALSE(AllAcknowledged(100, 300, 0, 0));
 }
 
 } // namespace
