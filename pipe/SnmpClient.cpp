@@ -74,8 +74,7 @@ TryResult AwaitAnswer(SOCKET s, CSocketEvents& events, ULONGLONG deadline, const
             if (ms == 0)
                 return TryResult::NoAnswer;
             WSANETWORKEVENTS ne;
-            if (events.WaitFor(std::min(ms, kSliceMs), nullptr, ne) ==
-                CSocketEvents::Wait::Failed) {
+            if (events.WaitFor(std::min(ms, kSliceMs), ne) == CSocketEvents::Wait::Failed) {
                 hr = FromWinsock(WSAGetLastError());
                 return TryResult::Failed;
             }

@@ -8,15 +8,18 @@ int StartWinsockOnce() {
     return nError;
 }
 
-bool CSocketEvents::Attach(SOCKET s, long lEvents) {
+bool CSocketEvents::Attach(SOCKET s, long lEvents, HANDLE hWake) {
     Detach();
-    m_hEvent.reset(WSACreateEvent());
-    if (!m_hEvent)
-        return false;
-    if (WSAEventSelect(s, m_hEvent.get(), lEvents) != 0) {
-        m_hEvent.reset();
-        return false;
+    if (!hWake) {
+        if (!m_hOwnEvent)
+            m_hOwnEvent.reset(CreateEventA(nullptr, FALSE, FALSE, nullptr));
+        if (!m_hOwnEvent)
+            return false;
+        hWake = m_hOwnEvent.get();
     }
+    if (WSAEventSelect(s, hWake, lEvents) != 0)
+        return false;
+    m_hWake = hWake;
     m_socket = s;
     return true;
 }
@@ -25,27 +28,20 @@ void CSocketEvents::Detach() {
     if (m_socket != INVALID_SOCKET)
         WSAEventSelect(m_socket, nullptr, 0);
     m_socket = INVALID_SOCKET;
-    m_hEvent.reset();
 }
 
-CSocketEvents::Wait CSocketEvents::WaitFor(DWORD ms, HANDLE hCancel, WSANETWORKEVENTS& ne) {
+CSocketEvents::Wait CSocketEvents::WaitFor(DWORD ms, WSANETWORKEVENTS& ne) {
     ne = {};
     if (m_socket == INVALID_SOCKET)
         return Wait::Failed;
-    HANDLE handles[2];
-    DWORD n = 0;
-    if (hCancel)
-        handles[n++] = hCancel;
-    handles[n++] = m_hEvent.get();
-    const DWORD r = WaitForMultipleObjects(n, handles, FALSE, ms);
+    // Reads the events and resets the event in one call: one that came
+    // after the wait is read now, not signalled again.
+    const DWORD r = WaitForSingleObject(m_hWake, ms);
     if (r == WAIT_TIMEOUT)
         return Wait::TimedOut;
-    if (r == WAIT_FAILED)
+    if (r != WAIT_OBJECT_0)
         return Wait::Failed;
-    if (hCancel && (r == WAIT_OBJECT_0 || WaitForSingleObject(hCancel, 0) == WAIT_OBJECT_0))
-        return Wait::Cancelled;
-    // Reads the events and resets the event object in one call.
-    if (WSAEnumNetworkEvents(m_socket, m_hEvent.get(), &ne) != 0)
+    if (WSAEnumNetworkEvents(m_socket, m_hWake, &ne) != 0)
         return Wait::Failed;
-    return Wait::Event;
+    return Wait::Woken;
 }

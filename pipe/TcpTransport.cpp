@@ -77,7 +77,7 @@ bool AllAcknowledged(ULONG64 cbSent, ULONG cbResent, ULONG cbInFlight, ULONG64 c
 CTcpTransport::CTcpTransport(const PipeTimeouts& timeouts)
     : m_timeouts(timeouts), m_clock(timeouts.dwSendMs, timeouts.dwPausedMs,
                                     std::min<DWORD>(kFirstAskMs, timeouts.dwSendMs / 2)),
-      m_hCancel(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
+      m_hWake(CreateEventA(nullptr, FALSE, FALSE, nullptr)) {}
 
 CTcpTransport::~CTcpTransport() {
     // Unfinished: the socket still lingers with a time of 0, so this resets.
@@ -105,7 +105,7 @@ HRESULT CTcpTransport::Connect(const char* pszAddress, int nPort, const PipeTime
     std::unique_ptr<CTcpTransport> p(new (std::nothrow) CTcpTransport(timeouts));
     if (!p)
         return E_OUTOFMEMORY;
-    if (!p->m_hCancel)
+    if (!p->m_hWake)
         return HRESULT_FROM_WIN32(GetLastError());
     if (pWatch && pWatch->pLast) {
         p->m_bWatch = true;
@@ -118,7 +118,7 @@ HRESULT CTcpTransport::Connect(const char* pszAddress, int nPort, const PipeTime
     const SOCKET s = p->m_socket.get();
     // Non-blocking from here on, so that every wait below has a bound of
     // its own.
-    if (!p->m_events.Attach(s, kNetworkEvents))
+    if (!p->m_events.Attach(s, kNetworkEvents, p->m_hWake.get()))
         return LastWinsockError();
 
     if (connect(s, reinterpret_cast<const sockaddr*>(&addr), sizeof(addr)) != 0) {
@@ -131,10 +131,10 @@ HRESULT CTcpTransport::Connect(const char* pszAddress, int nPort, const PipeTime
             if (dwLeft == 0)
                 return kTimedOut;
             WSANETWORKEVENTS ne;
-            const CSocketEvents::Wait w = p->m_events.WaitFor(dwLeft, nullptr, ne);
+            const CSocketEvents::Wait w = p->m_events.WaitFor(dwLeft, ne);
             if (w == CSocketEvents::Wait::Failed)
                 return LastWinsockError();
-            if (w != CSocketEvents::Wait::Event || !(ne.lNetworkEvents & FD_CONNECT))
+            if (w != CSocketEvents::Wait::Woken || !(ne.lNetworkEvents & FD_CONNECT))
                 continue;
             const int nConnect = ne.iErrorCode[FD_CONNECT_BIT];
             if (nConnect != 0)
@@ -243,15 +243,17 @@ HRESULT CTcpTransport::WaitWritable(bool& bAsked) {
         if (dwLeft == 0)
             return kTimedOut;
         WSANETWORKEVENTS ne;
-        switch (m_events.WaitFor(std::min(dwLeft, kWaitSliceMs), m_hCancel.get(), ne)) {
-        case CSocketEvents::Wait::Cancelled:
+        const CSocketEvents::Wait w = m_events.WaitFor(std::min(dwLeft, kWaitSliceMs), ne);
+        // A cancel wins over an event that came at the same time.
+        if (m_bCancelled)
             return E_ABORT;
+        switch (w) {
         case CSocketEvents::Wait::Failed:
             return LastWinsockError();
         case CSocketEvents::Wait::TimedOut:
             // The send is tried again: a missed write event costs one slice.
             return S_OK;
-        case CSocketEvents::Wait::Event:
+        case CSocketEvents::Wait::Woken:
             break;
         }
         const HRESULT hr = CheckEvents(ne);
@@ -350,9 +352,8 @@ HRESULT CTcpTransport::Finish() {
             break;
         }
         WSANETWORKEVENTS ne;
-        const CSocketEvents::Wait w =
-            m_events.WaitFor(std::min(dwLeft, kWaitSliceMs), m_hCancel.get(), ne);
-        if (w == CSocketEvents::Wait::Cancelled) {
+        const CSocketEvents::Wait w = m_events.WaitFor(std::min(dwLeft, kWaitSliceMs), ne);
+        if (m_bCancelled) {
             hr = E_ABORT;
             break;
         }
@@ -361,7 +362,7 @@ HRESULT CTcpTransport::Finish() {
             break;
         }
         // Also after a slice without an event: a missed one costs no more.
-        hr = w == CSocketEvents::Wait::Event ? CheckEvents(ne) : DrainReceived();
+        hr = w == CSocketEvents::Wait::Woken ? CheckEvents(ne) : DrainReceived();
         if (hr == kClosedEarly) {
             hr = S_OK; // the printer closed its side: done
             break;
@@ -386,8 +387,8 @@ void CTcpTransport::Abort() {
 
 void CTcpTransport::Cancel() {
     m_bCancelled = true;
-    if (m_hCancel)
-        SetEvent(m_hCancel.get());
+    if (m_hWake)
+        SetEvent(m_hWake.get());
 }
 
 void CTcpTransport::CloseSocket() {

@@ -127,7 +127,9 @@ private:
     bool m_bAnswered = false;
     // The limits of the write in progress: progress restarts it.
     CStallClock m_clock;
-    UniqueHandleNull m_hCancel;
+    // The socket's events and Cancel both set it (auto-reset); it outlives
+    // the selection.
+    UniqueHandleNull m_hWake;
     // Declared before the socket, so the socket closes first.
     CSocketEvents m_events;
     UniqueSocket m_socket;

@@ -153,6 +153,11 @@ void CPageCounter::JobEnded(unsigned long nToken, bool bAllSent) noexcept {
 void CPageCounter::Post(std::vector<PageCountResult>& results) {
     if (m_pShared->bEnded)
         return;
+    // Nothing to hand on and no run to ask about: the thread (if any) has
+    // nothing new to do, and a run of small jobs to a printer that counts
+    // nothing costs no wake-up per job.
+    if (results.empty() && m_pShared->rule.WaitMs(GetTickCount64()) == INFINITE)
+        return;
     m_pShared->results.insert(m_pShared->results.end(), results.begin(), results.end());
     EnsureThread();
     if (m_pShared->hWake)
