@@ -130,6 +130,21 @@ private:
     std::atomic<ULONGLONG> m_ms{0};
 };
 
+// The printer reads on: the copy ends well, as one whole copy, in order,
+// ended in order.
+void ResumeAndExpectOneWholeCopy(LoopbackListener& printer, Copy& copy, const std::string& bytes,
+                                 DWORD ms = 30000) {
+    printer.Resume();
+    ASSERT_TRUE(copy.WaitDone(ms));
+    EXPECT_EQ(copy.Result(), S_OK);
+    ASSERT_TRUE(printer.WaitForConnections(1));
+    const auto got = printer.Connections();
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].size(), bytes.size());
+    EXPECT_TRUE(got[0] == bytes);
+    EXPECT_EQ(printer.Ends()[0], LoopbackListener::End::Orderly);
+}
+
 // A UDP port on loopback that takes every question and never answers.
 class SilentAgent {
 public:
@@ -194,15 +209,7 @@ TEST_F(StalledSend, PausedPrinterKeepsTheCopyWaitingUntilItReadsAgain) {
     EXPECT_EQ(copy.LastStatus().second, L"Cover open");
 
     SetState("idle");
-    printer.Resume();
-    ASSERT_TRUE(copy.WaitDone(30000));
-    EXPECT_EQ(copy.Result(), S_OK);
-    ASSERT_TRUE(printer.WaitForConnections(1));
-    const auto got = printer.Connections();
-    ASSERT_EQ(got.size(), 1u);
-    EXPECT_EQ(got[0].size(), bytes.size());
-    EXPECT_TRUE(got[0] == bytes);
-    EXPECT_EQ(printer.Ends()[0], LoopbackListener::End::Orderly);
+    ResumeAndExpectOneWholeCopy(printer, copy, bytes);
     // Data moved again after the question.
     EXPECT_EQ(copy.LastStatus().first, PRINTER_STATUS_PRINTING);
 }
@@ -258,13 +265,7 @@ TEST_F(StalledSend, EndOfAPauseAndALostQuestionKeepTheCopy) {
                 WaitFor([&] { return copy.LastStatus().second == L"Printing"; }, 10000, kPollMs));
             EXPECT_FALSE(WaitFor([&] { return copy.Done(); }, 4000, kPollMs));
         }
-        printer.Resume();
-        ASSERT_TRUE(copy.WaitDone(30000));
-        EXPECT_EQ(copy.Result(), S_OK);
-        ASSERT_TRUE(printer.WaitForConnections(1));
-        ASSERT_EQ(printer.Connections().size(), 1u);
-        EXPECT_TRUE(printer.Connections()[0] == bytes);
-        EXPECT_EQ(printer.Ends()[0], LoopbackListener::End::Orderly);
+        ResumeAndExpectOneWholeCopy(printer, copy, bytes);
     }
 }
 
@@ -285,12 +286,7 @@ TEST_F(StalledSend, EndOfACopyWaitsForAPausedPrinter) {
     EXPECT_EQ(copy.LastStatus().second, L"Paper out");
 
     SetState("idle");
-    printer.Resume();
-    ASSERT_TRUE(copy.WaitDone(30000));
-    EXPECT_EQ(copy.Result(), S_OK);
-    ASSERT_TRUE(printer.WaitForConnections(1));
-    EXPECT_TRUE(printer.Connections()[0] == bytes);
-    EXPECT_EQ(printer.Ends()[0], LoopbackListener::End::Orderly);
+    ResumeAndExpectOneWholeCopy(printer, copy, bytes);
 }
 
 // The printer stops reading with most of a large document still to write
@@ -333,13 +329,7 @@ TEST_F(StalledSend, AStallWithMostOfTheDocumentStillToWriteKeepsTheCopy) {
             ASSERT_TRUE(
                 WaitFor([&] { return copy.LastStatus().second == L"Printing"; }, 10000, kPollMs));
         }
-        printer.Resume();
-        ASSERT_TRUE(copy.WaitDone(60000));
-        EXPECT_EQ(copy.Result(), S_OK);
-        ASSERT_TRUE(printer.WaitForConnections(1));
-        ASSERT_EQ(printer.Connections().size(), 1u);
-        EXPECT_TRUE(printer.Connections()[0] == bytes);
-        EXPECT_EQ(printer.Ends()[0], LoopbackListener::End::Orderly);
+        ResumeAndExpectOneWholeCopy(printer, copy, bytes, 60000);
     }
     SetState("idle");
 }
@@ -373,12 +363,7 @@ TEST_F(StalledSend, ATailStillUnreadIsNotCountedWhenAQuestionIsLost) {
     EXPECT_FALSE(copy.Done());
 
     phase = 0;
-    printer.Resume();
-    ASSERT_TRUE(copy.WaitDone(30000));
-    EXPECT_EQ(copy.Result(), S_OK);
-    ASSERT_TRUE(printer.WaitForConnections(1));
-    EXPECT_TRUE(printer.Connections()[0] == bytes);
-    EXPECT_EQ(printer.Ends()[0], LoopbackListener::End::Orderly);
+    ResumeAndExpectOneWholeCopy(printer, copy, bytes);
 }
 
 // Warming up counts as paused; Abort from another thread still cuts the
