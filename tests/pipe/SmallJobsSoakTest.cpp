@@ -1,11 +1,15 @@
 // Many small network copies in a row through the component's object, as an
 // unattended queue sends them: the printer's state is asked before each
-// copy and watched while it goes, now and then a copy is stopped in the
-// middle, and every copy that was not stopped must arrive once, whole. A
-// crash of the process (or of Wine's server under it) fails the run.
+// copy and watched while it goes, every other copy's question goes to a
+// port where nothing listens (as to a printer that answers no questions),
+// the page counter's thread asks there all the time, now and then a copy
+// is stopped in the middle, and every copy that was not stopped must
+// arrive once, whole. A crash of the process (or of Wine's server under
+// it) fails the run.
 // MORVANE_SOAK_COPIES sets the number of copies (the bench runs thousands).
 #include "FakeAgent.h"
 #include "PipeTestSupport.h"
+#include "SilentAgent.h"
 #include "pipe/Pipe.h"
 #include "support/LoopbackListener.h"
 #include "support/RandomBytes.h"
@@ -27,6 +31,13 @@ int SoakCopies() {
     return n > 0 ? n : 300;
 }
 
+// A loopback UDP port where nothing listens: a question there is refused
+// (or lost) at once.
+int ClosedUdpPort() {
+    SilentAgent bound;
+    return bound.port();
+}
+
 template <typename T> T* Query(IUnknown* p, REFIID iid) {
     T* q = nullptr;
     p->QueryInterface(iid, reinterpret_cast<void**>(&q));
@@ -44,9 +55,40 @@ TEST(SmallJobsSoak, EveryCopyArrivesOnceWholeWithQuestionsAndStops) {
     ASSERT_NE(agent.port(), 0);
     LoopbackListener printer;
     ASSERT_TRUE(printer.ok());
-    const std::wstring doc =
-        TcpDocument(printer.port(), L"<SnmpPort t=\"i4\">" + std::to_wstring(agent.port()) +
-                                        L"</SnmpPort><SnmpTimeoutMs t=\"i4\">200</SnmpTimeoutMs>");
+    const int nClosedPort = ClosedUdpPort();
+    ASSERT_NE(nClosedPort, 0);
+    auto document = [&](int nSnmpPort, int nTimeoutMs) {
+        return TcpDocument(printer.port(), L"<SnmpPort t=\"i4\">" + std::to_wstring(nSnmpPort) +
+                                               L"</SnmpPort><SnmpTimeoutMs t=\"i4\">" +
+                                               std::to_wstring(nTimeoutMs) + L"</SnmpTimeoutMs>");
+    };
+    const std::wstring answered = document(agent.port(), 200);
+    const std::wstring unanswered = document(nClosedPort, 50);
+    // The page counter's thread, asking the silent printer all along.
+    std::atomic<bool> bSoakDone{false};
+    std::thread counter([&] {
+        IPrinterPageCounter* pCounter = nullptr;
+        CPipe::Create(IID_IPrinterPageCounter, reinterpret_cast<void**>(&pCounter));
+        if (!pCounter)
+            return;
+        Bstr xml(unanswered);
+        while (!bSoakDone) {
+            ULONGLONG pages = 0;
+            BOOL idle = FALSE;
+            pCounter->ReadPageCounter(xml, &pages, &idle);
+        }
+        pCounter->Release();
+    });
+    // Also when an assertion below ends the test early.
+    struct Joiner {
+        std::atomic<bool>& bEnd;
+        std::thread& t;
+        ~Joiner() {
+            bEnd = true;
+            if (t.joinable())
+                t.join();
+        }
+    } joiner{bSoakDone, counter};
     const std::vector<char> small = RandomBytes(2048, 88172645u);
     const int nCopies = SoakCopies();
     int nStopped = 0;
@@ -56,7 +98,7 @@ TEST(SmallJobsSoak, EveryCopyArrivesOnceWholeWithQuestionsAndStops) {
         IPrinterStatus* status = Query<IPrinterStatus>(pipe, IID_IPrinterStatus);
         IPipeConfig* config = Query<IPipeConfig>(pipe, IID_IPipeConfig);
         ASSERT_TRUE(status && config);
-        Bstr xml(doc);
+        Bstr xml(i % 2 ? unanswered : answered);
         // The question before the copy, as the worker asks it.
         LONG lCode = 0;
         BSTR text = nullptr;
@@ -97,6 +139,8 @@ TEST(SmallJobsSoak, EveryCopyArrivesOnceWholeWithQuestionsAndStops) {
         status->Release();
         pipe->Release();
     }
+    bSoakDone = true;
+    counter.join();
     ASSERT_TRUE(printer.WaitForConnections(static_cast<size_t>(nCopies), 30000));
     const std::string whole(small.begin(), small.end());
     int nWhole = 0;
