@@ -64,6 +64,22 @@ HRESULT ConfigurePipe(IPipe* pPipe, CSpoolerSetup* pSetup, bool bUSB) {
 
 } // namespace
 
+CString PipeFailureText(PipeStep step, HRESULT hr, bool bUSB) {
+    if (hr == E_ABORT || step == PipeStep::None)
+        return CString();
+    if (step == PipeStep::Create)
+        return "Pipe component missing";
+    if (step == PipeStep::Configure) {
+        if (hr == E_INVALIDARG)
+            return "Printer settings incomplete";
+        return bUSB ? "USB printer missing" : "No connection";
+    }
+    // Writing or ending: the send limit passed, or the printer went.
+    if (hr == HRESULT_FROM_WIN32(WSAETIMEDOUT) || hr == HRESULT_FROM_WIN32(ERROR_TIMEOUT))
+        return "Printer not answering";
+    return bUSB ? "USB printer lost" : "Connection dropped";
+}
+
 CPipeHolder::~CPipeHolder() {
     // Still held: the document was not finished, so it must not end in
     // order (the printer would print the part it got).
@@ -92,6 +108,15 @@ CString CPipeHolder::GetWaitText() {
     return CString();
 }
 
+CString CPipeHolder::GetFailureText() const {
+    return PipeFailureText(m_failedStep, m_hrFailed, m_bUSB);
+}
+
+void CPipeHolder::Failed(PipeStep step, HRESULT hr) {
+    m_failedStep = step;
+    m_hrFailed = hr;
+}
+
 bool CPipeHolder::Borrow(CComPtr<IPipe>& pPipe) {
     CLock lock(m_cs);
     if (m_bAborted)
@@ -101,6 +126,8 @@ bool CPipeHolder::Borrow(CComPtr<IPipe>& pPipe) {
 }
 
 BOOL CPipeHolder::Open(CSpoolerSetup* pSetup, bool bUSB) {
+    m_bUSB = bUSB;
+    m_failedStep = PipeStep::None;
     CComPtr<IPipe> pOld;
     {
         CLock lock(m_cs);
@@ -114,10 +141,12 @@ BOOL CPipeHolder::Open(CSpoolerSetup* pSetup, bool bUSB) {
         pOld.Reset();
     }
     CComPtr<IPipe> pNew;
-    if (FAILED(
-            CoCreateInstance(CLSID_MorvanePipe, nullptr, CLSCTX_ALL, IID_IPipe, pNew.PutVoid())) ||
-        !pNew)
+    const HRESULT hrCreate =
+        CoCreateInstance(CLSID_MorvanePipe, nullptr, CLSCTX_ALL, IID_IPipe, pNew.PutVoid());
+    if (FAILED(hrCreate) || !pNew) {
+        Failed(PipeStep::Create, FAILED(hrCreate) ? hrCreate : E_NOINTERFACE);
         return FALSE;
+    }
     // Held from here on (also when the configuration fails), so that an
     // Abort from another thread reaches it while it connects.
     bool aborted;
@@ -132,10 +161,12 @@ BOOL CPipeHolder::Open(CSpoolerSetup* pSetup, bool bUSB) {
         return FALSE;
     }
     const HRESULT hr = ConfigurePipe(pNew.Get(), pSetup, bUSB);
+    if (FAILED(hr))
+        Failed(PipeStep::Configure, hr);
     return SUCCEEDED(hr) && Get() == pNew.Get() ? TRUE : FALSE;
 }
 
-int CPipeHolder::Send(const void* pData, int nLength) {
+int CPipeHolder::Send(const void* pData, int nLength, bool bQuiet) {
     CComPtr<IPipe> pPipe;
     if (!Borrow(pPipe))
         return -1;
@@ -151,7 +182,9 @@ int CPipeHolder::Send(const void* pData, int nLength) {
     if (aborted)
         return -1; // dropped on purpose: no message
     if (FAILED(hr)) {
-        AfxMessageBox("CIP_Pipe_Printer::Send_Data failed", MB_OK, 0);
+        Failed(PipeStep::Write, hr);
+        if (!bQuiet)
+            AfxMessageBox("CIP_Pipe_Printer::Send_Data failed", MB_OK, 0);
         return -1;
     }
     return nLength;
@@ -163,7 +196,10 @@ BOOL CPipeHolder::Close() {
         return FALSE;
     if (!pPipe)
         return TRUE;
-    bool ok = SUCCEEDED(pPipe->Finish(0));
+    const HRESULT hrFinish = pPipe->Finish(0);
+    bool ok = SUCCEEDED(hrFinish);
+    if (!ok)
+        Failed(PipeStep::Finish, hrFinish);
     // Released after the lock is left, like every reference here.
     CComPtr<IPipe> pDone;
     {
@@ -202,7 +238,7 @@ BOOL CPipePrinter::Close() {
 }
 
 int CPipePrinter::Send_Data(const void* pData, int nLength) {
-    return m_pipe.Send(pData, nLength);
+    return m_pipe.Send(pData, nLength, IsQuiet());
 }
 
 BOOL CPipePrinter::Abort() {

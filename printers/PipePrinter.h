@@ -18,8 +18,9 @@
 // reference (a CComPtr), so Abort's release never frees the component under a
 // running call; the component's Abort is what makes that call return.
 // Failure: a refused chunk shows "CIP_Pipe_Printer::Send_Data failed"
-// (for both classes) and returns -1; a chunk refused because the copy was
-// aborted shows nothing.
+// (for both classes, unless the printer is quiet) and returns -1; a chunk
+// refused because the copy was aborted shows nothing. The holder keeps the
+// step and the component's code of the last failure for GetFailureText.
 #pragma once
 
 #include "framework/ComPtr.h"
@@ -30,6 +31,11 @@
 #include <memory>
 #include <string>
 
+// The steps of a document through the component, and the user's words for
+// a failure at one of them with the component's code (PipeFailureText).
+enum class PipeStep { None, Create, Configure, Write, Finish };
+CString PipeFailureText(PipeStep step, HRESULT hr, bool bUSB);
+
 // The component of one pipe printer and what the printer does with it.
 class CPipeHolder {
 public:
@@ -39,14 +45,20 @@ public:
     CPipeHolder& operator=(const CPipeHolder&) = delete;
 
     BOOL Open(CSpoolerSetup* pSetup, bool bUSB);
-    int Send(const void* pData, int nLength);
+    // bQuiet: no box about a refused chunk.
+    int Send(const void* pData, int nLength, bool bQuiet);
     BOOL Close();
     BOOL Abort();
     IPipe* Get() const;
     // The wait text of the open component (see CPrinter::GetWaitText).
     CString GetWaitText();
+    // The last failure's words (empty when none, or when aborted on purpose).
+    CString GetFailureText() const;
 
 private:
+    // Worker's thread only: notes a failure at a step (not an abort).
+    void Failed(PipeStep step, HRESULT hr);
+
     // A reference of the caller's own to the component (null when there
     // is none); false when aborted.
     bool Borrow(CComPtr<IPipe>& pPipe);
@@ -55,6 +67,10 @@ private:
     // Under m_cs; a reference is never released while it is held.
     CComPtr<IPipe> m_pPipe;
     bool m_bAborted = false;
+    // Worker's thread only.
+    bool m_bUSB = false;
+    PipeStep m_failedStep = PipeStep::None;
+    HRESULT m_hrFailed = S_OK;
 };
 
 // What both pipe printers share: the holder, and the calls that only pass
@@ -70,6 +86,7 @@ public:
     BOOL Close() override;
     int Send_Data(const void* pData, int nLength) override;
     BOOL Abort() override;
+    CString GetFailureText() override { return m_pipe.GetFailureText(); }
 
     IPipe* GetPipe() const { return m_pipe.Get(); }
 

@@ -15,6 +15,10 @@
 // printloop/PrintLoopThread.h.
 // Order: Open; only after a nonzero Open, Send_Data per chunk, then Close
 // when every byte was handed over, Abort otherwise.
+// Failures: after a failed Open, Send_Data or Close, GetFailureText says
+// why in a few words for the user ("No connection"). A printer made quiet
+// (SetQuiet, before Open) shows no box of its own about a failure; the
+// caller reports it.
 #pragma once
 
 #include "framework/String.h"
@@ -66,6 +70,17 @@ public:
     virtual std::unique_ptr<IPageCountSource> MakePageCountSource(CSpoolerSetup* /*pSetup*/) {
         return nullptr;
     }
+    // Why the last Open, Send_Data or Close failed, or empty when this
+    // output cannot tell. Worker's thread.
+    virtual CString GetFailureText() { return CString(); }
+    // No box about a failure from now on (see Failures above).
+    void SetQuiet(bool bQuiet) { m_bQuiet = bQuiet; }
+
+protected:
+    bool IsQuiet() const { return m_bQuiet; }
+
+private:
+    bool m_bQuiet = false;
 };
 
 // The discarding output, for spooler type 0 and every unknown type.

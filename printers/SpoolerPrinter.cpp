@@ -114,8 +114,10 @@ BOOL CSpooler_Printer::Open(CSpoolerSetup* pSetup, CString strJobName) {
     CString name = pSetup ? pSetup->m_strSpoolerName : CString();
     std::vector<char> printerName(name.GetString(), name.GetString() + name.GetLength() + 1);
     HANDLE hOpened = nullptr;
-    if (!api.OpenPrinter(printerName.data(), &hOpened, nullptr))
+    if (!api.OpenPrinter(printerName.data(), &hOpened, nullptr)) {
+        m_pszFailure = "Printer not found";
         return FALSE;
+    }
     bool aborted;
     {
         CLock lock(m_cs);
@@ -150,6 +152,7 @@ BOOL CSpooler_Printer::Open(CSpoolerSetup* pSetup, CString strJobName) {
     }
     LeaveCall();
     if (!started) {
+        m_pszFailure = "Spooler refused the job";
         EndInOrder();
         return FALSE;
     }
@@ -161,6 +164,7 @@ BOOL CSpooler_Printer::Open(CSpoolerSetup* pSetup, CString strJobName) {
         SetState(3);
     LeaveCall();
     if (!paged) {
+        m_pszFailure = "Spooler refused the job";
         EndInOrder();
         return FALSE;
     }
@@ -191,12 +195,23 @@ int CSpooler_Printer::Send_Data(const void* pData, int nLength) {
         left -= written;
     }
     failed = failed || left > 0 || IsAborted();
+    if (failed)
+        m_pszFailure = "Spooler refused the data";
     LeaveCall();
     return failed ? -1 : nLength;
 }
 
 BOOL CSpooler_Printer::Close() {
-    return EndInOrder();
+    const BOOL ok = EndInOrder();
+    if (!ok)
+        m_pszFailure = "Spooler refused the job";
+    return ok;
+}
+
+CString CSpooler_Printer::GetFailureText() {
+    if (IsAborted() || !m_pszFailure)
+        return CString();
+    return m_pszFailure;
 }
 
 BOOL CSpooler_Printer::EndInOrder() {

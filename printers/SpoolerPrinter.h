@@ -46,6 +46,9 @@ public:
     // open or a write fails or makes no progress.
     int Send_Data(const void* pData, int nLength) override;
     BOOL Abort() override;
+    // "Printer not found", "Spooler refused the job" or "Spooler refused
+    // the data"; empty after an abort.
+    CString GetFailureText() override;
 
     int GetState() const;
 
@@ -71,4 +74,6 @@ protected:
     bool m_bJobKept = false;
     DWORD m_dwJobId = 0;
     int m_nInCall = 0;
+    // Worker's thread only: the words for the last failed step.
+    const char* m_pszFailure = nullptr;
 };

@@ -27,8 +27,25 @@ public:
     virtual bool Progress(int nPercent) = 0;
 };
 
-// Nonzero when the whole file reached the printer and the document was
-// ended. A file that cannot be opened or measured fails before the printer
-// is opened.
-BOOL SendCopy(CPrinter& printer, CSpoolerSetup& setup, const CString& strPath,
-              const CString& strName, ICopyProgress& progress);
+// How a copy ended, and in a few words why it did not get through.
+enum class CopyResult {
+    Sent,           // every byte reached the printer and the document was ended
+    FileUnreadable, // the job's own file: missing, locked, a folder, a read error
+    PrinterFailed,  // the output: it did not open, refused data or an end
+    Dropped,        // the caller said stop
+};
+struct CopyOutcome {
+    CopyResult result = CopyResult::PrinterFailed;
+    // "file missing", "Printer not answering"...; empty when sent or dropped.
+    CString strReason;
+};
+
+// A file that cannot be opened or measured fails before the printer is
+// opened.
+CopyOutcome SendCopy(CPrinter& printer, CSpoolerSetup& setup, const CString& strPath,
+                     const CString& strName, ICopyProgress& progress);
+
+// The words for a file that could not be opened: "file missing", "file is
+// a folder", "file locked" or "file cannot be read"; dwError is the error
+// the open left.
+CString FileProblemText(const CString& strPath, DWORD dwError);

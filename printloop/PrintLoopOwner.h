@@ -14,6 +14,34 @@
 
 #include <optional>
 
+// What the worker is doing, as the notification area tells it.
+struct WorkerActivity {
+    enum class Kind {
+        Idle,     // no job in progress
+        Printing, // sending copy nCopy of nCopies of strJob
+        Waiting,  // the printer says it waits: strWord is its word
+        Retrying, // a failed copy waits to be tried again: strWord is why
+    };
+    Kind kind = Kind::Idle;
+    CString strJob;
+    int nCopy = 0;
+    int nCopies = 0;
+    CString strWord;
+
+    bool operator==(const WorkerActivity& o) const {
+        return kind == o.kind && strJob == o.strJob && nCopy == o.nCopy && nCopies == o.nCopies &&
+               strWord == o.strWord;
+    }
+    bool operator!=(const WorkerActivity& o) const { return !(*this == o); }
+};
+
+// With retry on: what happened to a spell of failures.
+enum class RetryNews {
+    Failing, // its first failure (strReason says why); tries follow
+    Back,    // a copy went through after it
+    GivenUp, // the retry time ran out: the queue stops, as without retry
+};
+
 class IPrintLoopOwner {
 public:
     virtual ~IPrintLoopOwner() = default;
@@ -41,4 +69,10 @@ public:
     // A job left the queue after its last copy; its path as it was queued.
     // Must not wait for the window's thread either.
     virtual void NotifyJobDone(const CString& strPath) { (void)strPath; }
+    // What the worker does changed (CPrintLoopThread::GetActivity says
+    // what it is now). Must not wait for the window's thread.
+    virtual void NotifyActivityChanged() {}
+    // With retry on, once per event of a spell of failures. Must not wait
+    // for the window's thread.
+    virtual void NotifyRetry(RetryNews /*news*/, const CString& /*strReason*/) {}
 };

@@ -26,8 +26,21 @@ public:
         return true;
     }
     CPrinter* MakePrinter(CSpoolerSetup* pSetup) override { return m_loop.MakePrinter(pSetup); }
-    bool ShowStatus(const CString& strText) override {
-        return m_loop.SetStatusText(m_pJob, strText);
+    bool ShowPaused(const CString& strWord) override {
+        if (strWord.IsEmpty())
+            return m_loop.SetStatusText(m_pJob, strWord);
+        CString strText = "Waiting for printer: ";
+        strText += strWord;
+        if (!m_loop.SetStatusText(m_pJob, strText))
+            return false;
+        CLock gate(m_loop.m_csGate);
+        WorkerActivity activity;
+        activity.kind = WorkerActivity::Kind::Waiting;
+        activity.strJob = m_pJob->GetName();
+        activity.strWord = strWord;
+        if (!m_loop.IsStoppedForGood())
+            m_loop.SetActivity(activity);
+        return true;
     }
     bool StopAsked() override { return !m_loop.m_bRunning || m_loop.m_bStopRequested; }
     void Pause(DWORD dwMs) override { WaitForSingleObject(m_loop.m_hWake.get(), dwMs); }
@@ -80,6 +93,26 @@ void CPrintLoopThread::SetRunning(BOOL bRunning) {
 
 void CPrintLoopThread::NotifyQueueChanged() {
     SetEvent(m_hWake.get());
+}
+
+void CPrintLoopThread::SetFailurePolicy(bool bRetry, DWORD dwRetryMinutes) {
+    m_dwRetryMinutes = dwRetryMinutes;
+    m_bRetry = bRetry;
+}
+
+WorkerActivity CPrintLoopThread::GetActivity() const {
+    CLock lock(m_csActivity);
+    return m_activity;
+}
+
+void CPrintLoopThread::SetActivity(const WorkerActivity& activity) {
+    {
+        CLock lock(m_csActivity);
+        if (m_activity == activity)
+            return;
+        m_activity = activity;
+    }
+    m_pOwner->NotifyActivityChanged();
 }
 
 void CPrintLoopThread::SetPageCountPeriods(DWORD dwPollMs, DWORD dwLimitMs) {
@@ -148,6 +181,11 @@ void CPrintLoopThread::OnWaitText(const CString& strText, unsigned nStep) {
     if (IsStoppedForGood() || !m_pCurrentJob || m_watcher.Step() != nStep)
         return;
     m_bWaitTextShown = true;
+    WorkerActivity activity;
+    activity.kind = WorkerActivity::Kind::Waiting;
+    activity.strJob = m_pCurrentJob->GetName();
+    activity.strWord = strText;
+    SetActivity(activity);
     CLock jobLock(m_pCurrentJob->m_Lock);
     m_pCurrentJob->m_strStatus = strStatus;
     InvalidateJobList();
@@ -202,8 +240,9 @@ bool CPrintLoopThread::WaitForWork() {
             CLock gate(m_csGate);
             if (IsStoppedForGood() || m_bStopRequested)
                 return false;
-            if (m_bRunning && m_pJobList->GetCount() > 0)
+            if (m_bRunning && m_pJobList->HasReadyJob())
                 return true;
+            SetActivity(WorkerActivity());
         }
         WaitForSingleObject(m_hWake.get(), INFINITE);
     }
@@ -235,14 +274,19 @@ void CPrintLoopThread::RunLoop() {
             m_bPageSource = false;
         }
 
-        int k = 0;
-        BOOL bFailed = FALSE;
+        int nSent = 0;
+        bool bFailed = false;
+        // The words for the failure that ends the run (bFailed), or for the
+        // job's own file when the job is held (bHeld).
+        CString strFailure;
+        bool bHeld = false;
+        bool bFirstTry = true;
         // A printer that did not answer is not asked again for this job, nor
         // for kSilentPrinterMs.
         bool bAskPrinter = !KnownSilent(strOutput);
         try {
             WaitHost host(*this, pJob);
-            while (m_bRunning && k < n) {
+            while (m_bRunning && nSent < n) {
                 if (bAskPrinter) {
                     const PrinterWait wait = WaitForPrinter(host, m_dwPrinterPollMs);
                     if (wait == PrinterWait::Stopped)
@@ -250,25 +294,46 @@ void CPrintLoopThread::RunLoop() {
                     bAskPrinter = wait != PrinterWait::Silent;
                     NoteAnswer(strOutput, !bAskPrinter);
                 }
-                if (k == 0)
+                if (bFirstTry)
                     BeginPageCount(!bAskPrinter);
-                ++k;
-                const BOOL bSent = SendOneCopy(pJob, k);
+                bFirstTry = false;
+                const CopyOutcome outcome = SendOneCopy(pJob, nSent + 1);
+                const bool bSent = outcome.result == CopyResult::Sent;
                 {
                     CLock gate(m_csGate);
                     if (IsStoppedForGood())
                         return;
                     EndCopy(pJob);
                     if (bSent) {
-                        ++m_nCopiesDone;
+                        m_nCopiesDone = ++nSent;
                         // The store follows at once: a crash now must not
                         // send this copy again.
-                        m_pJobList->RecordCopiesLeft(pJob, n - m_nCopiesDone);
+                        m_pJobList->RecordCopiesLeft(pJob, n - nSent);
+                        if (m_retry) {
+                            m_retry.reset();
+                            m_pOwner->NotifyRetry(RetryNews::Back, CString());
+                        }
                     }
                 }
-                if (!bSent) {
-                    // A copy dropped because the program is closing is no failure.
-                    bFailed = !m_bStopRequested;
+                if (bSent)
+                    continue;
+                // A copy dropped because the program is closing is no failure.
+                if (m_bStopRequested || outcome.result == CopyResult::Dropped)
+                    break;
+                strFailure = outcome.strReason;
+                if (!m_bRetry) {
+                    bFailed = true;
+                    break;
+                }
+                // The job's own file is no printer's fault: held, and the
+                // worker goes on with the next job.
+                if (outcome.result == CopyResult::FileUnreadable) {
+                    bHeld = true;
+                    break;
+                }
+                bool bGivenUp = false;
+                if (!RetryAfter(pJob, n, nSent, strFailure, bGivenUp)) {
+                    bFailed = bGivenUp;
                     break;
                 }
             }
@@ -276,6 +341,7 @@ void CPrintLoopThread::RunLoop() {
             // Out of memory (or any other exception) inside a copy: that copy
             // failed like any other, and the job must not stay busy.
             bFailed = !m_bStopRequested;
+            strFailure.Empty();
         }
 
         // What the failure box needs of the window is taken under the gate,
@@ -288,21 +354,29 @@ void CPrintLoopThread::RunLoop() {
             const int done = m_nCopiesDone;
             m_pCurrentJob = nullptr;
             if (bFailed)
-                RecordHistory(pJob, n, done, true);
+                RecordHistory(pJob, n, done,
+                              m_bRetry && !strFailure.IsEmpty() ? strFailure : kFailedText);
+            if (bHeld)
+                RecordHistory(pJob, n, done, strFailure + ", held");
             if (done >= n) {
                 // Every copy went out (or there were none to send).
                 if (!bFailed)
-                    RecordHistory(pJob, n, done, false, m_bPageSource ? m_nPageToken : 0);
+                    RecordHistory(pJob, n, done, CString(), m_bPageSource ? m_nPageToken : 0);
                 const CString strDonePath = pJob->GetPath();
                 m_pJobList->RemoveJob(pJob);
                 m_pOwner->NotifyJobDone(strDonePath);
                 m_pOwner->RequestRefreshJobList();
             } else {
-                // Stopped or failed: the job stays at the head, idle, with
-                // the copies that did not get through.
+                // Stopped, failed or held: the job stays where it is, idle,
+                // with the copies that did not get through.
                 {
                     CLock lock(pJob->m_Lock);
                     pJob->m_strStatus.Empty();
+                    if (bHeld) {
+                        pJob->m_strStatus = "Held: ";
+                        pJob->m_strStatus += strFailure;
+                    }
+                    pJob->m_bHeld = bHeld;
                     pJob->m_bBusy = FALSE;
                     pJob->m_nCopies = n - done;
                 }
@@ -312,6 +386,9 @@ void CPrintLoopThread::RunLoop() {
                 m_pPageCounter->JobEnded(m_nPageToken, done >= n && !bFailed);
                 m_nPageToken = 0;
             }
+            SetActivity(WorkerActivity());
+            if (!m_bRunning || bFailed)
+                m_retry.reset();
             if (bFailed) {
                 m_bRunning = FALSE;
                 m_pOwner->NotifyWorkerStopped();
@@ -324,7 +401,53 @@ void CPrintLoopThread::RunLoop() {
     }
 }
 
-BOOL CPrintLoopThread::SendOneCopy(CQueuedJob* pJob, int nCopy) {
+bool CPrintLoopThread::RetryAfter(CQueuedJob* pJob, int nCopies, int nSent,
+                                  const CString& strReason, bool& bGivenUp) {
+    bGivenUp = false;
+    const bool bFirst = !m_retry;
+    if (bFirst)
+        m_retry.emplace(m_dwRetryMinutes.load());
+    const std::optional<DWORD> wait = m_retry->Failed(Now());
+    {
+        CLock gate(m_csGate);
+        if (IsStoppedForGood())
+            return false;
+        if (!wait) {
+            // The time ran out: the failure ends the run, as without retry.
+            m_pOwner->NotifyRetry(RetryNews::GivenUp, strReason);
+            bGivenUp = true;
+            return false;
+        }
+        RecordHistory(pJob, nCopies, nSent, strReason + ", retrying");
+        if (bFirst)
+            m_pOwner->NotifyRetry(RetryNews::Failing, strReason);
+        WorkerActivity activity;
+        activity.kind = WorkerActivity::Kind::Retrying;
+        activity.strJob = pJob->GetName();
+        activity.strWord = strReason;
+        SetActivity(activity);
+    }
+    return WaitToRetry(pJob, *wait, strReason);
+}
+
+bool CPrintLoopThread::WaitToRetry(CQueuedJob* pJob, DWORD dwWaitMs, const CString& strReason) {
+    const ULONGLONG until = Now() + dwWaitMs;
+    for (;;) {
+        if (!m_bRunning || m_bStopRequested)
+            return false;
+        const ULONGLONG now = Now();
+        if (now >= until)
+            return true;
+        const DWORD left = static_cast<DWORD>(until - now);
+        if (!SetStatusText(pJob, RetryingText(left, strReason)))
+            return false;
+        // Woken at each whole second left, so the row counts down.
+        const DWORD slice = left % 1000 ? left % 1000 : 1000;
+        WaitForWake(slice);
+    }
+}
+
+CopyOutcome CPrintLoopThread::SendOneCopy(CQueuedJob* pJob, int nCopy) {
     int nTotal;
     CString strPath, strName;
     // One consistent state of the settings for the whole copy.
@@ -335,7 +458,7 @@ BOOL CPrintLoopThread::SendOneCopy(CQueuedJob* pJob, int nCopy) {
         // window may have destroyed them by then).
         CLock gate(m_csGate);
         if (IsStoppedForGood())
-            return FALSE;
+            return CopyOutcome{CopyResult::Dropped, CString()};
         {
             CLock lock(pJob->m_Lock);
             nTotal = pJob->m_nCopies;
@@ -344,10 +467,19 @@ BOOL CPrintLoopThread::SendOneCopy(CQueuedJob* pJob, int nCopy) {
         }
         setup = *m_pSetup;
         m_strJobOutput = OutputCaptionName(setup);
+        WorkerActivity activity;
+        activity.kind = WorkerActivity::Kind::Printing;
+        activity.strJob = strName;
+        activity.nCopy = nCopy;
+        activity.nCopies = nTotal;
+        SetActivity(activity);
     }
     std::unique_ptr<CPrinter> printer(MakePrinter(&setup));
     if (!printer)
-        return FALSE;
+        return CopyOutcome{CopyResult::PrinterFailed, "Out of memory"};
+    // With retry on, a failure is told by the row, the history and the
+    // notification area, never by a box that stops the worker.
+    printer->SetQuiet(m_bRetry);
     // Reachable by StopForGood's abort until it is deleted; cleared first,
     // since this goes before the printer.
     struct Active {
@@ -357,10 +489,12 @@ BOOL CPrintLoopThread::SendOneCopy(CQueuedJob* pJob, int nCopy) {
     m_watcher.SetActive(printer.get());
 
     CopyProgress progress(*this, pJob, nCopy, nTotal);
-    const BOOL bSent = SendCopy(*printer, setup, strPath, strName, progress);
+    CopyOutcome outcome = SendCopy(*printer, setup, strPath, strName, progress);
     // A copy ended after the worker was given up on is no longer counted
     // here: the job already kept it.
-    return bSent && !IsStoppedForGood() ? TRUE : FALSE;
+    if (outcome.result == CopyResult::Sent && IsStoppedForGood())
+        outcome.result = CopyResult::Dropped;
+    return outcome;
 }
 
 void CPrintLoopThread::EndCopy(CQueuedJob* pJob) {
@@ -385,8 +519,8 @@ bool CPrintLoopThread::SetStatusText(CQueuedJob* pJob, const CString& strText) {
     return true;
 }
 
-void CPrintLoopThread::RecordHistory(CQueuedJob* pJob, int nAsked, int nSent, bool bFailed,
-                                     unsigned long nPageToken) {
+void CPrintLoopThread::RecordHistory(CQueuedJob* pJob, int nAsked, int nSent,
+                                     const CString& strFailure, unsigned long nPageToken) {
     // Out of memory here costs the entry, never the job or the worker.
     try {
         CHistoryEntry entry;
@@ -399,7 +533,7 @@ void CPrintLoopThread::RecordHistory(CQueuedJob* pJob, int nAsked, int nSent, bo
         entry.copiesAsked = nAsked;
         entry.copiesSent = nSent;
         entry.output = AnsiToUtf8(m_strJobOutput);
-        entry.result = bFailed ? ResultFailed(kFailedText) : ResultPrinted();
+        entry.result = strFailure.IsEmpty() ? ResultPrinted() : ResultFailed(strFailure);
         entry.pageToken = nPageToken;
         m_pOwner->RecordHistory(entry);
     } catch (...) {

@@ -5,6 +5,12 @@
 // worker and shows "Print Job Failed"; the job stays at the head with the
 // copies not yet sent, the failed one included. A job that leaves with every
 // copy sent, and a copy that fails, each give the owner one history entry.
+// With retry on (SetFailurePolicy), a copy the output failed is sent again
+// whole after the retry rule's wait (RetryRule.h), the row counting down,
+// until the rule gives up; only then the failure stops the worker as above.
+// A job whose own file cannot be read is held instead (CQueuedJob) and the
+// worker goes on with the next. A copy counts only once it got through
+// whole, so a retried copy counts once.
 // It composes three parts with headers of their own: the wait before a copy
 // (PrinterWait.h), the sending of one copy (CopySender.h), the status
 // watcher with the active-printer slot (StatusWatcher.h) and the printer's
@@ -45,6 +51,8 @@
 //  - The history's append lock (CJobHistory) is innermost as well: the
 //    owner's RecordHistory, called inside the gate, only queues the entry
 //    under it and posts; the file is written on the history's own thread.
+//  - The activity's lock (m_csActivity) is innermost: the worker changes
+//    the activity under it, inside the gate; any thread reads it.
 //  - The page counter's lock is innermost like the slot's; its sink lock is
 //    held while the page counter's thread calls in (OnPagesCounted), which
 //    takes the gate: so CPageCounter::End is never called inside the gate.
@@ -57,8 +65,10 @@
 #include "framework/UniqueHandle.h"
 #include "framework/WinThread.h"
 #include "printers/Printer.h"
+#include "printloop/CopySender.h"
 #include "printloop/PageCounter.h"
 #include "printloop/PrintLoopOwner.h"
+#include "printloop/RetryRule.h"
 #include "printloop/StatusWatcher.h"
 #include "queue/JobList.h"
 #include "settings/SpoolerSetup.h"
@@ -117,6 +127,11 @@ public:
     BOOL StopForGood();
     // Whether StopForGood has been called.
     BOOL IsStopRequested() const { return m_bStopRequested.load(); }
+    // What a failed copy does from the next failure on: stop (bRetry
+    // false) or retry for dwRetryMinutes. Any thread.
+    void SetFailurePolicy(bool bRetry, DWORD dwRetryMinutes);
+    // What the worker is doing now. Any thread.
+    WorkerActivity GetActivity() const;
 
     BOOL InitInstance() override;
 
@@ -128,6 +143,10 @@ public:
 protected:
     // The printer for one copy; tests stand in for the outputs here.
     virtual CPrinter* MakePrinter(CSpoolerSetup* pSetup) { return Create_Printer(pSetup); }
+    // The retry waits' clock and wait; tests run them on a clock of their own.
+    virtual ULONGLONG Now() { return GetTickCount64(); }
+    // Up to dwMs, less when Start, Stop, closing or a queued job wake the worker.
+    virtual void WaitForWake(DWORD dwMs) { WaitForSingleObject(m_hWake.get(), dwMs); }
 
 private:
     class WaitHost;
@@ -135,8 +154,17 @@ private:
 
     void RunLoop();
     bool WaitForWork();
-    // Sends copy nCopy (from 1) of the job; nonzero when it got through whole.
-    BOOL SendOneCopy(CQueuedJob* pJob, int nCopy);
+    // Sends copy nCopy (from 1) of the job.
+    CopyOutcome SendOneCopy(CQueuedJob* pJob, int nCopy);
+    // After a failed copy with retry on: whether to try again (after the
+    // wait, done here); false when the rule gave up (bGivenUp) or Stop or
+    // closing ended the wait.
+    bool RetryAfter(CQueuedJob* pJob, int nCopies, int nSent, const CString& strReason,
+                    bool& bGivenUp);
+    // Counts the row down to the next try; false when Stop or closing came.
+    bool WaitToRetry(CQueuedJob* pJob, DWORD dwWaitMs, const CString& strReason);
+    // Under the gate: what the worker does now; the owner hears of a change.
+    void SetActivity(const WorkerActivity& activity);
     // Under the gate, after every copy: a wait text shown for it goes.
     void EndCopy(CQueuedJob* pJob);
     // Under the gate: the worker is given up on; the job in progress keeps
@@ -149,7 +177,8 @@ private:
     // Under the gate: the history's entry for the job in progress, which
     // left the queue with every copy sent or had a copy fail.
     // nPageToken: the run's page token when the printer's count may follow.
-    void RecordHistory(CQueuedJob* pJob, int nAsked, int nSent, bool bFailed,
+    // strFailure: the failure's words, or empty when every copy went out.
+    void RecordHistory(CQueuedJob* pJob, int nAsked, int nSent, const CString& strFailure,
                        unsigned long nPageToken = 0);
     // IWaitTextSink: the watcher's text goes into the row of the copy it was
     // asked for, unless progress or another copy came since.
@@ -166,6 +195,8 @@ private:
     void OnPagesCounted(unsigned long nToken, std::optional<unsigned long> pages) override;
 
     std::atomic<BOOL> m_bRunning{FALSE};
+    std::atomic<bool> m_bRetry{false};
+    std::atomic<DWORD> m_dwRetryMinutes{30};
     // Asked to end for good (the worker settles and ends by itself) ...
     std::atomic<bool> m_bStopRequested{false};
     // ... and given up on: the worker may no longer touch anything.
@@ -192,6 +223,12 @@ private:
     // Under m_csGate: whether the run's output can count pages at all (a
     // network printer); only then does its history entry wait for a count.
     bool m_bPageSource = false;
+
+    // Worker thread only: the spell of failures in progress, if any.
+    std::optional<CRetryRule> m_retry;
+
+    mutable CCriticalSection m_csActivity;
+    WorkerActivity m_activity; // under m_csActivity
 
     // Worker thread only: the output that last gave no answer, and until
     // when it is taken for silent (kSilentPrinterMs).

@@ -20,15 +20,13 @@ PrinterWait WaitForPrinter(IPrinterWaitHost& host, DWORD dwPollMs) {
         if (host.StopAsked())
             return PrinterWait::Stopped;
         if (state != PrinterState::Paused) {
-            if (bShown && !host.ShowStatus(CString()))
+            if (bShown && !host.ShowPaused(CString()))
                 return PrinterWait::Stopped;
             return state == PrinterState::NotAnswering ? PrinterWait::Silent : PrinterWait::Go;
         }
         // Paused: nothing is sent yet; the row says why, and the printer is
         // asked again after a while.
-        CString strStatus = "Waiting for printer: ";
-        strStatus += strText;
-        if (!host.ShowStatus(strStatus))
+        if (!host.ShowPaused(strText))
             return PrinterWait::Stopped;
         bShown = true;
         const ULONGLONG deadline = GetTickCount64() + dwPollMs;

@@ -27,8 +27,10 @@ public:
     virtual bool ReadSettings(CSpoolerSetup& setup) = 0;
     // A printer object for the settings, or null; the caller deletes it.
     virtual CPrinter* MakePrinter(CSpoolerSetup* pSetup) = 0;
-    // Writes the job's row; false when the worker was given up on.
-    virtual bool ShowStatus(const CString& strText) = 0;
+    // The job's row says the printer waits for the word ("Waiting for
+    // printer: " and the word), or is cleared (empty word); false when the
+    // worker was given up on.
+    virtual bool ShowPaused(const CString& strWord) = 0;
     // Stop was pressed or the program is closing.
     virtual bool StopAsked() = 0;
     // Waits up to dwMs, less when Start, Stop or closing wake the worker.

@@ -161,14 +161,44 @@ CQueuedJob* CJobList::GetAt(int nIndex) {
 
 CQueuedJob* CJobList::TakeHead() {
     CLock lock(m_ListLock);
-    if (m_Jobs.GetSize() == 0)
-        return nullptr;
-    auto* pJob = JobAt(0);
-    if (!pJob)
-        return nullptr;
-    CLock jobLock(pJob->m_Lock);
-    pJob->m_bBusy = TRUE;
-    return pJob;
+    for (int i = 0; i < m_Jobs.GetSize(); ++i) {
+        auto* pJob = JobAt(i);
+        if (!pJob)
+            continue;
+        CLock jobLock(pJob->m_Lock);
+        if (pJob->m_bHeld)
+            continue;
+        pJob->m_bBusy = TRUE;
+        return pJob;
+    }
+    return nullptr;
+}
+
+bool CJobList::HasReadyJob() {
+    CLock lock(m_ListLock);
+    for (int i = 0; i < m_Jobs.GetSize(); ++i) {
+        auto* pJob = JobAt(i);
+        if (!pJob)
+            continue;
+        CLock jobLock(pJob->m_Lock);
+        if (!pJob->m_bHeld)
+            return true;
+    }
+    return false;
+}
+
+void CJobList::ReleaseHolds() {
+    CLock lock(m_ListLock);
+    for (int i = 0; i < m_Jobs.GetSize(); ++i) {
+        auto* pJob = JobAt(i);
+        if (!pJob)
+            continue;
+        CLock jobLock(pJob->m_Lock);
+        if (!pJob->m_bHeld)
+            continue;
+        pJob->m_bHeld = false;
+        pJob->m_strStatus.Empty();
+    }
 }
 
 BOOL CJobList::RemoveJob(CQueuedJob* pJob) {
@@ -211,6 +241,10 @@ BOOL CJobList::SetCopiesIdleAt(int nIndex, int nCopies) {
         if (pJob->m_bBusy)
             return FALSE;
         pJob->m_nCopies = nCopies;
+        if (pJob->m_bHeld) {
+            pJob->m_bHeld = false;
+            pJob->m_strStatus.Empty();
+        }
     }
     m_pStore->SetCopies(pJob, nCopies);
     return TRUE;

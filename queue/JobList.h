@@ -83,10 +83,15 @@ public:
     int GetCount();
     CQueuedJob* GetAt(int nIndex);
 
-    // For the worker: marks the head job busy and returns it, or null when
-    // the queue is empty. A busy job is never removed or changed by the
-    // window, so the pointer stays valid until the worker removes the job.
+    // For the worker: marks the first job that is not held busy and returns
+    // it, or null when there is none. A busy job is never removed or
+    // changed by the window, so the pointer stays valid until the worker
+    // removes the job.
     CQueuedJob* TakeHead();
+    // Whether TakeHead would find a job.
+    bool HasReadyJob();
+    // Start: every held job may be tried again; its text goes.
+    void ReleaseHolds();
     // Removes the given job wherever it stands now; FALSE when it is gone.
     BOOL RemoveJob(CQueuedJob* pJob);
     // For the worker, after each copy sent: stores the copies still to send,
@@ -98,6 +103,7 @@ public:
     // For the window: act on a row only when the index is still valid and
     // its job is idle; FALSE (and nothing changed) otherwise.
     BOOL RemoveIdleAt(int nIndex);
+    // Also releases a held job's hold.
     BOOL SetCopiesIdleAt(int nIndex, int nCopies);
 
     CCriticalSection& GetListLock() { return m_ListLock; }

@@ -56,6 +56,7 @@ void CQueuedJob::CopyFrom(const CQueuedJob& other) {
     m_strPath = other.m_strPath;
     m_strStatus = other.m_strStatus;
     m_bBusy = other.m_bBusy;
+    m_bHeld = other.m_bHeld;
     m_strID = other.m_strID;
     m_nCopies = other.m_nCopies;
 }

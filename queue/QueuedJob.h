@@ -3,7 +3,11 @@
 //
 // Ownership: jobs are disposed of with Release() only, which waits until no
 // other thread is inside the job's lock and then deletes the job.
-// Threads: m_Lock guards m_strStatus, m_nCopies and m_bBusy between the user
+// A held job (m_bHeld) is one whose own file could not be read while the
+// worker retries failures: the worker passes it by, and its status text
+// says why ("Held: file missing"), until Start or a change of its copies.
+// It is kept in memory only: after a restart it is tried again.
+// Threads: m_Lock guards m_strStatus, m_nCopies, m_bBusy and m_bHeld between the user
 // interface thread and the worker; name, path and identity never change once
 // the job is in the list. The worker touches a queued job only inside its
 // gate; the order of every lock: the lock rules in printloop/PrintLoopThread.h.
@@ -41,4 +45,5 @@ public:
     CString m_strID;
     int m_nCopies = 1;
     BOOL m_bBusy = FALSE;
+    bool m_bHeld = false;
 };

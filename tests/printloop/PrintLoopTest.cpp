@@ -37,6 +37,14 @@ struct Output {
     int failOpenOnCopy = 0;
     int failSendNumber = 0; // counts every send of the run, from 1
     int failCloseOnCopy = 0;
+    int failOpensUpTo = 0; // every open numbered up to this fails
+    std::string failText;  // what the printer says of its failures
+    // The worker's clock when the test runs it (fakeClock): each wait moves
+    // it on at once, unless frozen (then a wait lasts until something wakes
+    // the worker). openTimes: the clock at each open.
+    std::atomic<bool> fakeClock{false}, frozen{false};
+    std::atomic<ULONGLONG> now{0};
+    std::vector<ULONGLONG> openTimes;
     // What the printer says before each copy, in turn (the last one
     // repeats); empty: it cannot be asked.
     std::vector<std::pair<PrinterState, std::string>> states;
@@ -74,8 +82,10 @@ public:
         std::lock_guard<std::mutex> lock(m_out.m);
         m_out.asking.push_back(HeadStatus(m_list));
         m_copy = ++m_out.opened;
-        return m_copy != m_out.failOpenOnCopy;
+        m_out.openTimes.push_back(m_out.now);
+        return m_copy != m_out.failOpenOnCopy && m_copy > m_out.failOpensUpTo;
     }
+    CString GetFailureText() override { return m_out.failText.c_str(); }
     int Send_Data(const void* p, int n) override {
         m_out.Log("send " + std::to_string(n));
         int number;
@@ -165,6 +175,15 @@ protected:
         if (!m_out)
             return CPrintLoopThread::MakePrinter(setup);
         return new FakePrinter(*m_out, *m_list);
+    }
+    ULONGLONG Now() override {
+        return m_out && m_out->fakeClock ? m_out->now.load() : GetTickCount64();
+    }
+    void WaitForWake(DWORD dwMs) override {
+        if (!m_out || !m_out->fakeClock || m_out->frozen)
+            return CPrintLoopThread::WaitForWake(dwMs);
+        m_out->now += dwMs;
+        CPrintLoopThread::WaitForWake(0);
     }
 
 private:
@@ -849,4 +868,137 @@ TEST_F(PrintLoopTest, EachJobRunsPagesReachTheOwnerOnce) {
         loop.reset();
         ClearBoxes();
     }
+}
+
+// With retry on, a copy the output failed is sent again whole after waits
+// of 5, 10, 20, then 30 s, on the worker's clock; each try is a line of the
+// history, and the owner hears of the spell once when it starts and once
+// when it ends. Nothing is counted twice and no box stops the queue.
+TEST_F(PrintLoopTest, RetriedCopiesArriveOnceAfterGrowingWaits) {
+    const auto bytes = RandomBytes(40000, 40);
+    TempFile file("morvane-loop-retry.bin", bytes);
+    const std::string whole(bytes.begin(), bytes.end());
+    struct Row {
+        const char* what;
+        int copies;
+        DWORD minutes;
+        std::function<void(Output&)> arm;
+        std::vector<ULONGLONG> opens; // the clock at each open, in seconds
+        int documents;                // documents ended (each must be whole)
+        std::vector<std::string> results, news;
+        int boxes, keeps; // keeps: the job's copies left, -1 gone
+    };
+    const std::string retrying = "Failed: Printer not answering, retrying";
+    const Row rows[] = {
+        {"three opens fail, then the printer is back",
+         2,
+         30,
+         [](Output& o) { o.failOpensUpTo = 3; },
+         {0, 5, 15, 35, 35},
+         2,
+         {retrying, retrying, retrying, "Printed"},
+         {"failing: Printer not answering", "back: "},
+         0,
+         -1},
+        {"a chunk of copy 2 refused once: copy 1 is not sent again",
+         3,
+         30,
+         [](Output& o) { o.failSendNumber = 5; },
+         {0, 0, 5, 5},
+         3,
+         {retrying, "Printed"},
+         {"failing: Printer not answering", "back: "},
+         0,
+         -1},
+        {"never back: given up once a minute has passed",
+         2,
+         1,
+         [](Output& o) { o.failOpensUpTo = 1000; },
+         {0, 5, 15, 35, 65},
+         0,
+         {retrying, retrying, retrying, retrying, "Failed: Printer not answering"},
+         {"failing: Printer not answering", "given up: Printer not answering"},
+         1,
+         2},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.what);
+        ASSERT_TRUE(StartOver());
+        CountingOwner fresh;
+        Output out;
+        out.failText = "Printer not answering";
+        out.fakeClock = true;
+        r.arm(out);
+        Queue("job", file.path(), r.copies);
+        loop = std::make_unique<TestLoop>(&fresh, list.get(), &setup, &out);
+        loop->SetFailurePolicy(true, r.minutes);
+        ASSERT_TRUE(loop->CreateThread(0));
+        loop->SetRunning(TRUE);
+        ASSERT_TRUE(
+            WaitFor([&] { return fresh.Results().size() == r.results.size() && Settled(); }));
+        EXPECT_TRUE(loop->StopForGood());
+        std::vector<ULONGLONG> opens;
+        for (ULONGLONG t : out.openTimes)
+            opens.push_back(t / 1000);
+        EXPECT_EQ(opens, r.opens);
+        ASSERT_EQ(static_cast<int>(out.documents.size()), r.documents);
+        for (const auto& doc : out.documents)
+            EXPECT_TRUE(doc == whole);
+        EXPECT_EQ(fresh.Results(), r.results);
+        EXPECT_EQ(fresh.News(), r.news);
+        EXPECT_EQ(BoxCount(), r.boxes);
+        EXPECT_EQ(HeadCopies(), r.keeps);
+        loop.reset();
+    }
+}
+
+// While it waits to try again the row counts down, and Stop ends the wait
+// at once: the job stays with its copies, idle, and nothing more is sent.
+TEST_F(PrintLoopTest, StopEndsARetryWaitAtOnce) {
+    TempFile file("morvane-loop-retry-stop.bin", RandomBytes(1000, 41));
+    Output out;
+    out.failOpensUpTo = 1000;
+    out.failText = "No connection";
+    out.fakeClock = true;
+    out.frozen = true;
+    Queue("job", file.path(), 2);
+    StartWorker(&out);
+    loop->SetFailurePolicy(true, 30);
+    loop->SetRunning(TRUE);
+    ASSERT_TRUE(WaitFor([&] { return HeadStatus() == "Retrying in 5 s: No connection"; }));
+    EXPECT_EQ(loop->GetActivity().kind, WorkerActivity::Kind::Retrying);
+    loop->SetRunning(FALSE);
+    ASSERT_TRUE(WaitFor([&] { return Settled(); }, 2000));
+    EXPECT_EQ(HeadStatus(), "");
+    EXPECT_EQ(HeadCopies(), 2);
+    EXPECT_EQ(out.opened, 1);
+    EXPECT_EQ(BoxCount(), 0);
+}
+
+// A job whose own file cannot be read is held, not retried: the worker
+// goes on with the next job and keeps running; Start tries it again.
+TEST_F(PrintLoopTest, UnreadableFileIsHeldWhileTheNextJobPrints) {
+    const auto bytes = RandomBytes(1000, 42);
+    TempFile good("morvane-loop-held-good.bin", bytes);
+    const std::string missing = TempPath("morvane-loop-held-missing.bin");
+    DeleteFileA(missing.c_str());
+    Output out;
+    Queue("missing", missing.c_str(), 2);
+    Queue("good", good.path(), 1);
+    StartWorker(&out);
+    loop->SetFailurePolicy(true, 30);
+    loop->SetRunning(TRUE);
+    ASSERT_TRUE(WaitFor([&] { return list->GetCount() == 1 && out.documents.size() == 1; }));
+    EXPECT_EQ(HeadStatus(), "Held: file missing");
+    EXPECT_EQ(HeadCopies(), 2);
+    EXPECT_TRUE(loop->IsRunning());
+    EXPECT_EQ(owner.Results(), (std::vector<std::string>{"Failed: file missing, held", "Printed"}));
+
+    // The file is back, and Start tries the job again.
+    TempFile back("morvane-loop-held-missing.bin", bytes);
+    list->ReleaseHolds();
+    loop->SetRunning(TRUE);
+    ASSERT_TRUE(WaitFor([&] { return list->GetCount() == 0; }));
+    EXPECT_EQ(out.documents.size(), 3u);
+    EXPECT_EQ(BoxCount(), 0);
 }

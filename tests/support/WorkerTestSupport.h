@@ -33,6 +33,24 @@ public:
             onBoxOwner();
         return nullptr;
     }
+    void RecordHistory(const CHistoryEntry& entry) override {
+        std::lock_guard<std::mutex> lock(pagesMutex);
+        results.push_back(entry.result);
+    }
+    void NotifyRetry(RetryNews n, const CString& reason) override {
+        static const char* const names[] = {"failing", "back", "given up"};
+        std::lock_guard<std::mutex> lock(pagesMutex);
+        news.push_back(std::string(names[static_cast<int>(n)]) + ": " + reason.GetString());
+    }
+    // The history's results and the retry news, in order.
+    std::vector<std::string> Results() {
+        std::lock_guard<std::mutex> lock(pagesMutex);
+        return results;
+    }
+    std::vector<std::string> News() {
+        std::lock_guard<std::mutex> lock(pagesMutex);
+        return news;
+    }
     void OnJobPagesCounted(unsigned long nToken, std::optional<unsigned long> pages) override {
         std::lock_guard<std::mutex> lock(pagesMutex);
         counted.emplace_back(nToken, pages);
@@ -48,6 +66,7 @@ public:
 private:
     std::mutex pagesMutex;
     std::vector<std::pair<unsigned long, std::optional<unsigned long>>> counted;
+    std::vector<std::string> results, news;
 };
 
 // The head job's status text, or "<none>" for an empty queue.
