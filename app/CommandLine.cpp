@@ -73,6 +73,8 @@ bool ParseCommandLine(const std::vector<std::wstring>& args, CQueueRequest& requ
             request.bStart = true;
         } else if (SwitchIs(arg, L"/quiet")) {
             request.bQuiet = true;
+        } else if (SwitchIs(arg, L"/minimized")) {
+            request.bMinimized = true;
         } else if (arg.size() >= 8 && _wcsnicmp(arg.c_str(), L"/copies:", 8) == 0) {
             if (!ParseCopies(arg.substr(8), request.nCopies)) {
                 strError = L"The number of copies must be a whole number from 1 to 100000: " + arg;
@@ -173,12 +175,13 @@ std::wstring UsageText(const std::wstring& strError) {
     std::wstring text;
     if (!strError.empty())
         text = strError + L"\n\n";
-    text += L"Usage: Morvane.exe [/copies:N] [/start] [/quiet] FILE...\n\n"
+    text += L"Usage: Morvane.exe [/copies:N] [/start] [/quiet] [/minimized] FILE...\n\n"
             L"Queues each FILE at the end of the queue, in the order given.\n"
             L"/copies:N\tN copies of each file (1 to 100000); without it, the count in "
             L"\"Copies:\".\n"
             L"/start\tpresses Start once the files are queued.\n"
-            L"/quiet\tshows no message; the exit code tells what happened.\n\n"
+            L"/quiet\tshows no message; the exit code tells what happened.\n"
+            L"/minimized\tstarts in the notification area.\n\n"
             L"Exit codes: 0 queued, 2 bad arguments, 3 a file is missing or a folder, "
             L"4 the running Morvane did not take the files, 5 a file name Morvane cannot use.";
     return text;

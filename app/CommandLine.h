@@ -1,11 +1,13 @@
 // The command line of Morvane.exe and its hand-over to a running window.
 //
-//   Morvane.exe [/copies:N] [/start] [/quiet] FILE...
+//   Morvane.exe [/copies:N] [/start] [/quiet] [/minimized] FILE...
 //
 // Each FILE is queued at the end, in the order given, with N copies (1 to
 // 100000; without /copies the count the window's "Copies:" field holds), as
 // a drop on the window does; /start presses Start once they are queued;
-// /quiet shows no message (the exit code tells). Switches are not case
+// /quiet shows no message (the exit code tells); /minimized starts the
+// window hidden in the notification area (it means nothing to a window
+// that already runs). Switches are not case
 // sensitive and may stand anywhere; every other argument is a file.
 //
 // A request travels as one WM_COPYDATA message (kCopyDataTag) from the
@@ -40,6 +42,8 @@ struct CQueueRequest {
     int nCopies = 0;
     bool bStart = false;
     bool bQuiet = false;
+    // Not handed over: only the process's own window starts hidden.
+    bool bMinimized = false;
     // Full paths, in the order given.
     std::vector<std::wstring> files;
     // GetTickCount64 after which the request must be left alone; 0: never.

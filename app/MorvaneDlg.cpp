@@ -66,12 +66,18 @@ ON_MESSAGE(WM_COPYDATA, OnCopyData)
 ON_MESSAGE(WM_SHOW_QUEUE_MESSAGE, OnShowQueueMessage)
 ON_MESSAGE(CFolderWatcher::kMsgFile, OnWatchedFile)
 ON_MESSAGE(CFolderWatcher::kMsgState, OnWatchState)
+ON_MESSAGE(WM_TRAY_ICON, OnTrayIcon)
+ON_MESSAGE(WM_WORKER_ACTIVITY, OnWorkerActivityMsg)
+ON_MESSAGE(WM_RETRY_NEWS, OnRetryNewsMsg)
+ON_MESSAGE(WM_HIDE_AT_START, OnHideAtStart)
+ON_MESSAGE(CTrayIcon::TaskbarCreatedMessage(), OnTaskbarCreated)
 END_MESSAGE_MAP()
 
 CMorvaneDlg::CMorvaneDlg(CWnd* pParent) : CDialog(IDD_MORVANE_DIALOG, pParent) {
     InitDisplayLock();
     m_hIcon = LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDR_MAINFRAME));
     m_Setup.Load();
+    m_FailureSetup.Load();
     m_JobListBox.SetJobList(&m_JobList);
 }
 
@@ -112,6 +118,7 @@ BOOL CMorvaneDlg::OnInitDialog() {
         AppendMenuItem(hSysMenu, IDM_SETUP_SPOOLER, IDS_SETUP_SPOOLER);
         AppendMenuItem(hSysMenu, IDM_JOB_HISTORY, IDS_JOB_HISTORY);
         AppendMenuItem(hSysMenu, IDM_WATCHED_FOLDER, IDS_WATCHED_FOLDER);
+        AppendMenuItem(hSysMenu, IDM_ON_FAILURE, IDS_ON_FAILURE);
     }
     SetIcon(m_hIcon, TRUE);
     SetIcon(m_hIcon, FALSE);
@@ -158,6 +165,7 @@ BOOL CMorvaneDlg::OnInitDialog() {
     if (!m_pPrintLoop) {
         // Start does nothing.
     } else if (m_pPrintLoop->CreateThread(CREATE_SUSPENDED)) {
+        m_pPrintLoop->SetFailurePolicy(m_FailureSetup.m_bRetry, m_FailureSetup.m_dwRetryMinutes);
         m_pPrintLoop->SetThreadPriority(THREAD_PRIORITY_IDLE);
         m_pPrintLoop->ResumeThread();
     } else {
@@ -173,6 +181,7 @@ BOOL CMorvaneDlg::OnInitDialog() {
         watch.Load();
         StartWatching(watch);
     }
+    StartTray();
     InitCommandLine();
     return TRUE;
 }
@@ -344,7 +353,9 @@ LRESULT CMorvaneDlg::OnWorkerStoppedMsg(WPARAM, LPARAM) {
     if (m_pPrintLoop && m_pPrintLoop->IsRunning())
         return 0;
     m_bStarted = FALSE;
+    m_bAttention = true;
     m_StartStopButton.SetWindowText("Start");
+    UpdateTray();
     return 0;
 }
 
@@ -365,6 +376,15 @@ LRESULT CMorvaneDlg::OnSysCommand(WPARAM wParam, LPARAM) {
     }
     if ((nID & 0xFFF0) == IDM_WATCHED_FOLDER) {
         OnWatchedFolder();
+        return 0;
+    }
+    if ((nID & 0xFFF0) == IDM_ON_FAILURE) {
+        OnFailurePolicy();
+        return 0;
+    }
+    // Minimized into the notification area, while the icon is there.
+    if ((nID & 0xFFF0) == SC_MINIMIZE && m_pTray && m_pTray->IsAdded()) {
+        ShowWindow(m_hWnd, SW_HIDE);
         return 0;
     }
     return Default();
@@ -413,6 +433,7 @@ LRESULT CMorvaneDlg::OnDestroy(WPARAM, LPARAM) {
     // The worker calls into the window (its list box, its messages, the
     // owner of its boxes): it is stopped while the handles are still valid.
     StopPrintLoop();
+    m_pTray.reset();
     // The worker records no more: what is queued for the history is written.
     if (m_pHistory)
         m_pHistory->Close();
@@ -533,8 +554,12 @@ void CMorvaneDlg::OnChangeCopies() {
         const int nIndex = QueueIndexOfRow(nRow);
         bChanged = nIndex >= 0 && m_JobList.SetCopiesIdleAt(nIndex, m_nCopies);
     }
-    if (bChanged)
+    if (bChanged) {
         m_JobListBox.Invalidate(TRUE);
+        // A held job is released by the change.
+        if (m_pPrintLoop)
+            m_pPrintLoop->NotifyQueueChanged();
+    }
 }
 
 void CMorvaneDlg::OnStartStop() {
@@ -544,8 +569,15 @@ void CMorvaneDlg::OnStartStop() {
     // itself after a failure a moment ago, and a "Stop" click must not
     // start it again.
     m_bStarted = !m_bStarted;
+    if (m_bStarted) {
+        // Start tries held jobs again, and ends the attention a failure asked for.
+        m_JobList.ReleaseHolds();
+        m_JobListBox.Invalidate(TRUE);
+        m_bAttention = false;
+    }
     m_pPrintLoop->SetRunning(m_bStarted);
     m_StartStopButton.SetWindowText(m_bStarted ? "Stop" : "Start");
+    UpdateTray();
 }
 
 CPrintLoopThread* CMorvaneDlg::CreatePrintLoop() {

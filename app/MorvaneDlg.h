@@ -23,15 +23,23 @@
 // and goes after the worker has stopped. Commands that act on a row
 // find the row's job in the queue under the list's lock and do nothing when
 // it is gone.
+// The notification area (app/TrayIcon.h): the icon is added when the
+// window comes up and again when Explorer restarts; its tip follows the
+// worker's activity, which the worker announces by a posted message (at
+// most one in the queue), and its balloons the worker's retry news, which
+// wait in m_News (under m_newsLock) for the message that shows them.
+// Minimizing hides the window there while the icon is shown.
 #pragma once
 
 #include "app/JobQueueListBox.h"
+#include "app/TrayIcon.h"
 #include "app/WatchedFolder.h"
 #include "framework/Button.h"
 #include "framework/Dialog.h"
 #include "history/JobHistory.h"
 #include "printloop/PrintLoopOwner.h"
 #include "queue/JobList.h"
+#include "settings/FailureSetup.h"
 #include "settings/SpoolerSetup.h"
 
 #include <atomic>
@@ -53,6 +61,12 @@ public:
     static constexpr UINT WM_SHOW_QUEUE_MESSAGE = WM_APP + 0x102;
     // Posted by the history's writer: it could not write an entry.
     static constexpr UINT WM_HISTORY_FAILED = WM_APP + 0x103;
+    // From the notification area icon; from the worker: its activity
+    // changed, news of a retry spell; posted to itself: hide at start.
+    static constexpr UINT WM_TRAY_ICON = WM_APP + 0x104;
+    static constexpr UINT WM_WORKER_ACTIVITY = WM_APP + 0x105;
+    static constexpr UINT WM_RETRY_NEWS = WM_APP + 0x106;
+    static constexpr UINT WM_HIDE_AT_START = WM_APP + 0x107;
     // The worker's rebuild requests are served at most this often; the
     // ones in between wait for a timer.
     static constexpr DWORD kWorkerRefreshIntervalMs = 100;
@@ -75,6 +89,8 @@ public:
     HWND GetMessageBoxOwner() override;
     void RecordHistory(const CHistoryEntry& entry) override;
     void OnJobPagesCounted(unsigned long nToken, std::optional<unsigned long> pages) override;
+    void NotifyActivityChanged() override;
+    void NotifyRetry(RetryNews news, const CString& strReason) override;
 
     // Puts the jobs at the end of the queue (from the history window).
     void QueueAgain(const std::vector<CQueuedJob>& jobs);
@@ -100,6 +116,10 @@ public:
     // The watched folder (app/WatchedFolder.h): its settings as stored, and
     // whether the folder is unreachable now.
     CWatchedFolderSetup GetWatchedFolderSetup() const;
+    // What a failed copy does, as stored.
+    const CFailureSetup& GetFailureSetup() const { return m_FailureSetup; }
+    // The notification area icon; null when there is none.
+    CTrayIcon* GetTrayIcon() { return m_pTray.get(); }
     bool IsWatchedFolderLost() const { return m_bWatchLost; }
 
 protected:
@@ -116,6 +136,12 @@ protected:
     virtual std::unique_ptr<CJobHistory> CreateHistory();
     // The history window, run modally over this one.
     virtual INT_PTR RunHistoryDialog();
+    // The notification area icon; tests hand the shell's calls to a
+    // recorder of their own.
+    virtual std::unique_ptr<CTrayIcon> CreateTrayIcon();
+    // The "When a Copy Fails" dialog on these settings (and "Start with
+    // Windows" on bStartup); IDOK when the user accepted.
+    virtual INT_PTR RunFailureDialog(CFailureSetup& setup, bool& bStartup);
     // Stops the worker for good and lets it go; safe to call twice.
     void StopPrintLoop();
 
@@ -140,6 +166,12 @@ protected:
     LRESULT OnWatchedFile(WPARAM wParam, LPARAM lParam);
     LRESULT OnWatchState(WPARAM wParam, LPARAM lParam);
     void OnWatchedFolder();
+    void OnFailurePolicy();
+    LRESULT OnTrayIcon(WPARAM wParam, LPARAM lParam);
+    LRESULT OnTaskbarCreated(WPARAM wParam, LPARAM lParam);
+    LRESULT OnWorkerActivityMsg(WPARAM wParam, LPARAM lParam);
+    LRESULT OnRetryNewsMsg(WPARAM wParam, LPARAM lParam);
+    LRESULT OnHideAtStart(WPARAM wParam, LPARAM lParam);
 
     DECLARE_MESSAGE_MAP()
 
@@ -153,8 +185,15 @@ private:
     // Queues one file of the watched folder at the end, with the folder's
     // copies (the settings being started, for the files found at start).
     void QueueWatchedFile(const std::wstring& path, int nCopies);
-    // After a request: rows, worker, Start, and the window brought forward.
+    // After a request: rows, worker, Start, and the window brought forward
+    // (unless it starts hidden).
     void AfterRequest(int nResult);
+    // The notification area: the icon made and added, its tip brought up
+    // to date, the window shown again, and the icon's menu.
+    void StartTray();
+    void UpdateTray();
+    void ShowFromTray();
+    void TrayMenu(POINT pt);
 
     // The queue index of the job the row stands for, or -1 when the row or
     // its job is gone. Call with the list's lock held.
@@ -203,4 +242,15 @@ private:
     // Made in OnInitDialog, stopped before the worker goes.
     std::unique_ptr<CFolderWatcher> m_pWatcher;
     bool m_bWatchLost = false;
+
+    CFailureSetup m_FailureSetup;
+    std::unique_ptr<CTrayIcon> m_pTray;
+    // Stopped by a failure, until the next Start.
+    bool m_bAttention = false;
+    // The startup request asked for the window to start hidden.
+    bool m_bStartHidden = false;
+    // Set by the worker when it posts WM_WORKER_ACTIVITY, cleared here.
+    std::atomic<bool> m_bActivityPosted{false};
+    std::mutex m_newsLock;
+    std::deque<std::pair<RetryNews, CString>> m_News; // under m_newsLock
 };

@@ -60,6 +60,9 @@ void CMorvaneDlg::InitCommandLine() {
         SetPropA(m_hWnd, CStoreOwner::WindowTag(CJobList::StoreKeyPath()),
                  reinterpret_cast<HANDLE>(1));
     if (m_pStartupRequest) {
+        m_bStartHidden = m_pStartupRequest->bMinimized;
+        if (m_bStartHidden)
+            PostMessage(WM_HIDE_AT_START);
         m_nStartupResult = QueueRequest(*m_pStartupRequest);
         m_pStartupRequest = nullptr;
         AfterRequest(m_nStartupResult);
@@ -113,6 +116,13 @@ void CMorvaneDlg::AfterRequest(int nResult) {
             OnStartStop();
     }
     m_bPendingStart = false;
+    // The startup request of a window that starts hidden brings nothing forward.
+    if (m_bStartHidden) {
+        m_bStartHidden = false;
+        return;
+    }
+    if (!IsWindowVisible(m_hWnd))
+        ShowWindow(m_hWnd, SW_SHOW);
     if (IsIconic())
         ShowWindow(m_hWnd, SW_RESTORE);
     SetForegroundWindow(m_hWnd);

@@ -9,18 +9,26 @@
 #define IDD_JOB_HISTORY 103
 #define IDR_MAINFRAME 128
 #define IDD_WATCHED_FOLDER 130
+#define IDD_ON_FAILURE 131
 
 // Strings.
 #define IDS_ABOUTBOX 101
 #define IDS_SETUP_SPOOLER 2000
 #define IDS_JOB_HISTORY 2016
 #define IDS_WATCHED_FOLDER 2032
+#define IDS_ON_FAILURE 2048
 
 // System menu items.
 #define IDM_ABOUTBOX 0x0010
 #define IDM_SETUP_SPOOLER 2000
 #define IDM_JOB_HISTORY 2016
 #define IDM_WATCHED_FOLDER 2032
+#define IDM_ON_FAILURE 2048
+
+// The notification area icon's menu.
+#define IDM_TRAY_OPEN 3001
+#define IDM_TRAY_START_STOP 3002
+#define IDM_TRAY_EXIT 3003
 
 // Main window controls.
 #define IDC_JOB_LIST 1005
@@ -39,3 +47,7 @@
 #define IDC_WF_COPIES 1114
 #define IDC_WF_PRINTED 1115
 #define IDC_WF_DELETE 1116
+// "When a Copy Fails" dialog controls.
+#define IDC_OF_RETRY 1121
+#define IDC_OF_MINUTES 1122
+#define IDC_OF_STARTUP 1123

@@ -272,6 +272,53 @@ TEST_F(PipePrinterTest, ChunksGoOutInOrderAndARefusedOneIsReportedOnce) {
     }
 }
 
+// A quiet printer (the worker retries) shows no box; either printer says
+// why its copy failed in the user's words.
+TEST_F(PipePrinterTest, QuietPrinterShowsNoBoxAndSaysWhy) {
+    record.failWriteNumber = 1;
+    for (bool usb : {false, true}) {
+        SCOPED_TRACE(usb ? "USB" : "IP");
+        record.writes = 0;
+        boxes.clear();
+        std::unique_ptr<CPrinter> p(usb ? static_cast<CPrinter*>(new CUSB_Pipe_Printer)
+                                        : new CIP_Pipe_Printer);
+        p->SetQuiet(true);
+        ASSERT_TRUE(p->Open(&setup, "job"));
+        EXPECT_EQ(p->GetFailureText(), "");
+        char chunk[100] = {};
+        EXPECT_EQ(p->Send_Data(chunk, 100), -1);
+        EXPECT_TRUE(boxes.empty());
+        EXPECT_EQ(p->GetFailureText(), usb ? "USB printer lost" : "Connection dropped");
+        p->Abort();
+    }
+}
+
+TEST(PipeFailureText, SaysWhichStepFailedAndWhy) {
+    const HRESULT timedOut = HRESULT_FROM_WIN32(WSAETIMEDOUT);
+    const struct {
+        PipeStep step;
+        HRESULT hr;
+        bool usb;
+        const char* text;
+    } rows[] = {
+        {PipeStep::None, S_OK, false, ""},
+        {PipeStep::Write, E_ABORT, false, ""}, // dropped on purpose: no failure
+        {PipeStep::Create, REGDB_E_CLASSNOTREG, false, "Pipe component missing"},
+        {PipeStep::Configure, HRESULT_FROM_WIN32(WSAECONNREFUSED), false, "No connection"},
+        {PipeStep::Configure, timedOut, false, "No connection"},
+        {PipeStep::Configure, HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED), true,
+         "USB printer missing"},
+        {PipeStep::Configure, E_INVALIDARG, false, "Printer settings incomplete"},
+        {PipeStep::Write, timedOut, false, "Printer not answering"},
+        {PipeStep::Write, HRESULT_FROM_WIN32(ERROR_TIMEOUT), true, "Printer not answering"},
+        {PipeStep::Write, HRESULT_FROM_WIN32(WSAECONNRESET), false, "Connection dropped"},
+        {PipeStep::Finish, HRESULT_FROM_WIN32(WSAEDISCON), false, "Connection dropped"},
+        {PipeStep::Finish, HRESULT_FROM_WIN32(ERROR_GEN_FAILURE), true, "USB printer lost"},
+    };
+    for (const auto& r : rows)
+        EXPECT_EQ(PipeFailureText(r.step, r.hr, r.usb), r.text) << r.text;
+}
+
 TEST_F(PipePrinterTest, RefusedConfigurationFailsOpenAndKeepsTheComponentUntilDeleted) {
     record.configureResult = E_FAIL;
     auto* p = new CIP_Pipe_Printer;

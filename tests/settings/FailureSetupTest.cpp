@@ -1,4 +1,5 @@
 #include "settings/FailureSetup.h"
+#include "settings/StartWithWindows.h"
 #include "support/RegistryFixture.h"
 
 namespace {
@@ -39,6 +40,24 @@ TEST_F(FailureSetupTest, StoredValuesOutOfRangeAreKeptWithinIt) {
         EXPECT_EQ(s.m_bRetry, r.bRetry) << r.retry;
         EXPECT_EQ(s.m_dwRetryMinutes, r.wantMinutes) << r.minutes;
     }
+}
+
+// "Start with Windows" is the Run value itself: on writes the quoted path
+// with the switches, off removes it, and off twice is no error.
+TEST_F(FailureSetupTest, StartWithWindowsWritesAndRemovesTheRunValue) {
+    const std::wstring exe = L"C:\\Program Files\\Tolvar\\Morvane\\Morvane.exe";
+    ASSERT_TRUE(SetStartWithWindows(true, exe));
+    EXPECT_TRUE(IsStartWithWindows());
+    wchar_t value[512] = L"";
+    DWORD cb = sizeof(value);
+    ASSERT_EQ(
+        RegGetValueW(HKEY_CURRENT_USER, kRunKey, kRunValue, RRF_RT_REG_SZ, nullptr, value, &cb),
+        ERROR_SUCCESS);
+    EXPECT_EQ(std::wstring(value), L"\"" + exe + L"\" /minimized /start");
+    EXPECT_TRUE(SetStartWithWindows(false, exe));
+    EXPECT_FALSE(IsStartWithWindows());
+    EXPECT_TRUE(SetStartWithWindows(false, exe));
+    EXPECT_FALSE(SetStartWithWindows(true, L""));
 }
 
 } // namespace
