@@ -11,8 +11,9 @@
 //       prints the seconds and copies a second. FLUSH 0 leaves the store's
 //       flushes out, to measure what they cost.
 //   SpoolBench idle-cpu SECONDS
-//       Reports the worker's processor time while stopped and while running
-//       on an empty queue, next to a thread that polls a flag without pause.
+//       Reports the worker's processor time while stopped, while running
+//       on an empty queue and while it waits to try a failed copy again,
+//       next to a thread that polls a flag without pause.
 #include "framework/MessageBox.h"
 #include "printloop/PrintLoopThread.h"
 #include "settings/ProgramKey.h"
@@ -137,6 +138,21 @@ DWORD WINAPI PollWithoutPause(void*) {
     return 0;
 }
 
+// An output that is never there: every copy fails at Open.
+class AbsentPrinter : public CNull_Printer {
+public:
+    BOOL Open(CSpoolerSetup*, CString) override { return FALSE; }
+    CString GetFailureText() override { return "No connection"; }
+};
+
+class RetryingLoop : public CPrintLoopThread {
+public:
+    using CPrintLoopThread::CPrintLoopThread;
+
+protected:
+    CPrinter* MakePrinter(CSpoolerSetup*) override { return new AbsentPrinter; }
+};
+
 int IdleCpu(double seconds) {
     CSpoolerSetup setup;
     CJobList list;
@@ -161,6 +177,34 @@ int IdleCpu(double seconds) {
     printf("worker waiting, no jobs:   %.1f ms of processor time per second\n",
            (c1 - c0) * 1000 / seconds);
     loop.StopForGood();
+
+    // Retrying: a job whose printer is never there, the worker between tries
+    // (a try every 5, 10, 20, then 30 s; the row counts down each second).
+    char file[MAX_PATH] = "";
+    GetTempPathA(MAX_PATH, file);
+    strcat(file, "morvane-idle-retry.prn");
+    if (FILE* f = fopen(file, "wb")) {
+        fputs("job", f);
+        fclose(f);
+    }
+    list.Add(CQueuedJob("retry.prn", file, 1));
+    {
+        RetryingLoop retrying(&owner, &list, &setup);
+        retrying.SetFailurePolicy(true, 30);
+        retrying.CreateThread(CREATE_SUSPENDED);
+        retrying.SetThreadPriority(THREAD_PRIORITY_IDLE);
+        retrying.ResumeThread();
+        retrying.SetRunning(TRUE);
+        c0 = ThreadCpuSeconds(retrying.GetHandle());
+        Sleep(ms);
+        c1 = ThreadCpuSeconds(retrying.GetHandle());
+        printf("worker retrying a copy:    %.1f ms of processor time per second\n",
+               (c1 - c0) * 1000 / seconds);
+        retrying.StopForGood();
+    }
+    while (list.GetCount())
+        list.RemoveAt(0);
+    DeleteFileA(file);
 
     // Reference: a thread that polls a flag without pause at idle priority.
     g_stopPolling = false;

@@ -95,6 +95,8 @@ Section "Uninstall"
   RMDir "$SMPROGRAMS\${APPNAME}"
   SetShellVarContext current
   Delete "$SENDTO\${APPNAME}.lnk"
+  ; "Start with Windows" would start a program that is gone.
+  DeleteRegValue HKCU "Software\Microsoft\Windows\CurrentVersion\Run" "Morvane"
 
   DeleteRegKey HKLM "${UNINSTKEY}"
   ; The queue and the settings (SOFTWARE\Tolvar\Tolvar Morvane) are the

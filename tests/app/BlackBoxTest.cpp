@@ -12,6 +12,7 @@
 // run, such as an installed one; by default the one built beside the test.
 #include "ProgramUnderTest.h"
 #include "queue/JobList.h"
+#include "settings/FailureSetup.h"
 #include "settings/SpoolerSetup.h"
 #include "support/LoopbackListener.h"
 #include "support/RandomBytes.h"
@@ -311,6 +312,51 @@ TEST_F(BlackBoxTest, NetworkPrinterReceivesEachCopyAsItsOwnConnection) {
     }
     CJobList saved(nullptr, CJobList::Access::ReadOnly);
     EXPECT_EQ(saved.GetCount(), 0);
+}
+
+// With retry on and nobody at the screen: a job whose file is missing is
+// held (it stays queued) and the next job goes on; the printer cannot be
+// reached for 15 s, then can, and both copies of that job arrive whole,
+// once each, without a box and without the queue stopping.
+TEST_F(BlackBoxTest, RetryCarriesTheQueuePastAnAbsentPrinterAndHoldsAMissingFile) {
+    {
+        CSpoolerSetup setup;
+        setup.m_nSpoolerType = SPOOLER_IP;
+        setup.m_dwIPAddress = 0x7F000001;
+        setup.Save();
+        CFailureSetup failure;
+        failure.m_bRetry = true;
+        failure.Save();
+    }
+    const std::string payload = Payload(150000);
+    ASSERT_TRUE(WriteFileBytes(m_jobFile, payload));
+    const std::string gone = TempPath("morvane-blackbox-gone.prn");
+    DeleteFileA(gone.c_str());
+    {
+        CJobList list;
+        list.Add(CQueuedJob("gone.prn", gone.c_str(), 1));
+        list.Add(CQueuedJob("tcp.prn", m_jobFile.c_str(), 2));
+    }
+    StartProgram("Tolvar Morvane - 127.0.0.1");
+    Press(IDC_START_STOP);
+    // Nothing listens on the printer's port for the first 15 s.
+    const ULONGLONG start = GetTickCount64();
+    WaitFor([&] { return GetTickCount64() - start >= 15000; }, 20000, kPollMs);
+    LoopbackListener printer(9100);
+    ASSERT_TRUE(printer.ok()) << "nothing can listen on 127.0.0.1:9100";
+    ASSERT_TRUE(printer.WaitForConnections(2, 90000)) << "the copies were not tried again";
+    ASSERT_TRUE(WaitFor([&] { return RowCount() == 1; }, 30000, kPollMs));
+    EXPECT_EQ(ButtonText(IDC_START_STOP), "Stop");
+    EXPECT_EQ(FindWindowA("#32770", "Morvane"), nullptr) << "a box stopped the queue";
+    CloseProgram();
+
+    const std::vector<std::string> received = printer.Connections();
+    ASSERT_EQ(received.size(), 2u);
+    for (const std::string& data : received)
+        EXPECT_TRUE(data == payload) << "a copy arrived changed or cut short";
+    CJobList saved(nullptr, CJobList::Access::ReadOnly);
+    ASSERT_EQ(saved.GetCount(), 1);
+    EXPECT_STREQ(saved.GetAt(0)->GetName(), "gone.prn");
 }
 
 // Queue data written by other hands: values of the wrong type, strings

@@ -71,8 +71,15 @@ cat "$build/installer-blackbox.log" >>"$log"
 run wine reg add 'HKLM\SOFTWARE\Tolvar\Tolvar Morvane\SpoolerSetup' /v SpoolerType /t REG_DWORD /d 2 /f /reg:32 \
     || fail "could not seed the settings again"
 
+# "Start with Windows" as the program writes it; the uninstaller takes it away.
+run wine reg add 'HKCU\Software\Microsoft\Windows\CurrentVersion\Run' /v Morvane /t REG_SZ \
+    /d '"C:\Program Files\Tolvar\Morvane\Morvane.exe" /minimized /start' /f \
+    || fail "could not set Start with Windows"
 run wine 'C:\Program Files\Tolvar\Morvane\Uninstall.exe' /S || fail "the uninstaller failed"
 run wineserver -w
+if wine reg query 'HKCU\Software\Microsoft\Windows\CurrentVersion\Run' /v Morvane </dev/null >>"$log" 2>&1; then
+    fail "Start with Windows is still set"
+fi
 left=$(find "$appdir" "$menu" "$sendto" 2>/dev/null)
 [ -z "$left" ] || fail "left behind: $left"
 if wine reg query "$clsid" </dev/null >>"$log" 2>&1; then
