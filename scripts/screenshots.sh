@@ -6,6 +6,9 @@
 #   docs/waiting-for-printer.png  a job waiting: the network printer (a test
 #                                 SNMP agent on udp 127.0.0.1:161) reports
 #                                 paper out
+#   docs/notification-area.png    Wine's desktop with the icon and its
+#                                 balloon: retry on, and nothing listening
+#                                 on the printer's port
 # (docs/job-history.png is not among them.)
 # Builds the 64-bit program when needed and works in a Wine prefix of its own
 # (build/x86_64/shots-wineprefix): the queue and settings it seeds never
@@ -189,3 +192,35 @@ done
 [ -n "$seen" ] || { echo "screenshots: the job's row never showed the wait" >&2; exit 1; }
 shoot "Tolvar Morvane - 127.0.0.1" waiting-for-printer.png
 close_app
+
+# 4: the notification area of Wine's desktop. Retry is on, the network
+# printer is gone (nothing on 9100, no agent on 161): the first failure
+# shows the balloon, which is white where the desktop is blue.
+kill "$listener" 2>/dev/null || true
+wait "$listener" 2>/dev/null || true
+listener=
+bash "$root/scripts/snmp_agent.sh" stop "$work/snmp" 161 >/dev/null 2>&1 || true
+for hive in HKLM HKCU; do
+    wine reg add "$hive\\SOFTWARE\\Tolvar\\Tolvar Morvane\\OnFailure" /v Retry /t REG_DWORD /d 1 \
+        /f /reg:32 </dev/null >>"$work/ui.log" 2>&1
+done
+ui shot-preset ip receipt-0417.prn 'C:\spool\receipt-0417.prn' 2
+wine explorer /desktop=morvane,800x600 "$exe" /start >"$work/app.log" 2>&1 &
+app=$!
+id=$(window_id "morvane - Wine desktop")
+seen=
+for _ in $(seq 1 $((timeout * 4))); do
+    import -window "$id" "$work/poll.png"
+    now=$(convert "$work/poll.png" -gravity SouthEast -crop 340x90+0+20 +repage -format '%[fx:mean]' info:)
+    if awk -v m="$now" 'BEGIN { exit !(m > 0.55) }'; then
+        seen=1
+        break
+    fi
+    sleep 0.25
+done
+[ -n "$seen" ] || { echo "screenshots: no balloon came" >&2; exit 1; }
+shoot "morvane - Wine desktop" notification-area.png
+wine "$uibench" shot-close "$timeout" >>"$work/ui.log" 2>&1
+wineserver -k >/dev/null 2>&1
+wait "$app" 2>/dev/null || true
+app=
