@@ -159,7 +159,7 @@ CQueuedJob* CJobList::GetAt(int nIndex) {
     return JobAt(nIndex);
 }
 
-CQueuedJob* CJobList::TakeHead() {
+CQueuedJob* CJobList::FirstReady(bool bTake) {
     CLock lock(m_ListLock);
     for (int i = 0; i < m_Jobs.GetSize(); ++i) {
         auto* pJob = JobAt(i);
@@ -168,23 +168,19 @@ CQueuedJob* CJobList::TakeHead() {
         CLock jobLock(pJob->m_Lock);
         if (pJob->m_bHeld)
             continue;
-        pJob->m_bBusy = TRUE;
+        if (bTake)
+            pJob->m_bBusy = TRUE;
         return pJob;
     }
     return nullptr;
 }
 
+CQueuedJob* CJobList::TakeHead() {
+    return FirstReady(true);
+}
+
 bool CJobList::HasReadyJob() {
-    CLock lock(m_ListLock);
-    for (int i = 0; i < m_Jobs.GetSize(); ++i) {
-        auto* pJob = JobAt(i);
-        if (!pJob)
-            continue;
-        CLock jobLock(pJob->m_Lock);
-        if (!pJob->m_bHeld)
-            return true;
-    }
-    return false;
+    return FirstReady(false) != nullptr;
 }
 
 void CJobList::ReleaseHolds() {

@@ -120,6 +120,8 @@ private:
     int Count() override { return m_Jobs.GetSize(); }
     CQueuedJob* At(int nIndex) override { return JobAt(nIndex); }
 
+    // The first job that is not held, marked busy when bTake; null when none.
+    CQueuedJob* FirstReady(bool bTake);
     // Puts a copy of job at nIndex and registers its identity; the store
     // is not told.
     CQueuedJob* Place(const CQueuedJob& job, int nIndex);
