@@ -104,6 +104,11 @@ std::wstring MoveUnique(const std::wstring& file, const std::wstring& toFolder) 
     return L"";
 }
 
+bool IsJobEntry(DWORD dwAttributes) {
+    return (dwAttributes &
+            (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) == 0;
+}
+
 std::vector<std::wstring> FilesOf(const std::wstring& folder) {
     struct Entry {
         std::wstring path;
@@ -114,7 +119,7 @@ std::vector<std::wstring> FilesOf(const std::wstring& folder) {
     HANDLE h = FindFirstFileW((WithoutSlash(folder) + L"\\*").c_str(), &fd);
     if (h != INVALID_HANDLE_VALUE) {
         do {
-            if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            if (WatchedFolder::IsJobEntry(fd.dwFileAttributes))
                 entries.push_back(
                     {WithoutSlash(folder) + L"\\" + fd.cFileName, fd.ftLastWriteTime});
         } while (FindNextFileW(h, &fd));
@@ -291,10 +296,7 @@ DWORD CFolderWatcher::Scan() {
     for (size_t i = 0; i < m_Seen.size(); ++i)
         known.emplace(m_Seen[i].name, i);
     do {
-        // Folders, and the hidden or system files the shell keeps
-        // (desktop.ini, thumbnails), are not print jobs.
-        if (fd.dwFileAttributes &
-            (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM))
+        if (!WatchedFolder::IsJobEntry(fd.dwFileAttributes))
             continue;
         const ULONGLONG size = (static_cast<ULONGLONG>(fd.nFileSizeHigh) << 32) | fd.nFileSizeLow;
         const auto found = known.find(fd.cFileName);

@@ -67,7 +67,12 @@ std::wstring SubFolder(const std::wstring& folder, const wchar_t* sub);
 // "name (3).ext"... when that is taken; never replaces a file. The new
 // path, or empty when the move failed.
 std::wstring MoveUnique(const std::wstring& file, const std::wstring& toFolder);
-// The files of a folder (no sub-folders), oldest write first, then by name.
+// Whether a folder entry with these attributes can be a print job: not a
+// folder, and not one of the hidden or system files the shell keeps
+// (desktop.ini, thumbnails). The one filter of every scan of the folders.
+bool IsJobEntry(DWORD dwAttributes);
+// The files of a folder that can be print jobs (IsJobEntry), oldest write
+// first, then by name.
 std::vector<std::wstring> FilesOf(const std::wstring& folder);
 // Whether the path names a file directly inside the folder.
 bool IsIn(const std::wstring& path, const std::wstring& folder);

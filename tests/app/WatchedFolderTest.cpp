@@ -342,6 +342,31 @@ TEST_F(WatchedFolderTest, AFolderThatGoesAwayIsReportedAndWatchedAgain) {
     EXPECT_EQ(StoredJobs()[0].path, m_queued + L"\\meanwhile.prn");
 }
 
+// The start's scan of "Queued" and the live scan share one filter: the
+// hidden and system files the shell keeps there are never print jobs.
+TEST(WatchedFolderScan, HiddenAndSystemFilesAreNoJobs) {
+    const std::wstring dir = ToWide(TempPath("morvane-scan"));
+    RemoveTree(dir);
+    ASSERT_TRUE(CreateDirectoryW(dir.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW((dir + L"\\sub").c_str(), nullptr));
+    const struct {
+        const wchar_t* name;
+        DWORD attributes;
+    } files[] = {{L"job.prn", FILE_ATTRIBUTE_NORMAL},
+                 {L"desktop.ini", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM},
+                 {L"thumbs.db", FILE_ATTRIBUTE_HIDDEN},
+                 {L"system.dat", FILE_ATTRIBUTE_SYSTEM}};
+    for (const auto& f : files) {
+        const std::wstring path = dir + L"\\" + f.name;
+        Put(path, "x");
+        ASSERT_TRUE(SetFileAttributesW(path.c_str(), f.attributes));
+        const DWORD shell = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+        ASSERT_EQ(GetFileAttributesW(path.c_str()) & shell, f.attributes & shell) << ToUtf8(path);
+    }
+    EXPECT_EQ(Names(dir), (std::vector<std::wstring>{L"job.prn"}));
+    RemoveTree(dir);
+}
+
 TEST(WatchedFolderSetupTest, IsOffByDefault) {
     DeleteProgramKey();
     CWatchedFolderSetup setup;
