@@ -3,6 +3,7 @@
 // with WM_COPYDATA. Everything runs on the window's thread.
 #include "app/CommandLine.h"
 #include "app/MorvaneDlg.h"
+#include "framework/CodePage.h"
 #include "printloop/PrintLoopThread.h"
 
 namespace {
@@ -15,24 +16,10 @@ CString NameOfPath(const CString& strPath) {
 }
 
 // The path in the ANSI code page, or false when a character has no exact
-// form there: a best-fit stand-in would name another file, or none.
+// form there.
 bool AnsiPath(const std::wstring& wide, CString& out) {
-    BOOL bDefaultUsed = FALSE;
-    const int cb = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.c_str(), -1, nullptr, 0,
-                                       nullptr, &bDefaultUsed);
-    if (cb <= 0 || bDefaultUsed)
-        return false;
-    std::string narrow(static_cast<size_t>(cb), '\0');
-    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.c_str(), -1, narrow.data(), cb, nullptr,
-                        &bDefaultUsed);
-    // And back: the name must come back as it was (no character may have
-    // been folded into another).
-    const int cch =
-        MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, narrow.c_str(), -1, nullptr, 0);
-    std::wstring back(static_cast<size_t>(cch > 0 ? cch : 1), L'\0');
-    MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, narrow.c_str(), -1, back.data(), cch);
-    back.resize(back.size() - 1);
-    if (bDefaultUsed || back != wide)
+    std::string narrow;
+    if (!WideToNarrowExact(wide.c_str(), GetACP(), narrow))
         return false;
     out = narrow.c_str();
     return true;

@@ -14,3 +14,12 @@
 
 bool NarrowToWide(const char* pch, int cch, UINT nCodePage, std::wstring& out);
 bool WideToNarrow(const wchar_t* pch, int cch, UINT nCodePage, std::string& out);
+
+// The text in the code page only when every character has its exact form
+// there, so that the text converts back unchanged: a path written with a
+// best-fit stand-in would name another file, or none. Any code page,
+// UTF-8 included. pfnConvert stands in for WideCharToMultiByte (a test
+// holds it to the system's documented rules for each code page).
+using WideToNarrowFunction = int(WINAPI*)(UINT, DWORD, LPCWCH, int, LPSTR, int, LPCCH, LPBOOL);
+bool WideToNarrowExact(const wchar_t* psz, UINT nCodePage, std::string& out,
+                       WideToNarrowFunction pfnConvert = WideCharToMultiByte);

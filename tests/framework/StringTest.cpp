@@ -14,6 +14,51 @@ namespace {
 // The terminator of a zero-terminated text is never part of the result, an
 // explicit length is taken whole, and a null text stays apart from an empty
 // one (the XML values keep that difference).
+// WideCharToMultiByte as Windows documents it: UTF-7 and UTF-8 take no
+// flags but WC_ERR_INVALID_CHARS, and no default character (Wine is lenient).
+int WINAPI StrictWideToNarrow(UINT cp, DWORD flags, LPCWCH w, int cw, LPSTR n, int cn, LPCCH def,
+                              LPBOOL used) {
+    if ((cp == CP_UTF8 || cp == CP_UTF7) && ((flags & ~WC_ERR_INVALID_CHARS) || def || used)) {
+        SetLastError(ERROR_INVALID_FLAGS);
+        return 0;
+    }
+    return WideCharToMultiByte(cp, flags, w, cw, n, cn, def, used);
+}
+
+// A path is kept in a code page only when it comes back unchanged: in the
+// Western code page a best-fit stand-in is refused, and on a system whose
+// code page is UTF-8 every path is kept.
+TEST(CodePage, ExactFormOrNone) {
+    const struct {
+        const wchar_t* text;
+        UINT codePage;
+        bool kept;
+    } rows[] = {
+        {L"C:\\spool\\label.zpl", 1252, true},
+        {L"C:\\spool\\\u00fcber.prn", 1252, true},
+        {L"C:\\spool\\\u03a9.prn", 1252, false}, // best fit would give "O"
+        {L"C:\\spool\\\u65e5\u672c.prn", 1252, false},
+        {L"C:\\spool\\\u00fcber.prn", CP_UTF8, true},
+        {L"C:\\spool\\\u65e5\u672c.prn", CP_UTF8, true},
+        {L"C:\\spool\\\u03a9.prn", CP_UTF8, true},
+        {L"", CP_UTF8, true},
+    };
+    for (const auto& r : rows) {
+        std::string out = "stale";
+        EXPECT_EQ(WideToNarrowExact(r.text, r.codePage, out, StrictWideToNarrow), r.kept)
+            << r.codePage;
+        if (r.kept) {
+            std::wstring back;
+            ASSERT_TRUE(NarrowToWide(out.c_str(), -1, r.codePage, back));
+            EXPECT_EQ(back, r.text);
+        } else {
+            EXPECT_TRUE(out.empty());
+        }
+    }
+    std::string out;
+    EXPECT_FALSE(WideToNarrowExact(nullptr, CP_UTF8, out));
+}
+
 TEST(CodePage, LengthsTerminatorsAndNullText) {
     std::wstring w = L"old";
     std::string s = "old";
