@@ -142,6 +142,8 @@ protected:
     // The "When a Copy Fails" dialog on these settings (and "Start with
     // Windows" on bStartup); IDOK when the user accepted.
     virtual INT_PTR RunFailureDialog(CFailureSetup& setup, bool& bStartup);
+    // The "Watched Folder" dialog on these settings; IDOK when accepted.
+    virtual INT_PTR RunWatchedFolderDialog(CWatchedFolderSetup& setup);
     // Stops the worker for good and lets it go; safe to call twice.
     void StopPrintLoop();
 

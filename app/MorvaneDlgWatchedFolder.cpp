@@ -127,6 +127,13 @@ void CMorvaneDlg::StartWatching(const CWatchedFolderSetup& setup) {
     if (!m_pWatcher)
         return;
     m_pWatcher->Stop();
+    // Files the watcher moved into "Queued" and posted before it stopped
+    // are queued first, in their order, so that the look at "Queued" below
+    // finds them named and does not queue them a second time.
+    MSG msg;
+    while (
+        PeekMessageW(&msg, m_hWnd, CFolderWatcher::kMsgFile, CFolderWatcher::kMsgFile, PM_REMOVE))
+        OnWatchedFile(msg.wParam, msg.lParam);
     if (m_bWatchLost) {
         m_bWatchLost = false;
         UpdateTitle();
@@ -195,10 +202,14 @@ void CMorvaneDlg::NotifyJobDone(const CString& strPath) {
         m_pWatcher->JobDone(WatchedFolder::FromAnsi(strPath));
 }
 
+INT_PTR CMorvaneDlg::RunWatchedFolderDialog(CWatchedFolderSetup& setup) {
+    return DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_WATCHED_FOLDER), m_hWnd,
+                           WatchedFolderProc, reinterpret_cast<LPARAM>(&setup));
+}
+
 void CMorvaneDlg::OnWatchedFolder() {
     CWatchedFolderSetup setup = GetWatchedFolderSetup();
-    if (DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_WATCHED_FOLDER), m_hWnd,
-                        WatchedFolderProc, reinterpret_cast<LPARAM>(&setup)) != IDOK)
+    if (RunWatchedFolderDialog(setup) != IDOK)
         return;
     setup.Save();
     if (m_JobList.OwnsStore())

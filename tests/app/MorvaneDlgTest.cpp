@@ -8,6 +8,7 @@
 #include "printloop/PrintLoopThread.h"
 #include "support/RegistryFixture.h"
 #include "support/DialogScript.h"
+#include "support/TempFiles.h"
 
 #include "app/DisplayLock.h"
 
@@ -30,6 +31,8 @@ public:
         ++m_nSetupRuns;
         return m_nSetupResult;
     }
+    // "Watched Folder": OK at once, the settings unchanged.
+    INT_PTR RunWatchedFolderDialog(CWatchedFolderSetup&) override { return IDOK; }
 
     HWND Item(int nID) const { return ::GetDlgItem(m_hWnd, nID); }
     int RowCount() const {
@@ -656,6 +659,39 @@ TEST_F(MorvaneDlgTest, PlusAndMinusKeepTheSelectionOnTheirJobWhenTheWorkerRemove
         ASSERT_EQ(dlg.Queue().size(), 3u);
         EXPECT_EQ(selectedName(), "new");
     });
+}
+
+// OK in "Watched Folder" while files the watcher moved into "Queued" still
+// wait in the window's queue as messages: each is queued once, in order.
+TEST_F(MorvaneDlgTest, WatchedFolderOkDoesNotQueuePendingFilesTwice) {
+    const std::wstring dir = ToWide(TempPath("morvane-dlg-watched"));
+    const std::wstring queued = dir + L"\\Queued";
+    CreateDirectoryW(dir.c_str(), nullptr);
+    CreateDirectoryW(queued.c_str(), nullptr);
+    CWatchedFolderSetup watch;
+    watch.m_bEnabled = true;
+    watch.m_strFolder = dir;
+    ASSERT_TRUE(watch.Save());
+    std::vector<std::wstring> files;
+    Run([&](ScriptedMorvaneDlg& dlg) {
+        for (int i = 0; i < 5; ++i) {
+            files.push_back(queued + L"\\f" + std::to_wstring(i) + L".prn");
+            ASSERT_TRUE(WriteFileBytes(ToUtf8(files.back()), "x"));
+            dlg.PostMessage(CFolderWatcher::kMsgFile, 0,
+                            reinterpret_cast<LPARAM>(new std::wstring(files.back())));
+        }
+        SendMessageA(dlg.m_hWnd, WM_SYSCOMMAND, IDM_WATCHED_FOLDER, 0);
+        PumpMessages();
+        std::vector<std::string> names;
+        for (const auto& job : dlg.Queue())
+            names.push_back(job.first);
+        EXPECT_EQ(names,
+                  (std::vector<std::string>{"f0.prn", "f1.prn", "f2.prn", "f3.prn", "f4.prn"}));
+    });
+    for (const std::wstring& f : files)
+        DeleteFileW(f.c_str());
+    RemoveDirectoryW(queued.c_str());
+    RemoveDirectoryW(dir.c_str());
 }
 
 } // namespace
