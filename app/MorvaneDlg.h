@@ -240,6 +240,8 @@ private:
     bool m_bPendingStart = false;
     // Messages about bad files waiting to be shown, oldest first.
     std::deque<std::wstring> m_QueueMessages;
+    // A message about a bad file is on the screen.
+    bool m_bShowingQueueMessage = false;
 
     // Made in OnInitDialog, stopped before the worker goes.
     std::unique_ptr<CFolderWatcher> m_pWatcher;

@@ -4,6 +4,7 @@
 #include "app/CommandLine.h"
 #include "app/MorvaneDlg.h"
 #include "framework/CodePage.h"
+#include "framework/MessageBox.h"
 #include "printloop/PrintLoopThread.h"
 
 namespace {
@@ -135,10 +136,23 @@ LRESULT CMorvaneDlg::OnCopyData(WPARAM, LPARAM lParam) {
 }
 
 LRESULT CMorvaneDlg::OnShowQueueMessage(WPARAM, LPARAM) {
-    if (m_QueueMessages.empty())
+    // One box at a time: a box's own message loop dispatches the next
+    // request's message, which then only waits here for the open box.
+    if (m_bShowingQueueMessage)
         return 0;
-    const std::wstring text = m_QueueMessages.front();
-    m_QueueMessages.pop_front();
-    MessageBoxW(m_hWnd, text.c_str(), L"Tolvar Morvane", MB_OK | MB_ICONEXCLAMATION);
+    m_bShowingQueueMessage = true;
+    while (!m_QueueMessages.empty()) {
+        std::wstring text = m_QueueMessages.front();
+        m_QueueMessages.pop_front();
+        // What piled up meanwhile is told in the same box, as a count.
+        const size_t nMore = m_QueueMessages.size();
+        if (nMore > 0) {
+            text += L"\n\n" + std::to_wstring(nMore) +
+                    (nMore == 1 ? L" more file was" : L" more files were") + L" not queued.";
+            m_QueueMessages.clear();
+        }
+        ShowMessageBoxW(m_hWnd, text.c_str(), L"Tolvar Morvane", MB_OK | MB_ICONEXCLAMATION);
+    }
+    m_bShowingQueueMessage = false;
     return 0;
 }

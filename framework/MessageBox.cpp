@@ -1,5 +1,7 @@
 #include "framework/MessageBox.h"
 
+#include "framework/CodePage.h"
+
 #include "framework/String.h"
 
 #include <atomic>
@@ -56,6 +58,16 @@ int ShowMessageBox(HWND hOwner, const char* pszText, UINT nType) {
     if (Handler())
         return Handler()(hOwner, pszText, caption, nType);
     return MessageBoxA(hOwner, pszText, caption, nType);
+}
+
+int ShowMessageBoxW(HWND hOwner, const wchar_t* pszText, const wchar_t* pszCaption, UINT nType) {
+    if (Handler()) {
+        std::string text, caption;
+        WideToNarrow(pszText ? pszText : L"", -1, CP_UTF8, text);
+        WideToNarrow(pszCaption ? pszCaption : L"", -1, CP_UTF8, caption);
+        return Handler()(hOwner, text.c_str(), caption.c_str(), nType);
+    }
+    return MessageBoxW(hOwner, pszText, pszCaption, nType);
 }
 
 int AfxMessageBox(const char* pszText, UINT nType, UINT /*nIDHelp*/) {

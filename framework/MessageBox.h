@@ -19,6 +19,10 @@ MessageBoxHandler SetMessageBoxHandler(MessageBoxHandler handler);
 // the user dismisses it and returns the button pressed.
 int ShowMessageBox(HWND hOwner, const char* pszText, UINT nType = MB_OK);
 
+// A box with text in UTF-16 and a caption of the caller's; a handler gets
+// both in UTF-8.
+int ShowMessageBoxW(HWND hOwner, const wchar_t* pszText, const wchar_t* pszCaption, UINT nType);
+
 // The framework's form: the owner is the application's main window.
 int AfxMessageBox(const char* pszText, UINT nType = MB_OK, UINT nIDHelp = 0);
 

@@ -2,6 +2,7 @@
 // selection changes go through the dialog procedure and its message map.
 #include "UiTestSupport.h"
 
+#include "app/CommandLine.h"
 #include "app/MorvaneDlg.h"
 #include "app/resource.h"
 #include "framework/Sync.h"
@@ -692,6 +693,39 @@ TEST_F(MorvaneDlgTest, WatchedFolderOkDoesNotQueuePendingFilesTwice) {
         DeleteFileW(f.c_str());
     RemoveDirectoryW(queued.c_str());
     RemoveDirectoryW(dir.c_str());
+}
+
+// Refused requests while a message about an earlier one is on the screen
+// (its loop dispatches theirs): never a box over a box; what piled up is
+// told in one more box, as a count.
+TEST_F(MorvaneDlgTest, RefusalsNeverStackBoxes) {
+    int depth = 0, deepest = 0;
+    Run([&](ScriptedMorvaneDlg& dlg) {
+        auto refuse = [&](const wchar_t* name) {
+            CQueueRequest request;
+            request.files.push_back(std::wstring(L"C:\\no\\such\\") + name);
+            EXPECT_EQ(dlg.QueueRequest(request), kExitBadFile);
+        };
+        bool first = true;
+        m_boxes.m_onBox = [&](const std::string&) {
+            deepest = std::max(deepest, ++depth);
+            if (first) {
+                first = false;
+                refuse(L"b.prn");
+                refuse(L"c.prn");
+            }
+            PumpMessages(); // as the box's own loop would
+            --depth;
+        };
+        refuse(L"a.prn");
+        PumpMessages();
+    });
+    EXPECT_EQ(deepest, 1);
+    const auto texts = m_boxes.Texts();
+    ASSERT_EQ(texts.size(), 2u);
+    EXPECT_NE(texts[0].find("a.prn"), std::string::npos);
+    EXPECT_NE(texts[1].find("b.prn"), std::string::npos);
+    EXPECT_NE(texts[1].find("1 more file was not queued."), std::string::npos);
 }
 
 } // namespace
