@@ -253,6 +253,10 @@ void CFolderWatcher::Run() {
         // nobody watched, or while the folder was away.
         DWORD wait = Scan();
         for (;;) {
+            // Gone: since the last look, or before the parent's watch began
+            // (a rename then reaches neither watch), so looked for at once.
+            if (!IsFolder(folder))
+                break;
             HANDLE handles[3] = {m_hStop, hChange, hParent};
             const DWORD n = hParent == INVALID_HANDLE_VALUE ? 2 : 3;
             const DWORD timeout = n == 2 ? std::min<DWORD>(wait, kLostRetryMs) : wait;
@@ -269,8 +273,6 @@ void CFolderWatcher::Run() {
             } else if (r != WAIT_TIMEOUT) {
                 break;
             }
-            if (!IsFolder(folder))
-                break;
             wait = Scan();
         }
         if (hParent != INVALID_HANDLE_VALUE)

@@ -331,13 +331,17 @@ TEST_F(WatchedFolderTest, AFolderThatGoesAwayIsReportedAndWatchedAgain) {
     StartProgram();
     const std::wstring away = m_dir + L"-away";
     RemoveTree(away);
-    ASSERT_TRUE(MoveFileW(m_dir.c_str(), away.c_str()));
+    // The program may have the folder open for a look just then (Wine's
+    // listing of a folder does not share it for a rename): tried again.
+    ASSERT_TRUE(
+        WaitFor([&] { return MoveFileW(m_dir.c_str(), away.c_str()) != FALSE; }, 5000, kPollMs));
     EXPECT_TRUE(
         WaitFor([&] { return Caption().find("unreachable") != std::string::npos; }, 10000, kPollMs))
         << Caption();
     Put(away + L"\\meanwhile.prn", "m");
     EXPECT_EQ(StoredJobs().size(), 0u);
-    ASSERT_TRUE(MoveFileW(away.c_str(), m_dir.c_str()));
+    ASSERT_TRUE(
+        WaitFor([&] { return MoveFileW(away.c_str(), m_dir.c_str()) != FALSE; }, 5000, kPollMs));
     EXPECT_TRUE(WaitFor([&] { return Caption() == "Tolvar Morvane - Null"; }, 10000, kPollMs))
         << Caption();
     ASSERT_TRUE(WaitJobs(1));
