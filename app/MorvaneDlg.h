@@ -110,7 +110,9 @@ public:
     void SetStartupRequest(const CQueueRequest* pRequest);
     int GetStartupResult() const { return m_nStartupResult; }
     // Checks every file, then queues them all or none; an exit code. A bad
-    // file is reported (unless quiet) by a message shown later.
+    // file is reported (unless quiet) by a message shown later. A request
+    // whose time to be taken (nAcceptUntil) has passed once the files are
+    // checked queues nothing (kExitNotTaken).
     int QueueRequest(const CQueueRequest& request);
 
     // The watched folder (app/WatchedFolder.h): its settings as stored, and

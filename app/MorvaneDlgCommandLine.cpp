@@ -87,6 +87,10 @@ int CMorvaneDlg::QueueRequest(const CQueueRequest& request) {
         }
         paths.push_back(path);
     }
+    // The checks may have taken long (a share): a request whose sender has
+    // been told "not taken" meanwhile must not be queued behind its back.
+    if (request.nAcceptUntil && GetTickCount64() > request.nAcceptUntil)
+        return kExitNotTaken;
     const int nCopies = request.nCopies > 0 ? request.nCopies : m_nCopies;
     for (const CString& path : paths)
         m_JobList.Add(CQueuedJob(NameOfPath(path), path, nCopies));

@@ -728,4 +728,22 @@ TEST_F(MorvaneDlgTest, RefusalsNeverStackBoxes) {
     EXPECT_NE(texts[1].find("1 more file was not queued."), std::string::npos);
 }
 
+// A handed-over request whose time ran out while its files were checked
+// (a slow share): its sender reports "not taken", so nothing may be queued.
+TEST_F(MorvaneDlgTest, RequestPastItsTimeQueuesNothing) {
+    const std::string file = TempPath("morvane-dlg-late.prn");
+    ASSERT_TRUE(WriteFileBytes(file, "x"));
+    Run([&](ScriptedMorvaneDlg& dlg) {
+        CQueueRequest request;
+        request.files = {ToWide(file), ToWide(file)};
+        request.nAcceptUntil = GetTickCount64() - 1;
+        EXPECT_EQ(dlg.QueueRequest(request), kExitNotTaken);
+        EXPECT_TRUE(dlg.Queue().empty());
+        request.nAcceptUntil = GetTickCount64() + 60000;
+        EXPECT_EQ(dlg.QueueRequest(request), kExitQueued);
+        EXPECT_EQ(dlg.Queue().size(), 2u);
+    });
+    DeleteFileA(file.c_str());
+}
+
 } // namespace
