@@ -12,6 +12,17 @@
 namespace {
 // What the user is shown when a copy fails, and what the history keeps.
 const char kFailedText[] = "Print Job Failed";
+
+WorkerActivity Activity(WorkerActivity::Kind kind, const CString& strJob,
+                        const CString& strWord = CString(), int nCopy = 0, int nCopies = 0) {
+    WorkerActivity activity;
+    activity.kind = kind;
+    activity.strJob = strJob;
+    activity.strWord = strWord;
+    activity.nCopy = nCopy;
+    activity.nCopies = nCopies;
+    return activity;
+}
 } // namespace
 
 // The printer wait's view of the loop, for one job.
@@ -29,17 +40,11 @@ public:
     bool ShowPaused(const CString& strWord) override {
         if (strWord.IsEmpty())
             return m_loop.SetStatusText(m_pJob, strWord);
-        CString strText = "Waiting for printer: ";
-        strText += strWord;
-        if (!m_loop.SetStatusText(m_pJob, strText))
+        if (!m_loop.SetStatusText(m_pJob, "Waiting for printer: " + strWord))
             return false;
         CLock gate(m_loop.m_csGate);
-        WorkerActivity activity;
-        activity.kind = WorkerActivity::Kind::Waiting;
-        activity.strJob = m_pJob->GetName();
-        activity.strWord = strWord;
         if (!m_loop.IsStoppedForGood())
-            m_loop.SetActivity(activity);
+            m_loop.SetActivity(Activity(WorkerActivity::Kind::Waiting, m_pJob->GetName(), strWord));
         return true;
     }
     bool StopAsked() override { return !m_loop.m_bRunning || m_loop.m_bStopRequested; }
@@ -181,11 +186,7 @@ void CPrintLoopThread::OnWaitText(const CString& strText, unsigned nStep) {
     if (IsStoppedForGood() || !m_pCurrentJob || m_watcher.Step() != nStep)
         return;
     m_bWaitTextShown = true;
-    WorkerActivity activity;
-    activity.kind = WorkerActivity::Kind::Waiting;
-    activity.strJob = m_pCurrentJob->GetName();
-    activity.strWord = strText;
-    SetActivity(activity);
+    SetActivity(Activity(WorkerActivity::Kind::Waiting, m_pCurrentJob->GetName(), strText));
     CLock jobLock(m_pCurrentJob->m_Lock);
     m_pCurrentJob->m_strStatus = strStatus;
     InvalidateJobList();
@@ -421,11 +422,7 @@ bool CPrintLoopThread::RetryAfter(CQueuedJob* pJob, int nCopies, int nSent,
         RecordHistory(pJob, nCopies, nSent, strReason + ", retrying");
         if (bFirst)
             m_pOwner->NotifyRetry(RetryNews::Failing, strReason);
-        WorkerActivity activity;
-        activity.kind = WorkerActivity::Kind::Retrying;
-        activity.strJob = pJob->GetName();
-        activity.strWord = strReason;
-        SetActivity(activity);
+        SetActivity(Activity(WorkerActivity::Kind::Retrying, pJob->GetName(), strReason));
     }
     return WaitToRetry(pJob, *wait, strReason);
 }
@@ -467,12 +464,7 @@ CopyOutcome CPrintLoopThread::SendOneCopy(CQueuedJob* pJob, int nCopy) {
         }
         setup = *m_pSetup;
         m_strJobOutput = OutputCaptionName(setup);
-        WorkerActivity activity;
-        activity.kind = WorkerActivity::Kind::Printing;
-        activity.strJob = strName;
-        activity.nCopy = nCopy;
-        activity.nCopies = nTotal;
-        SetActivity(activity);
+        SetActivity(Activity(WorkerActivity::Kind::Printing, strName, CString(), nCopy, nTotal));
     }
     std::unique_ptr<CPrinter> printer(MakePrinter(&setup));
     if (!printer)
