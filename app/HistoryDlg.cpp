@@ -1,5 +1,7 @@
 #include "app/HistoryDlg.h"
 
+#include "intake/PathCheck.h"
+
 #include "app/resource.h"
 #include "framework/CodePage.h"
 #include "framework/MessageBox.h"
@@ -13,11 +15,6 @@ std::wstring Wide(const std::string& utf8) {
     std::wstring w;
     NarrowToWide(utf8.data(), static_cast<int>(utf8.size()), CP_UTF8, w);
     return w;
-}
-
-bool FileExists(const std::string& utf8Path) {
-    const DWORD attr = GetFileAttributesW(Wide(utf8Path).c_str());
-    return attr != INVALID_FILE_ATTRIBUTES && !(attr & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 RECT ChildRect(HWND hDlg, HWND hChild) {
@@ -174,15 +171,23 @@ void CHistoryDlg::OnOK() {
     std::vector<CQueuedJob> jobs;
     CString missing;
     int nMissing = 0;
+    std::vector<std::wstring> unnamable;
     for (int row : SelectedRows()) {
         const CHistoryEntry& entry = EntryAtRow(row);
-        if (!FileExists(entry.path)) {
+        // The one check of every way into the queue: gone, a folder, or a
+        // name the queue cannot keep is not queued (never a name with "?").
+        const PathCheck::Result checked = PathCheck::Check(Wide(entry.path));
+        if (checked.verdict == PathCheck::Verdict::Unnamable) {
+            unnamable.push_back(PathCheck::RefusalText(checked.verdict, Wide(entry.path)));
+            continue;
+        }
+        if (checked.verdict != PathCheck::Verdict::Ok) {
             missing += "\n" + Utf8ToAnsi(entry.path);
             ++nMissing;
             continue;
         }
         const int nCopies = std::clamp(entry.copiesAsked, 1, 100000);
-        jobs.emplace_back(Utf8ToAnsi(entry.name), Utf8ToAnsi(entry.path), nCopies);
+        jobs.emplace_back(Utf8ToAnsi(entry.name), checked.strPath, nCopies);
     }
     if (!jobs.empty() && m_queueAgain)
         m_queueAgain(jobs);
@@ -192,6 +197,8 @@ void CHistoryDlg::OnOK() {
                              missing;
         ShowMessageBox(m_hWnd, text, MB_OK | MB_ICONEXCLAMATION);
     }
+    for (const std::wstring& text : unnamable)
+        ShowMessageBoxW(m_hWnd, text.c_str(), L"Tolvar Morvane", MB_OK | MB_ICONEXCLAMATION);
 }
 
 void CHistoryDlg::Layout(int cx, int cy) {

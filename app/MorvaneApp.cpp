@@ -1,6 +1,6 @@
 #include "app/MorvaneApp.h"
 
-#include "app/CommandLine.h"
+#include "intake/CommandLine.h"
 #include "app/DisplayLock.h"
 #include "app/MorvaneDlg.h"
 

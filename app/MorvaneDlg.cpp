@@ -1,5 +1,7 @@
 #include "app/MorvaneDlg.h"
 
+#include "intake/PathCheck.h"
+
 #include "app/AboutDlg.h"
 #include "app/DisplayLock.h"
 #include "app/HistoryDlg.h"
@@ -19,6 +21,11 @@
 #include <vector>
 
 namespace {
+
+// How long closing waits for the watched folder's threads, each: a call
+// on a share that went away must not keep the window from closing.
+constexpr DWORD kCloseWaitMs = 2000;
+
 // The job's name for a dropped path: the text after the last backslash, or
 // after the last colon when there is none, or the whole path.
 CString NameFromDroppedPath(const CString& strPath) {
@@ -66,6 +73,7 @@ ON_MESSAGE(WM_COPYDATA, OnCopyData)
 ON_MESSAGE(WM_SHOW_QUEUE_MESSAGE, OnShowQueueMessage)
 ON_MESSAGE(CFolderWatcher::kMsgFile, OnWatchedFile)
 ON_MESSAGE(CFolderWatcher::kMsgState, OnWatchState)
+ON_MESSAGE(CDoneFiles::kMsgStuck, OnDoneFilesStuck)
 ON_MESSAGE(WM_TRAY_ICON, OnTrayIcon)
 ON_MESSAGE(WM_WORKER_ACTIVITY, OnWorkerActivityMsg)
 ON_MESSAGE(WM_RETRY_NEWS, OnRetryNewsMsg)
@@ -86,6 +94,13 @@ CMorvaneDlg::~CMorvaneDlg() {
     // first in any case: nothing below may wait for a lock it holds, and it
     // calls into the watcher when a job is done.
     StopPrintLoop();
+    // A watcher stuck in a call on a share that went away is left to the
+    // process's end rather than waited for.
+    if (m_pWatcher) {
+        m_pWatcher->Done().Stop(kCloseWaitMs);
+        if (!m_pWatcher->Stop(kCloseWaitMs))
+            (void)m_pWatcher.release();
+    }
     m_pWatcher.reset();
     // Members then go in reverse order: buttons, settings (not saved), the
     // queue (saves, then releases its jobs), the list box.
@@ -177,6 +192,7 @@ BOOL CMorvaneDlg::OnInitDialog() {
     // Files that waited in the watched folder came before this start's
     // command line.
     if (m_JobList.OwnsStore()) {
+        StartDoneFiles();
         CWatchedFolderSetup watch;
         watch.Load();
         StartWatching(watch);
@@ -191,6 +207,11 @@ void CMorvaneDlg::UpdateTitle() {
     CString title = "Tolvar Morvane - " + OutputCaptionName(setup);
     if (m_bWatchLost)
         title += " - watched folder unreachable";
+    if (m_nStuckFiles == 1)
+        title += " - 1 printed file could not be moved";
+    else if (m_nStuckFiles > 1)
+        title += " - " + CString(std::to_string(m_nStuckFiles).c_str()) +
+                 " printed files could not be moved";
     SetWindowText(title);
 }
 
@@ -299,6 +320,7 @@ INT_PTR CMorvaneDlg::RunHistoryDialog() {
 }
 
 void CMorvaneDlg::QueueAgain(const std::vector<CQueuedJob>& jobs) {
+    // The history checked each path (intake/PathCheck.h) before it came here.
     for (const CQueuedJob& job : jobs)
         m_JobList.Add(job);
     if (jobs.empty())
@@ -411,17 +433,31 @@ LRESULT CMorvaneDlg::OnQueryDragIcon(WPARAM, LPARAM) {
 
 LRESULT CMorvaneDlg::OnDropFiles(WPARAM wParam, LPARAM) {
     HDROP hDrop = reinterpret_cast<HDROP>(wParam);
-    const UINT nCount = DragQueryFileA(hDrop, 0xFFFFFFFF, nullptr, 0);
+    const UINT nCount = DragQueryFileW(hDrop, 0xFFFFFFFF, nullptr, 0);
+    int nQueued = 0;
     for (UINT i = 0; i < nCount; ++i) {
-        const UINT nLength = DragQueryFileA(hDrop, i, nullptr, 0);
-        std::vector<char> buf(nLength + 1, '\0');
-        DragQueryFileA(hDrop, i, buf.data(), nLength + 1);
-        const CString strPath(buf.data());
-        const CQueuedJob job(NameFromDroppedPath(strPath), strPath, m_nCopies);
-        m_JobList.Add(job);
+        const UINT nLength = DragQueryFileW(hDrop, i, nullptr, 0);
+        std::wstring file(nLength + 1, L'\0');
+        file.resize(DragQueryFileW(hDrop, i, file.data(), nLength + 1));
+        // The one check of every way in. A drop is not examined further: an
+        // item that is no readable file (a folder) becomes a job and its
+        // copy fails in the worker. But a name the queue cannot keep would
+        // be stored with "?" in it: that is told (one box for the drop).
+        const PathCheck::Result checked = PathCheck::Check(file);
+        CString path = checked.strPath;
+        if (checked.verdict == PathCheck::Verdict::Unnamable ||
+            (checked.verdict != PathCheck::Verdict::Ok &&
+             !PathCheck::ToCodePage(PathCheck::Reachable(file), GetACP(), path))) {
+            m_QueueMessages.push_back(PathCheck::RefusalText(PathCheck::Verdict::Unnamable, file));
+            continue;
+        }
+        m_JobList.Add(CQueuedJob(NameFromDroppedPath(path), path, m_nCopies));
+        ++nQueued;
     }
     DragFinish(hDrop);
-    if (nCount == 0)
+    if (!m_QueueMessages.empty())
+        PostMessage(WM_SHOW_QUEUE_MESSAGE);
+    if (nQueued == 0)
         return 0;
     RefreshJobList();
     if (m_pPrintLoop)
@@ -506,15 +542,19 @@ void CMorvaneDlg::OnRemoveJob() {
             entry.copiesAsked = pJob->m_nCopies;
             strPath = pJob->m_strPath;
         }
-        if (!m_JobList.RemoveIdleAt(nIndex))
+        // A file of the watched folder must not come back at the next
+        // start: it is recorded as done before its job's record goes.
+        const std::wstring file = WatchedFolder::FromAnsi(strPath);
+        const bool bWatched = m_pWatcher && !strPath.IsEmpty() && m_pWatcher->JobRemoved(file);
+        if (!m_JobList.RemoveIdleAt(nIndex)) {
+            if (bWatched)
+                m_pWatcher->Done().Forget(file);
             return;
+        }
         entry.time = LocalTimeStamp();
         entry.output = AnsiToUtf8(OutputCaptionName(CSpoolerSetup(m_Setup)));
         entry.result = ResultRemoved(entry.copiesAsked);
         RecordHistory(entry);
-        // A file of the watched folder must not come back at the next start.
-        if (m_pWatcher && !strPath.IsEmpty())
-            m_pWatcher->JobRemoved(WatchedFolder::FromAnsi(strPath));
     }
     RefreshJobList();
     SelectJobRow(nextID);

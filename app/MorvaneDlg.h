@@ -13,13 +13,14 @@
 // window only through IPrintLoopOwner, whose calls post messages (or
 // invalidate) and never wait for this thread (see the lock rules in
 // printloop/PrintLoopThread.h). Another process reaches it only through
-// WM_COPYDATA (a command line handed over, app/CommandLine.h): the handler
+// WM_COPYDATA (a command line handed over, intake/CommandLine.h): the handler
 // copies the request, queues on this thread and answers before it rebuilds
 // the rows; a window whose list owns the queue carries the store's window
 // tag so that a second start finds it. The watched folder's thread
-// (app/WatchedFolder.h) only posts to the window, which queues the files on
-// its own thread; NotifyJobDone, on the worker's thread, only moves a done
-// file and touches no window. The watcher is made before the worker starts
+// (intake/WatchedFolder.h) only queues files in its own queue and posts to
+// the window, which takes them and queues them on its own thread;
+// NotifyJobDone, on the worker's thread, only records a done file (the done
+// files' thread moves it) and touches no window. The watcher is made before the worker starts
 // and goes after the worker has stopped. Commands that act on a row
 // find the row's job in the queue under the list's lock and do nothing when
 // it is gone.
@@ -33,7 +34,7 @@
 
 #include "app/JobQueueListBox.h"
 #include "app/TrayIcon.h"
-#include "app/WatchedFolder.h"
+#include "intake/WatchedFolder.h"
 #include "framework/Button.h"
 #include "framework/Dialog.h"
 #include "history/JobHistory.h"
@@ -115,7 +116,7 @@ public:
     // checked queues nothing (kExitNotTaken).
     int QueueRequest(const CQueueRequest& request);
 
-    // The watched folder (app/WatchedFolder.h): its settings as stored, and
+    // The watched folder (intake/WatchedFolder.h): its settings as stored, and
     // whether the folder is unreachable now.
     CWatchedFolderSetup GetWatchedFolderSetup() const;
     // What a failed copy does, as stored.
@@ -123,6 +124,9 @@ public:
     // The notification area icon; null when there is none.
     CTrayIcon* GetTrayIcon() { return m_pTray.get(); }
     bool IsWatchedFolderLost() const { return m_bWatchLost; }
+    CFolderWatcher* GetWatcher() { return m_pWatcher.get(); }
+    // Done files of the watched folder that could not be moved or deleted.
+    size_t GetStuckFileCount() const { return m_nStuckFiles; }
 
 protected:
     void DoDataExchange(CDataExchange* pDX) override;
@@ -169,6 +173,7 @@ protected:
     LRESULT OnShowQueueMessage(WPARAM wParam, LPARAM lParam);
     LRESULT OnWatchedFile(WPARAM wParam, LPARAM lParam);
     LRESULT OnWatchState(WPARAM wParam, LPARAM lParam);
+    LRESULT OnDoneFilesStuck(WPARAM wParam, LPARAM lParam);
     void OnWatchedFolder();
     void OnFailurePolicy();
     LRESULT OnTrayIcon(WPARAM wParam, LPARAM lParam);
@@ -183,6 +188,9 @@ private:
     // At the end of OnInitDialog: tags the window as the queue's owner and
     // applies the startup request.
     void InitCommandLine();
+    // Reads the done files' records, drops the jobs they name (ended before
+    // a crash) and starts moving the files. Before the first StartWatching.
+    void StartDoneFiles();
     // Queues again the files of "Queued" that no job names, then watches
     // the folder the settings name (none when off).
     void StartWatching(const CWatchedFolderSetup& setup);
@@ -248,6 +256,7 @@ private:
     // Made in OnInitDialog, stopped before the worker goes.
     std::unique_ptr<CFolderWatcher> m_pWatcher;
     bool m_bWatchLost = false;
+    size_t m_nStuckFiles = 0;
 
     CFailureSetup m_FailureSetup;
     std::unique_ptr<CTrayIcon> m_pTray;

@@ -1,9 +1,10 @@
-// The window's side of the command line (app/CommandLine.h): the request of
+// The window's side of the command line (intake/CommandLine.h): the request of
 // the process that started it, and the requests other processes hand over
 // with WM_COPYDATA. Everything runs on the window's thread.
-#include "app/CommandLine.h"
+#include "intake/CommandLine.h"
+#include "intake/PathCheck.h"
+#include "intake/WindowTag.h"
 #include "app/MorvaneDlg.h"
-#include "framework/CodePage.h"
 #include "framework/MessageBox.h"
 #include "printloop/PrintLoopThread.h"
 
@@ -16,26 +17,6 @@ CString NameOfPath(const CString& strPath) {
     return cut < 0 ? strPath : strPath.Mid(cut + 1);
 }
 
-// The path in the ANSI code page, or false when a character has no exact
-// form there.
-bool AnsiPath(const std::wstring& wide, CString& out) {
-    std::string narrow;
-    if (!WideToNarrowExact(wide.c_str(), GetACP(), narrow))
-        return false;
-    out = narrow.c_str();
-    return true;
-}
-
-// A path the worker's file functions reach whatever its length: one at or
-// beyond MAX_PATH gets the prefix that lifts the limit.
-std::wstring ReachablePath(const std::wstring& full) {
-    if (full.size() < MAX_PATH || full.compare(0, 4, L"\\\\?\\") == 0)
-        return full;
-    if (full.compare(0, 2, L"\\\\") == 0)
-        return L"\\\\?\\UNC\\" + full.substr(2);
-    return L"\\\\?\\" + full;
-}
-
 } // namespace
 
 void CMorvaneDlg::SetStartupRequest(const CQueueRequest* pRequest) {
@@ -45,8 +26,7 @@ void CMorvaneDlg::SetStartupRequest(const CQueueRequest* pRequest) {
 void CMorvaneDlg::InitCommandLine() {
     // Marks this window as the queue's owner for a second start to find.
     if (m_JobList.OwnsStore())
-        SetPropA(m_hWnd, CStoreOwner::WindowTag(CJobList::StoreKeyPath()),
-                 reinterpret_cast<HANDLE>(1));
+        WindowTag::Mark(m_hWnd, CJobList::StoreKeyPath());
     if (m_pStartupRequest) {
         m_bStartHidden = m_pStartupRequest->bMinimized;
         if (m_bStartHidden)
@@ -62,22 +42,14 @@ int CMorvaneDlg::QueueRequest(const CQueueRequest& request) {
     // Every file is checked before the first is queued: all or nothing.
     std::vector<CString> paths;
     for (const std::wstring& file : request.files) {
+        const PathCheck::Result checked = PathCheck::Check(file);
         int nCode = kExitQueued;
-        std::wstring text;
-        const DWORD attrs = GetFileAttributesW(file.c_str());
-        CString path;
-        if (attrs == INVALID_FILE_ATTRIBUTES) {
+        if (checked.verdict == PathCheck::Verdict::Missing ||
+            checked.verdict == PathCheck::Verdict::Folder)
             nCode = kExitBadFile;
-            text = L"The file does not exist, so nothing was queued:\n" + file;
-        } else if (attrs & FILE_ATTRIBUTE_DIRECTORY) {
-            nCode = kExitBadFile;
-            text = L"This is a folder, not a file, so nothing was queued:\n" + file;
-        } else if (!AnsiPath(ReachablePath(file), path)) {
+        else if (checked.verdict == PathCheck::Verdict::Unnamable)
             nCode = kExitUnnamable;
-            text = L"The file's name has characters that Morvane cannot keep in its queue, so "
-                   L"nothing was queued. Rename the file (or its folder) and queue it again:\n" +
-                   file;
-        }
+        const std::wstring text = PathCheck::RefusalText(checked.verdict, file);
         if (nCode != kExitQueued) {
             if (!request.bQuiet) {
                 m_QueueMessages.push_back(text);
@@ -85,7 +57,7 @@ int CMorvaneDlg::QueueRequest(const CQueueRequest& request) {
             }
             return nCode;
         }
-        paths.push_back(path);
+        paths.push_back(checked.strPath);
     }
     // The checks may have taken long (a share): a request whose sender has
     // been told "not taken" meanwhile must not be queued behind its back.

@@ -1,15 +1,13 @@
-// The window's side of the watched folder (app/WatchedFolder.h): its
-// dialog, the files the watcher posts, and the files of "Queued" that no
-// job names at start. Everything here runs on the window's thread, except
-// NotifyJobDone, which the worker calls.
-#include "app/CommandLine.h"
+// The window's side of the watched folder (intake/WatchedFolder.h): its
+// dialog, the files the watcher queues, the files of "Queued" that no job
+// names at start and the done files' records. Everything here runs on the
+// window's thread, except NotifyJobDone, which the worker calls.
+#include "intake/CommandLine.h"
 #include "app/MorvaneDlg.h"
 #include "app/resource.h"
 #include "printloop/PrintLoopThread.h"
 
 #include <shlobj.h>
-
-#include <set>
 
 namespace {
 
@@ -123,17 +121,36 @@ CWatchedFolderSetup CMorvaneDlg::GetWatchedFolderSetup() const {
     return setup;
 }
 
+void CMorvaneDlg::StartDoneFiles() {
+    if (!m_pWatcher)
+        return;
+    CDoneFiles& done = m_pWatcher->Done();
+    done.Load();
+    // A job whose file is recorded as done ended before a crash took the
+    // rest of its way: it is dropped, not printed again.
+    int nDropped = 0;
+    {
+        CLock list(m_JobList.GetListLock());
+        for (int i = m_JobList.GetCount() - 1; i >= 0; --i) {
+            CQueuedJob* pJob = m_JobList.GetAt(i);
+            if (pJob && done.IsTaken(WatchedFolder::FromAnsi(pJob->GetPath())) &&
+                m_JobList.RemoveIdleAt(i))
+                ++nDropped;
+        }
+    }
+    if (nDropped)
+        RefreshJobList();
+    done.Start();
+}
+
 void CMorvaneDlg::StartWatching(const CWatchedFolderSetup& setup) {
     if (!m_pWatcher)
         return;
     m_pWatcher->Stop();
-    // Files the watcher moved into "Queued" and posted before it stopped
-    // are queued first, in their order, so that the look at "Queued" below
-    // finds them named and does not queue them a second time.
-    MSG msg;
-    while (
-        PeekMessageW(&msg, m_hWnd, CFolderWatcher::kMsgFile, CFolderWatcher::kMsgFile, PM_REMOVE))
-        OnWatchedFile(msg.wParam, msg.lParam);
+    // Files the watcher moved into "Queued" before it stopped are queued
+    // first, in their order, so that the look at "Queued" below finds them
+    // named and does not queue them a second time.
+    OnWatchedFile(0, 0);
     if (m_bWatchLost) {
         m_bWatchLost = false;
         UpdateTitle();
@@ -141,25 +158,23 @@ void CMorvaneDlg::StartWatching(const CWatchedFolderSetup& setup) {
     if (setup.m_bEnabled && !setup.m_strFolder.empty()) {
         // A crash between a file's move into "Queued" and its stored job
         // left a file that no job names: it is queued now, and only it.
-        const std::wstring queued =
-            WatchedFolder::SubFolder(setup.m_strFolder, WatchedFolder::kQueued);
-        std::set<std::wstring> named;
+        // A file recorded as done is not: its way ends in "Printed".
+        std::vector<std::wstring> jobPaths;
         {
             CLock list(m_JobList.GetListLock());
             for (int i = 0; i < m_JobList.GetCount(); ++i) {
-                if (CQueuedJob* pJob = m_JobList.GetAt(i)) {
-                    std::wstring p = WatchedFolder::FromAnsi(pJob->GetPath());
-                    CharUpperBuffW(p.data(), static_cast<DWORD>(p.size()));
-                    named.insert(p);
-                }
+                if (CQueuedJob* pJob = m_JobList.GetAt(i))
+                    jobPaths.push_back(WatchedFolder::FromAnsi(pJob->GetPath()));
             }
         }
-        for (const std::wstring& file : WatchedFolder::FilesOf(queued)) {
-            std::wstring key = file;
-            CharUpperBuffW(key.data(), static_cast<DWORD>(key.size()));
-            if (!named.count(key))
-                QueueWatchedFile(file, setup.m_nCopies);
-        }
+        CDoneFiles& done = m_pWatcher->Done();
+        const WatchedFolder::StartPlan plan =
+            WatchedFolder::PlanStart(jobPaths,
+                                     WatchedFolder::FilesOf(WatchedFolder::SubFolder(
+                                         setup.m_strFolder, WatchedFolder::kQueued)),
+                                     [&done](const std::wstring& p) { return done.IsTaken(p); });
+        for (const std::wstring& file : plan.toQueue)
+            QueueWatchedFile(file, setup.m_nCopies);
     }
     m_pWatcher->Configure(setup);
 }
@@ -180,10 +195,21 @@ void CMorvaneDlg::QueueWatchedFile(const std::wstring& path, int nCopies) {
         m_pPrintLoop->NotifyQueueChanged();
 }
 
-LRESULT CMorvaneDlg::OnWatchedFile(WPARAM, LPARAM lParam) {
-    std::unique_ptr<std::wstring> path(reinterpret_cast<std::wstring*>(lParam));
-    if (path)
-        QueueWatchedFile(*path, GetWatchedFolderSetup().m_nCopies);
+LRESULT CMorvaneDlg::OnWatchedFile(WPARAM, LPARAM) {
+    if (!m_pWatcher)
+        return 0;
+    const int nCopies = GetWatchedFolderSetup().m_nCopies;
+    for (const std::wstring& path : m_pWatcher->TakeArrived())
+        QueueWatchedFile(path, nCopies);
+    return 0;
+}
+
+LRESULT CMorvaneDlg::OnDoneFilesStuck(WPARAM wParam, LPARAM) {
+    const size_t nStuck = static_cast<size_t>(wParam);
+    if (nStuck == m_nStuckFiles)
+        return 0;
+    m_nStuckFiles = nStuck;
+    UpdateTitle();
     return 0;
 }
 
@@ -197,7 +223,8 @@ LRESULT CMorvaneDlg::OnWatchState(WPARAM wParam, LPARAM) {
 }
 
 void CMorvaneDlg::NotifyJobDone(const CString& strPath) {
-    // On the worker's thread: only the file moves, the window is not touched.
+    // On the worker's thread, before the job's record goes: the file is
+    // recorded as done; the window is not touched, no file is moved here.
     if (m_pWatcher)
         m_pWatcher->JobDone(WatchedFolder::FromAnsi(strPath));
 }

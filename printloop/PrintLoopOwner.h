@@ -66,8 +66,10 @@ public:
     // once, without a value); never after the worker was stopped for good.
     virtual void OnJobPagesCounted(unsigned long /*nToken*/,
                                    std::optional<unsigned long> /*pages*/) {}
-    // A job left the queue after its last copy; its path as it was queued.
-    // Must not wait for the window's thread either.
+    // A job's last copy went out; its path as it was queued. Called before
+    // the job's record is deleted, under the worker's gate: it records what
+    // must outlive a crash and does no slow work (no file moves). Must not
+    // wait for the window's thread either.
     virtual void NotifyJobDone(const CString& strPath) { (void)strPath; }
     // What the worker does changed (CPrintLoopThread::GetActivity says
     // what it is now). Must not wait for the window's thread.

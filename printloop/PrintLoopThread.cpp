@@ -363,9 +363,10 @@ void CPrintLoopThread::RunLoop() {
                 // Every copy went out (or there were none to send).
                 if (!bFailed)
                     RecordHistory(pJob, n, done, CString(), m_bPageSource ? m_nPageToken : 0);
-                const CString strDonePath = pJob->GetPath();
+                // The owner records the file as done before the job's record
+                // goes: a crash between the two must not print it again.
+                m_pOwner->NotifyJobDone(pJob->GetPath());
                 m_pJobList->RemoveJob(pJob);
-                m_pOwner->NotifyJobDone(strDonePath);
                 m_pOwner->RequestRefreshJobList();
             } else {
                 // Stopped, failed or held: the job stays where it is, idle,

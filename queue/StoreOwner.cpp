@@ -45,19 +45,6 @@ unsigned long long PathHash(const CString& path) {
     return h;
 }
 
-struct FindTag {
-    const char* tag;
-    HWND found;
-};
-
-BOOL CALLBACK FindTaggedWindow(HWND hWnd, LPARAM lParam) {
-    auto* pFind = reinterpret_cast<FindTag*>(lParam);
-    if (!GetPropA(hWnd, pFind->tag))
-        return TRUE;
-    pFind->found = hWnd;
-    return FALSE;
-}
-
 } // namespace
 
 CString CStoreOwner::ClaimName(const CString& strKeyPath) {
@@ -97,11 +84,4 @@ bool CStoreOwner::IsClaimed(const CString& strKeyPath) {
             return true;
     }
     return false;
-}
-
-HWND CStoreOwner::FindOwnerWindow(const CString& strKeyPath) {
-    const CString tag = WindowTag(strKeyPath);
-    FindTag find{tag, nullptr};
-    EnumWindows(FindTaggedWindow, reinterpret_cast<LPARAM>(&find));
-    return find.found;
 }

@@ -9,10 +9,6 @@
 // Within a process a named mutex may be opened again freely, so ownership is
 // decided by creation alone: whoever creates the name owns the store, anyone
 // who finds it already there (in this process or another) does not.
-//
-// A running owner marks its window with the window tag (a window property of
-// that name) so that a second start can find the window to hand its command
-// line to.
 // Threads: any; the object is not shared.
 #pragma once
 
@@ -34,10 +30,6 @@ public:
     static bool IsClaimed(const CString& strKeyPath);
     // The mutex's name without its namespace: "Tolvar.Morvane.Queue.<SID>.<hash>".
     static CString ClaimName(const CString& strKeyPath);
-    // The property an owner's window carries: the claim name.
-    static CString WindowTag(const CString& strKeyPath) { return ClaimName(strKeyPath); }
-    // The top-level window that carries the tag, or null.
-    static HWND FindOwnerWindow(const CString& strKeyPath);
 
 private:
     UniqueHandle<HANDLE, CloseHandle> m_hMutex;

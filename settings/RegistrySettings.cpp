@@ -213,6 +213,12 @@ BOOL CRegistrySettings::DeleteValue(LPCSTR lpszSection, LPCSTR lpszEntry, HKEY h
     return rc == ERROR_SUCCESS || rc == ERROR_FILE_NOT_FOUND;
 }
 
+BOOL CRegistrySettings::Flush(LPCSTR lpszSection, HKEY hRoot) {
+    UniqueHKey owned;
+    const HKEY key = KeyFor(hRoot, lpszSection, KEY_SET_VALUE, owned);
+    return key && RegFlushKey(key) == ERROR_SUCCESS;
+}
+
 BOOL CRegistrySettings::ReadBinary(LPCSTR lpszSection, LPCSTR lpszEntry, std::vector<BYTE>& out,
                                    HKEY hRoot) {
     out.clear();

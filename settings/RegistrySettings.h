@@ -54,6 +54,9 @@ public:
     // Removes the value; TRUE also when it was not there.
     virtual BOOL DeleteValue(LPCSTR lpszSection, LPCSTR lpszEntry, HKEY hRoot);
 
+    // Puts what was written to the section's key on disk before it returns.
+    virtual BOOL Flush(LPCSTR lpszSection, HKEY hRoot);
+
     // Whether the value is stored at all (of any type, empty or not).
     BOOL ValueExists(LPCSTR lpszSection, LPCSTR lpszEntry, HKEY hRoot);
 

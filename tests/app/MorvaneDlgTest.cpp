@@ -2,7 +2,7 @@
 // selection changes go through the dialog procedure and its message map.
 #include "UiTestSupport.h"
 
-#include "app/CommandLine.h"
+#include "intake/CommandLine.h"
 #include "app/MorvaneDlg.h"
 #include "app/resource.h"
 #include "framework/Sync.h"
@@ -138,6 +138,27 @@ TEST_F(MorvaneDlgTest, DropsAppendInOrderWhateverIsSelectedAndNameAfterLastSepar
     CJobList saved(nullptr, CJobList::Access::ReadOnly);
     ASSERT_EQ(saved.GetCount(), 5);
     EXPECT_STREQ(saved.GetAt(4)->m_strName, "sub:x.txt");
+}
+
+// A dropped name the queue cannot keep is told, not stored with "?" in it;
+// the rest of the drop is queued.
+TEST_F(MorvaneDlgTest, ADroppedNameOutsideTheCodePageIsToldNotQueuedAsAnother) {
+    if (GetACP() == CP_UTF8) {
+        GTEST_SKIP() << "every name fits this code page";
+    }
+    const std::wstring odd = ToWide(TempPath("")) + L"label \u0950\u4E2D.prn";
+    ASSERT_TRUE(WriteFileBytes(ToUtf8(odd), "x"));
+    TempFile plain("plain-drop.prn", "y");
+    Run([&](ScriptedMorvaneDlg& dlg) {
+        DropFilesW(dlg.m_hWnd, {odd, ToWide(plain.path())});
+        PumpUntil([&] { return !m_boxes.Texts().empty(); });
+        const auto q = dlg.Queue();
+        ASSERT_EQ(q.size(), 1u);
+        EXPECT_EQ(q[0].first, "plain-drop.prn");
+    });
+    ASSERT_EQ(m_boxes.Texts().size(), 1u);
+    EXPECT_NE(m_boxes.Texts()[0].find("cannot keep"), std::string::npos);
+    DeleteFileW(odd.c_str());
 }
 
 TEST_F(MorvaneDlgTest, RemoveTakesIdleSelectedJobOnlyAndSelectsTheNextRow) {
@@ -663,7 +684,7 @@ TEST_F(MorvaneDlgTest, PlusAndMinusKeepTheSelectionOnTheirJobWhenTheWorkerRemove
 }
 
 // OK in "Watched Folder" while files the watcher moved into "Queued" still
-// wait in the window's queue as messages: each is queued once, in order.
+// wait in its queue for the window: each is queued once, in order.
 TEST_F(MorvaneDlgTest, WatchedFolderOkDoesNotQueuePendingFilesTwice) {
     const std::wstring dir = ToWide(TempPath("morvane-dlg-watched"));
     const std::wstring queued = dir + L"\\Queued";
@@ -678,8 +699,7 @@ TEST_F(MorvaneDlgTest, WatchedFolderOkDoesNotQueuePendingFilesTwice) {
         for (int i = 0; i < 5; ++i) {
             files.push_back(queued + L"\\f" + std::to_wstring(i) + L".prn");
             ASSERT_TRUE(WriteFileBytes(ToUtf8(files.back()), "x"));
-            dlg.PostMessage(CFolderWatcher::kMsgFile, 0,
-                            reinterpret_cast<LPARAM>(new std::wstring(files.back())));
+            dlg.GetWatcher()->Deliver(files.back());
         }
         SendMessageA(dlg.m_hWnd, WM_SYSCOMMAND, IDM_WATCHED_FOLDER, 0);
         PumpMessages();

@@ -136,6 +136,25 @@ inline void DropFiles(HWND hDlg, const std::vector<std::string>& paths) {
     SendMessageA(hDlg, WM_DROPFILES, reinterpret_cast<WPARAM>(hMem), 0);
 }
 
+// The same, with the names in UTF-16, as the shell hands over any name.
+inline void DropFilesW(HWND hDlg, const std::vector<std::wstring>& paths) {
+    size_t cb = sizeof(DROPFILES) + sizeof(wchar_t);
+    for (const auto& p : paths)
+        cb += (p.size() + 1) * sizeof(wchar_t);
+    HGLOBAL hMem = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, cb);
+    ASSERT_NE(hMem, nullptr);
+    auto* pDrop = static_cast<DROPFILES*>(GlobalLock(hMem));
+    pDrop->pFiles = sizeof(DROPFILES);
+    pDrop->fWide = TRUE;
+    auto* pNames = reinterpret_cast<wchar_t*>(reinterpret_cast<char*>(pDrop) + sizeof(DROPFILES));
+    for (const auto& p : paths) {
+        memcpy(pNames, p.c_str(), (p.size() + 1) * sizeof(wchar_t));
+        pNames += p.size() + 1;
+    }
+    GlobalUnlock(hMem);
+    SendMessageA(hDlg, WM_DROPFILES, reinterpret_cast<WPARAM>(hMem), 0);
+}
+
 inline const char* kNoDisplayMessage =
     "the dialog could not be created: these tests need a display (run them under Xvfb with "
     "DISPLAY set, as scripts/test.sh does)";

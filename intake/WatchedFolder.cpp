@@ -1,7 +1,10 @@
-#include "app/WatchedFolder.h"
+#include "intake/WatchedFolder.h"
+
+#include "intake/PathCheck.h"
 
 #include <algorithm>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace {
 const char kSection[] = "WatchedFolder";
@@ -41,14 +44,38 @@ bool IsFolder(const std::wstring& p) {
     return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-// Whether the file opens for reading with writers denied: nobody writes it.
-bool Readable(const std::wstring& p) {
-    HANDLE h = CreateFileW(p.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
-        return false;
-    CloseHandle(h);
-    return true;
+// The file opened for reading with writers and deleters denied (nobody
+// writes it, and it stays where it is while the handle is open), with the
+// right to rename it; INVALID_HANDLE_VALUE when it does not open so.
+HANDLE OpenSettled(const std::wstring& p) {
+    return CreateFileW(PathCheck::Reachable(p).c_str(), GENERIC_READ | DELETE, FILE_SHARE_READ,
+                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// Renames the open file to the target (never over another file).
+DWORD RenameByHandle(HANDLE h, const std::wstring& target) {
+    const std::wstring to = PathCheck::Reachable(target);
+    const size_t cbName = to.size() * sizeof(wchar_t);
+    std::vector<BYTE> buf(sizeof(FILE_RENAME_INFO) + cbName, 0);
+    auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buf.data());
+    info->ReplaceIfExists = FALSE;
+    info->RootDirectory = nullptr;
+    info->FileNameLength = static_cast<DWORD>(cbName);
+    memcpy(info->FileName, to.c_str(), cbName);
+    if (SetFileInformationByHandle(h, FileRenameInfo, info, static_cast<DWORD>(buf.size())))
+        return ERROR_SUCCESS;
+    return GetLastError();
+}
+
+bool EndsWithNoCase(const std::wstring& s, const wchar_t* tail) {
+    const size_t n = wcslen(tail);
+    return s.size() >= n && CompareStringOrdinal(s.c_str() + s.size() - n, static_cast<int>(n),
+                                                 tail, static_cast<int>(n), TRUE) == CSTR_EQUAL;
+}
+
+std::wstring NameOf(const std::wstring& file) {
+    const size_t slash = file.find_last_of(L"\\/");
+    return slash == std::wstring::npos ? file : file.substr(slash + 1);
 }
 } // namespace
 
@@ -83,30 +110,69 @@ std::wstring SubFolder(const std::wstring& folder, const wchar_t* sub) {
     return WithoutSlash(folder) + L"\\" + sub;
 }
 
-std::wstring MoveUnique(const std::wstring& file, const std::wstring& toFolder) {
-    CreateDirectoryW(toFolder.c_str(), nullptr);
-    const size_t slash = file.find_last_of(L"\\/");
-    const std::wstring name = slash == std::wstring::npos ? file : file.substr(slash + 1);
+std::wstring Canonical(const std::wstring& folder) {
+    if (folder.empty())
+        return L"";
+    const DWORD n = GetFullPathNameW(folder.c_str(), 0, nullptr, nullptr);
+    if (n == 0)
+        return L"";
+    std::wstring full(n, L'\0');
+    const DWORD got = GetFullPathNameW(folder.c_str(), n, full.data(), nullptr);
+    if (got == 0 || got >= n)
+        return L"";
+    full.resize(got);
+    // Short (8.3) names in their long form, where the folder is there.
+    const DWORD nLong = GetLongPathNameW(full.c_str(), nullptr, 0);
+    if (nLong > 0) {
+        std::wstring longer(nLong, L'\0');
+        const DWORD gotLong = GetLongPathNameW(full.c_str(), longer.data(), nLong);
+        if (gotLong > 0 && gotLong < nLong) {
+            longer.resize(gotLong);
+            full = longer;
+        }
+    }
+    return WithoutSlash(full);
+}
+
+std::wstring MoveUniqueWith(const std::wstring& name, const std::wstring& toFolder,
+                            const TakenFn& isTaken, const TryMoveFn& tryMove) {
     const size_t dot = name.find_last_of(L'.');
     const std::wstring stem = dot == std::wstring::npos || dot == 0 ? name : name.substr(0, dot);
     const std::wstring ext = stem.size() == name.size() ? L"" : name.substr(stem.size());
+    const std::wstring folder = WithoutSlash(toFolder);
     for (int n = 1; n < 100000; ++n) {
         const std::wstring target =
-            toFolder + L"\\" + (n == 1 ? name : stem + L" (" + std::to_wstring(n) + L")" + ext);
-        // Without MOVEFILE_REPLACE_EXISTING: a name taken meanwhile fails
-        // the move, never replaces the other file.
-        if (MoveFileExW(file.c_str(), target.c_str(), 0))
+            folder + L"\\" + (n == 1 ? name : stem + L" (" + std::to_wstring(n) + L")" + ext);
+        if (isTaken && isTaken(target))
+            continue;
+        const DWORD err = tryMove(target);
+        if (err == ERROR_SUCCESS)
             return target;
-        const DWORD err = GetLastError();
         if (err != ERROR_ALREADY_EXISTS && err != ERROR_FILE_EXISTS)
             return L"";
     }
     return L"";
 }
 
-bool IsJobEntry(DWORD dwAttributes) {
-    return (dwAttributes &
-            (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) == 0;
+std::wstring MoveUnique(const std::wstring& file, const std::wstring& toFolder,
+                        const TakenFn& isTaken) {
+    CreateDirectoryW(PathCheck::Reachable(toFolder).c_str(), nullptr);
+    const std::wstring from = PathCheck::Reachable(file);
+    return MoveUniqueWith(NameOf(file), toFolder, isTaken, [&](const std::wstring& target) {
+        // Without MOVEFILE_REPLACE_EXISTING: a name taken meanwhile fails
+        // the move, never replaces the other file.
+        if (MoveFileExW(from.c_str(), PathCheck::Reachable(target).c_str(), 0))
+            return static_cast<DWORD>(ERROR_SUCCESS);
+        return GetLastError();
+    });
+}
+
+bool IsJobEntry(DWORD dwAttributes, const wchar_t* pszName) {
+    if (dwAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM))
+        return false;
+    const std::wstring name = pszName ? pszName : L"";
+    return !name.empty() && !EndsWithNoCase(name, L".tmp") && !EndsWithNoCase(name, L".part") &&
+           name.back() != L'~';
 }
 
 std::vector<std::wstring> FilesOf(const std::wstring& folder) {
@@ -116,10 +182,10 @@ std::vector<std::wstring> FilesOf(const std::wstring& folder) {
     };
     std::vector<Entry> entries;
     WIN32_FIND_DATAW fd;
-    HANDLE h = FindFirstFileW((WithoutSlash(folder) + L"\\*").c_str(), &fd);
+    HANDLE h = FindFirstFileW(PathCheck::Reachable(WithoutSlash(folder) + L"\\*").c_str(), &fd);
     if (h != INVALID_HANDLE_VALUE) {
         do {
-            if (WatchedFolder::IsJobEntry(fd.dwFileAttributes))
+            if (WatchedFolder::IsJobEntry(fd.dwFileAttributes, fd.cFileName))
                 entries.push_back(
                     {WithoutSlash(folder) + L"\\" + fd.cFileName, fd.ftLastWriteTime});
         } while (FindNextFileW(h, &fd));
@@ -144,11 +210,44 @@ bool IsIn(const std::wstring& path, const std::wstring& folder) {
                                 static_cast<int>(f.size()), TRUE) == CSTR_EQUAL;
 }
 
+bool SamePath(const std::wstring& a, const std::wstring& b) {
+    const std::wstring pa = Plain(a), pb = Plain(b);
+    return CompareStringOrdinal(pa.c_str(), static_cast<int>(pa.size()), pb.c_str(),
+                                static_cast<int>(pb.size()), TRUE) == CSTR_EQUAL;
+}
+
 std::wstring FromAnsi(const CString& path) {
     return Wide(path);
 }
 
+StartPlan PlanStart(const std::vector<std::wstring>& jobPaths,
+                    const std::vector<std::wstring>& queuedFiles, const TakenFn& isDone) {
+    // Compared in one form: upper case, without the long-path prefix.
+    auto key = [](const std::wstring& p) {
+        std::wstring k = Plain(p);
+        CharUpperBuffW(k.data(), static_cast<DWORD>(k.size()));
+        return k;
+    };
+    StartPlan plan;
+    std::unordered_set<std::wstring> named;
+    for (size_t i = 0; i < jobPaths.size(); ++i) {
+        if (isDone && isDone(jobPaths[i]))
+            plan.jobsToDrop.push_back(i);
+        else
+            named.insert(key(jobPaths[i]));
+    }
+    for (const std::wstring& file : queuedFiles) {
+        if (!named.count(key(file)) && !(isDone && isDone(file)))
+            plan.toQueue.push_back(file);
+    }
+    return plan;
+}
+
 } // namespace WatchedFolder
+
+CFolderWatcher::CFolderWatcher(HWND hNotify, std::unique_ptr<IDoneJournal> journal)
+    : m_hNotify(hNotify),
+      m_Done(journal ? std::move(journal) : MakeRegistryDoneJournal(), hNotify) {}
 
 void CFolderWatcher::Configure(const CWatchedFolderSetup& setup) {
     Stop();
@@ -165,10 +264,11 @@ void CFolderWatcher::Configure(const CWatchedFolderSetup& setup) {
         SetThreadPriority(m_hThread, THREAD_PRIORITY_BELOW_NORMAL);
 }
 
-void CFolderWatcher::Stop() {
+bool CFolderWatcher::Stop(DWORD nWaitMs) {
     if (m_hThread) {
         SetEvent(m_hStop);
-        WaitForSingleObject(m_hThread, INFINITE);
+        if (WaitForSingleObject(m_hThread, nWaitMs) != WAIT_OBJECT_0)
+            return false;
         CloseHandle(m_hThread);
         m_hThread = nullptr;
     }
@@ -176,11 +276,39 @@ void CFolderWatcher::Stop() {
         CloseHandle(m_hStop);
         m_hStop = nullptr;
     }
+    return true;
 }
 
 CWatchedFolderSetup CFolderWatcher::GetSetup() const {
     CLock lock(m_Lock);
     return m_Setup;
+}
+
+std::vector<std::wstring> CFolderWatcher::TakeArrived() {
+    CLock lock(m_Lock);
+    std::vector<std::wstring> files(m_Arrived.begin(), m_Arrived.end());
+    m_Arrived.clear();
+    m_bArrivedPosted = false;
+    return files;
+}
+
+void CFolderWatcher::Deliver(const std::wstring& path) {
+    {
+        CLock lock(m_Lock);
+        m_Arrived.push_back(path);
+    }
+    PostArrived();
+}
+
+bool CFolderWatcher::PostArrived() {
+    CLock lock(m_Lock);
+    if (m_bArrivedPosted || m_Arrived.empty())
+        return true;
+    // One message while the queue has files: a burst never fills the
+    // window's message queue, and a post that failed is made again at
+    // the next pass.
+    m_bArrivedPosted = PostMessageW(m_hNotify, kMsgFile, 0, 0) != FALSE;
+    return m_bArrivedPosted;
 }
 
 void CFolderWatcher::JobDone(const std::wstring& path) {
@@ -189,20 +317,19 @@ void CFolderWatcher::JobDone(const std::wstring& path) {
         !WatchedFolder::IsIn(path,
                              WatchedFolder::SubFolder(setup.m_strFolder, WatchedFolder::kQueued)))
         return;
-    if (setup.m_bDeleteWhenDone)
-        DeleteFileW(path.c_str());
-    else
-        WatchedFolder::MoveUnique(
-            path, WatchedFolder::SubFolder(setup.m_strFolder, WatchedFolder::kPrinted));
+    m_Done.Finish(path, setup.m_bDeleteWhenDone
+                            ? std::wstring()
+                            : WatchedFolder::SubFolder(setup.m_strFolder, WatchedFolder::kPrinted));
 }
 
-void CFolderWatcher::JobRemoved(const std::wstring& path) {
+bool CFolderWatcher::JobRemoved(const std::wstring& path) {
     const CWatchedFolderSetup setup = GetSetup();
-    if (!setup.m_strFolder.empty() &&
-        WatchedFolder::IsIn(path,
-                            WatchedFolder::SubFolder(setup.m_strFolder, WatchedFolder::kQueued)))
-        WatchedFolder::MoveUnique(
-            path, WatchedFolder::SubFolder(setup.m_strFolder, WatchedFolder::kPrinted));
+    if (setup.m_strFolder.empty() ||
+        !WatchedFolder::IsIn(path,
+                             WatchedFolder::SubFolder(setup.m_strFolder, WatchedFolder::kQueued)))
+        return false;
+    m_Done.Finish(path, WatchedFolder::SubFolder(setup.m_strFolder, WatchedFolder::kPrinted));
+    return true;
 }
 
 DWORD WINAPI CFolderWatcher::ThreadProc(LPVOID p) {
@@ -222,10 +349,10 @@ void CFolderWatcher::Run() {
     for (;;) {
         HANDLE hChange = INVALID_HANDLE_VALUE;
         if (IsFolder(folder))
-            hChange = FindFirstChangeNotificationW(folder.c_str(), FALSE,
-                                                   FILE_NOTIFY_CHANGE_FILE_NAME |
-                                                       FILE_NOTIFY_CHANGE_SIZE |
-                                                       FILE_NOTIFY_CHANGE_LAST_WRITE);
+            hChange = FindFirstChangeNotificationW(
+                folder.c_str(), FALSE,
+                FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_SIZE |
+                    FILE_NOTIFY_CHANGE_LAST_WRITE | FILE_NOTIFY_CHANGE_ATTRIBUTES);
         if (hChange == INVALID_HANDLE_VALUE) {
             if (!bLost) {
                 bLost = true;
@@ -287,18 +414,21 @@ DWORD CFolderWatcher::Scan() {
     const CWatchedFolderSetup setup = GetSetup();
     const std::wstring folder = WithoutSlash(setup.m_strFolder);
     const std::wstring queued = WatchedFolder::SubFolder(folder, WatchedFolder::kQueued);
+    CreateDirectoryW(PathCheck::Reachable(queued).c_str(), nullptr);
     const ULONGLONG now = GetTickCount64();
     std::vector<Seen> next;
     WIN32_FIND_DATAW fd;
-    HANDLE h = FindFirstFileW((folder + L"\\*").c_str(), &fd);
+    HANDLE h = FindFirstFileW(PathCheck::Reachable(folder + L"\\*").c_str(), &fd);
     if (h == INVALID_HANDLE_VALUE)
         return INFINITE;
+    // Any change is a chance for a done file that could not be moved.
+    m_Done.Poke();
     std::vector<Seen> fresh;
     std::unordered_map<std::wstring, size_t> known;
     for (size_t i = 0; i < m_Seen.size(); ++i)
         known.emplace(m_Seen[i].name, i);
     do {
-        if (!WatchedFolder::IsJobEntry(fd.dwFileAttributes))
+        if (!WatchedFolder::IsJobEntry(fd.dwFileAttributes, fd.cFileName))
             continue;
         const ULONGLONG size = (static_cast<ULONGLONG>(fd.nFileSizeHigh) << 32) | fd.nFileSizeLow;
         const auto found = known.find(fd.cFileName);
@@ -334,13 +464,19 @@ DWORD CFolderWatcher::Scan() {
     for (const Seen& s : next) {
         const ULONGLONG rested = now - s.since;
         const std::wstring path = folder + L"\\" + s.name;
-        if (rested >= setup.m_nSettleMs && Readable(path)) {
-            const std::wstring moved = WatchedFolder::MoveUnique(path, queued);
-            if (!moved.empty()) {
-                auto* p = new std::wstring(moved);
-                if (!PostMessageW(m_hNotify, kMsgFile, 0, reinterpret_cast<LPARAM>(p)))
-                    delete p; // stays in "Queued": the next start queues it
-                continue;
+        if (rested >= setup.m_nSettleMs) {
+            // The look and the move through one handle that denies writers:
+            // nobody can write between them.
+            HANDLE hFile = OpenSettled(path);
+            if (hFile != INVALID_HANDLE_VALUE) {
+                const std::wstring moved = WatchedFolder::MoveUniqueWith(
+                    s.name, queued, [this](const std::wstring& p) { return m_Done.IsTaken(p); },
+                    [hFile](const std::wstring& target) { return RenameByHandle(hFile, target); });
+                CloseHandle(hFile);
+                if (!moved.empty()) {
+                    Deliver(moved);
+                    continue;
+                }
             }
         }
         keep.push_back(s);
@@ -350,5 +486,8 @@ DWORD CFolderWatcher::Scan() {
         wait = std::min(wait, left);
     }
     m_Seen.swap(keep);
+    // Files the window was not told of are told at the next pass, soon.
+    if (!PostArrived())
+        wait = std::min<DWORD>(wait, 500);
     return wait;
 }

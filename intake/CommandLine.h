@@ -64,6 +64,7 @@ std::vector<std::wstring> ProcessArguments();
 bool ResolveFiles(CQueueRequest& request, std::wstring& strFile);
 
 std::vector<BYTE> EncodeRequest(const CQueueRequest& request);
+// False (request emptied) when the bytes are not one whole request.
 bool DecodeRequest(const void* pData, size_t cb, CQueueRequest& request);
 
 // The text shown for bad arguments.

@@ -1,6 +1,7 @@
-#include "app/CommandLine.h"
+#include "intake/CommandLine.h"
 
 #include "queue/JobList.h"
+#include "intake/WindowTag.h"
 #include "queue/StoreOwner.h"
 
 #include <shellapi.h>
@@ -138,8 +139,10 @@ std::vector<BYTE> EncodeRequest(const CQueueRequest& request) {
     return out;
 }
 
-bool DecodeRequest(const void* pData, size_t cb, CQueueRequest& request) {
-    request = CQueueRequest();
+bool DecodeRequest(const void* pData, size_t cb, CQueueRequest& out) {
+    out = CQueueRequest();
+    // Read into a request of its own: one refused leaves nothing half read.
+    CQueueRequest request;
     const BYTE* p = static_cast<const BYTE*>(pData);
     if (!p || cb < kHeader)
         return false;
@@ -168,7 +171,10 @@ bool DecodeRequest(const void* pData, size_t cb, CQueueRequest& request) {
         }
         request.files.push_back(std::move(file));
     }
-    return at == cb;
+    if (at != cb)
+        return false;
+    out = std::move(request);
+    return true;
 }
 
 std::wstring UsageText(const std::wstring& strError) {
@@ -193,7 +199,7 @@ int HandOverRequest(const CQueueRequest& request, DWORD nWaitMs) {
     for (;;) {
         if (!CStoreOwner::IsClaimed(keyPath))
             return -1;
-        if (HWND hWnd = CStoreOwner::FindOwnerWindow(keyPath)) {
+        if (HWND hWnd = WindowTag::FindOwnerWindow(keyPath)) {
             DWORD pid = 0;
             GetWindowThreadProcessId(hWnd, &pid);
             // This process was started by the user (or a program acting for
