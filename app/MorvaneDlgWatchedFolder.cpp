@@ -5,6 +5,7 @@
 #include "intake/CommandLine.h"
 #include "app/MorvaneDlg.h"
 #include "app/resource.h"
+#include "intake/PathCheck.h"
 #include "printloop/PrintLoopThread.h"
 
 #include <shlobj.h>
@@ -56,11 +57,22 @@ bool Accept(HWND hDlg, CWatchedFolderSetup& setup) {
         problem = L"Copies must be a number from 1 to 100000.";
         field = IDC_WF_COPIES;
     } else if (s.m_bEnabled) {
-        const DWORD a = GetFileAttributesW(s.m_strFolder.c_str());
-        if (s.m_strFolder.empty() || a == INVALID_FILE_ATTRIBUTES ||
-            !(a & FILE_ATTRIBUTE_DIRECTORY)) {
+        // Kept and compared in one form: absolute, long names, no trailing
+        // separator, so that the same folder typed another way is the same.
+        const std::wstring canonical = WatchedFolder::Canonical(s.m_strFolder);
+        const DWORD a =
+            canonical.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(canonical.c_str());
+        CString narrow;
+        if (a == INVALID_FILE_ATTRIBUTES || !(a & FILE_ATTRIBUTE_DIRECTORY)) {
             problem = L"Choose a folder that exists.";
             field = IDC_WF_FOLDER;
+        } else if (!PathCheck::ToCodePage(canonical, GetACP(), narrow)) {
+            // Stored with "?" it would name another folder, or none.
+            problem = L"The folder's name has characters that Morvane cannot keep. Choose a "
+                      L"folder whose name fits the system's code page.";
+            field = IDC_WF_FOLDER;
+        } else {
+            s.m_strFolder = canonical;
         }
     }
     if (problem) {
@@ -204,7 +216,17 @@ LRESULT CMorvaneDlg::OnWatchedFile(WPARAM, LPARAM) {
     return 0;
 }
 
-LRESULT CMorvaneDlg::OnDoneFilesStuck(WPARAM wParam, LPARAM) {
+LRESULT CMorvaneDlg::OnDoneFilesStuck(WPARAM wParam, LPARAM lParam) {
+    // Told once a file, where the notification area is; the caption keeps
+    // the count while any is left.
+    if (lParam > 0 && m_pTray) {
+        TrayBalloonText balloon;
+        balloon.title = L"Printed file not moved";
+        balloon.text = L"A file of the watched folder was printed but could not be moved out of "
+                       L"\"Queued\". It will not be printed again; Morvane keeps trying to move "
+                       L"it.";
+        m_pTray->ShowBalloon(balloon);
+    }
     const size_t nStuck = static_cast<size_t>(wParam);
     if (nStuck == m_nStuckFiles)
         return 0;

@@ -291,10 +291,15 @@ void CDoneFiles::Shared::Settle() {
 
 void CDoneFiles::Shared::Run() {
     HANDLE handles[2] = {hStop, hWake};
+    // What an earlier run could not finish is shown again (told before, so
+    // not counted as new).
+    Settle();
+    if (const size_t nStuck = Stuck(); nStuck && hNotify)
+        PostMessageW(hNotify, kMsgStuck, nStuck, 0);
     for (;;) {
-        Settle();
         const DWORD r = WaitForMultipleObjects(2, handles, FALSE, Stuck() ? kRetryMs : INFINITE);
         if (r != WAIT_OBJECT_0 + 1 && r != WAIT_TIMEOUT)
             return;
+        Settle();
     }
 }

@@ -290,6 +290,37 @@ TEST_F(WatchedFolderTest, ADoneFileIsMovedOrDeletedAndClashesGetASuffix) {
     }
 }
 
+// A file that cannot go when its job is done (read-only, "delete when
+// done") is not queued again at the next start; the caption says so until
+// it can go, at the next change in the folder.
+TEST_F(WatchedFolderTest, ADoneFileThatCannotGoIsNotQueuedAgain) {
+    Configure(true);
+    StartProgram();
+    Put(In(L"ro.prn"), "r");
+    ASSERT_TRUE(SetFileAttributesW(In(L"ro.prn").c_str(), FILE_ATTRIBUTE_READONLY));
+    ASSERT_TRUE(WaitJobs(1));
+    PressStart();
+    ASSERT_TRUE(WaitJobs(0)) << "the job was not sent";
+    EXPECT_TRUE(WaitFor([&] { return Caption().find("could not be moved") != std::string::npos; },
+                        10000, kPollMs))
+        << Caption();
+    Stop();
+    EXPECT_EQ(Names(m_queued), std::vector<std::wstring>{L"ro.prn"});
+
+    StartProgram();
+    EXPECT_TRUE(WaitFor([&] { return Caption().find("could not be moved") != std::string::npos; },
+                        10000, kPollMs))
+        << Caption();
+    Sleep(kSettleMs * 3);
+    EXPECT_EQ(StoredJobs().size(), 0u) << "queued again";
+    ASSERT_TRUE(SetFileAttributesW((m_queued + L"\\ro.prn").c_str(), FILE_ATTRIBUTE_NORMAL));
+    Put(In(L"next.prn"), "n");
+    EXPECT_TRUE(WaitFor([&] { return Names(m_queued) == std::vector<std::wstring>{L"next.prn"}; },
+                        10000, kPollMs));
+    EXPECT_TRUE(WaitFor([&] { return Caption() == "Tolvar Morvane - Null"; }, 10000, kPollMs))
+        << Caption();
+}
+
 // At start every file that waits is queued once: one that arrived while
 // the program was not running, and one left in "Queued" with no job; one
 // whose job is stored is not queued again, also at the next start.
@@ -395,13 +426,23 @@ TEST_F(WatchedFolderTest, TheDialogStoresWhatItAccepts) {
         std::wstring folder;
         const char* copies;
         bool bAccepted;
+        std::wstring stored; // empty: as typed
     };
-    const std::vector<Row> rows = {
-        {"another folder, 5 copies, delete when done", true, other, "5", true},
-        {"copies out of range", true, other, "0", false},
-        {"a folder that does not exist", true, other + L"\\missing", "2", false},
-        {"off, the folder kept as typed", false, other + L"\\missing", "2", true},
+    // The same folder typed another way is kept in one form; a name the
+    // code page cannot hold is refused rather than kept with "?".
+    std::wstring typed = other + L"\\";
+    std::replace(typed.begin(), typed.end(), L'\\', L'/');
+    const std::wstring odd = m_dir + L"\\odd \u4E2D";
+    ASSERT_TRUE(CreateDirectoryW(odd.c_str(), nullptr));
+    std::vector<Row> rows = {
+        {"another folder, 5 copies, delete when done", true, other, "5", true, L""},
+        {"the same folder typed another way", true, typed, "4", true, other},
+        {"copies out of range", true, other, "0", false, L""},
+        {"a folder that does not exist", true, other + L"\\missing", "2", false, L""},
+        {"off, the folder kept as typed", false, other + L"\\missing", "2", true, L""},
     };
+    if (GetACP() != CP_UTF8)
+        rows.insert(rows.end() - 1, {"a name outside the code page", true, odd, "2", false, L""});
     StartProgram();
     const DWORD pid = m_pi.dwProcessId;
     auto find = [pid](const char* title) {
@@ -447,7 +488,7 @@ TEST_F(WatchedFolderTest, TheDialogStoresWhatItAccepts) {
         stored.Load();
         if (row.bAccepted) {
             EXPECT_EQ(stored.m_bEnabled, row.bEnable);
-            EXPECT_EQ(stored.m_strFolder, row.folder);
+            EXPECT_EQ(stored.m_strFolder, row.stored.empty() ? row.folder : row.stored);
             EXPECT_EQ(stored.m_nCopies, atoi(row.copies));
             EXPECT_TRUE(stored.m_bDeleteWhenDone);
         } else {
