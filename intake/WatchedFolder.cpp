@@ -255,7 +255,7 @@ void CFolderWatcher::Configure(const CWatchedFolderSetup& setup) {
         CLock lock(m_Lock);
         m_Setup = setup;
     }
-    m_Seen.clear();
+    m_Settle.Clear();
     if (!setup.m_bEnabled || setup.m_strFolder.empty())
         return;
     m_hStop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
@@ -364,7 +364,7 @@ void CFolderWatcher::Run() {
         }
         if (bLost) {
             bLost = false;
-            m_Seen.clear();
+            m_Settle.Clear();
             PostMessageW(m_hNotify, kMsgState, 1, 0);
         }
         // The folder's own handle is not told when the folder itself is
@@ -416,36 +416,67 @@ DWORD CFolderWatcher::Scan() {
     const std::wstring queued = WatchedFolder::SubFolder(folder, WatchedFolder::kQueued);
     CreateDirectoryW(PathCheck::Reachable(queued).c_str(), nullptr);
     const ULONGLONG now = GetTickCount64();
-    std::vector<Seen> next;
     WIN32_FIND_DATAW fd;
     HANDLE h = FindFirstFileW(PathCheck::Reachable(folder + L"\\*").c_str(), &fd);
     if (h == INVALID_HANDLE_VALUE)
         return INFINITE;
     // Any change is a chance for a done file that could not be moved.
     m_Done.Poke();
-    std::vector<Seen> fresh;
-    std::unordered_map<std::wstring, size_t> known;
-    for (size_t i = 0; i < m_Seen.size(); ++i)
-        known.emplace(m_Seen[i].name, i);
+    std::vector<CSettleTracker::Entry> listing;
     do {
         if (!WatchedFolder::IsJobEntry(fd.dwFileAttributes, fd.cFileName))
             continue;
         const ULONGLONG size = (static_cast<ULONGLONG>(fd.nFileSizeHigh) << 32) | fd.nFileSizeLow;
-        const auto found = known.find(fd.cFileName);
-        if (found == known.end()) {
-            fresh.push_back({fd.cFileName, size, fd.ftLastWriteTime, now, 0});
-        } else {
-            Seen s = m_Seen[found->second];
-            if (s.size != size || CompareFileTime(&s.written, &fd.ftLastWriteTime) != 0) {
-                s.size = size;
-                s.written = fd.ftLastWriteTime;
-                s.since = now;
-            }
-            next.push_back(s);
-        }
+        listing.push_back({fd.cFileName, size, fd.ftLastWriteTime});
     } while (FindNextFileW(h, &fd));
     FindClose(h);
-    // Files new to this pass arrive in the order they were written.
+
+    // In arrival order; a file that cannot be taken yet holds back none
+    // behind it (each is queued when it is complete).
+    for (const std::wstring& name : m_Settle.Look(listing, now, setup.m_nSettleMs)) {
+        // The look and the move through one handle that denies writers:
+        // nobody can write between them.
+        HANDLE hFile = OpenSettled(folder + L"\\" + name);
+        if (hFile == INVALID_HANDLE_VALUE)
+            continue;
+        const std::wstring moved = WatchedFolder::MoveUniqueWith(
+            name, queued, [this](const std::wstring& p) { return m_Done.IsTaken(p); },
+            [hFile](const std::wstring& target) { return RenameByHandle(hFile, target); });
+        CloseHandle(hFile);
+        if (moved.empty())
+            continue;
+        m_Settle.Taken(name);
+        Deliver(moved);
+    }
+    DWORD wait = m_Settle.NextDue(now, setup.m_nSettleMs);
+    // Files the window was not told of are told at the next pass, soon.
+    if (!PostArrived())
+        wait = std::min<DWORD>(wait, 500);
+    return wait;
+}
+
+std::vector<std::wstring> CSettleTracker::Look(const std::vector<Entry>& listing, ULONGLONG now,
+                                               DWORD nSettleMs) {
+    std::unordered_map<std::wstring, size_t> known;
+    for (size_t i = 0; i < m_Seen.size(); ++i)
+        known.emplace(m_Seen[i].name, i);
+    std::vector<Seen> next, fresh;
+    for (const Entry& e : listing) {
+        const auto found = known.find(e.name);
+        if (found == known.end()) {
+            fresh.push_back({e.name, e.size, e.written, now, 0});
+            continue;
+        }
+        Seen s = m_Seen[found->second];
+        // Any change starts the rest again.
+        if (s.size != e.size || CompareFileTime(&s.written, &e.written) != 0) {
+            s.size = e.size;
+            s.written = e.written;
+            s.since = now;
+        }
+        next.push_back(s);
+    }
+    // Files new to this look arrive in the order they were written.
     std::stable_sort(fresh.begin(), fresh.end(), [](const Seen& a, const Seen& b) {
         const LONG c = CompareFileTime(&a.written, &b.written);
         return c != 0 ? c < 0 : a.name < b.name;
@@ -456,38 +487,29 @@ DWORD CFolderWatcher::Scan() {
     }
     std::sort(next.begin(), next.end(),
               [](const Seen& a, const Seen& b) { return a.order < b.order; });
+    m_Seen.swap(next);
+    std::vector<std::wstring> ready;
+    for (const Seen& s : m_Seen) {
+        if (now - s.since >= nSettleMs)
+            ready.push_back(s.name);
+    }
+    return ready;
+}
 
-    // In arrival order; a file that is not ready holds back none behind it
-    // (each is queued when it is complete).
+void CSettleTracker::Taken(const std::wstring& name) {
+    m_Seen.erase(
+        std::remove_if(m_Seen.begin(), m_Seen.end(), [&](const Seen& s) { return s.name == name; }),
+        m_Seen.end());
+}
+
+DWORD CSettleTracker::NextDue(ULONGLONG now, DWORD nSettleMs) const {
     DWORD wait = INFINITE;
-    std::vector<Seen> keep;
-    for (const Seen& s : next) {
+    for (const Seen& s : m_Seen) {
         const ULONGLONG rested = now - s.since;
-        const std::wstring path = folder + L"\\" + s.name;
-        if (rested >= setup.m_nSettleMs) {
-            // The look and the move through one handle that denies writers:
-            // nobody can write between them.
-            HANDLE hFile = OpenSettled(path);
-            if (hFile != INVALID_HANDLE_VALUE) {
-                const std::wstring moved = WatchedFolder::MoveUniqueWith(
-                    s.name, queued, [this](const std::wstring& p) { return m_Done.IsTaken(p); },
-                    [hFile](const std::wstring& target) { return RenameByHandle(hFile, target); });
-                CloseHandle(hFile);
-                if (!moved.empty()) {
-                    Deliver(moved);
-                    continue;
-                }
-            }
-        }
-        keep.push_back(s);
-        const DWORD left = rested >= setup.m_nSettleMs
-                               ? setup.m_nSettleMs
-                               : static_cast<DWORD>(setup.m_nSettleMs - rested);
+        // One that rested but could not be taken is looked at again after
+        // another settle time.
+        const DWORD left = rested >= nSettleMs ? nSettleMs : static_cast<DWORD>(nSettleMs - rested);
         wait = std::min(wait, left);
     }
-    m_Seen.swap(keep);
-    // Files the window was not told of are told at the next pass, soon.
-    if (!PostArrived())
-        wait = std::min<DWORD>(wait, 500);
     return wait;
 }

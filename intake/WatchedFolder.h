@@ -128,6 +128,40 @@ StartPlan PlanStart(const std::vector<std::wstring>& jobPaths,
                     const std::vector<std::wstring>& queuedFiles, const TakenFn& isDone);
 } // namespace WatchedFolder
 
+// When a file is complete: it has not changed (size, last write) for the
+// settle time. The files are kept in the order they arrived (new ones in
+// the order they were written). The clock is the caller's: any tick count.
+// Threads: one owner.
+class CSettleTracker {
+public:
+    struct Entry {
+        std::wstring name;
+        ULONGLONG size;
+        FILETIME written;
+    };
+    // One look at the folder's files at `now`: the names that have rested
+    // for the settle time, in arrival order. Files no longer listed are
+    // forgotten.
+    std::vector<std::wstring> Look(const std::vector<Entry>& listing, ULONGLONG now,
+                                   DWORD nSettleMs);
+    // A rested file that was taken away (moved): forgotten.
+    void Taken(const std::wstring& name);
+    // How long until the next look is due, or INFINITE when nothing waits.
+    DWORD NextDue(ULONGLONG now, DWORD nSettleMs) const;
+    void Clear() { m_Seen.clear(); }
+
+private:
+    struct Seen {
+        std::wstring name;
+        ULONGLONG size;
+        FILETIME written;
+        ULONGLONG since; // tick when last seen changing
+        ULONGLONG order; // arrival order
+    };
+    std::vector<Seen> m_Seen;
+    ULONGLONG m_nArrivals = 0;
+};
+
 class CFolderWatcher {
 public:
     // Posted to the window: files wait in the watcher's queue (TakeArrived).
@@ -173,14 +207,6 @@ private:
     // Tells the window once the queue has files; false when it could not.
     bool PostArrived();
 
-    struct Seen {
-        std::wstring name;
-        ULONGLONG size;
-        FILETIME written;
-        ULONGLONG since; // tick when last seen changing
-        ULONGLONG order; // arrival order
-    };
-
     HWND m_hNotify;
     CDoneFiles m_Done;
     mutable CCriticalSection m_Lock;
@@ -189,6 +215,6 @@ private:
     bool m_bArrivedPosted = false;
     HANDLE m_hThread = nullptr;
     HANDLE m_hStop = nullptr;
-    std::vector<Seen> m_Seen;
-    ULONGLONG m_nArrivals = 0;
+    // The watcher's thread's own.
+    CSettleTracker m_Settle;
 };

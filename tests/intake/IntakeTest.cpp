@@ -162,6 +162,49 @@ TEST(WatchedFolderFolder, IsKeptAbsoluteAndInOneForm) {
     EXPECT_EQ(WatchedFolder::Canonical(L""), L"");
 }
 
+// The settle rule against a clock of the test's own: each step is one look
+// at the folder at a time, with what it lists.
+TEST(WatchedFolderSettle, AFileIsReadyOnceItRestedForTheSettleTime) {
+    const DWORD kSettle = 1000;
+    auto at = [](ULONGLONG t) {
+        FILETIME ft;
+        ft.dwLowDateTime = static_cast<DWORD>(t);
+        ft.dwHighDateTime = 0;
+        return ft;
+    };
+    const struct Step {
+        ULONGLONG now;
+        std::vector<CSettleTracker::Entry> listing;
+        std::vector<std::wstring> ready;
+        DWORD due;
+        const wchar_t* taken; // moved away after the look
+    } steps[] = {
+        // b was written before a: it arrived first.
+        {0, {{L"a", 1, at(20)}, {L"b", 5, at(10)}}, {}, kSettle, nullptr},
+        // a grows: its rest starts again; b rests on.
+        {600, {{L"a", 2, at(30)}, {L"b", 5, at(10)}}, {}, 400, nullptr},
+        {1000, {{L"a", 2, at(30)}, {L"b", 5, at(10)}}, {L"b"}, 600, L"b"},
+        // Only its last write changed: not rested.
+        {1500, {{L"a", 2, at(40)}}, {}, kSettle, nullptr},
+        // Rested, but it could not be taken (held open): looked at again
+        // after another settle time, and still first in line.
+        {2500, {{L"a", 2, at(40)}, {L"c", 1, at(50)}}, {L"a"}, kSettle, nullptr},
+        {3500, {{L"a", 2, at(40)}, {L"c", 1, at(50)}}, {L"a", L"c"}, kSettle, L"a"},
+        // Gone from the folder: forgotten, nothing waits.
+        {3600, {}, {}, INFINITE, nullptr},
+        // A file of the same name later is new again.
+        {4000, {{L"c", 1, at(50)}}, {}, kSettle, nullptr},
+    };
+    CSettleTracker tracker;
+    for (const Step& step : steps) {
+        SCOPED_TRACE("at " + std::to_string(step.now));
+        EXPECT_EQ(tracker.Look(step.listing, step.now, kSettle), step.ready);
+        if (step.taken)
+            tracker.Taken(step.taken);
+        EXPECT_EQ(tracker.NextDue(step.now, kSettle), step.due);
+    }
+}
+
 // The start: jobs whose file is recorded as done are dropped; the files of
 // "Queued" that no job names and no record holds are queued. Paths compare
 // without regard to case or to the long-path prefix.
@@ -377,6 +420,38 @@ TEST(IntakeLongPaths, ALongPathIsCheckedMovedAndMatched) {
     DeleteFileW(PathCheck::Reachable(moved).c_str());
     for (const std::wstring& d : {queued, deep, root + L"\\" + std::wstring(120, L'd'), root})
         RemoveDirectoryW(PathCheck::Reachable(d).c_str());
+}
+
+// A burst larger than a window's message queue takes: the files wait in
+// the watcher's own queue, in order, behind one message.
+TEST(WatchedFolderHandOver, ABurstWaitsBehindOneMessage) {
+    HWND hWnd =
+        CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    ASSERT_NE(hWnd, nullptr);
+    std::vector<BYTE> journal;
+    {
+        CFolderWatcher watcher(hWnd, std::make_unique<MemoryJournal>(&journal));
+        const int kFiles = 12000; // past the 10,000 messages a queue holds
+        for (int i = 0; i < kFiles; ++i)
+            watcher.Deliver(L"C:\\hot\\Queued\\f" + std::to_wstring(i) + L".prn");
+        auto posted = [&] {
+            int n = 0;
+            MSG msg;
+            while (PeekMessageW(&msg, hWnd, CFolderWatcher::kMsgFile, CFolderWatcher::kMsgFile,
+                                PM_REMOVE))
+                ++n;
+            return n;
+        };
+        EXPECT_EQ(posted(), 1);
+        const std::vector<std::wstring> files = watcher.TakeArrived();
+        ASSERT_EQ(files.size(), static_cast<size_t>(kFiles));
+        for (int i = 0; i < kFiles; i += 997)
+            EXPECT_EQ(files[i], L"C:\\hot\\Queued\\f" + std::to_wstring(i) + L".prn");
+        EXPECT_TRUE(watcher.TakeArrived().empty());
+        watcher.Deliver(L"C:\\hot\\Queued\\late.prn");
+        EXPECT_EQ(posted(), 1);
+    }
+    DestroyWindow(hWnd);
 }
 
 } // namespace
