@@ -60,8 +60,9 @@ bool Accept(HWND hDlg, CWatchedFolderSetup& setup) {
         // Kept and compared in one form: absolute, long names, no trailing
         // separator, so that the same folder typed another way is the same.
         const std::wstring canonical = WatchedFolder::Canonical(s.m_strFolder);
-        const DWORD a =
-            canonical.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(canonical.c_str());
+        const DWORD a = canonical.empty()
+                            ? INVALID_FILE_ATTRIBUTES
+                            : GetFileAttributesW(PathCheck::Reachable(canonical).c_str());
         CString narrow;
         if (a == INVALID_FILE_ATTRIBUTES || !(a & FILE_ATTRIBUTE_DIRECTORY)) {
             problem = L"Choose a folder that exists.";

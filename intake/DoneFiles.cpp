@@ -1,5 +1,6 @@
 #include "intake/DoneFiles.h"
 
+#include "intake/PathCheck.h"
 #include "intake/WatchedFolder.h"
 #include "settings/RegistrySettings.h"
 
@@ -81,14 +82,15 @@ private:
 
 // Moves or deletes one file; true when it is no longer in "Queued".
 bool FinishFile(const DoneFile& f) {
-    if (GetFileAttributesW(f.path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    const std::wstring path = PathCheck::Reachable(f.path);
+    if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
         const DWORD err = GetLastError();
         // Gone (finished before a crash, or taken away): nothing to do. Any
         // other answer (a share away) is tried again.
         return err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND;
     }
     if (f.printedFolder.empty())
-        return DeleteFileW(f.path.c_str()) != FALSE;
+        return DeleteFileW(path.c_str()) != FALSE;
     return !WatchedFolder::MoveUnique(f.path, f.printedFolder).empty();
 }
 

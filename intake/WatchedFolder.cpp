@@ -40,7 +40,7 @@ std::wstring WithoutSlash(std::wstring p) {
 }
 
 bool IsFolder(const std::wstring& p) {
-    const DWORD a = GetFileAttributesW(p.c_str());
+    const DWORD a = GetFileAttributesW(PathCheck::Reachable(p).c_str());
     return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
@@ -350,7 +350,7 @@ void CFolderWatcher::Run() {
         HANDLE hChange = INVALID_HANDLE_VALUE;
         if (IsFolder(folder))
             hChange = FindFirstChangeNotificationW(
-                folder.c_str(), FALSE,
+                PathCheck::Reachable(folder).c_str(), FALSE,
                 FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_SIZE |
                     FILE_NOTIFY_CHANGE_LAST_WRITE | FILE_NOTIFY_CHANGE_ATTRIBUTES);
         if (hChange == INVALID_HANDLE_VALUE) {
@@ -374,8 +374,9 @@ void CFolderWatcher::Run() {
         HANDLE hParent = INVALID_HANDLE_VALUE;
         const size_t slash = folder.find_last_of(L'\\');
         if (slash != std::wstring::npos && slash > 2)
-            hParent = FindFirstChangeNotificationW(folder.substr(0, slash).c_str(), FALSE,
-                                                   FILE_NOTIFY_CHANGE_DIR_NAME);
+            hParent =
+                FindFirstChangeNotificationW(PathCheck::Reachable(folder.substr(0, slash)).c_str(),
+                                             FALSE, FILE_NOTIFY_CHANGE_DIR_NAME);
         // A full scan at the start of every watch: what arrived while
         // nobody watched, or while the folder was away.
         DWORD wait = Scan();

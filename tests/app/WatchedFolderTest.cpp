@@ -13,6 +13,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <set>
 #include <cstdlib>
 #include <functional>
 #include <memory>
@@ -153,6 +154,20 @@ protected:
         return WaitFor([&] { return StoredJobs().size() == n; }, ms, 200);
     }
     std::wstring In(const std::wstring& name) const { return m_dir + L"\\" + name; }
+    // "Watched Folder..." opened and closed with OK, settings unchanged.
+    void PressOkInTheDialog() {
+        PostMessageA(m_hWnd, WM_SYSCOMMAND, IDM_WATCHED_FOLDER, 0);
+        HWND dlg = nullptr;
+        ASSERT_TRUE(WaitFor(
+            [&] {
+                dlg = FindWindowA("#32770", "Watched Folder");
+                return dlg != nullptr && IsWindowVisible(dlg);
+            },
+            10000, 5));
+        PostMessageA(dlg, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(GetDlgItem(dlg, IDOK)));
+        ASSERT_TRUE(WaitFor([&] { return !IsWindow(dlg); }, 10000, 5));
+    }
 
     std::wstring m_dir, m_queued, m_printed;
     PROCESS_INFORMATION m_pi{};
@@ -245,6 +260,26 @@ TEST_F(WatchedFolderTest, ManyFilesDroppedAtOnceAreQueuedOnceInArrivalOrder) {
     // Nothing left to queue, and the shell's file stayed where it was.
     EXPECT_TRUE(Names(m_dir).empty());
     EXPECT_NE(GetFileAttributesW(In(L"desktop.ini").c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+// OK in "Watched Folder..." while a burst is being queued: the watch
+// starts again and looks at "Queued", and no file is queued twice.
+TEST_F(WatchedFolderTest, OkWhileABurstIsQueuedQueuesEachFileOnce) {
+    const size_t kFiles = 300;
+    StartProgram();
+    for (size_t i = 0; i < kFiles; ++i)
+        Put(In(L"b" + std::to_wstring(i) + L".prn"), "b");
+    ASSERT_TRUE(WaitFor([&] { return !StoredJobs().empty(); }, 20000, 20));
+    PressOkInTheDialog();
+    PressOkInTheDialog();
+    ASSERT_TRUE(WaitFor([&] { return StoredJobs().size() >= kFiles; }, 60000, 200))
+        << StoredJobs().size();
+    Sleep(kSettleMs * 3);
+    std::set<std::wstring> paths;
+    for (const Job& j : StoredJobs())
+        paths.insert(j.path);
+    EXPECT_EQ(StoredJobs().size(), kFiles);
+    EXPECT_EQ(paths.size(), kFiles);
 }
 
 // After its last copy the file goes to "Printed" or is deleted; a name
