@@ -338,38 +338,6 @@ TEST_F(DoneFilesTest, ACutAfterAnyStepNeitherReprintsNorLosesTheFile) {
     }
 }
 
-// A file that cannot be deleted (read-only, "delete when done") stays
-// recorded over starts: never queued again, told once, finished once it can be.
-TEST_F(DoneFilesTest, AFileThatCannotGoStaysRecordedAndIsToldOnce) {
-    const std::wstring file = Queued() + L"\\ro.prn";
-    ASSERT_TRUE(WriteFileBytes(ToUtf8(file), "x"));
-    ASSERT_TRUE(SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_READONLY));
-    {
-        std::unique_ptr<CDoneFiles> done = Restart();
-        done->Finish(file, L"");
-        done->Settle();
-        EXPECT_EQ(done->StuckCount(), 1u);
-    }
-    std::vector<DoneFile> stored;
-    ASSERT_TRUE(CDoneFiles::Decode(m_journal.data(), m_journal.size(), stored));
-    ASSERT_EQ(stored.size(), 1u);
-    EXPECT_TRUE(stored[0].bTold);
-    EXPECT_TRUE(stored[0].printedFolder.empty());
-
-    std::unique_ptr<CDoneFiles> done = Restart();
-    EXPECT_TRUE(
-        WatchedFolder::PlanStart({}, WatchedFolder::FilesOf(Queued()), [&](const std::wstring& p) {
-            return done->IsTaken(p);
-        }).toQueue.empty());
-    const std::vector<BYTE> before = m_journal;
-    done->Settle();
-    EXPECT_EQ(m_journal, before); // nothing new to tell
-    ASSERT_TRUE(SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_NORMAL));
-    done->Settle();
-    EXPECT_EQ(done->StuckCount(), 0u);
-    EXPECT_EQ(GetFileAttributesW(file.c_str()), INVALID_FILE_ATTRIBUTES);
-}
-
 TEST(DoneFilesJournal, IsReadBackWholeOrNotAtAll) {
     const std::vector<DoneFile> files = {{L"C:\\q\\a.prn", L"C:\\q\\Printed", false},
                                          {L"C:\\q\\b.prn", L"", true}};
