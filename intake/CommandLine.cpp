@@ -1,5 +1,7 @@
 #include "intake/CommandLine.h"
 
+#include "framework/LittleEndian.h"
+
 #include "queue/JobList.h"
 #include "intake/WindowTag.h"
 #include "queue/StoreOwner.h"
@@ -28,18 +30,6 @@ bool ParseCopies(const std::wstring& text, int& nCopies) {
         return false;
     nCopies = n;
     return true;
-}
-
-void Put32(std::vector<BYTE>& out, unsigned long long v, int bytes) {
-    for (int i = 0; i < bytes; ++i)
-        out.push_back(static_cast<BYTE>(v >> (8 * i)));
-}
-
-unsigned long long Get(const BYTE* p, int bytes) {
-    unsigned long long v = 0;
-    for (int i = bytes - 1; i >= 0; --i)
-        v = v << 8 | p[i];
-    return v;
 }
 
 // Flags of an encoded request.
@@ -127,14 +117,14 @@ bool ResolveFiles(CQueueRequest& request, std::wstring& strFile) {
 
 std::vector<BYTE> EncodeRequest(const CQueueRequest& request) {
     std::vector<BYTE> out;
-    Put32(out, static_cast<unsigned>(request.nCopies), 4);
-    Put32(out, (request.bStart ? kFlagStart : 0) | (request.bQuiet ? kFlagQuiet : 0), 4);
-    Put32(out, request.nAcceptUntil, 8);
-    Put32(out, request.files.size(), 4);
+    PutLE(out, static_cast<unsigned>(request.nCopies), 4);
+    PutLE(out, (request.bStart ? kFlagStart : 0) | (request.bQuiet ? kFlagQuiet : 0), 4);
+    PutLE(out, request.nAcceptUntil, 8);
+    PutLE(out, request.files.size(), 4);
     for (const std::wstring& file : request.files) {
-        Put32(out, file.size(), 4);
+        PutLE(out, file.size(), 4);
         for (wchar_t c : file)
-            Put32(out, static_cast<unsigned>(c), 2);
+            PutLE(out, static_cast<unsigned>(c), 2);
     }
     return out;
 }
@@ -146,26 +136,26 @@ bool DecodeRequest(const void* pData, size_t cb, CQueueRequest& out) {
     const BYTE* p = static_cast<const BYTE*>(pData);
     if (!p || cb < kHeader)
         return false;
-    const unsigned long long copies = Get(p, 4);
+    const unsigned long long copies = GetLE(p, 4);
     if (copies > static_cast<unsigned>(kMaxCommandLineCopies))
         return false;
     request.nCopies = static_cast<int>(copies);
-    const unsigned flags = static_cast<unsigned>(Get(p + 4, 4));
+    const unsigned flags = static_cast<unsigned>(GetLE(p + 4, 4));
     request.bStart = (flags & kFlagStart) != 0;
     request.bQuiet = (flags & kFlagQuiet) != 0;
-    request.nAcceptUntil = Get(p + 8, 8);
-    const unsigned long long count = Get(p + 16, 4);
+    request.nAcceptUntil = GetLE(p + 8, 8);
+    const unsigned long long count = GetLE(p + 16, 4);
     size_t at = kHeader;
     for (unsigned long long i = 0; i < count; ++i) {
         if (cb - at < 4)
             return false;
-        const unsigned long long cch = Get(p + at, 4);
+        const unsigned long long cch = GetLE(p + at, 4);
         at += 4;
         if (cch == 0 || cch > (cb - at) / 2)
             return false;
         std::wstring file(static_cast<size_t>(cch), L'\0');
         for (size_t k = 0; k < file.size(); ++k, at += 2) {
-            file[k] = static_cast<wchar_t>(Get(p + at, 2));
+            file[k] = static_cast<wchar_t>(GetLE(p + at, 2));
             if (file[k] == L'\0')
                 return false;
         }

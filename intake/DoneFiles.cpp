@@ -1,5 +1,7 @@
 #include "intake/DoneFiles.h"
 
+#include "framework/LittleEndian.h"
+
 #include "intake/PathCheck.h"
 #include "intake/WatchedFolder.h"
 #include "settings/RegistrySettings.h"
@@ -19,13 +21,8 @@ bool SamePath(const std::wstring& a, const std::wstring& b) {
                                 static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
 }
 
-void PutU32(std::vector<BYTE>& out, DWORD v) {
-    for (int i = 0; i < 4; ++i)
-        out.push_back(static_cast<BYTE>(v >> (8 * i)));
-}
-
 void PutText(std::vector<BYTE>& out, const std::wstring& s) {
-    PutU32(out, static_cast<DWORD>(s.size()));
+    PutLE(out, s.size(), 4);
     for (wchar_t c : s) {
         out.push_back(static_cast<BYTE>(c & 0xFF));
         out.push_back(static_cast<BYTE>(c >> 8));
@@ -38,8 +35,7 @@ struct Reader {
     bool U32(DWORD& v) {
         if (left < 4)
             return false;
-        v = static_cast<DWORD>(p[0]) | static_cast<DWORD>(p[1]) << 8 |
-            static_cast<DWORD>(p[2]) << 16 | static_cast<DWORD>(p[3]) << 24;
+        v = static_cast<DWORD>(GetLE(p, 4));
         p += 4;
         left -= 4;
         return true;
@@ -126,11 +122,11 @@ struct CDoneFiles::Shared {
 
 std::vector<BYTE> CDoneFiles::Encode(const std::vector<DoneFile>& files) {
     std::vector<BYTE> out(kMagic, kMagic + 4);
-    PutU32(out, static_cast<DWORD>(files.size()));
+    PutLE(out, files.size(), 4);
     for (const DoneFile& f : files) {
         PutText(out, f.path);
         PutText(out, f.printedFolder);
-        PutU32(out, f.bTold ? 1 : 0);
+        PutLE(out, f.bTold ? 1 : 0, 4);
     }
     return out;
 }

@@ -1,5 +1,7 @@
 #include "queue/StoreRecord.h"
 
+#include "framework/LittleEndian.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -13,18 +15,6 @@ const size_t kRecordHeader = 4 + 8 + 4 + 4 + 4;
 // format, fingerprint, next slot, job count; then a slot and a key a job.
 const size_t kIndexHeader = 4 + 8 + 8 + 4;
 const size_t kIndexEntry = 8 + 8;
-
-void PutLE(std::vector<BYTE>& out, unsigned long long v, int bytes) {
-    for (int i = 0; i < bytes; ++i)
-        out.push_back(static_cast<BYTE>(v >> (8 * i)));
-}
-
-unsigned long long GetLE(const BYTE* p, int bytes) {
-    unsigned long long v = 0;
-    for (int i = bytes - 1; i >= 0; --i)
-        v = v << 8 | p[i];
-    return v;
-}
 
 } // namespace
 
