@@ -69,7 +69,11 @@ BOOL CJobList::Load() {
     CLock lock(m_ListLock);
     m_pStore->Open(
         [this](const CString& name, const CString& path, int copies) {
-            return Place(CQueuedJob(name, path, copies), m_Jobs.GetSize());
+            CQueuedJob* pJob = Place(CQueuedJob(name, path, copies), m_Jobs.GetSize());
+            // Shown held from the start, not only once the worker passes it.
+            if (pJob && !CQueuedJob::CopiesInRange(copies))
+                HoldOutOfRange(pJob);
+            return pJob;
         },
         *this);
     return TRUE;
@@ -166,6 +170,8 @@ CQueuedJob* CJobList::FirstReady(bool bTake) {
         if (!pJob)
             continue;
         CLock jobLock(pJob->m_Lock);
+        if (!CQueuedJob::CopiesInRange(pJob->m_nCopies))
+            HoldOutOfRange(pJob);
         if (pJob->m_bHeld)
             continue;
         if (bTake)
@@ -190,11 +196,17 @@ void CJobList::ReleaseHolds() {
         if (!pJob)
             continue;
         CLock jobLock(pJob->m_Lock);
-        if (!pJob->m_bHeld)
+        // A count out of range stays held until it is corrected.
+        if (!pJob->m_bHeld || !CQueuedJob::CopiesInRange(pJob->m_nCopies))
             continue;
         pJob->m_bHeld = false;
         pJob->m_strStatus.Empty();
     }
+}
+
+void CJobList::HoldOutOfRange(CQueuedJob* pJob) {
+    pJob->m_bHeld = true;
+    pJob->m_strStatus = kCopiesOutOfRange;
 }
 
 BOOL CJobList::RemoveJob(CQueuedJob* pJob) {
@@ -237,7 +249,9 @@ BOOL CJobList::SetCopiesIdleAt(int nIndex, int nCopies) {
         if (pJob->m_bBusy)
             return FALSE;
         pJob->m_nCopies = nCopies;
-        if (pJob->m_bHeld) {
+        if (!CQueuedJob::CopiesInRange(nCopies)) {
+            HoldOutOfRange(pJob);
+        } else if (pJob->m_bHeld) {
             pJob->m_bHeld = false;
             pJob->m_strStatus.Empty();
         }

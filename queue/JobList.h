@@ -84,13 +84,15 @@ public:
     CQueuedJob* GetAt(int nIndex);
 
     // For the worker: marks the first job that is not held busy and returns
-    // it, or null when there is none. A busy job is never removed or
+    // it, or null when there is none. A job whose copies are out of range is
+    // held on the way (CQueuedJob), never taken. A busy job is never removed or
     // changed by the window, so the pointer stays valid until the worker
     // removes the job.
     CQueuedJob* TakeHead();
     // Whether TakeHead would find a job.
     bool HasReadyJob();
-    // Start: every held job may be tried again; its text goes.
+    // Start: every held job may be tried again; its text goes. Not one whose
+    // copies are out of range: only a corrected count releases that.
     void ReleaseHolds();
     // Removes the given job wherever it stands now; FALSE when it is gone.
     BOOL RemoveJob(CQueuedJob* pJob);
@@ -113,7 +115,11 @@ protected:
     // and stores nothing more.
     void ForgetWithoutSaving() { m_bSaveOnDestroy = false; }
 
+    static constexpr char kCopiesOutOfRange[] = "Held: copies out of range";
+
 private:
+    // Under the job's lock.
+    static void HoldOutOfRange(CQueuedJob* pJob);
     // The job at nIndex (out of range: the invalid-argument exception).
     // Call with the list's lock held.
     CQueuedJob* JobAt(int nIndex) { return static_cast<CQueuedJob*>(m_Jobs.GetAt(nIndex)); }

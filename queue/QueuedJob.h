@@ -6,7 +6,10 @@
 // A held job (m_bHeld) is one whose own file could not be read while the
 // worker retries failures: the worker passes it by, and its status text
 // says why ("Held: file missing"), until Start or a change of its copies.
-// It is kept in memory only: after a restart it is tried again.
+// It is kept in memory only: after a restart it is tried again. A job whose
+// copies lie outside 1 to kMaxCopies (a stored count that is missing,
+// damaged or foreign) is held too ("Held: copies out of range"): never sent
+// and never dropped; Start does not release it, a corrected count does.
 // Threads: m_Lock guards m_strStatus, m_nCopies, m_bBusy and m_bHeld between the user
 // interface thread and the worker; name, path and identity never change once
 // the job is in the list. The worker touches a queued job only inside its
@@ -37,6 +40,9 @@ public:
     CString GetPath() const { return m_strPath; }
     CString GetStatus() const { return m_strStatus; }
     CString GetID() const { return m_strID; }
+
+    static constexpr int kMaxCopies = 100000;
+    static bool CopiesInRange(int n) { return n >= 1 && n <= kMaxCopies; }
 
     CRITICAL_SECTION m_Lock;
     CString m_strName;

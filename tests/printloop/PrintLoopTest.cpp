@@ -246,15 +246,20 @@ TEST_F(PrintLoopTest, EmptyFileOpensAndClosesWithoutText) {
     EXPECT_EQ(out.statuses, (std::vector<std::string>{"", ""}));
 }
 
-TEST_F(PrintLoopTest, ZeroCopiesLeaveAtOnceWithoutOutput) {
+// A count of 0 or less (a damaged store) is no job done: it is held, never
+// sent, never dropped, and the worker goes on with the next job.
+TEST_F(PrintLoopTest, ZeroCopiesAreHeldWithoutOutput) {
     TempFile file("morvane-loop-zero.bin", RandomBytes(10, 2));
     Output out;
     Queue("none", file.path(), 0);
     Queue("negative", file.path(), -3);
+    Queue("one", file.path(), 1);
     StartWorker(&out);
     loop->SetRunning(TRUE);
-    ASSERT_TRUE(WaitFor([&] { return list->GetCount() == 0; }));
-    EXPECT_TRUE(out.Calls().empty());
+    ASSERT_TRUE(WaitFor([&] { return list->GetCount() == 2; }));
+    EXPECT_EQ(out.Calls(), (std::vector<std::string>{"open", "send 10", "close"}));
+    EXPECT_STREQ(list->GetAt(0)->GetStatus(), "Held: copies out of range");
+    EXPECT_STREQ(list->GetAt(1)->GetStatus(), "Held: copies out of range");
     EXPECT_EQ(BoxCount(), 0);
     EXPECT_TRUE(loop->IsRunning());
 }

@@ -197,10 +197,11 @@ TEST_F(JobListTest, QueueSurvivesARestartInOrder) {
     ASSERT_EQ(Names(loaded), (std::vector<std::string>{"first", "second", "third"}));
     EXPECT_STREQ(loaded.GetAt(1)->GetPath(), "C:\\b.pcl");
     EXPECT_EQ(loaded.GetAt(1)->m_nCopies, 2);
+    // A count past 100000 is kept as stored, and held: never printed.
     EXPECT_EQ(loaded.GetAt(2)->m_nCopies, 0x7FFFFFFF);
     for (int i = 0; i < 3; ++i) {
         EXPECT_NE(std::string(loaded.GetAt(i)->GetID()), ids[i]);
-        EXPECT_STREQ(loaded.GetAt(i)->GetStatus(), "");
+        EXPECT_STREQ(loaded.GetAt(i)->GetStatus(), i == 2 ? "Held: copies out of range" : "");
         EXPECT_FALSE(loaded.GetAt(i)->m_bBusy);
     }
 

@@ -393,6 +393,49 @@ TEST_F(JobStoreTest, AQueueOfTheIndexedFormAloneLoadsAndIsKeptFromThenOn) {
     EXPECT_EQ(Reload(), (Rows{{"d", "C:\\d", 4}}));
 }
 
+// Stored counts outside 1 to 100000 (missing, a QWORD, text, 0, -1, too
+// many) load as held jobs: never taken by the worker, not released by
+// Start, kept in the store, and free again once the count is corrected.
+TEST_F(JobStoreTest, CopiesOutOfRangeLoadAsHeldJobs) {
+    const ULONGLONG qword = 3;
+    const DWORD zero = 0, minus = 0xFFFFFFFF, many = 100001, ok = 2;
+    const struct {
+        DWORD type;
+        const void* data;
+        DWORD cb;
+    } counts[] = {{REG_NONE, nullptr, 0}, {REG_QWORD, &qword, 8}, {REG_SZ, "lots", 5},
+                  {REG_DWORD, &zero, 4},  {REG_DWORD, &minus, 4}, {REG_DWORD, &many, 4},
+                  {REG_DWORD, &ok, 4}};
+    const int n = static_cast<int>(std::size(counts));
+    for (int i = 0; i < n; ++i) {
+        const std::string job = "Job" + std::to_string(i);
+        const std::string name = "j" + std::to_string(i);
+        SetRawValue("Job_List", (job + "_Name").c_str(), REG_SZ, name.c_str(), 3);
+        SetRawValue("Job_List", (job + "_Path").c_str(), REG_SZ, "C:\\j", 5);
+        if (counts[i].data)
+            SetRawValue("Job_List", (job + "_Copies").c_str(), counts[i].type, counts[i].data,
+                        counts[i].cb);
+    }
+    const std::string end = "Job" + std::to_string(n);
+    SetRawValue("Job_List", (end + "_Name").c_str(), REG_SZ, "", 1);
+    SetRawValue("Job_List", (end + "_Path").c_str(), REG_SZ, "", 1);
+    CJobList list;
+    ASSERT_EQ(list.GetCount(), n);
+    for (int i = 0; i + 1 < n; ++i)
+        EXPECT_STREQ(list.GetAt(i)->GetStatus(), "Held: copies out of range") << i;
+    list.ReleaseHolds();
+    CQueuedJob* pTaken = list.TakeHead();
+    ASSERT_EQ(pTaken, list.GetAt(n - 1));
+    EXPECT_EQ(pTaken->m_nCopies, 2);
+    ASSERT_TRUE(list.RemoveJob(pTaken)); // as the worker does after its copies
+    EXPECT_EQ(list.TakeHead(), nullptr);
+    ASSERT_TRUE(list.SetCopiesIdleAt(3, 4));
+    EXPECT_EQ(list.TakeHead(), list.GetAt(3));
+    EXPECT_EQ(list.GetCount(), n - 1);       // none dropped
+    EXPECT_TRUE(list.SetCopiesIdleAt(0, 0)); // the window's own check refuses this first
+    EXPECT_STREQ(list.GetAt(0)->GetStatus(), "Held: copies out of range");
+}
+
 TEST_F(JobStoreTest, FinishedJobsNeverComeBackAfterACrash) {
     // The queue empties while the program runs, then it dies: the indexed
     // form of the last close still lists a, b and c.
