@@ -12,6 +12,12 @@ const char* const kHistoryColumns[kHistoryFields] = {
     "Time", "Job", "Path", "Copies asked", "Copies sent", "Output", "Result", "Pages (printer)"};
 
 namespace {
+
+// A first character a spreadsheet takes as the start of a formula; a
+// quote is one too, so that a text that starts with one reads back as it was.
+bool IsFormulaLead(char c) {
+    return c == '=' || c == '+' || c == '-' || c == '@' || c == '\t' || c == '\r' || c == '\'';
+}
 const char kBom[] = "\xEF\xBB\xBF";
 
 bool ParseCount(const std::string& text, int& n) {
@@ -91,9 +97,26 @@ size_t CsvWholeLength(const std::string& text) {
     return end;
 }
 
+std::string NeutralisedField(const std::string& text) {
+    return !text.empty() && IsFormulaLead(text[0]) ? "'" + text : text;
+}
+
+std::string RestoredField(const std::string& field) {
+    return field.size() > 1 && field[0] == '\'' && IsFormulaLead(field[1]) ? field.substr(1)
+                                                                           : field;
+}
+
 std::vector<std::string> EntryFields(const CHistoryEntry& e) {
-    return {e.time,   e.name,   e.path, std::to_string(e.copiesAsked), std::to_string(e.copiesSent),
-            e.output, e.result, e.pages};
+    // The texts others choose (a file's name and path, a printer's name)
+    // never reach a spreadsheet as a formula.
+    return {e.time,
+            NeutralisedField(e.name),
+            NeutralisedField(e.path),
+            std::to_string(e.copiesAsked),
+            std::to_string(e.copiesSent),
+            NeutralisedField(e.output),
+            e.result,
+            e.pages};
 }
 
 bool EntryFromFields(const std::vector<std::string>& f, CHistoryEntry& e) {
@@ -102,9 +125,9 @@ bool EntryFromFields(const std::vector<std::string>& f, CHistoryEntry& e) {
     if (!ParseCount(f[3], e.copiesAsked) || !ParseCount(f[4], e.copiesSent))
         return false;
     e.time = f[0];
-    e.name = f[1];
-    e.path = f[2];
-    e.output = f[5];
+    e.name = RestoredField(f[1]);
+    e.path = RestoredField(f[2]);
+    e.output = RestoredField(f[5]);
     e.result = f[6];
     e.pages = f[7];
     return true;

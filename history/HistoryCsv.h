@@ -44,6 +44,12 @@ std::vector<std::vector<std::string>> DecodeCsv(const std::string& text);
 // cut short at its end is dropped.
 size_t CsvWholeLength(const std::string& text);
 
+// A text field as it is written: one that a spreadsheet would take as a
+// formula (it starts with =, +, -, @, a tab or a CR; or with a quote) gets
+// a leading quote. RestoredField takes it off again.
+std::string NeutralisedField(const std::string& text);
+std::string RestoredField(const std::string& field);
+
 std::vector<std::string> EntryFields(const CHistoryEntry& entry);
 // False for the header and for a record that is not an entry (a field
 // missing, a count that is not a number).

@@ -27,6 +27,40 @@ TEST(HistoryCsv, RecordsRoundTripWithQuotesCommasLineEndsAndUtf8) {
     }
 }
 
+// Names others choose (anyone who can write to a watched folder) never
+// reach a spreadsheet as a formula, and read back unchanged.
+TEST(HistoryCsv, FormulaLikeTextsAreWrittenQuotedAndReadBackAsTheyWere) {
+    const struct {
+        std::string text, written;
+    } rows[] = {
+        {"=1+2.prn", "'=1+2.prn"},
+        {"+cmd.prn", "'+cmd.prn"},
+        {"-x", "'-x"},
+        {"@SUM(A1)", "'@SUM(A1)"},
+        {"\tx", "'\tx"},
+        {"\rx", "'\rx"},
+        {"'=kept", "''=kept"},
+        {"'", "''"},
+        {"plain=.prn", "plain=.prn"},
+        {"", ""},
+    };
+    for (const auto& row : rows) {
+        CHistoryEntry e;
+        e.name = row.text;
+        e.path = "C:\\in\\" + row.text;
+        e.output = row.text;
+        const std::vector<std::string> fields = EntryFields(e);
+        EXPECT_EQ(fields[1], row.written);
+        EXPECT_EQ(fields[5], row.written);
+        const auto records = DecodeCsv(EncodeCsvRecord(fields));
+        CHistoryEntry back;
+        ASSERT_TRUE(EntryFromFields(records.at(0), back));
+        EXPECT_EQ(back.name, row.text);
+        EXPECT_EQ(back.path, e.path);
+        EXPECT_EQ(back.output, row.text);
+    }
+}
+
 TEST(HistoryCsv, ARecordCutShortIsLeftOutAndWholeLengthEndsBeforeIt) {
     const std::string whole = "\xEF\xBB\xBF\"a\",\"b\"\r\n\"c\",\"d\"\n";
     const struct {
