@@ -197,8 +197,12 @@ void CHistoryDlg::OnOK() {
                              missing;
         ShowMessageBox(m_hWnd, text, MB_OK | MB_ICONEXCLAMATION);
     }
-    for (const std::wstring& text : unnamable)
+    if (!unnamable.empty()) {
+        std::wstring text = unnamable.front();
+        for (size_t i = 1; i < unnamable.size(); ++i)
+            text += L"\n\n" + unnamable[i];
         ShowMessageBoxW(m_hWnd, text.c_str(), L"Tolvar Morvane", MB_OK | MB_ICONEXCLAMATION);
+    }
 }
 
 void CHistoryDlg::Layout(int cx, int cy) {

@@ -444,13 +444,11 @@ LRESULT CMorvaneDlg::OnDropFiles(WPARAM wParam, LPARAM) {
         // copy fails in the worker. But a name the queue cannot keep would
         // be stored with "?" in it: that is told (one box for the drop).
         const PathCheck::Result checked = PathCheck::Check(file);
-        CString path = checked.strPath;
-        if (checked.verdict == PathCheck::Verdict::Unnamable ||
-            (checked.verdict != PathCheck::Verdict::Ok &&
-             !PathCheck::ToCodePage(PathCheck::Reachable(file), GetACP(), path))) {
+        if (checked.strPath.IsEmpty()) {
             m_QueueMessages.push_back(PathCheck::RefusalText(PathCheck::Verdict::Unnamable, file));
             continue;
         }
+        const CString& path = checked.strPath;
         m_JobList.Add(CQueuedJob(NameFromDroppedPath(path), path, m_nCopies));
         ++nQueued;
     }

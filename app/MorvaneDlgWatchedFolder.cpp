@@ -141,17 +141,23 @@ void CMorvaneDlg::StartDoneFiles() {
     done.Load();
     // A job whose file is recorded as done ended before a crash took the
     // rest of its way: it is dropped, not printed again.
-    int nDropped = 0;
-    {
+    // Nothing recorded (the usual start): the queue is not walked.
+    std::vector<std::wstring> jobPaths;
+    std::vector<size_t> drop;
+    if (done.StuckCount() > 0) {
         CLock list(m_JobList.GetListLock());
-        for (int i = m_JobList.GetCount() - 1; i >= 0; --i) {
+        for (int i = 0; i < m_JobList.GetCount(); ++i) {
             CQueuedJob* pJob = m_JobList.GetAt(i);
-            if (pJob && done.IsTaken(WatchedFolder::FromAnsi(pJob->GetPath())) &&
-                m_JobList.RemoveIdleAt(i))
-                ++nDropped;
+            jobPaths.push_back(pJob ? WatchedFolder::FromAnsi(pJob->GetPath()) : std::wstring());
         }
+        drop = WatchedFolder::PlanStart(jobPaths, {}, [&done](const std::wstring& p) {
+                   return !p.empty() && done.IsTaken(p);
+               }).jobsToDrop;
+        // From the back, so the indices ahead stay where they were.
+        for (auto it = drop.rbegin(); it != drop.rend(); ++it)
+            m_JobList.RemoveIdleAt(static_cast<int>(*it));
     }
-    if (nDropped)
+    if (!drop.empty())
         RefreshJobList();
     done.Start();
 }

@@ -16,11 +16,6 @@ constexpr DWORD kRetryMs = 30000;
 // The journal's first bytes: "MDF" and the layout's number.
 constexpr BYTE kMagic[4] = {'M', 'D', 'F', 1};
 
-bool SamePath(const std::wstring& a, const std::wstring& b) {
-    return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
-                                static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
-}
-
 void PutText(std::vector<BYTE>& out, const std::wstring& s) {
     PutLE(out, s.size(), 4);
     for (wchar_t c : s) {
@@ -203,8 +198,9 @@ bool CDoneFiles::Finish(const std::wstring& path, const std::wstring& printedFol
     {
         CLock hold(m_shared->lock);
         auto& files = m_shared->files;
-        const bool known = std::any_of(files.begin(), files.end(),
-                                       [&](const DoneFile& f) { return SamePath(f.path, path); });
+        const bool known = std::any_of(files.begin(), files.end(), [&](const DoneFile& f) {
+            return WatchedFolder::SamePath(f.path, path);
+        });
         if (!known) {
             files.push_back({path, printedFolder, false});
             written = m_shared->Write();
@@ -217,8 +213,9 @@ bool CDoneFiles::Finish(const std::wstring& path, const std::wstring& printedFol
 void CDoneFiles::Forget(const std::wstring& path) {
     CLock hold(m_shared->lock);
     auto& files = m_shared->files;
-    const auto end = std::remove_if(files.begin(), files.end(),
-                                    [&](const DoneFile& f) { return SamePath(f.path, path); });
+    const auto end = std::remove_if(files.begin(), files.end(), [&](const DoneFile& f) {
+        return WatchedFolder::SamePath(f.path, path);
+    });
     if (end == files.end())
         return;
     files.erase(end, files.end());
@@ -229,7 +226,7 @@ bool CDoneFiles::IsTaken(const std::wstring& path) const {
     CLock hold(m_shared->lock);
     const auto& files = m_shared->files;
     return std::any_of(files.begin(), files.end(),
-                       [&](const DoneFile& f) { return SamePath(f.path, path); });
+                       [&](const DoneFile& f) { return WatchedFolder::SamePath(f.path, path); });
 }
 
 void CDoneFiles::Poke() {
@@ -264,8 +261,9 @@ void CDoneFiles::Shared::Settle() {
     {
         CLock hold(lock);
         const auto end = std::remove_if(files.begin(), files.end(), [&](const DoneFile& f) {
-            return std::any_of(finished.begin(), finished.end(),
-                               [&](const std::wstring& p) { return SamePath(p, f.path); });
+            return std::any_of(finished.begin(), finished.end(), [&](const std::wstring& p) {
+                return WatchedFolder::SamePath(p, f.path);
+            });
         });
         changed = end != files.end();
         files.erase(end, files.end());
@@ -273,8 +271,9 @@ void CDoneFiles::Shared::Settle() {
             if (f.bTold)
                 continue;
             // Only the ones tried here: one recorded meanwhile gets its try.
-            if (std::none_of(todo.begin(), todo.end(),
-                             [&](const DoneFile& t) { return SamePath(t.path, f.path); }))
+            if (std::none_of(todo.begin(), todo.end(), [&](const DoneFile& t) {
+                    return WatchedFolder::SamePath(t.path, f.path);
+                }))
                 continue;
             f.bTold = true;
             ++nNewlyStuck;

@@ -87,6 +87,7 @@ public:
     bool IsTaken(const std::wstring& path) const;
     // Try the stuck files again now.
     void Poke();
+    // The files recorded and not yet moved or deleted.
     size_t StuckCount() const;
 
     // Moves or deletes every recorded file that is still there; forgets the

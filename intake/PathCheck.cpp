@@ -25,16 +25,16 @@ Result Check(const std::wstring& file) {
     // The long form is made first: a path of MAX_PATH or more is looked at
     // in the form that is kept, not in one the system cuts short.
     const std::wstring reachable = Reachable(file);
+    const bool bNamable = ToCodePage(reachable, GetACP(), result.strPath);
     const DWORD attrs = GetFileAttributesW(reachable.c_str());
-    if (attrs == INVALID_FILE_ATTRIBUTES) {
+    if (attrs == INVALID_FILE_ATTRIBUTES)
         result.verdict = Verdict::Missing;
-    } else if (attrs & FILE_ATTRIBUTE_DIRECTORY) {
+    else if (attrs & FILE_ATTRIBUTE_DIRECTORY)
         result.verdict = Verdict::Folder;
-    } else if (!ToCodePage(reachable, GetACP(), result.strPath)) {
-        result.verdict = Verdict::Unnamable;
-    } else {
-        result.verdict = Verdict::Ok;
-    }
+    else
+        result.verdict = bNamable ? Verdict::Ok : Verdict::Unnamable;
+    if (!bNamable)
+        result.strPath.Empty();
     return result;
 }
 

@@ -23,7 +23,8 @@ enum class Verdict {
 
 struct Result {
     Verdict verdict = Verdict::Missing;
-    // The form the queue keeps (Ok only).
+    // The form the queue keeps; empty when the path has none (a character
+    // outside the code page). Filled whatever the verdict.
     CString strPath;
 };
 

@@ -28,6 +28,17 @@ struct WorkerActivity {
     int nCopies = 0;
     CString strWord;
 
+    static WorkerActivity Make(Kind kind, const CString& strJob, const CString& strWord = CString(),
+                               int nCopy = 0, int nCopies = 0) {
+        WorkerActivity a;
+        a.kind = kind;
+        a.strJob = strJob;
+        a.strWord = strWord;
+        a.nCopy = nCopy;
+        a.nCopies = nCopies;
+        return a;
+    }
+
     bool operator==(const WorkerActivity& o) const {
         return kind == o.kind && strJob == o.strJob && nCopy == o.nCopy && nCopies == o.nCopies &&
                strWord == o.strWord;

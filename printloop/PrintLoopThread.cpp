@@ -12,17 +12,6 @@
 namespace {
 // What the user is shown when a copy fails, and what the history keeps.
 const char kFailedText[] = "Print Job Failed";
-
-WorkerActivity Activity(WorkerActivity::Kind kind, const CString& strJob,
-                        const CString& strWord = CString(), int nCopy = 0, int nCopies = 0) {
-    WorkerActivity activity;
-    activity.kind = kind;
-    activity.strJob = strJob;
-    activity.strWord = strWord;
-    activity.nCopy = nCopy;
-    activity.nCopies = nCopies;
-    return activity;
-}
 } // namespace
 
 // The printer wait's view of the loop, for one job.
@@ -44,7 +33,8 @@ public:
             return false;
         CLock gate(m_loop.m_csGate);
         if (!m_loop.IsStoppedForGood())
-            m_loop.SetActivity(Activity(WorkerActivity::Kind::Waiting, m_pJob->GetName(), strWord));
+            m_loop.SetActivity(
+                WorkerActivity::Make(WorkerActivity::Kind::Waiting, m_pJob->GetName(), strWord));
         return true;
     }
     bool StopAsked() override { return !m_loop.m_bRunning || m_loop.m_bStopRequested; }
@@ -186,7 +176,8 @@ void CPrintLoopThread::OnWaitText(const CString& strText, unsigned nStep) {
     if (IsStoppedForGood() || !m_pCurrentJob || m_watcher.Step() != nStep)
         return;
     m_bWaitTextShown = true;
-    SetActivity(Activity(WorkerActivity::Kind::Waiting, m_pCurrentJob->GetName(), strText));
+    SetActivity(
+        WorkerActivity::Make(WorkerActivity::Kind::Waiting, m_pCurrentJob->GetName(), strText));
     CLock jobLock(m_pCurrentJob->m_Lock);
     m_pCurrentJob->m_strStatus = strStatus;
     InvalidateJobList();
@@ -423,7 +414,8 @@ bool CPrintLoopThread::RetryAfter(CQueuedJob* pJob, int nCopies, int nSent,
         RecordHistory(pJob, nCopies, nSent, strReason + ", retrying");
         if (bFirst)
             m_pOwner->NotifyRetry(RetryNews::Failing, strReason);
-        SetActivity(Activity(WorkerActivity::Kind::Retrying, pJob->GetName(), strReason));
+        SetActivity(
+            WorkerActivity::Make(WorkerActivity::Kind::Retrying, pJob->GetName(), strReason));
     }
     return WaitToRetry(pJob, *wait, strReason);
 }
@@ -465,7 +457,8 @@ CopyOutcome CPrintLoopThread::SendOneCopy(CQueuedJob* pJob, int nCopy) {
         }
         setup = *m_pSetup;
         m_strJobOutput = OutputCaptionName(setup);
-        SetActivity(Activity(WorkerActivity::Kind::Printing, strName, CString(), nCopy, nTotal));
+        SetActivity(WorkerActivity::Make(WorkerActivity::Kind::Printing, strName, CString(), nCopy,
+                                         nTotal));
     }
     std::unique_ptr<CPrinter> printer(MakePrinter(&setup));
     if (!printer)

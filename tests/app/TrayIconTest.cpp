@@ -14,13 +14,7 @@ namespace {
 
 WorkerActivity Activity(WorkerActivity::Kind kind, const char* job, int copy, int copies,
                         const char* word) {
-    WorkerActivity a;
-    a.kind = kind;
-    a.strJob = job;
-    a.nCopy = copy;
-    a.nCopies = copies;
-    a.strWord = word;
-    return a;
+    return WorkerActivity::Make(kind, job, word, copy, copies);
 }
 
 TEST(TrayTip, NamesTheStateTheJobAndThePrintersWord) {
