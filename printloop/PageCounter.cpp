@@ -7,9 +7,11 @@
 #include <new>
 
 unsigned long CPageCountRule::Begin(std::shared_ptr<IPageCountSource> pSource, bool bHasStart,
-                                    uint64_t nStart, std::vector<PageCountResult>& results) {
+                                    bool bStartIdle, uint64_t nStart,
+                                    std::vector<PageCountResult>& results) {
     // Another job of ours is about to be sent: no earlier run can tell its
-    // pages from this one's any more.
+    // pages from this one's any more, nor this one from theirs.
+    const bool bOursPending = !m_runs.empty();
     for (const auto& run : m_runs)
         results.push_back({run.first, std::nullopt});
     m_runs.clear();
@@ -18,7 +20,7 @@ unsigned long CPageCountRule::Begin(std::shared_ptr<IPageCountSource> pSource, b
         m_nNextToken = 1;
     Run& run = m_runs[nToken];
     run.pSource = std::move(pSource);
-    run.bHasStart = bHasStart && run.pSource;
+    run.bHasStart = bHasStart && bStartIdle && !bOursPending && run.pSource;
     run.nStart = nStart;
     return nToken;
 }
@@ -61,7 +63,10 @@ void CPageCountRule::Answer(unsigned long nToken, bool bAnswered, uint64_t nPage
         return; // spoilt by a later job meanwhile: its result went already
     Run& run = it->second;
     run.bAsking = false;
-    if (bAnswered && !bIdle && now < run.deadline) {
+    const bool bFirst = !run.bAskedOnce;
+    run.bAskedOnce = true;
+    const bool bNotBegun = bAnswered && bIdle && nPages == run.nStart && bFirst;
+    if (bAnswered && (!bIdle || bNotBegun) && now < run.deadline) {
         run.due = std::min(now + m_dwPollMs, run.deadline);
         return;
     }
@@ -131,7 +136,8 @@ unsigned long CPageCounter::JobStarting(std::unique_ptr<IPageCountSource> pSourc
         std::vector<PageCountResult> results;
         results.reserve(4);
         CLock lock(m_pShared->cs);
-        const unsigned long nToken = m_pShared->rule.Begin(pShared, bHasStart, nStart, results);
+        const unsigned long nToken =
+            m_pShared->rule.Begin(pShared, bHasStart, bIdle, nStart, results);
         Post(results);
         return nToken;
     } catch (...) {

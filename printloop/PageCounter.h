@@ -4,8 +4,13 @@
 // The rule: the printer's counter is read just before a job's first copy
 // (the start) and, after the job's last copy, the printer is asked every
 // poll period (2 s) for up to the limit (2 minutes) until it says idle; the
-// counter of that idle answer is the end. The pages are end minus start,
-// and there is no value (never a guess) when:
+// counter of that idle answer is the end. An idle answer to the first
+// question whose counter has not moved is not yet an end (the printer may
+// not have begun): it is asked again. The pages are end minus start, and
+// there is no value (never a guess) when:
+//  - the printer was not idle at the start, or an earlier run of ours was
+//    still waiting for its end (the counter may still move for pages that
+//    are not this run's);
 //  - another job of ours began before the end was read (its first copy is
 //    about to go out, so the printer may count its pages too); a reading in
 //    progress when that happens counts for nothing either;
@@ -56,10 +61,11 @@ public:
         : m_dwPollMs(dwPollMs), m_dwLimitMs(dwLimitMs) {}
 
     // A job run begins; bHasStart false when the start could not be read
-    // (or pSource is null). Every run still measured ends without a value
-    // (into results). Returns the run's token.
-    unsigned long Begin(std::shared_ptr<IPageCountSource> pSource, bool bHasStart, uint64_t nStart,
-                        std::vector<PageCountResult>& results);
+    // (or pSource is null), bStartIdle what the printer said with it. Every
+    // run still measured ends without a value (into results). Returns the
+    // run's token.
+    unsigned long Begin(std::shared_ptr<IPageCountSource> pSource, bool bHasStart, bool bStartIdle,
+                        uint64_t nStart, std::vector<PageCountResult>& results);
     // The run's last copy went out (bAllSent), or the run ended otherwise.
     void End(unsigned long nToken, bool bAllSent, ULONGLONG now,
              std::vector<PageCountResult>& results);
@@ -79,8 +85,9 @@ private:
         std::shared_ptr<IPageCountSource> pSource;
         bool bHasStart = false;
         uint64_t nStart = 0;
-        bool bWaiting = false; // the last copy went out; asking for idle
-        bool bAsking = false;  // handed out by Due, no Answer yet
+        bool bWaiting = false;   // the last copy went out; asking for idle
+        bool bAsking = false;    // handed out by Due, no Answer yet
+        bool bAskedOnce = false; // an answer came after the last copy
         ULONGLONG due = 0, deadline = 0;
     };
 

@@ -110,8 +110,8 @@ TEST_F(PageCountAgent, TheCounterAndTheIdleStateComeInOneAnswer) {
 }
 
 // The three cases of the rule against the real agent: a job alone gets the
-// difference; of two jobs back to back the first gets no value; a printer
-// that stays printing gets none.
+// difference; two jobs back to back get no value; a printer that stays
+// printing gets none, nor does one that was printing at the start.
 TEST_F(PageCountAgent, JobRunsAreCountedOnlyWhenCertain) {
     PagesSink sink;
     CPageCounter pageCounter(sink, 150, 1500);
@@ -138,7 +138,7 @@ TEST_F(PageCountAgent, JobRunsAreCountedOnlyWhenCertain) {
     SetState("idle pages=107");
     ASSERT_TRUE(WaitFor([&] { return sink.Counted().size() == 3; }, 5000));
     EXPECT_EQ(sink.Counted()[1], std::make_pair(first, std::optional<unsigned long>()));
-    EXPECT_EQ(sink.Counted()[2], std::make_pair(second, std::optional<unsigned long>(1)));
+    EXPECT_EQ(sink.Counted()[2], std::make_pair(second, std::optional<unsigned long>()));
 
     // Still printing at the limit.
     const unsigned long stuck = pageCounter.JobStarting(Source());
@@ -148,6 +148,12 @@ TEST_F(PageCountAgent, JobRunsAreCountedOnlyWhenCertain) {
     ASSERT_TRUE(WaitFor([&] { return sink.Counted().size() == 4; }, 5000));
     EXPECT_GE(GetTickCount64() - t0, 1500u);
     EXPECT_EQ(sink.Counted()[3], std::make_pair(stuck, std::optional<unsigned long>()));
+
+    // Printing someone else's job at the start.
+    const unsigned long busy = pageCounter.JobStarting(Source());
+    pageCounter.JobEnded(busy, true);
+    ASSERT_TRUE(WaitFor([&] { return sink.Counted().size() == 5; }, 5000));
+    EXPECT_EQ(sink.Counted()[4], std::make_pair(busy, std::optional<unsigned long>()));
 }
 
 } // namespace

@@ -150,8 +150,8 @@ TEST_F(PrinterWaitTest, AJobAlonesPagesAreThePrintersCountedDifference) {
     TempFile file("morvane-wait-pages.bin", RandomBytes(20000, 165));
     LoopbackListener printer(kPrinterPort);
     ASSERT_TRUE(printer.ok());
-    // Busy with something else at first: printing does not hold the copy.
-    SetPrinterState("printing pages=100");
+    // Idle at the start: the count can be certain.
+    SetPrinterState("idle pages=100");
     list->Add(CQueuedJob("labels", file.path(), 2));
     StartWorker();
     loop->SetPageCountPeriods(200, 20000);
