@@ -1,6 +1,7 @@
 #include "pipe/PrinterStatus.h"
 
 #include "pipe/PipeSettings.h"
+#include "printers/SilenceRule.h"
 #include "xmldoc/XmlDoc.h"
 
 #include <algorithm>
@@ -27,42 +28,29 @@ ber::Oid At(const ber::Oid& column, uint32_t nIndex) {
     return oid;
 }
 
-// How long a printer that did not answer is taken for one that does not.
-constexpr ULONGLONG kAskSilentAgainMs = 5 * 60 * 1000;
-
 // What the run has learnt of each agent (address, port and community): the
-// index of its printer's row, when it last answered, and since when it is
-// taken for one that does not.
+// index of its printer's row, and its answers and misses (CSilenceRule).
 // Process-wide; guarded by its own lock, held only to copy a value.
 class CPrinterMemory {
 public:
-    // Since when the agent is taken for one that does not answer; 0 while
-    // it is not.
-    ULONGLONG SilentSince(const std::string& key) {
+    bool Silent(const std::string& key) {
         CLock lock(m_lock);
-        const auto it = m_silentSince.find(key);
-        return it == m_silentSince.end() ? 0 : it->second;
+        const auto it = m_silence.find(key);
+        return it != m_silence.end() && it->second.Silent(GetTickCount64());
     }
-    // A question got an answer, or none. A lost one counts only for an
-    // agent that gave no answer within kAskSilentAgainMs: one that answered
-    // lately is asked again next time.
+    // A question got an answer, or none.
     void SetAnswered(const std::string& key, bool bAnswered) {
         CLock lock(m_lock);
-        const ULONGLONG now = GetTickCount64();
-        if (bAnswered) {
-            m_lastAnswer[key] = now;
-            m_silentSince.erase(key);
-            return;
-        }
-        const auto it = m_lastAnswer.find(key);
-        if (it == m_lastAnswer.end() || now - it->second >= kAskSilentAgainMs)
-            m_silentSince[key] = now;
+        CSilenceRule& rule = m_silence[key];
+        if (bAnswered)
+            rule.Answered(GetTickCount64());
+        else
+            rule.Missed(GetTickCount64());
     }
-    // The agent answered within kAskSilentAgainMs.
     bool AnsweredLately(const std::string& key) {
         CLock lock(m_lock);
-        const auto it = m_lastAnswer.find(key);
-        return it != m_lastAnswer.end() && GetTickCount64() - it->second < kAskSilentAgainMs;
+        const auto it = m_silence.find(key);
+        return it != m_silence.end() && it->second.AnsweredLately(GetTickCount64());
     }
     static CPrinterMemory& Instance() {
         static CPrinterMemory memory;
@@ -84,8 +72,7 @@ public:
 private:
     CCriticalSection m_lock;
     std::map<std::string, uint32_t> m_index;
-    std::map<std::string, ULONGLONG> m_silentSince;
-    std::map<std::string, ULONGLONG> m_lastAnswer;
+    std::map<std::string, CSilenceRule> m_silence;
 };
 
 std::string MemoryKey(const SnmpTarget& target) {
@@ -263,9 +250,8 @@ HRESULT AskPrinterRow(const SnmpTarget& target,
     const std::string key = MemoryKey(target);
     // A printer that does not answer is not asked again every time: each
     // question costs it about twice the time-out.
-    const ULONGLONG silentSince = memory.SilentSince(key);
     nIndex = 0;
-    if (silentSince && GetTickCount64() - silentSince < kAskSilentAgainMs)
+    if (memory.Silent(key))
         return S_OK;
     uint32_t nRow = memory.Index(key);
     // Two rounds at most: a remembered row that is gone is looked for again.

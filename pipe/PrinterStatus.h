@@ -89,11 +89,11 @@ PrinterStatus MapPrinterStatus(const PrinterStatusReading& reading);
 // GETNEXT on the hrPrinterStatus column; the index is remembered for the
 // agent for the run, and looked for again when that row no longer
 // answers), then one GET of the row's three objects. No answer, or an agent
-// without a printer row: NOT_ANSWERING. An agent that gave no answer (to
-// either question) and none in the 5 minutes before is not asked again for
-// 5 minutes: it is NOT_ANSWERING at once meanwhile; any answer ends that. S_OK with the status;
-// E_ABORT once *pCancel (when given) was seen set; other negative values when the socket itself
-// failed. Any thread.
+// without a printer row: NOT_ANSWERING. An agent that left several
+// questions in a row unanswered is taken for silent (CSilenceRule) and is
+// NOT_ANSWERING at once meanwhile; any answer ends that. S_OK with the
+// status; E_ABORT once *pCancel (when given) was seen set; other negative
+// values when the socket itself failed. Any thread.
 HRESULT AskPrinterStatus(const SnmpTarget& target, PrinterStatus& status,
                          const std::atomic<bool>* pCancel = nullptr);
 // The agent of target answered a question of this process within the last

@@ -2,7 +2,7 @@
 
 #include <memory>
 
-PrinterWait WaitForPrinter(IPrinterWaitHost& host, DWORD dwPollMs) {
+PrinterWait WaitForPrinter(IPrinterWaitHost& host, DWORD dwPollMs, CSilenceRule& silence) {
     bool bShown = false;
     for (;;) {
         CSpoolerSetup setup;
@@ -19,21 +19,29 @@ PrinterWait WaitForPrinter(IPrinterWaitHost& host, DWORD dwPollMs) {
         // wins over its answer.
         if (host.StopAsked())
             return PrinterWait::Stopped;
-        if (state != PrinterState::Paused) {
+        const bool bAnswered = state != PrinterState::NotAnswering;
+        if (bAnswered)
+            silence.Answered(host.Now());
+        else
+            silence.Missed(host.Now());
+        // A paused printer that lost a question is still paused; the row
+        // keeps its word.
+        const bool bStillPaused = bShown && !bAnswered && !silence.Silent(host.Now());
+        if (state != PrinterState::Paused && !bStillPaused) {
             if (bShown && !host.ShowPaused(CString()))
                 return PrinterWait::Stopped;
-            return state == PrinterState::NotAnswering ? PrinterWait::Silent : PrinterWait::Go;
+            return bAnswered ? PrinterWait::Go : PrinterWait::Silent;
         }
         // Paused: nothing is sent yet; the row says why, and the printer is
         // asked again after a while.
-        if (!host.ShowPaused(strText))
+        if (!bStillPaused && !host.ShowPaused(strText))
             return PrinterWait::Stopped;
         bShown = true;
-        const ULONGLONG deadline = GetTickCount64() + dwPollMs;
+        const ULONGLONG deadline = host.Now() + dwPollMs;
         for (;;) {
             if (host.StopAsked())
                 return PrinterWait::Stopped;
-            const ULONGLONG now = GetTickCount64();
+            const ULONGLONG now = host.Now();
             if (now >= deadline)
                 break;
             host.Pause(static_cast<DWORD>(deadline - now));

@@ -5,6 +5,11 @@
 // row and asks again every poll interval. Stop and closing end the wait,
 // also when they come while the printer is being asked: a "go" answer is
 // only acted on while the worker is still running.
+// Answers and unanswered questions go to the output's CSilenceRule. An
+// unanswered question before any pause sends the copy (Silent: the printer
+// is not asked again for this job). In a pause the wait goes on, as the
+// transport's does, until the rule takes the printer for silent: a question
+// or two lost on the way never sends a copy to a printer without paper.
 //
 // Threads: runs on the worker's thread and takes no lock; the host takes
 // what it needs (see the lock rules in PrintLoopThread.h).
@@ -12,6 +17,7 @@
 
 #include "framework/String.h"
 #include "printers/Printer.h"
+#include "printers/SilenceRule.h"
 #include "settings/SpoolerSetup.h"
 
 enum class PrinterWait {
@@ -35,6 +41,8 @@ public:
     virtual bool StopAsked() = 0;
     // Waits up to dwMs, less when Start, Stop or closing wake the worker.
     virtual void Pause(DWORD dwMs) = 0;
+    // The clock, in milliseconds.
+    virtual ULONGLONG Now() = 0;
 };
 
-PrinterWait WaitForPrinter(IPrinterWaitHost& host, DWORD dwPollMs);
+PrinterWait WaitForPrinter(IPrinterWaitHost& host, DWORD dwPollMs, CSilenceRule& silence);

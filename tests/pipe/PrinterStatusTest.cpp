@@ -8,6 +8,7 @@
 #include "PipeTestSupport.h"
 #include "SnmpAgentFixture.h"
 #include "pipe/Pipe.h"
+#include "printers/SilenceRule.h"
 #include "pipe/PrinterStatus.h"
 #include "support/LoopbackListener.h"
 #include "support/WaitFor.h"
@@ -303,17 +304,18 @@ TEST(PrinterStatusQuery, AnAnswerToTheRetryCounts) {
     EXPECT_GE(a.ms, 250u);
 }
 
-// A printer that never answers is asked once for the run, not once per job:
-// three jobs, each asking through an object of its own as the worker does.
-// One that answered lately and then loses a question is asked every time.
-TEST(PrinterStatusQuery, AnAgentThatNeverAnswersIsAskedOnce) {
+// A printer that never answers is asked three times for the run, then not
+// for a while: four jobs, each asking through an object of its own as the
+// worker does. One that answered once and then loses its questions is the
+// same: three misses in a row, then silent.
+TEST(PrinterStatusQuery, AnAgentThatStopsAnsweringIsAskedThreeTimes) {
     const struct {
         bool bAnswersFirst;
         LONG lFirstCode;
         int nRequests;
     } rows[] = {
-        {false, PRINTER_STATUS_NOT_ANSWERING, 2}, // one question and its retry
-        {true, PRINTER_STATUS_READY, 2 + 2 + 2},  // row and state; then twice a state twice
+        {false, PRINTER_STATUS_NOT_ANSWERING, 3 * 2}, // three questions and their retries
+        {true, PRINTER_STATUS_READY, 2 + 3 * 2},      // row and state; then three states twice
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.bAnswersFirst);
@@ -324,20 +326,60 @@ TEST(PrinterStatusQuery, AnAgentThatNeverAnswersIsAskedOnce) {
             return std::vector<Bytes>{PrinterAnswer(r, {0, 0})};
         });
         const std::wstring doc = StatusDocument(agent.port(), 300);
-        ULONGLONG ms[3];
-        for (int i = 0; i < 3; ++i) {
+        const int nJobs = row.bAnswersFirst ? 5 : 4;
+        ULONGLONG last = 0;
+        for (int i = 0; i < nJobs; ++i) {
             StatusRef status;
             const Answer a = Check(status.p, doc);
             EXPECT_EQ(a.lCode, i ? PRINTER_STATUS_NOT_ANSWERING : row.lFirstCode);
-            ms[i] = a.ms;
+            last = a.ms;
         }
         EXPECT_EQ(agent.requests(), row.nRequests);
-        if (!row.bAnswersFirst) {
-            EXPECT_GE(ms[0], 550u);
-            EXPECT_LT(ms[1] + ms[2], 100u);
+        EXPECT_LT(last, 100u);
+    }
+}
+
+// The rule on its own clock: what each step leaves it saying.
+TEST(SilenceRule, SeveralMissesInARowMakeAPrinterSilentForAWhile) {
+    constexpr ULONGLONG kMin = 60 * 1000;
+    struct Step {
+        ULONGLONG at;
+        char what; // 'a' answered, 'm' missed
+        bool silent, lately;
+    };
+    const struct {
+        const char* name;
+        std::vector<Step> steps;
+    } rows[] = {
+        {"never answers", {{0, 'm', false, false}, {1, 'm', false, false}, {2, 'm', true, false}}},
+        {"one lost after a quiet spell",
+         {{0, 'a', false, true}, {6 * kMin, 'm', false, false}, {6 * kMin + 1, 'a', false, true}}},
+        {"an answer between misses starts the count again",
+         {{0, 'm', false, false},
+          {1, 'm', false, false},
+          {2, 'a', false, true},
+          {3, 'm', false, true},
+          {4, 'm', false, true}}},
+        {"silent for five minutes, then asked; one miss is enough again",
+         {{0, 'm', false, false},
+          {0, 'm', false, false},
+          {0, 'm', true, false},
+          {5 * kMin - 1, '-', true, false},
+          {5 * kMin, '-', false, false},
+          {5 * kMin, 'm', true, false},
+          {5 * kMin + 1, 'a', false, true}}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        CSilenceRule rule;
+        for (const Step& step : row.steps) {
+            if (step.what == 'a')
+                rule.Answered(step.at);
+            else if (step.what == 'm')
+                rule.Missed(step.at);
+            EXPECT_EQ(rule.Silent(step.at), step.silent) << step.at;
+            EXPECT_EQ(rule.AnsweredLately(step.at), step.lately) << step.at;
         }
-        printf("[ measure  ] agent that %s, 2 x 300 ms: three jobs asked in %llu, %llu, %llu ms\n",
-               row.bAnswersFirst ? "answers once" : "never answers", ms[0], ms[1], ms[2]);
     }
 }
 
