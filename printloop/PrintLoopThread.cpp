@@ -12,6 +12,13 @@
 namespace {
 // What the user is shown when a copy fails, and what the history keeps.
 const char kFailedText[] = "Print Job Failed";
+const char kNotRecordedReason[] = "Copy sent but not recorded";
+const char kNotRecordedText[] =
+    "Morvane could not record in the registry that a copy was sent, so it stopped before "
+    "sending another. Press Start to go on. If Morvane closes before the record is made, that "
+    "copy may be sent again at the next start.";
+// Waits before each new try of a record that failed.
+const DWORD kRecordRetryMs[] = {250, 1000, 2000};
 } // namespace
 
 // The printer wait's view of the loop, for one job.
@@ -39,6 +46,7 @@ public:
     }
     bool StopAsked() override { return !m_loop.m_bRunning || m_loop.m_bStopRequested; }
     void Pause(DWORD dwMs) override { WaitForSingleObject(m_loop.m_hWake.get(), dwMs); }
+    ULONGLONG Now() override { return GetTickCount64(); }
 
 private:
     CPrintLoopThread& m_loop;
@@ -183,18 +191,12 @@ void CPrintLoopThread::OnWaitText(const CString& strText, unsigned nStep) {
     InvalidateJobList();
 }
 
-bool CPrintLoopThread::KnownSilent(const CString& strOutput) const {
-    return !m_strSilentOutput.IsEmpty() && m_strSilentOutput == strOutput &&
-           GetTickCount64() < m_silentUntil;
-}
-
-void CPrintLoopThread::NoteAnswer(const CString& strOutput, bool bSilent) {
-    if (bSilent) {
-        m_strSilentOutput = strOutput;
-        m_silentUntil = GetTickCount64() + kSilentPrinterMs;
-    } else if (m_strSilentOutput == strOutput) {
-        m_strSilentOutput.Empty();
+CSilenceRule& CPrintLoopThread::SilenceOf(const CString& strOutput) {
+    if (m_strAskedOutput != strOutput) {
+        m_strAskedOutput = strOutput;
+        m_silence = CSilenceRule();
     }
+    return m_silence;
 }
 
 void CPrintLoopThread::BeginPageCount(bool bSilent) {
@@ -272,25 +274,29 @@ void CPrintLoopThread::RunLoop() {
         // job's own file when the job is held (bHeld).
         CString strFailure;
         bool bHeld = false;
+        // A copy went out but its record did not reach the disk: the queue
+        // stops after this job.
+        bool bNotRecorded = false;
         bool bFirstTry = true;
         // A printer that did not answer is not asked again for this job, nor
-        // for kSilentPrinterMs.
-        bool bAskPrinter = !KnownSilent(strOutput);
+        // while the rule takes it for silent.
+        CSilenceRule& silence = SilenceOf(strOutput);
+        bool bAskPrinter = !silence.Silent(GetTickCount64());
         try {
             WaitHost host(*this, pJob);
             while (m_bRunning && nSent < n) {
                 if (bAskPrinter) {
-                    const PrinterWait wait = WaitForPrinter(host, m_dwPrinterPollMs);
+                    const PrinterWait wait = WaitForPrinter(host, m_dwPrinterPollMs, silence);
                     if (wait == PrinterWait::Stopped)
                         break;
                     bAskPrinter = wait != PrinterWait::Silent;
-                    NoteAnswer(strOutput, !bAskPrinter);
                 }
                 if (bFirstTry)
                     BeginPageCount(!bAskPrinter);
                 bFirstTry = false;
                 const CopyOutcome outcome = SendOneCopy(pJob, nSent + 1);
                 const bool bSent = outcome.result == CopyResult::Sent;
+                bool bRecorded = true;
                 {
                     CLock gate(m_csGate);
                     if (IsStoppedForGood())
@@ -300,12 +306,17 @@ void CPrintLoopThread::RunLoop() {
                         m_nCopiesDone = ++nSent;
                         // The store follows at once: a crash now must not
                         // send this copy again.
-                        m_pJobList->RecordCopiesLeft(pJob, n - nSent);
+                        bRecorded = m_pJobList->RecordCopiesLeft(pJob, n - nSent);
                         if (m_retry) {
                             m_retry.reset();
                             m_pOwner->NotifyRetry(RetryNews::Back, CString());
                         }
                     }
+                }
+                // No copy starts before the last one is on record.
+                if (bSent && !bRecorded && !RecordAgain(pJob, n - nSent)) {
+                    bNotRecorded = true;
+                    break;
                 }
                 if (bSent)
                     continue;
@@ -345,9 +356,14 @@ void CPrintLoopThread::RunLoop() {
                 return;
             const int done = m_nCopiesDone;
             m_pCurrentJob = nullptr;
+            if (bNotRecorded && done < n) {
+                bFailed = true;
+                strFailure = kNotRecordedReason;
+            }
             if (bFailed)
                 RecordHistory(pJob, n, done,
-                              m_bRetry && !strFailure.IsEmpty() ? strFailure : kFailedText);
+                              (m_bRetry || bNotRecorded) && !strFailure.IsEmpty() ? strFailure
+                                                                                  : kFailedText);
             if (bHeld)
                 RecordHistory(pJob, n, done, strFailure + ", held");
             if (done >= n) {
@@ -382,16 +398,31 @@ void CPrintLoopThread::RunLoop() {
             SetActivity(WorkerActivity());
             if (!m_bRunning || bFailed)
                 m_retry.reset();
-            if (bFailed) {
+            if (bFailed || bNotRecorded) {
                 m_bRunning = FALSE;
                 m_pOwner->NotifyWorkerStopped();
                 hBoxOwner = m_pOwner->GetMessageBoxOwner();
             }
         }
         // A window that is closing gets no box; the job keeps its copies.
-        if (bFailed && !m_bStopRequested)
-            ShowMessageBox(hBoxOwner, kFailedText, MB_OK);
+        if ((bFailed || bNotRecorded) && !m_bStopRequested)
+            ShowMessageBox(hBoxOwner, bNotRecorded ? kNotRecordedText : kFailedText, MB_OK);
     }
+}
+
+bool CPrintLoopThread::RecordAgain(CQueuedJob* pJob, int nCopiesLeft) {
+    for (const DWORD dwWaitMs : kRecordRetryMs) {
+        const ULONGLONG until = GetTickCount64() + dwWaitMs;
+        for (ULONGLONG now = GetTickCount64(); now < until && !m_bStopRequested;
+             now = GetTickCount64())
+            WaitForSingleObject(m_hWake.get(), static_cast<DWORD>(until - now));
+        CLock gate(m_csGate);
+        if (IsStoppedForGood())
+            return false;
+        if (m_pJobList->RecordCopiesLeft(pJob, nCopiesLeft))
+            return true;
+    }
+    return false;
 }
 
 bool CPrintLoopThread::RetryAfter(CQueuedJob* pJob, int nCopies, int nSent,

@@ -65,6 +65,7 @@
 #include "framework/UniqueHandle.h"
 #include "framework/WinThread.h"
 #include "printers/Printer.h"
+#include "printers/SilenceRule.h"
 #include "printloop/CopySender.h"
 #include "printloop/PageCounter.h"
 #include "printloop/PrintLoopOwner.h"
@@ -93,11 +94,9 @@ public:
     static constexpr DWORD kWatchMs = CStatusWatcher::kWatchMs;
     // How often a paused printer is asked again before a copy.
     static constexpr DWORD kPrinterPollMs = 2000;
-    // A printer that did not answer its state question is not asked again
-    // (before a copy, or for its page counter) for this long, across jobs:
-    // the component itself asks a silent printer again only this often, so
-    // every question meanwhile would only cost time.
-    static constexpr DWORD kSilentPrinterMs = 5 * 60 * 1000;
+    // A printer that left several state questions in a row unanswered is
+    // not asked again (before a copy, or for its page counter) for a while,
+    // across jobs (CSilenceRule, the same rule as the component's).
 
     // Raises the out-of-memory exception when its events cannot be made.
     CPrintLoopThread(IPrintLoopOwner* pOwner, CJobList* pJobList, CSpoolerSetup* pSetup);
@@ -159,6 +158,9 @@ private:
     // After a failed copy with retry on: whether to try again (after the
     // wait, done here); false when the rule gave up (bGivenUp) or Stop or
     // closing ended the wait.
+    // A copy's record failed: tries it again a few times, a while apart;
+    // false when it never reached the disk (or the worker was given up on).
+    bool RecordAgain(CQueuedJob* pJob, int nCopiesLeft);
     bool RetryAfter(CQueuedJob* pJob, int nCopies, int nSent, const CString& strReason,
                     bool& bGivenUp);
     // Counts the row down to the next try; false when Stop or closing came.
@@ -187,10 +189,9 @@ private:
     // gate) and sets m_nPageToken; a printer known to be silent gets no
     // source (the run still begins, so no earlier run counts its pages).
     void BeginPageCount(bool bSilent);
-    // Worker thread only: whether the output was silent lately, and the
-    // outcome of a question to it.
-    bool KnownSilent(const CString& strOutput) const;
-    void NoteAnswer(const CString& strOutput, bool bSilent);
+    // Worker thread only: the answers and misses of the output (another
+    // output starts afresh).
+    CSilenceRule& SilenceOf(const CString& strOutput);
     // IPagesCountedSink: handed to the owner inside the gate.
     void OnPagesCounted(unsigned long nToken, std::optional<unsigned long> pages) override;
 
@@ -230,10 +231,9 @@ private:
     mutable CCriticalSection m_csActivity;
     WorkerActivity m_activity; // under m_csActivity
 
-    // Worker thread only: the output that last gave no answer, and until
-    // when it is taken for silent (kSilentPrinterMs).
-    CString m_strSilentOutput;
-    ULONGLONG m_silentUntil = 0;
+    // Worker thread only: the output last asked, and its answers.
+    CString m_strAskedOutput;
+    CSilenceRule m_silence;
 
     CStatusWatcher m_watcher{*this};
     std::unique_ptr<CPageCounter> m_pPageCounter =

@@ -34,13 +34,15 @@ const int kMaxIdentityDraws = 36610;
 CJobList::CJobList() : CJobList(nullptr) {}
 
 CJobList::CJobList(std::unique_ptr<CQueueRegistry> pRegistry, Access access) {
+    if (!pRegistry)
+        pRegistry.reset(new CQueueRegistry(GetKeyPath(kSection)));
     if (access == Access::ReadWrite) {
-        m_pOwner.reset(new CStoreOwner(GetKeyPath(kSection)));
+        const auto scope = CQueueStore::WritesMachineKey(*pRegistry) ? CStoreOwner::Scope::Machine
+                                                                     : CStoreOwner::Scope::User;
+        m_pOwner.reset(new CStoreOwner(GetKeyPath(kSection), scope));
         if (!m_pOwner->Owns())
             access = Access::ReadOnly;
     }
-    if (!pRegistry)
-        pRegistry.reset(new CQueueRegistry(GetKeyPath(kSection)));
     m_pStore.reset(new CQueueStore(std::move(pRegistry), access == Access::ReadOnly));
     if (access == Access::ReadOnly)
         m_bSaveOnDestroy = false;
@@ -220,10 +222,9 @@ BOOL CJobList::RemoveJob(CQueuedJob* pJob) {
     return FALSE;
 }
 
-void CJobList::RecordCopiesLeft(CQueuedJob* pJob, int nCopiesLeft) {
+bool CJobList::RecordCopiesLeft(CQueuedJob* pJob, int nCopiesLeft) {
     CLock lock(m_ListLock);
-    if (pJob)
-        m_pStore->CopiesSent(pJob, nCopiesLeft);
+    return !pJob || m_pStore->CopiesSent(pJob, nCopiesLeft);
 }
 
 BOOL CJobList::RemoveIdleAt(int nIndex) {
@@ -258,6 +259,12 @@ BOOL CJobList::SetCopiesIdleAt(int nIndex, int nCopies) {
     }
     m_pStore->SetCopies(pJob, nCopies);
     return TRUE;
+}
+
+CStoreOwner::Scope CJobList::StoreScope() {
+    CQueueRegistry registry(StoreKeyPath());
+    return CQueueStore::WritesMachineKey(registry) ? CStoreOwner::Scope::Machine
+                                                   : CStoreOwner::Scope::User;
 }
 
 CString CJobList::StoreKeyPath() {

@@ -69,6 +69,9 @@ public:
     // The key path of the store the list claims, for a second start looking
     // for the owner.
     static CString StoreKeyPath();
+    // Whose claim the store at StoreKeyPath takes: the machine's when this
+    // user's list would write the machine-wide key.
+    static CStoreOwner::Scope StoreScope();
 
     void Add(const CQueuedJob& job);
     // nIndex from 0 to GetCount(); anything else raises the invalid-argument
@@ -100,8 +103,9 @@ public:
     // so a restart after a crash sends no copy twice; on disk when this
     // returns, so no power cut either. The job's m_nCopies
     // (which the progress text reads) is left alone. Call it with the list's
-    // lock free or held, never with the job's lock held.
-    void RecordCopiesLeft(CQueuedJob* pJob, int nCopiesLeft);
+    // lock free or held, never with the job's lock held. False when the
+    // record is not known to be on disk (call again to retry).
+    bool RecordCopiesLeft(CQueuedJob* pJob, int nCopiesLeft);
     // For the window: act on a row only when the index is still valid and
     // its job is idle; FALSE (and nothing changed) otherwise.
     BOOL RemoveIdleAt(int nIndex);

@@ -179,6 +179,13 @@ CQueueStore::Entry& CQueueStore::Add(const CQueuedJob* pJob, int copies, const s
     return e;
 }
 
+bool CQueueStore::WritesMachineKey(CQueueRegistry& reg) {
+    DWORD type = REG_NONE;
+    std::vector<BYTE> data;
+    return reg.Read(Place_::User, kStateEntry, &type, &data) != CQueueRegistry::Got::Value &&
+           reg.Writable(Place_::Machine);
+}
+
 void CQueueStore::Open(const Place& place, IOrder& order) {
     // Where the queue is: a per-user key counts once its marker is there.
     DWORD type = REG_NONE;
@@ -584,15 +591,19 @@ void CQueueStore::SetCopies(const CQueuedJob* pJob, int nCopies) {
     WriteRecord(pJob, it->second);
 }
 
-void CQueueStore::CopiesSent(const CQueuedJob* pJob, int nCopiesLeft) {
+bool CQueueStore::CopiesSent(const CQueuedJob* pJob, int nCopiesLeft) {
     const auto it = m_Entries.find(pJob);
-    if (it == m_Entries.end() || it->second.copies == nCopiesLeft)
-        return;
+    if (it == m_Entries.end())
+        return true;
     Entry& e = it->second;
     e.copies = nCopiesLeft;
-    if (m_bReadOnly)
-        return;
+    // A store that keeps nothing for the job promises nothing.
+    if (m_bReadOnly || !e.storable)
+        return true;
+    // Called again with the same count when the last call failed: every
+    // step is tried again.
     EnsureLive();
+    bool bDone;
     if (nCopiesLeft <= 0) {
         // Finished: its record goes now, so no restart brings it back,
         // whenever the job leaves the list.
@@ -600,12 +611,15 @@ void CQueueStore::CopiesSent(const CQueuedJob* pJob, int nCopiesLeft) {
         if (e.stored && DeleteSlot(e.slot))
             e.stored = false;
         e.inLine = true;
+        bDone = !e.stored;
     } else {
-        WriteRecord(pJob, e);
+        bDone = WriteRecord(pJob, e);
     }
     // On disk before the next copy starts: a power cut must not send it
-    // again, nor bring back a finished job.
-    m_pReg->Flush(m_Write);
+    // again, nor bring back a finished job. Only a live journal is where the
+    // next start looks.
+    const bool bFlushed = m_pReg->Flush(m_Write);
+    return bDone && bFlushed && m_bLive;
 }
 
 int CQueueStore::StoredCopies(const CQueuedJob* pJob) const {

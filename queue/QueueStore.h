@@ -46,7 +46,8 @@
 // writes it last); without one the machine key is read and the move starts
 // over.
 // The record of a copy sent, and the deletion of a finished job's record,
-// reach the disk (RegFlushKey) before CopiesSent returns.
+// reach the disk (RegFlushKey) before CopiesSent returns, which says whether
+// they did: the worker starts no copy before they have.
 #pragma once
 
 #include "queue/QueueRegistry.h"
@@ -89,6 +90,9 @@ public:
     // Reads the queue, calling place for each job in order, and gets the
     // journal ready for changes.
     void Open(const Place& place, IOrder& order);
+    // Whether a list that may write would write the machine-wide key: no
+    // per-user queue was made, and the machine key takes writes.
+    static bool WritesMachineKey(CQueueRegistry& reg);
     // The job at nIndex is new in the list.
     void Inserted(IOrder& order, int nIndex);
     // The job has left the list (it may be released right after).
@@ -97,7 +101,10 @@ public:
     void SetCopies(const CQueuedJob* pJob, int nCopies);
     // The worker sent a copy: the copies left, on disk (RegFlushKey) before
     // this returns. 0 deletes the record: a finished job never comes back.
-    void CopiesSent(const CQueuedJob* pJob, int nCopiesLeft);
+    // False when that is not known to be on disk where the next start reads
+    // it (a write, delete or flush failed, or the journal is not live); the
+    // same call again tries every step again.
+    bool CopiesSent(const CQueuedJob* pJob, int nCopiesLeft);
     // The copies the job's record says are left.
     int StoredCopies(const CQueuedJob* pJob) const;
     // The orderly close: the old form, the index, then the marker. FALSE

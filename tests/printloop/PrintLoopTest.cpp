@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -262,6 +263,73 @@ TEST_F(PrintLoopTest, ZeroCopiesAreHeldWithoutOutput) {
     EXPECT_STREQ(list->GetAt(1)->GetStatus(), "Held: copies out of range");
     EXPECT_EQ(BoxCount(), 0);
     EXPECT_TRUE(loop->IsRunning());
+}
+
+// A registry that refuses flushes while the count lasts, or every write of
+// the journal's marker (the journal never goes live).
+class RefusingRegistry : public CQueueRegistry {
+public:
+    RefusingRegistry(std::atomic<int>& flushes, bool bMarker)
+        : CQueueRegistry(CJobList::StoreKeyPath()), m_flushes(flushes), m_bMarker(bMarker) {}
+    bool Flush(Place place) override {
+        return m_flushes.fetch_sub(1) <= 0 && CQueueRegistry::Flush(place);
+    }
+    bool Write(Place place, const char* name, DWORD type, const void* p, DWORD cb) override {
+        return !(m_bMarker && strcmp(name, "QueueStore") == 0) &&
+               CQueueRegistry::Write(place, name, type, p, cb);
+    }
+
+private:
+    std::atomic<int>& m_flushes;
+    const bool m_bMarker;
+};
+
+// No copy starts while the record of the one before is not known to be on
+// disk: a record that fails is tried again; one that never gets there
+// stops the queue with a message, the job keeping the copies not sent.
+TEST_F(PrintLoopTest, NoCopyStartsBeforeTheLastOneIsOnRecord) {
+    TempFile file("morvane-loop-record.bin", RandomBytes(1000, 12));
+    const struct {
+        const char* name;
+        int flushRefusals;
+        bool bMarker;
+        size_t documents;
+        int keeps; // copies left in the queue, 0: the job is gone
+    } rows[] = {
+        {"two flushes refused, then on disk", 2, false, 3, 0},
+        {"never on disk", 1 << 20, false, 1, 2},
+        {"the journal never goes live", 0, true, 1, 2},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        ASSERT_TRUE(StartOver());
+        list.reset();
+        std::atomic<int> refusals{0};
+        list =
+            std::make_unique<CJobList>(std::make_unique<RefusingRegistry>(refusals, row.bMarker));
+        Output out;
+        Queue("labels", file.path(), 3);
+        refusals = row.flushRefusals;
+        StartWorker(&out);
+        loop->SetRunning(TRUE);
+        ASSERT_TRUE(WaitFor([&] { return Settled(); }, 15000));
+        EXPECT_EQ(out.documents.size(), row.documents);
+        if (row.keeps) {
+            EXPECT_EQ(HeadCopies(), row.keeps);
+            EXPECT_FALSE(loop->IsRunning());
+            ASSERT_EQ(Boxes().size(), 1u);
+            EXPECT_NE(Boxes()[0].find("could not record"), std::string::npos);
+            EXPECT_EQ(owner.Results().back(), "Failed: Copy sent but not recorded");
+        } else {
+            EXPECT_EQ(list->GetCount(), 0);
+            EXPECT_EQ(BoxCount(), 0);
+        }
+        ASSERT_TRUE(loop->StopForGood());
+        loop.reset();
+        refusals = 0;
+        list.reset();
+        list = std::make_unique<CJobList>();
+    }
 }
 
 // A failed copy is not counted as printed: the job keeps it and every copy
@@ -819,6 +887,32 @@ TEST_F(PrintLoopTest, PausedPrinterIsWaitedForAndSilentOneAskedOnce) {
         list->RemoveAt(0);
     }
     {
+        // A question or two lost in a pause is no sign of paper: the wait
+        // goes on; three in a row send the copy.
+        const struct {
+            const char* name;
+            int lost;
+            int asked; // in all, the question before the second copy included
+        } rows[] = {{"two lost in a pause", 2, 5}, {"three lost in a pause", 3, 4}};
+        for (const auto& row : rows) {
+            SCOPED_TRACE(row.name);
+            Output out;
+            out.states = {{PrinterState::Paused, "Paper out"}};
+            for (int i = 0; i < row.lost; ++i)
+                out.states.push_back({PrinterState::NotAnswering, ""});
+            out.states.push_back({PrinterState::Ready, "Ready"});
+            Queue("labels", file.path(), 2);
+            StartWorker(&out);
+            loop->SetPrinterPollMs(50);
+            loop->SetRunning(TRUE);
+            ASSERT_TRUE(WaitFor([&] { return list->GetCount() == 0; }));
+            EXPECT_EQ(out.documents.size(), 2u);
+            EXPECT_EQ(out.asked, row.asked);
+            ASSERT_TRUE(loop->StopForGood());
+            loop.reset();
+        }
+    }
+    {
         SCOPED_TRACE("not answering");
         Output out;
         out.states = {{PrinterState::NotAnswering, ""}};
@@ -835,8 +929,8 @@ TEST_F(PrintLoopTest, PausedPrinterIsWaitedForAndSilentOneAskedOnce) {
 
 // The worker counts each job run's pages between its first copy and the
 // printer's idle answer after its last, and hands them to its owner once per
-// run; a failed run, a run followed at once by another and an output without
-// a counter get no value.
+// run; a failed run, two runs back to back and an output without a counter
+// get no value.
 TEST_F(PrintLoopTest, EachJobRunsPagesReachTheOwnerOnce) {
     TempFile file("morvane-loop-pages.bin", RandomBytes(1000, 7));
     using Counted = std::vector<std::pair<unsigned long, std::optional<unsigned long>>>;
@@ -849,7 +943,7 @@ TEST_F(PrintLoopTest, EachJobRunsPagesReachTheOwnerOnce) {
     };
     const Row rows[] = {
         {"alone", true, {3}, 0, {{1, 3u}}},
-        {"back to back", true, {2, 1}, 0, {{1, std::nullopt}, {2, 1u}}},
+        {"back to back", true, {2, 1}, 0, {{1, std::nullopt}, {2, std::nullopt}}},
         {"a failed copy", true, {2}, 2, {{1, std::nullopt}}},
         {"no counter", false, {2}, 0, {{1, std::nullopt}}},
     };
