@@ -23,6 +23,7 @@
 
 #include <windows.h>
 
+#include <cstring>
 #include <vector>
 
 class CRegistrySettings {
@@ -111,7 +112,8 @@ constexpr REGSAM kMorvaneRegistryView = KEY_WOW64_32KEY;
 
 // Calls visit(name, type, data, size) for every value of an open key, in
 // the registry's order; false when the walk stopped short (what was visited
-// stands).
+// stands). A name with a zero inside is passed over: as a C string it names
+// another value.
 template <typename Visit> bool EnumRegistryValues(HKEY key, Visit visit) {
     DWORD maxName = 0, maxData = 0;
     if (RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
@@ -136,6 +138,8 @@ template <typename Visit> bool EnumRegistryValues(HKEY key, Visit visit) {
         }
         if (rc != ERROR_SUCCESS)
             return false;
+        if (strnlen(name.data(), cchName) != cchName)
+            continue;
         visit(static_cast<const char*>(name.data()), type, static_cast<const BYTE*>(data.data()),
               cbData);
     }

@@ -2,7 +2,10 @@
 #include "settings/RegistrySettings.h"
 #include "support/RegistryFixture.h"
 
+#include <winternl.h>
+
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -90,6 +93,30 @@ TEST_F(RegistrySettingsTest, ForeignDataIsReadSafely) {
     const BYTE eight[8] = {1, 2, 3, 4, 5, 6, 7, 8};
     SetRawValue("Sec", "Wide", REG_BINARY, eight, 8);
     EXPECT_EQ(s.ReadDWORD("Sec", "Wide", 9, HKEY_LOCAL_MACHINE), 9u);
+}
+
+// A value name with a zero inside (only the native call can make one) is
+// passed over by the walk: read as a C string it would name another value,
+// one that a delete could never reach.
+TEST_F(RegistrySettingsTest, TheWalkSkipsNamesWithAZeroInside) {
+    ProgramKey key("Walk");
+    ASSERT_NE(static_cast<HKEY>(key), nullptr);
+    using SetValue = LONG(WINAPI*)(HANDLE, const UNICODE_STRING*, ULONG, ULONG, const void*, ULONG);
+    const auto pfnSet = reinterpret_cast<SetValue>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtSetValueKey")));
+    ASSERT_NE(pfnSet, nullptr);
+    wchar_t name[] = L"Q000000000001\0x";
+    const UNICODE_STRING us{static_cast<USHORT>(sizeof(name) - sizeof(wchar_t)),
+                            static_cast<USHORT>(sizeof(name)), name};
+    const DWORD one = 1;
+    ASSERT_EQ(pfnSet(key, &us, 0, REG_DWORD, &one, sizeof(one)), 0);
+    ASSERT_EQ(RegSetValueExA(key, "Q000000000002", 0, REG_DWORD,
+                             reinterpret_cast<const BYTE*>(&one), sizeof(one)),
+              ERROR_SUCCESS);
+    std::vector<std::string> seen;
+    EXPECT_TRUE(EnumRegistryValues(
+        key, [&](const char* pszName, DWORD, const BYTE*, DWORD) { seen.push_back(pszName); }));
+    EXPECT_EQ(seen, std::vector<std::string>{"Q000000000002"});
 }
 
 TEST_F(RegistrySettingsTest, KeyThatCannotBeOpenedGivesDefaults) {
