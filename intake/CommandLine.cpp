@@ -185,9 +185,12 @@ std::wstring UsageText(const std::wstring& strError) {
 
 int HandOverRequest(const CQueueRequest& request, DWORD nWaitMs) {
     const CString keyPath = CJobList::StoreKeyPath();
+    // Another user's program may hold the machine's store: not claimable
+    // here, and no window of theirs takes the files.
+    const CStoreOwner::Scope scope = CJobList::StoreScope();
     const ULONGLONG deadline = GetTickCount64() + nWaitMs;
     for (;;) {
-        if (!CStoreOwner::IsClaimed(keyPath))
+        if (!CStoreOwner::IsClaimed(keyPath, scope))
             return -1;
         if (HWND hWnd = WindowTag::FindOwnerWindow(keyPath)) {
             DWORD pid = 0;

@@ -47,41 +47,57 @@ unsigned long long PathHash(const CString& path) {
 
 } // namespace
 
-CString CStoreOwner::ClaimName(const CString& strKeyPath) {
+CString CStoreOwner::ClaimName(const CString& strKeyPath, const CString& strSid) {
     CString name;
-    name.Format("Tolvar.Morvane.Queue.%s.%016llX", UserSid().GetString(), PathHash(strKeyPath));
+    name.Format("Tolvar.Morvane.Queue.%s.%016llX",
+                (strSid.IsEmpty() ? UserSid() : strSid).GetString(), PathHash(strKeyPath));
     return name;
 }
 
-CStoreOwner::CStoreOwner(const CString& strKeyPath) {
-    const CString name = ClaimName(strKeyPath);
-    for (const char* ns : kNamespaces) {
-        SetLastError(ERROR_SUCCESS);
-        HANDLE h = CreateMutexA(nullptr, FALSE, CString(ns) + name);
-        const DWORD err = GetLastError();
-        if (h && err != ERROR_ALREADY_EXISTS) {
-            m_hMutex.reset(h);
-            return;
-        }
-        if (h)
-            CloseHandle(h);
-        // Held already, or held by someone whose mutex we may not open:
-        // either way not ours, and not to be claimed in another namespace.
-        if (h || err == ERROR_ACCESS_DENIED)
-            return;
-    }
+CString CStoreOwner::MachineClaimName(const CString& strKeyPath) {
+    CString name;
+    name.Format("Tolvar.Morvane.Queue.Machine.%016llX", PathHash(strKeyPath));
+    return name;
 }
 
-bool CStoreOwner::IsClaimed(const CString& strKeyPath) {
-    const CString name = ClaimName(strKeyPath);
+CStoreOwner::Mutex CStoreOwner::Claim(const CString& name, bool bGlobalOnly) {
     for (const char* ns : kNamespaces) {
-        HANDLE h = OpenMutexA(SYNCHRONIZE, FALSE, CString(ns) + name);
-        if (h) {
-            CloseHandle(h);
-            return true;
-        }
-        if (GetLastError() == ERROR_ACCESS_DENIED)
-            return true;
+        SetLastError(ERROR_SUCCESS);
+        Mutex h(CreateMutexA(nullptr, FALSE, CString(ns) + name));
+        const DWORD err = GetLastError();
+        if (h && err != ERROR_ALREADY_EXISTS)
+            return h;
+        // Held already, or held by someone whose mutex we may not open:
+        // either way not ours, and not to be claimed in another namespace.
+        // The machine's store is claimed across sessions or not at all.
+        if (h || err == ERROR_ACCESS_DENIED || bGlobalOnly)
+            return Mutex();
     }
-    return false;
+    return Mutex();
+}
+
+CStoreOwner::CStoreOwner(const CString& strKeyPath, Scope scope, const CString& strSid) {
+    m_hMutex = Claim(ClaimName(strKeyPath, strSid), false);
+    if (m_hMutex && scope == Scope::Machine)
+        m_hMachineMutex = Claim(MachineClaimName(strKeyPath), true);
+    m_bOwns = m_hMutex && (scope == Scope::User || m_hMachineMutex);
+}
+
+bool CStoreOwner::IsClaimed(const CString& strKeyPath, Scope scope) {
+    const auto held = [](const CString& name, bool bGlobalOnly) {
+        for (const char* ns : kNamespaces) {
+            HANDLE h = OpenMutexA(SYNCHRONIZE, FALSE, CString(ns) + name);
+            if (h) {
+                CloseHandle(h);
+                return true;
+            }
+            if (GetLastError() == ERROR_ACCESS_DENIED)
+                return true;
+            if (bGlobalOnly)
+                return false;
+        }
+        return false;
+    };
+    return held(ClaimName(strKeyPath), false) ||
+           (scope == Scope::Machine && held(MachineClaimName(strKeyPath), true));
 }

@@ -45,6 +45,28 @@ TEST_F(StoreOwnerTest, TwoListsCannotBothOwnTheStore) {
     EXPECT_TRUE(next.OwnsStore()) << "the store stays claimed after its owner went";
 }
 
+// Two accounts (two identities through the claim's seam): each owns its own
+// per-user store, but only one owns the machine-wide one, also when the
+// other claims it per user first.
+TEST_F(StoreOwnerTest, TheMachineStoreHasOneOwnerAcrossUsers) {
+    const CString path = CJobList::StoreKeyPath();
+    using Scope = CStoreOwner::Scope;
+    {
+        CStoreOwner a(path, Scope::User, "S-1-5-21-1-1001");
+        CStoreOwner b(path, Scope::User, "S-1-5-21-1-1002");
+        EXPECT_TRUE(a.Owns());
+        EXPECT_TRUE(b.Owns());
+    }
+    {
+        CStoreOwner a(path, Scope::Machine, "S-1-5-21-1-1001");
+        CStoreOwner b(path, Scope::Machine, "S-1-5-21-1-1002");
+        EXPECT_TRUE(a.Owns());
+        EXPECT_FALSE(b.Owns());
+    }
+    CStoreOwner again(path, Scope::Machine, "S-1-5-21-1-1002");
+    EXPECT_TRUE(again.Owns()) << "the claim ends with its owner";
+}
+
 // Whatever a list that does not own the store does, the store stays as the
 // owner left it, also after the reader is destroyed (no orderly save).
 TEST_F(StoreOwnerTest, AListThatDoesNotOwnTheStoreNeverWritesIt) {
