@@ -172,8 +172,17 @@ void CHistoryDlg::OnOK() {
     CString missing;
     int nMissing = 0;
     std::vector<std::wstring> unnamable;
+    CString queued;
+    int nQueued = 0;
     for (int row : SelectedRows()) {
         const CHistoryEntry& entry = EntryAtRow(row);
+        // A failed job stays in the queue with the copies it did not send.
+        if (entry.result.rfind(ResultFailed(""), 0) == 0 && m_stillQueued &&
+            m_stillQueued(Wide(entry.path))) {
+            queued += "\n" + Utf8ToAnsi(entry.name);
+            ++nQueued;
+            continue;
+        }
         // The one check of every way into the queue: gone, a folder, or a
         // name the queue cannot keep is not queued (never a name with "?").
         const PathCheck::Result checked = PathCheck::Check(Wide(entry.path));
@@ -195,6 +204,13 @@ void CHistoryDlg::OnOK() {
         const CString text = (nMissing == 1 ? "This file no longer exists and was not queued:"
                                             : "These files no longer exist and were not queued:") +
                              missing;
+        ShowMessageBox(m_hWnd, text, MB_OK | MB_ICONEXCLAMATION);
+    }
+    if (nQueued > 0) {
+        const CString text =
+            (nQueued == 1 ? "This job is still in the queue and was not queued again:"
+                          : "These jobs are still in the queue and were not queued again:") +
+            queued;
         ShowMessageBox(m_hWnd, text, MB_OK | MB_ICONEXCLAMATION);
     }
     if (!unnamable.empty()) {

@@ -5,7 +5,9 @@
 // selection on its entries when new ones come in above, and can be resized.
 // "Queue Again" (the default button: Enter) hands the selected entries'
 // files, with their copies asked, to the queue; a file that no longer
-// exists is named in one message instead. Escape closes.
+// exists is named in one message instead, and so is a failed entry whose
+// job is still in the queue (it would print every copy twice). Escape
+// closes.
 //
 // Ownership: the window reads the history and never changes it; the history
 // outlives the window. Threads: the window's thread only; the history tells
@@ -26,7 +28,11 @@ public:
     static constexpr UINT WM_HISTORY_ADDED = WM_APP + 0x110;
     using QueueAgainFn = std::function<void(const std::vector<CQueuedJob>&)>;
 
+    // Whether a job of the queue still prints the file.
+    using StillQueuedFn = std::function<bool(const std::wstring& path)>;
+
     CHistoryDlg(CJobHistory& history, QueueAgainFn queueAgain, CWnd* pParent = nullptr);
+    void SetStillQueued(StillQueuedFn stillQueued) { m_stillQueued = std::move(stillQueued); }
 
     // The entries shown, newest first (row 0 is the newest).
     int GetRowCount() const { return static_cast<int>(m_entries.size()); }
@@ -54,6 +60,7 @@ private:
 
     CJobHistory& m_history;
     QueueAgainFn m_queueAgain;
+    StillQueuedFn m_stillQueued;
     // Oldest first, as read; the list shows them the other way round.
     std::vector<CHistoryEntry> m_entries;
     size_t m_nSeen = 0;

@@ -1,11 +1,13 @@
 #include "app/MorvaneDlg.h"
 
 #include "intake/PathCheck.h"
+#include "intake/WatchedFolder.h"
 
 #include "app/AboutDlg.h"
 #include "app/DisplayLock.h"
 #include "app/HistoryDlg.h"
 #include "app/resource.h"
+#include "framework/CodePage.h"
 #include "framework/DC.h"
 #include "framework/DataExchange.h"
 #include "framework/Exceptions.h"
@@ -316,7 +318,19 @@ INT_PTR CMorvaneDlg::RunHistoryDialog() {
         return IDCANCEL;
     CHistoryDlg dlg(
         *m_pHistory, [this](const std::vector<CQueuedJob>& jobs) { QueueAgain(jobs); }, this);
+    dlg.SetStillQueued([this](const std::wstring& path) { return HoldsJobFor(path); });
     return dlg.DoModal();
+}
+
+bool CMorvaneDlg::HoldsJobFor(const std::wstring& path) {
+    CLock lock(m_JobList.GetListLock());
+    for (int i = 0; i < m_JobList.GetCount(); ++i) {
+        const CString strPath = m_JobList.GetAt(i)->GetPath();
+        std::wstring jobPath;
+        if (NarrowToWide(strPath, -1, CP_ACP, jobPath) && WatchedFolder::SamePath(jobPath, path))
+            return true;
+    }
+    return false;
 }
 
 void CMorvaneDlg::QueueAgain(const std::vector<CQueuedJob>& jobs) {

@@ -95,6 +95,8 @@ public:
 
     // Puts the jobs at the end of the queue (from the history window).
     void QueueAgain(const std::vector<CQueuedJob>& jobs);
+    // A job of the queue prints the file (the same path, any case).
+    bool HoldsJobFor(const std::wstring& path);
     // The job history; null when the program runs without one.
     CJobHistory* GetHistory() { return m_pHistory.get(); }
     void NotifyJobDone(const CString& strPath) override;

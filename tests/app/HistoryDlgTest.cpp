@@ -54,6 +54,7 @@ public:
     INT_PTR RunHistoryDialog() override {
         ScriptedHistoryDlg dlg(
             *GetHistory(), [this](const std::vector<CQueuedJob>& jobs) { QueueAgain(jobs); }, this);
+        dlg.SetStillQueued([this](const std::wstring& path) { return HoldsJobFor(path); });
         dlg.m_script = m_historyScript;
         return dlg.DoModal();
     }
@@ -135,13 +136,19 @@ TEST_F(HistoryDlgTest, FiveJobsGiveFiveEntriesAndQueueAgainQueuesTheFilesThatExi
                 EXPECT_EQ(h.Cell(row, col), expected[static_cast<size_t>(row)][col - 1])
                     << row << "," << col;
         }
-        // Queue Again on x (gone), a and d, by Enter.
+        // Queue Again on x (failed, still queued, its file there again), a
+        // and d, by Enter.
+        CreateDirectoryW(ToWide(TempPath("history gone")).c_str(), nullptr);
+        ASSERT_TRUE(WriteFileBytes(missing, "x"));
         h.Select({0, 3, 4});
         h.Type(VK_RETURN);
         ASSERT_EQ(m_boxes.Texts().size(), 2u);
-        EXPECT_EQ(m_boxes.Texts()[1], "This file no longer exists and was not queued:\n" + missing);
+        EXPECT_EQ(m_boxes.Texts()[1],
+                  "This job is still in the queue and was not queued again:\nx");
         EXPECT_EQ(dlg.Queue(),
                   (std::vector<std::pair<std::string, int>>{{"x", 1}, {"a", 2}, {"d", 3}}));
+        DeleteFileW(ToWide(missing).c_str());
+        RemoveDirectoryW(ToWide(TempPath("history gone")).c_str());
         // An entry while open comes in on top; the selection stays on its entries.
         CHistoryEntry late = old;
         late.name = "late";
@@ -151,6 +158,16 @@ TEST_F(HistoryDlgTest, FiveJobsGiveFiveEntriesAndQueueAgainQueuesTheFilesThatExi
         const HWND hList = h.GetDlgItem(IDC_HISTORY_LIST);
         EXPECT_EQ(ListView_GetNextItem(hList, -1, LVNI_SELECTED), 1);
         EXPECT_EQ(ListView_GetSelectedCount(hList), 3u);
+        // A printed entry whose file is gone is named, not queued.
+        late.name = "late gone";
+        late.path = missing;
+        dlg.RecordHistory(late);
+        EXPECT_TRUE(PumpUntil([&] { return h.GetRowCount() == 8; }));
+        h.Select({0});
+        h.Type(VK_RETURN);
+        ASSERT_EQ(m_boxes.Texts().size(), 3u);
+        EXPECT_EQ(m_boxes.Texts()[2], "This file no longer exists and was not queued:\n" + missing);
+        EXPECT_EQ(dlg.Queue().size(), 3u);
         // Resizable: the list follows the window.
         RECT before{}, after{}, window{};
         GetClientRect(hList, &before);
@@ -181,11 +198,11 @@ TEST_F(HistoryDlgTest, FiveJobsGiveFiveEntriesAndQueueAgainQueuesTheFilesThatExi
     ASSERT_NE(dlg.DoModal(), -1) << kNoDisplayMessage;
 
     // What the file says once the window has closed: the old entry, the
-    // five, the late one; the torn line is gone.
+    // five, the two late ones; the torn line is gone.
     const auto entries = DecodeHistory(ReadFileBytes(m_folder + "\\history.csv"));
-    ASSERT_EQ(entries.size(), 7u);
+    ASSERT_EQ(entries.size(), 8u);
     const char* results[] = {"Printed", "Removed: 3 copies left",   "Printed", "Printed",
-                             "Printed", "Failed: Print Job Failed", "Printed"};
+                             "Printed", "Failed: Print Job Failed", "Printed", "Printed"};
     for (size_t i = 0; i < entries.size(); ++i)
         EXPECT_EQ(entries[i].result, results[i]) << i;
     EXPECT_EQ(entries[2].name, "a");
