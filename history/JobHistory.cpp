@@ -93,7 +93,7 @@ bool CutFile(const std::wstring& path, unsigned long long nSize, unsigned long l
     return ok;
 }
 
-// This process's part of every run id: its start time and its id, in hex.
+// How every run id of this process begins: its start time and its id, in hex.
 std::string ProcessRunPrefix() {
     FILETIME created{}, exited{}, kernel{}, user{};
     GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);

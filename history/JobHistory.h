@@ -115,7 +115,7 @@ private:
 
         const std::wstring folder;
         const unsigned long long nRotateBytes;
-        // This process's part of every run id.
+        // How every run id of this process begins.
         const std::string runPrefix;
 
         // The append lock: the run's entries from nBase on (those the
