@@ -9,6 +9,7 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <thread>
 
 namespace {
 std::wstring Wide(const std::string& utf8) {
@@ -30,6 +31,7 @@ const int kColumnWidths[kHistoryFields] = {115, 110, 160, 85, 75, 90, 140, 95};
 BEGIN_MESSAGE_MAP(CHistoryDlg, CDialog)
 ON_MESSAGE(WM_NOTIFY, OnNotify)
 ON_MESSAGE(WM_HISTORY_ADDED, OnHistoryAdded)
+ON_MESSAGE(WM_HISTORY_READ, OnHistoryRead)
 ON_MESSAGE(WM_SIZE, OnSize)
 ON_MESSAGE(WM_GETMINMAXINFO, OnGetMinMaxInfo)
 ON_MESSAGE(WM_DESTROY, OnDestroy)
@@ -70,12 +72,30 @@ BOOL CHistoryDlg::OnInitDialog() {
                        reinterpret_cast<LPARAM>(&col));
     }
 
-    // Told of new entries from here on; those already read are skipped.
+    // Told of new entries from here on; those the reader gets are skipped.
     m_history.SetListener(m_hWnd, WM_HISTORY_ADDED);
-    m_entries = m_history.ReadAll(m_nSeen);
-    std::vector<CHistoryEntry> recent = m_history.EntriesSince(m_nSeen);
-    m_entries.insert(m_entries.end(), recent.begin(), recent.end());
-    ::SendMessageW(hList, LVM_SETITEMCOUNT, m_entries.size(), 0);
+    m_read = std::make_shared<ReadSlot>();
+    m_read->hWnd = m_hWnd;
+    try {
+        std::thread([slot = m_read, read = m_history.Reader()] {
+            size_t nSeen = 0;
+            std::vector<CHistoryEntry> entries;
+            try {
+                entries = read(nSeen);
+            } catch (...) {
+                // Shown empty rather than not at all.
+            }
+            std::lock_guard<std::mutex> lock(slot->lock);
+            slot->entries = std::move(entries);
+            slot->nSeen = nSeen;
+            if (slot->hWnd)
+                PostMessageW(slot->hWnd, WM_HISTORY_READ, 0, 0);
+        }).detach();
+    } catch (...) {
+        // No thread for it: read here.
+        m_read->entries = m_history.ReadAll(m_read->nSeen);
+        PostMessageW(m_hWnd, WM_HISTORY_READ, 0, 0);
+    }
 
     RECT client{};
     GetClientRect(&client);
@@ -91,7 +111,34 @@ BOOL CHistoryDlg::OnInitDialog() {
 
 LRESULT CHistoryDlg::OnDestroy(WPARAM, LPARAM) {
     m_history.SetListener(nullptr, 0);
+    if (m_read) {
+        std::lock_guard<std::mutex> lock(m_read->lock);
+        m_read->hWnd = nullptr;
+    }
     return Default();
+}
+
+LRESULT CHistoryDlg::OnHistoryRead(WPARAM, LPARAM) {
+    if (m_bRead || !m_read)
+        return 0;
+    {
+        std::lock_guard<std::mutex> lock(m_read->lock);
+        m_entries = std::move(m_read->entries);
+        m_nSeen = m_read->nSeen;
+    }
+    m_bRead = true;
+    AddRecent();
+    ::SendMessageW(List(), LVM_SETITEMCOUNT, m_entries.size(), 0);
+    return 0;
+}
+
+int CHistoryDlg::AddRecent() {
+    std::vector<CHistoryEntry> added = m_history.EntriesSince(m_nSeen);
+    const size_t nBefore = m_entries.size();
+    m_entries.insert(m_entries.end(), std::make_move_iterator(added.begin()),
+                     std::make_move_iterator(added.end()));
+    FoldPageLines(m_entries, nBefore);
+    return static_cast<int>(m_entries.size() - nBefore);
 }
 
 LRESULT CHistoryDlg::OnNotify(WPARAM, LPARAM lParam) {
@@ -134,16 +181,19 @@ std::vector<int> CHistoryDlg::SelectedRows() const {
 }
 
 LRESULT CHistoryDlg::OnHistoryAdded(WPARAM, LPARAM) {
-    std::vector<CHistoryEntry> added = m_history.EntriesSince(m_nSeen);
-    if (added.empty())
+    if (!m_bRead)
         return 0;
-    // New rows come in at the top: the selection moves down with its entries.
-    const int nAdded = static_cast<int>(added.size());
+    // New rows come in at the top: the selection moves down with its
+    // entries. A page count only changes its job's row.
     const std::vector<int> selected = SelectedRows();
     HWND hList = List();
     const int nFocus = static_cast<int>(
         ::SendMessageW(hList, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_FOCUSED));
-    m_entries.insert(m_entries.end(), added.begin(), added.end());
+    const int nAdded = AddRecent();
+    if (nAdded == 0) {
+        ::InvalidateRect(hList, nullptr, FALSE);
+        return 0;
+    }
     ::SendMessageW(hList, LVM_SETITEMCOUNT, m_entries.size(), LVSICF_NOSCROLL);
     LVITEMW none{};
     none.stateMask = LVIS_SELECTED | LVIS_FOCUSED;

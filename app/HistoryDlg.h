@@ -10,8 +10,13 @@
 // closes.
 //
 // Ownership: the window reads the history and never changes it; the history
-// outlives the window. Threads: the window's thread only; the history tells
-// it of new entries by a posted message.
+// outlives the window. Threads: the window's thread, and a reader thread
+// started when the window opens: it reads the files (two full ones take a
+// while), hands the entries over in a slot shared with the window and posts
+// WM_HISTORY_READ, so the window answers meanwhile. A window closed first
+// only clears the slot's window: the reader keeps what it uses alive and
+// posts nothing. The history tells the window of new entries by a posted
+// message; page lines among them are folded into their jobs' rows.
 #pragma once
 
 #include "framework/Dialog.h"
@@ -19,6 +24,8 @@
 #include "queue/QueuedJob.h"
 
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -26,6 +33,8 @@ class CHistoryDlg : public CDialog {
 public:
     // Posted by the history after each entry.
     static constexpr UINT WM_HISTORY_ADDED = WM_APP + 0x110;
+    // Posted by the reader thread when the files are read.
+    static constexpr UINT WM_HISTORY_READ = WM_APP + 0x111;
     using QueueAgainFn = std::function<void(const std::vector<CQueuedJob>&)>;
 
     // Whether a job of the queue still prints the file.
@@ -47,6 +56,7 @@ public:
 protected:
     LRESULT OnNotify(WPARAM wParam, LPARAM lParam);
     LRESULT OnHistoryAdded(WPARAM wParam, LPARAM lParam);
+    LRESULT OnHistoryRead(WPARAM wParam, LPARAM lParam);
     LRESULT OnSize(WPARAM wParam, LPARAM lParam);
     LRESULT OnGetMinMaxInfo(WPARAM wParam, LPARAM lParam);
     LRESULT OnDestroy(WPARAM wParam, LPARAM lParam);
@@ -57,6 +67,16 @@ private:
     HWND List() const;
     std::vector<int> SelectedRows() const;
     void Layout(int cx, int cy);
+    // Adds what the history recorded since m_nSeen; the rows added on top.
+    int AddRecent();
+
+    // What the reader thread hands over, under its lock.
+    struct ReadSlot {
+        std::mutex lock;
+        HWND hWnd = nullptr; // null once the window is gone
+        std::vector<CHistoryEntry> entries;
+        size_t nSeen = 0;
+    };
 
     CJobHistory& m_history;
     QueueAgainFn m_queueAgain;
@@ -64,6 +84,9 @@ private:
     // Oldest first, as read; the list shows them the other way round.
     std::vector<CHistoryEntry> m_entries;
     size_t m_nSeen = 0;
+    // Until the reader is done, the history's messages wait for it.
+    std::shared_ptr<ReadSlot> m_read;
+    bool m_bRead = false;
     // The client size the template gave, where the controls stood in it,
     // and the smallest window (half the first).
     SIZE m_initialClient{};

@@ -490,10 +490,13 @@ LRESULT CMorvaneDlg::OnDestroy(WPARAM, LPARAM) {
 
 LRESULT CMorvaneDlg::OnEndSession(WPARAM wParam, LPARAM) {
     // Windows is ending the session: the process will be ended without the
-    // window's orderly destruction, so keep the queue now.
+    // window's orderly destruction, so keep the queue now, and the history's
+    // last lines: the worker records no more, so what is queued is written.
     if (wParam) {
         StopPrintLoop();
         m_JobList.Save();
+        if (m_pHistory)
+            m_pHistory->Close();
     }
     return 0;
 }

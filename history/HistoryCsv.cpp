@@ -7,9 +7,11 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <unordered_map>
 
-const char* const kHistoryColumns[kHistoryFields] = {
-    "Time", "Job", "Path", "Copies asked", "Copies sent", "Output", "Result", "Pages (printer)"};
+const char* const kHistoryColumns[kHistoryFileFields] = {
+    "Time", "Job", "Path", "Copies asked", "Copies sent", "Output", "Result", "Pages (printer)",
+    "Run"};
 
 namespace {
 
@@ -97,6 +99,84 @@ size_t CsvWholeLength(const std::string& text) {
     return end;
 }
 
+namespace {
+enum class RecordStart { NotOurs, Torn, Whole };
+
+// What the text from i to its end is: one record of ours cut short, one
+// whole record without its line end, or something else.
+RecordStart ClassifyRecordStart(const std::string& text, size_t i) {
+    // Our first field: a quoted local time stamp ('0' stands for a digit).
+    static const char kForm[] = "\"0000-00-00T00:00:00\",";
+    const size_t n = text.size();
+    for (const char* f = kForm; *f; ++f, ++i) {
+        if (i == n)
+            return RecordStart::Torn;
+        const char c = text[i];
+        if (*f == '0' ? c < '0' || c > '9' : c != *f)
+            return RecordStart::NotOurs;
+    }
+    for (int nFields = 1;;) {
+        if (i == n)
+            return RecordStart::Torn;
+        if (text[i++] != '"')
+            return RecordStart::NotOurs;
+        for (;; ++i) {
+            if (i == n)
+                return RecordStart::Torn;
+            if (text[i] == '"') {
+                if (i + 1 < n && text[i + 1] == '"')
+                    ++i;
+                else
+                    break;
+            }
+        }
+        ++i;
+        if (++nFields > kHistoryFileFields)
+            return RecordStart::NotOurs;
+        const bool bComplete = nFields >= kHistoryFields;
+        if (i == n)
+            return bComplete ? RecordStart::Whole : RecordStart::Torn;
+        if (text[i] == ',') {
+            ++i;
+            continue;
+        }
+        // A CR at the very end: a whole record missing only its LF.
+        return text[i] == '\r' && i + 1 == n && bComplete ? RecordStart::Whole
+                                                          : RecordStart::NotOurs;
+    }
+}
+} // namespace
+
+CTailRepair RepairTornTail(const std::string& tail, bool bFileStart) {
+    CTailRepair repair{tail.size(), ""};
+    if (tail.empty() || tail.back() == '\n')
+        return repair;
+    repair.lineEnd = tail.back() == '\r' ? "\n" : "\r\n";
+    // Each line start is tried, the earliest first: a line start inside one
+    // of our quoted fields never looks like our time stamp (a quote in a
+    // field is doubled), so the first that fits starts the last record.
+    std::vector<size_t> starts;
+    if (bFileStart)
+        starts.push_back(tail.compare(0, 3, kBom) == 0 ? 3 : 0);
+    for (size_t i = 0; i < tail.size(); ++i) {
+        if (tail[i] == '\n')
+            starts.push_back(i + 1);
+    }
+    for (size_t start : starts) {
+        switch (ClassifyRecordStart(tail, start)) {
+        case RecordStart::Torn:
+            repair.keep = start;
+            repair.lineEnd.clear();
+            return repair;
+        case RecordStart::Whole:
+            return repair;
+        case RecordStart::NotOurs:
+            break;
+        }
+    }
+    return repair;
+}
+
 std::string NeutralisedField(const std::string& text) {
     return !text.empty() && IsFormulaLead(text[0]) ? "'" + text : text;
 }
@@ -116,11 +196,13 @@ std::vector<std::string> EntryFields(const CHistoryEntry& e) {
             std::to_string(e.copiesSent),
             NeutralisedField(e.output),
             e.result,
-            e.pages};
+            e.pages,
+            e.run};
 }
 
 bool EntryFromFields(const std::vector<std::string>& f, CHistoryEntry& e) {
-    if (f.size() != kHistoryFields || f[0] == kHistoryColumns[0])
+    if ((f.size() != kHistoryFields && f.size() != kHistoryFileFields) ||
+        f[0] == kHistoryColumns[0])
         return false;
     if (!ParseCount(f[3], e.copiesAsked) || !ParseCount(f[4], e.copiesSent))
         return false;
@@ -130,10 +212,40 @@ bool EntryFromFields(const std::vector<std::string>& f, CHistoryEntry& e) {
     e.output = RestoredField(f[5]);
     e.result = f[6];
     e.pages = f[7];
+    e.run = f.size() > kHistoryFields ? f[kHistoryFields] : std::string();
     return true;
 }
 
-std::vector<CHistoryEntry> DecodeHistory(const std::string& text) {
+bool IsPageLine(const CHistoryEntry& e) {
+    return !e.run.empty() && e.result == ResultPagesCounted();
+}
+
+void FoldPageLines(std::vector<CHistoryEntry>& entries, size_t from) {
+    std::unordered_map<std::string, size_t> jobs;
+    const auto note = [&](size_t i) {
+        if (!entries[i].run.empty() && !IsPageLine(entries[i]))
+            jobs[entries[i].run] = i;
+    };
+    for (size_t i = 0; i < from && i < entries.size(); ++i)
+        note(i);
+    size_t kept = from;
+    for (size_t i = from; i < entries.size(); ++i) {
+        if (IsPageLine(entries[i])) {
+            const auto job = jobs.find(entries[i].run);
+            if (job != jobs.end()) {
+                entries[job->second].pages = entries[i].pages;
+                continue;
+            }
+        }
+        if (kept != i)
+            entries[kept] = std::move(entries[i]);
+        note(kept++);
+    }
+    if (kept < entries.size())
+        entries.resize(kept);
+}
+
+std::vector<CHistoryEntry> DecodeHistoryLines(const std::string& text) {
     std::vector<CHistoryEntry> entries;
     CHistoryEntry entry;
     WalkCsv(text, [&](std::vector<std::string>& fields, size_t) {
@@ -143,9 +255,15 @@ std::vector<CHistoryEntry> DecodeHistory(const std::string& text) {
     return entries;
 }
 
+std::vector<CHistoryEntry> DecodeHistory(const std::string& text) {
+    std::vector<CHistoryEntry> entries = DecodeHistoryLines(text);
+    FoldPageLines(entries);
+    return entries;
+}
+
 std::string HistoryFileHeader() {
-    return kBom + EncodeCsvRecord(
-                      std::vector<std::string>(kHistoryColumns, kHistoryColumns + kHistoryFields));
+    return kBom + EncodeCsvRecord(std::vector<std::string>(kHistoryColumns,
+                                                           kHistoryColumns + kHistoryFileFields));
 }
 
 std::string AnsiToUtf8(const CString& str) {
@@ -201,4 +319,8 @@ std::string ResultRemoved(int nCopiesLeft) {
 
 std::string ResultFailed(const char* pszReason) {
     return std::string("Failed: ") + (pszReason ? pszReason : "");
+}
+
+std::string ResultPagesCounted() {
+    return "Pages counted";
 }

@@ -5,6 +5,8 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
 
 namespace {
 // The system's text for an error code, without its line end.
@@ -47,9 +49,63 @@ bool ReadWhole(const std::wstring& path, std::string& out) {
     return true;
 }
 
-// A record cut short is normally a few hundred bytes; a longer tail without
-// an end is not ours to cut, so it is only closed off.
+// The end of a file looked at for a record cut short: one record of ours
+// is normally a few hundred bytes; a longer unfinished end is not ours to cut.
 constexpr size_t kMaxTornTail = 64 * 1024;
+
+// Reads nBytes at offset of h into out; false when it cannot.
+bool ReadAt(HANDLE h, unsigned long long offset, size_t nBytes, std::string& out) {
+    out.assign(nBytes, '\0');
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(offset);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    DWORD n = 0;
+    if (!ReadFile(h, out.data(), static_cast<DWORD>(nBytes), &n, &at))
+        return false;
+    out.resize(n);
+    return n == nBytes;
+}
+
+bool WriteAll(HANDLE h, const std::string& text) {
+    DWORD n = 0;
+    return WriteFile(h, text.data(), static_cast<DWORD>(text.size()), &n, nullptr) &&
+           n == text.size();
+}
+
+unsigned long long SizeOf(HANDLE h) {
+    LARGE_INTEGER size{};
+    return GetFileSizeEx(h, &size) ? static_cast<unsigned long long>(size.QuadPart) : 0;
+}
+
+// Cuts the file at nKeep, unless it is no longer nSize long (another
+// program appended meanwhile: what it wrote stays).
+bool CutFile(const std::wstring& path, unsigned long long nSize, unsigned long long nKeep) {
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    LARGE_INTEGER at;
+    at.QuadPart = static_cast<LONGLONG>(nKeep);
+    const bool ok =
+        SizeOf(h) == nSize && SetFilePointerEx(h, at, nullptr, FILE_BEGIN) && SetEndOfFile(h);
+    CloseHandle(h);
+    return ok;
+}
+
+// How every run id of this process begins: its start time and its id, in hex.
+std::string ProcessRunPrefix() {
+    FILETIME created{}, exited{}, kernel{}, user{};
+    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
+    char buf[48];
+    snprintf(buf, sizeof(buf), "%08lX%08lX-%lX", static_cast<unsigned long>(created.dwHighDateTime),
+             static_cast<unsigned long>(created.dwLowDateTime),
+             static_cast<unsigned long>(GetCurrentProcessId()));
+    return buf;
+}
+
+// Page counts that never come are not waited for without end.
+constexpr size_t kMaxCounting = 1000;
 } // namespace
 
 std::wstring CJobHistory::DefaultFolder() {
@@ -59,9 +115,19 @@ std::wstring CJobHistory::DefaultFolder() {
     return std::wstring(dir) + L"\\Tolvar\\Morvane";
 }
 
+CJobHistory::Core::Core(std::wstring folder_, unsigned long long nRotateBytes_)
+    : folder(std::move(folder_)), nRotateBytes(nRotateBytes_), runPrefix(ProcessRunPrefix()) {}
+
 CJobHistory::CJobHistory(std::wstring folder, unsigned long long nRotateBytes)
-    : m_folder(std::move(folder)), m_nRotateBytes(nRotateBytes) {
-    m_writer = std::thread([this] { WriterLoop(); });
+    : m_core(std::make_shared<Core>(std::move(folder), nRotateBytes)) {
+    // The thread keeps the state it works on alive, also past the store.
+    std::shared_ptr<Core> core = m_core;
+    m_writer = std::thread([core] {
+        core->WriterLoop();
+        std::lock_guard<std::mutex> lock(core->append);
+        core->bWriterEnded = true;
+        core->wake.notify_all();
+    });
 }
 
 CJobHistory::~CJobHistory() {
@@ -69,229 +135,267 @@ CJobHistory::~CJobHistory() {
 }
 
 void CJobHistory::Record(const CHistoryEntry& entry) {
-    std::lock_guard<std::mutex> lock(m_append);
-    if (entry.pageToken && !m_bClosing) {
-        m_held[entry.pageToken] = entry;
+    Core& c = *m_core;
+    std::lock_guard<std::mutex> lock(c.append);
+    if (!entry.pageToken) {
+        c.QueueLocked(entry);
         return;
     }
-    QueueLocked(entry);
+    CHistoryEntry first = entry;
+    first.run = c.runPrefix + "-" + std::to_string(entry.pageToken);
+    if (c.counting.size() >= kMaxCounting)
+        c.counting.erase(c.counting.begin());
+    c.counting[entry.pageToken] = first;
+    c.QueueLocked(std::move(first));
 }
 
 void CJobHistory::SetPages(unsigned long nToken, std::optional<unsigned long> pages) {
-    std::lock_guard<std::mutex> lock(m_append);
-    const auto it = m_held.find(nToken);
-    if (it == m_held.end())
+    Core& c = *m_core;
+    std::lock_guard<std::mutex> lock(c.append);
+    const auto it = c.counting.find(nToken);
+    if (it == c.counting.end())
         return;
-    CHistoryEntry entry = std::move(it->second);
-    m_held.erase(it);
-    if (pages)
-        entry.pages = std::to_string(*pages);
-    QueueLocked(entry);
+    CHistoryEntry line = std::move(it->second);
+    c.counting.erase(it);
+    if (!pages)
+        return;
+    line.time = LocalTimeStamp();
+    line.copiesAsked = line.copiesSent = 0;
+    line.result = ResultPagesCounted();
+    line.pages = std::to_string(*pages);
+    c.QueueLocked(std::move(line));
 }
 
-void CJobHistory::QueueLocked(CHistoryEntry entry) {
+void CJobHistory::Core::QueueLocked(CHistoryEntry entry) {
     entry.pageToken = 0;
-    m_entries.push_back(std::move(entry));
-    m_wake.notify_one();
-    if (m_hListener)
-        PostMessageA(m_hListener, m_nListenerMessage, 0, 0);
+    entries.push_back(std::move(entry));
+    wake.notify_all();
+    if (hListener)
+        PostMessageA(hListener, nListenerMessage, 0, 0);
 }
 
 void CJobHistory::Close() {
+    Core& c = *m_core;
+    if (!m_writer.joinable())
+        return;
+    bool bEnded = false;
     {
-        std::lock_guard<std::mutex> lock(m_append);
-        // A count that has not come by now is not waited for.
-        for (auto& held : m_held)
-            QueueLocked(std::move(held.second));
-        m_held.clear();
-        m_bClosing = true;
-        m_wake.notify_one();
+        std::unique_lock<std::mutex> lock(c.append);
+        c.bClosing = true;
+        c.wake.notify_all();
+        bEnded = c.wake.wait_for(lock, std::chrono::milliseconds(kCloseWaitMs),
+                                 [&] { return c.bWriterEnded; });
     }
-    if (m_writer.joinable())
+    if (bEnded) {
         m_writer.join();
-    std::lock_guard<std::mutex> file(m_file);
-    CloseFile();
+        return;
+    }
+    // The writer hangs in a file call: it ends on its own, on state of its
+    // own, and tells its owner nothing more (unless a call is in progress,
+    // which the handler's rule keeps short).
+    m_writer.detach();
+    c.bGivenUp = true;
+    std::unique_lock<std::mutex> tell(c.tell, std::try_to_lock);
+    if (tell.owns_lock())
+        c.onFailure = nullptr;
 }
 
 void CJobHistory::SetListener(HWND hWnd, UINT nMessage) {
-    std::lock_guard<std::mutex> lock(m_append);
-    m_hListener = hWnd;
-    m_nListenerMessage = nMessage;
+    std::lock_guard<std::mutex> lock(m_core->append);
+    m_core->hListener = hWnd;
+    m_core->nListenerMessage = nMessage;
 }
 
 void CJobHistory::SetFailureHandler(std::function<void(const std::string&)> handler) {
-    std::lock_guard<std::mutex> file(m_file);
-    m_onFailure = std::move(handler);
+    std::lock_guard<std::mutex> tell(m_core->tell);
+    m_core->onFailure = std::move(handler);
 }
 
-void CJobHistory::WriterLoop() {
+void CJobHistory::Core::WriterLoop() {
     for (;;) {
         std::vector<CHistoryEntry> batch;
+        size_t nBatchEnd = 0;
         {
-            std::unique_lock<std::mutex> lock(m_append);
-            const auto end = [&] { return m_nBase + m_entries.size(); };
-            m_wake.wait(lock, [&] { return m_bClosing || m_nTaken < end(); });
-            if (m_nTaken == end())
+            std::unique_lock<std::mutex> lock(append);
+            const auto end = [&] { return nBase + entries.size(); };
+            wake.wait(lock, [&] { return bClosing || nTaken < end(); });
+            if (nTaken == end())
                 return;
-            batch.assign(m_entries.begin() + static_cast<std::ptrdiff_t>(m_nTaken - m_nBase),
-                         m_entries.end());
-            m_nTaken = end();
-        }
-        std::lock_guard<std::mutex> file(m_file);
-        std::string reason;
-        bool bFailed = false;
-        for (const CHistoryEntry& entry : batch) {
-            ++m_nDone;
-            if (Append(EncodeCsvRecord(EntryFields(entry)), reason))
-                continue;
-            m_unwritten.push_back(entry);
-            if (!bFailed) {
-                bFailed = true;
-                TellFailure(reason);
+            try {
+                batch.assign(entries.begin() + static_cast<std::ptrdiff_t>(nTaken - nBase),
+                             entries.end());
+            } catch (...) {
+                // No memory for the copy: these entries are given up on.
             }
+            nTaken = nBatchEnd = end();
         }
-        // One flush for what came together: each entry went out whole with
-        // its own write already.
-        if (m_hFile != INVALID_HANDLE_VALUE)
-            FlushFileBuffers(m_hFile);
+        std::lock_guard<std::mutex> lock(file);
+        WriteBatch(batch);
+        nDone = nBatchEnd;
         // With no window listening, what is in the file (or given up on)
         // need not stay in memory: a window opened later reads the file.
-        std::lock_guard<std::mutex> lock(m_append);
-        if (!m_hListener && m_nDone > m_nBase) {
-            m_entries.erase(m_entries.begin(),
-                            m_entries.begin() + static_cast<std::ptrdiff_t>(m_nDone - m_nBase));
-            m_nBase = m_nDone;
+        std::lock_guard<std::mutex> appendLock(append);
+        if (!hListener && nDone > nBase) {
+            entries.erase(entries.begin(),
+                          entries.begin() + static_cast<std::ptrdiff_t>(nDone - nBase));
+            nBase = nDone;
         }
     }
 }
 
-void CJobHistory::TellFailure(const std::string& reason) {
-    if (m_bFailureTold || !m_onFailure)
-        return;
-    m_bFailureTold = true;
-    m_onFailure(reason);
+void CJobHistory::Core::WriteBatch(const std::vector<CHistoryEntry>& batch) {
+    HANDLE h = INVALID_HANDLE_VALUE;
+    bool bFailed = false;
+    for (const CHistoryEntry& entry : batch) {
+        std::string reason;
+        bool ok = false;
+        // Anything thrown (no memory for the record) costs this entry only.
+        try {
+            ok = Append(h, EncodeCsvRecord(EntryFields(entry)), reason);
+        } catch (const std::exception& e) {
+            reason = e.what();
+        } catch (...) {
+            reason = "unexpected error";
+        }
+        if (ok)
+            continue;
+        try {
+            unwritten.push_back(entry);
+        } catch (...) {
+        }
+        if (!bFailed) {
+            bFailed = true;
+            TellFailure(reason);
+        }
+    }
+    // One flush for what came together: each entry went out whole with
+    // its own write already. The file is let go, so that a move or a
+    // delete by the user is seen at the next batch.
+    if (h != INVALID_HANDLE_VALUE) {
+        FlushFileBuffers(h);
+        CloseHandle(h);
+    }
 }
 
-bool CJobHistory::OpenFile(std::string& reason) {
-    if (m_folder.empty()) {
+void CJobHistory::Core::TellFailure(const std::string& reason) {
+    if (bFailureTold)
+        return;
+    std::lock_guard<std::mutex> lock(tell);
+    if (!onFailure || bGivenUp)
+        return;
+    bFailureTold = true;
+    try {
+        onFailure(reason);
+    } catch (...) {
+        // The owner's trouble is not the writer's end.
+    }
+}
+
+bool CJobHistory::Core::OpenFile(HANDLE& h, std::string& reason) {
+    if (folder.empty()) {
         reason = "no folder for the history";
         return false;
     }
-    const int rc = SHCreateDirectoryExW(nullptr, m_folder.c_str(), nullptr);
+    const int rc = SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
     if (rc != ERROR_SUCCESS && rc != ERROR_ALREADY_EXISTS && rc != ERROR_FILE_EXISTS) {
-        reason = Utf8(m_folder) + ": " + ErrorText(static_cast<DWORD>(rc));
+        reason = Utf8(folder) + ": " + ErrorText(static_cast<DWORD>(rc));
         return false;
     }
     const std::wstring path = FilePath();
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
-                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // Append only: every write goes to the file's end as it is then,
+    // whoever else appends. Others may read, append, move and delete it.
+    h = CreateFileW(path.c_str(), GENERIC_READ | FILE_APPEND_DATA,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                    FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         reason = Utf8(path) + ": " + ErrorText(GetLastError());
         return false;
     }
-    LARGE_INTEGER size{};
-    GetFileSizeEx(h, &size);
-    unsigned long long nSize = static_cast<unsigned long long>(size.QuadPart);
+    const unsigned long long nSize = SizeOf(h);
     bool ok = true;
+    std::string last;
     if (nSize == 0) {
-        const std::string header = HistoryFileHeader();
-        DWORD n = 0;
-        ok = WriteFile(h, header.data(), static_cast<DWORD>(header.size()), &n, nullptr) &&
-             n == header.size();
-        nSize = n;
-    } else {
-        // The last byte tells whether the file ends on a whole record; if
-        // not, the record cut short goes, so the next starts on a line of
-        // its own.
-        char last = 0;
-        DWORD n = 0;
-        LARGE_INTEGER at;
-        at.QuadPart = static_cast<LONGLONG>(nSize - 1);
-        SetFilePointerEx(h, at, nullptr, FILE_BEGIN);
-        if (ReadFile(h, &last, 1, &n, nullptr) && n == 1 && last != '\n') {
-            std::string text;
-            ReadWhole(path, text);
-            const size_t whole = CsvWholeLength(text);
-            if (text.size() == nSize && nSize - whole <= kMaxTornTail) {
-                at.QuadPart = static_cast<LONGLONG>(whole);
-                ok = SetFilePointerEx(h, at, nullptr, FILE_BEGIN) && SetEndOfFile(h);
-                nSize = whole;
-            } else {
-                // Not ours to cut: closed off (a quote left open is closed).
-                std::string close = "\"\r\n";
-                DWORD w = 0;
-                ok = WriteFile(h, close.data(), 3, &w, nullptr) && w == 3;
-                nSize += w;
-            }
+        ok = WriteAll(h, HistoryFileHeader());
+    } else if (ReadAt(h, nSize - 1, 1, last) && last != "\n") {
+        // The file does not end on a line end: a record of ours cut short
+        // goes; any other end gets one, so the next record starts a line.
+        const unsigned long long nFrom = nSize > kMaxTornTail ? nSize - kMaxTornTail : 0;
+        std::string tail;
+        if (ReadAt(h, nFrom, static_cast<size_t>(nSize - nFrom), tail)) {
+            CTailRepair repair = RepairTornTail(tail, nFrom == 0);
+            if (repair.keep < tail.size() && !CutFile(path, nSize, nFrom + repair.keep))
+                repair.lineEnd = "\r\n";
+            if (!repair.lineEnd.empty())
+                ok = WriteAll(h, repair.lineEnd);
         }
     }
     if (!ok) {
         reason = Utf8(path) + ": " + ErrorText(GetLastError());
         CloseHandle(h);
+        h = INVALID_HANDLE_VALUE;
         return false;
     }
-    m_hFile = h;
-    m_nSize = nSize;
     return true;
 }
 
-void CJobHistory::CloseFile() {
-    if (m_hFile != INVALID_HANDLE_VALUE)
-        CloseHandle(m_hFile);
-    m_hFile = INVALID_HANDLE_VALUE;
-}
-
-bool CJobHistory::Append(const std::string& record, std::string& reason) {
-    if (m_hFile == INVALID_HANDLE_VALUE && !OpenFile(reason))
+bool CJobHistory::Core::Append(HANDLE& h, const std::string& record, std::string& reason) {
+    if (h == INVALID_HANDLE_VALUE && !OpenFile(h, reason))
         return false;
-    if (m_nSize + record.size() > m_nRotateBytes && m_nSize > HistoryFileHeader().size()) {
-        CloseFile();
+    const unsigned long long nSize = SizeOf(h);
+    if (nSize + record.size() > nRotateBytes && nSize > HistoryFileHeader().size()) {
+        CloseHandle(h);
+        h = INVALID_HANDLE_VALUE;
         if (!MoveFileExW(FilePath().c_str(), OldFilePath().c_str(), MOVEFILE_REPLACE_EXISTING)) {
             // Goes on in the full file rather than losing entries.
             TellFailure(Utf8(OldFilePath()) + ": " + ErrorText(GetLastError()));
         }
-        if (!OpenFile(reason))
+        if (!OpenFile(h, reason))
             return false;
     }
-    LARGE_INTEGER end;
-    end.QuadPart = static_cast<LONGLONG>(m_nSize);
-    DWORD n = 0;
-    if (!SetFilePointerEx(m_hFile, end, nullptr, FILE_BEGIN) ||
-        !WriteFile(m_hFile, record.data(), static_cast<DWORD>(record.size()), &n, nullptr) ||
-        n != record.size()) {
+    if (!WriteAll(h, record)) {
         reason = Utf8(FilePath()) + ": " + ErrorText(GetLastError());
         // A part written is cut off again when the file is next opened.
-        CloseFile();
+        CloseHandle(h);
+        h = INVALID_HANDLE_VALUE;
         return false;
     }
-    m_nSize += n;
     return true;
 }
 
 std::vector<CHistoryEntry> CJobHistory::ReadAll(size_t& nSeen) {
-    std::lock_guard<std::mutex> file(m_file);
-    std::vector<CHistoryEntry> entries;
+    return m_core->ReadAll(nSeen);
+}
+
+std::function<std::vector<CHistoryEntry>(size_t&)> CJobHistory::Reader() {
+    std::shared_ptr<Core> core = m_core;
+    return [core](size_t& nSeen) { return core->ReadAll(nSeen); };
+}
+
+std::vector<CHistoryEntry> CJobHistory::Core::ReadAll(size_t& nSeen) {
+    std::lock_guard<std::mutex> lock(file);
+    std::vector<CHistoryEntry> all;
     std::string text;
     if (ReadWhole(OldFilePath(), text))
-        entries = DecodeHistory(text);
+        all = DecodeHistoryLines(text);
     if (ReadWhole(FilePath(), text)) {
-        std::vector<CHistoryEntry> recent = DecodeHistory(text);
-        entries.insert(entries.end(), std::make_move_iterator(recent.begin()),
-                       std::make_move_iterator(recent.end()));
+        std::vector<CHistoryEntry> recent = DecodeHistoryLines(text);
+        all.insert(all.end(), std::make_move_iterator(recent.begin()),
+                   std::make_move_iterator(recent.end()));
     }
-    nSeen = m_nDone;
-    std::lock_guard<std::mutex> lock(m_append);
-    entries.insert(entries.end(), m_unwritten.begin(), m_unwritten.end());
-    return entries;
+    nSeen = nDone;
+    std::lock_guard<std::mutex> appendLock(append);
+    all.insert(all.end(), unwritten.begin(), unwritten.end());
+    FoldPageLines(all);
+    return all;
 }
 
 std::vector<CHistoryEntry> CJobHistory::EntriesSince(size_t& nSeen) {
-    std::lock_guard<std::mutex> lock(m_append);
-    std::vector<CHistoryEntry> entries;
-    const size_t from = std::max(nSeen, m_nBase) - m_nBase;
-    if (from < m_entries.size())
-        entries.assign(m_entries.begin() + static_cast<std::ptrdiff_t>(from), m_entries.end());
-    nSeen = m_nBase + m_entries.size();
-    return entries;
+    Core& c = *m_core;
+    std::lock_guard<std::mutex> lock(c.append);
+    std::vector<CHistoryEntry> added;
+    const size_t from = std::max(nSeen, c.nBase) - c.nBase;
+    if (from < c.entries.size())
+        added.assign(c.entries.begin() + static_cast<std::ptrdiff_t>(from), c.entries.end());
+    nSeen = c.nBase + c.entries.size();
+    return added;
 }

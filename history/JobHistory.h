@@ -2,32 +2,48 @@
 // kept as history.csv in one folder (by default the user's local
 // application data, Tolvar\Morvane). Record queues an entry and returns at
 // once; a writer thread of the store's own appends each entry with one
-// write and flushes the file. At kRotateBytes the file moves to
-// history.1.csv (replacing the one before) and a new one starts. A file that
-// ends in a record cut short (the program died in the middle of a write)
-// loses that record before the next one is appended, so every entry starts
-// on a fresh line.
+// write and flushes the file. The writer opens the file by its path for
+// each batch and appends only (FILE_APPEND_DATA): a file moved or deleted
+// meanwhile is left alone and a new one starts, and another program or
+// instance appending to the same file never has its lines overwritten. At
+// kRotateBytes of the file's real size it moves to history.1.csv (replacing
+// the one before) and a new one starts. A file that ends in one record of
+// ours cut short (the program died in the middle of a write) loses that
+// record before the next one is appended; any other unfinished end is left
+// as it is and the next entry starts on a new line (RepairTornTail).
+// A printed job whose page count may still come is written at once with a
+// run id; its count comes later as a page line with the same id, which
+// DecodeHistory and ReadAll fold into it.
 // A history that cannot be written never holds anything up: the entry is
 // dropped (from the file; it is still shown) and the failure handler is
 // told once, with the reason. A file that cannot be moved aside is told the
-// same way, and entries go on into it.
+// same way, and entries go on into it. An exception in the writer costs the
+// entry, the same way, never the program.
 //
-// Threads: Record may be called from any thread, also inside the worker's
-// gate: it takes the append lock, which is innermost (nothing is taken
-// inside it and it is never held across a wait or a file call), and posts
-// to the listener. The writer holds the file lock while it writes;
-// ReadAll holds it while it reads, so it never waits for the worker.
-// Ownership: the store owns its thread; Close (or the destructor) writes
-// what is queued and ends it.
+// Threads: Record and SetPages may be called from any thread, also inside
+// the worker's gate: they take the append lock, which is innermost (nothing
+// is taken inside it and it is never held across a wait or a file call),
+// and post to the listener. The writer holds the file lock while it opens,
+// writes and moves files, and calls the failure handler under it and the
+// tell lock; ReadAll holds the file lock while it reads (so no file moves
+// under it) and takes the append lock inside it. The handler must return
+// at once and take none of these locks.
+// Ownership: the state the writer touches is shared by the store and its
+// thread, so the thread may outlive the store. Close (or the destructor)
+// lets the writer write what is queued and waits for it at most
+// kCloseWaitMs; a writer still busy then (a file that does not answer)
+// ends on its own later, and the failure handler is not called any more.
 #pragma once
 
 #include "history/HistoryCsv.h"
 
 #include <windows.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -37,6 +53,7 @@
 class CJobHistory {
 public:
     static constexpr unsigned long long kRotateBytes = 20ULL << 20;
+    static constexpr unsigned kCloseWaitMs = 2000;
 
     // The user's folder (created when the first entry is written).
     static std::wstring DefaultFolder();
@@ -47,71 +64,92 @@ public:
     CJobHistory& operator=(const CJobHistory&) = delete;
 
     // Queues the entry for the file and posts nMessage to the listener. An
-    // entry with a page token is held instead until SetPages gives its
-    // count (or Close comes), so that it is written once, whole.
+    // entry with a page token gets its run id (this process's start time,
+    // id and the token) and is remembered until SetPages.
     void Record(const CHistoryEntry& entry);
-    // The printer's page count for the held entry of nToken (no value:
-    // the field stays empty); the entry is then queued as Record does. A
-    // token that holds no entry is ignored.
+    // The printer's page count for the entry of nToken: queued as a page
+    // line (ResultPagesCounted, the job's name, path and output, no copies,
+    // the count, the run id). No value, or a token with no entry: nothing.
     void SetPages(unsigned long nToken, std::optional<unsigned long> pages);
-    // Writes what is queued, held entries included (with no page count), and
-    // ends the writer; later entries are kept in memory only.
+    // Lets the writer write what is queued and ends it (waiting at most
+    // kCloseWaitMs); later entries are kept in memory only.
     void Close();
 
     // The entries of both files, oldest first, then this run's entries that
-    // could not be written, and the number of this run's entries that
-    // includes; EntriesSince gives the ones after those.
+    // could not be written, page lines folded, and the number of this run's
+    // entries that includes; EntriesSince gives the ones after those
+    // (unfolded: page lines among them are the caller's to fold).
     std::vector<CHistoryEntry> ReadAll(size_t& nSeen);
     std::vector<CHistoryEntry> EntriesSince(size_t& nSeen);
+    // ReadAll for another thread: the function keeps what it reads alive,
+    // so it may run on after the store is gone.
+    std::function<std::vector<CHistoryEntry>(size_t&)> Reader();
 
     // A window told (posted nMessage) after each entry; null: none.
     void SetListener(HWND hWnd, UINT nMessage);
     // Called once, on the writer's thread, with the first failure's text.
     void SetFailureHandler(std::function<void(const std::string&)> handler);
 
-    std::wstring FilePath() const { return m_folder + L"\\history.csv"; }
-    std::wstring OldFilePath() const { return m_folder + L"\\history.1.csv"; }
+    std::wstring FilePath() const { return m_core->FilePath(); }
+    std::wstring OldFilePath() const { return m_core->OldFilePath(); }
 
 private:
-    // Under the append lock: the entry joins the queue for the file.
-    void QueueLocked(CHistoryEntry entry);
-    void WriterLoop();
-    // Under the file lock: appends one record; false (with the reason) when
-    // it could not.
-    bool Append(const std::string& record, std::string& reason);
-    bool OpenFile(std::string& reason);
-    // Under the file lock: the first failure of the run goes to the handler.
-    void TellFailure(const std::string& reason);
-    void CloseFile();
+    // What the store and its writer share.
+    struct Core {
+        Core(std::wstring folder, unsigned long long nRotateBytes);
+        std::wstring FilePath() const { return folder + L"\\history.csv"; }
+        std::wstring OldFilePath() const { return folder + L"\\history.1.csv"; }
+        // Under the append lock: the entry joins the queue for the file.
+        void QueueLocked(CHistoryEntry entry);
+        void WriterLoop();
+        // Under the file lock: writes one batch, opening the file for it.
+        void WriteBatch(const std::vector<CHistoryEntry>& batch);
+        // Under the file lock: appends one record to h (opened, or opened
+        // again after a move aside, when invalid); false (with the reason)
+        // when it could not.
+        bool Append(HANDLE& h, const std::string& record, std::string& reason);
+        bool OpenFile(HANDLE& h, std::string& reason);
+        // Under the file lock: the first failure of the run goes to the handler.
+        void TellFailure(const std::string& reason);
+        std::vector<CHistoryEntry> ReadAll(size_t& nSeen);
 
-    const std::wstring m_folder;
-    const unsigned long long m_nRotateBytes;
+        const std::wstring folder;
+        const unsigned long long nRotateBytes;
+        // How every run id of this process begins.
+        const std::string runPrefix;
 
-    // The append lock: the run's entries from m_nBase on (those the writer
-    // has not taken yet, and, while a window listens, those it may still
-    // ask for; the others are in the file), how many the writer has taken,
-    // the listener and the writer's state.
-    std::mutex m_append;
-    std::condition_variable m_wake;
-    std::vector<CHistoryEntry> m_entries;
-    size_t m_nBase = 0;
-    size_t m_nTaken = 0;
-    bool m_bClosing = false;
-    // Entries waiting for their page count, by token.
-    std::map<unsigned long, CHistoryEntry> m_held;
-    HWND m_hListener = nullptr;
-    UINT m_nListenerMessage = 0;
+        // The append lock: the run's entries from nBase on (those the
+        // writer has not taken yet, and, while a window listens, those it
+        // may still ask for; the others are in the file), how many the
+        // writer has taken, the listener, the writer's state and the
+        // entries whose page count may still come.
+        std::mutex append;
+        std::condition_variable wake;
+        std::vector<CHistoryEntry> entries;
+        size_t nBase = 0;
+        size_t nTaken = 0;
+        bool bClosing = false;
+        bool bWriterEnded = false;
+        std::map<unsigned long, CHistoryEntry> counting;
+        HWND hListener = nullptr;
+        UINT nListenerMessage = 0;
 
-    // The file lock: the open file, its size and the count of this run's
-    // entries that are in it or given up on.
-    std::mutex m_file;
-    HANDLE m_hFile = INVALID_HANDLE_VALUE;
-    unsigned long long m_nSize = 0;
-    size_t m_nDone = 0;
-    // Those of them that could not be written, shown all the same.
-    std::vector<CHistoryEntry> m_unwritten;
-    std::function<void(const std::string&)> m_onFailure;
-    bool m_bFailureTold = false;
+        // The file lock: the count of this run's entries that are in the
+        // file or given up on, and those given up on, shown all the same.
+        // No file is held open between batches.
+        std::mutex file;
+        size_t nDone = 0;
+        std::vector<CHistoryEntry> unwritten;
+        bool bFailureTold = false;
 
+        // The tell lock: the failure handler, cleared when Close gives up
+        // on the writer (unless a call is in progress; bGivenUp then keeps
+        // it from being called again).
+        std::mutex tell;
+        std::function<void(const std::string&)> onFailure;
+        std::atomic<bool> bGivenUp{false};
+    };
+
+    std::shared_ptr<Core> m_core;
     std::thread m_writer;
 };

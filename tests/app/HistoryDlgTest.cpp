@@ -13,6 +13,9 @@
 
 #include <commctrl.h>
 
+#include <atomic>
+#include <memory>
+
 namespace {
 
 class ScriptedHistoryDlg : public ScriptedDialog<ScriptedHistoryDlg, CHistoryDlg> {
@@ -121,7 +124,7 @@ TEST_F(HistoryDlgTest, FiveJobsGiveFiveEntriesAndQueueAgainQueuesTheFilesThatExi
     HistoryMainDlg dlg;
     dlg.m_folder = ToWide(m_folder);
     dlg.m_historyScript = [&](ScriptedHistoryDlg& h) {
-        ASSERT_EQ(h.GetRowCount(), 6);
+        ASSERT_TRUE(PumpUntil([&] { return h.GetRowCount() == 6; }));
         const std::vector<std::vector<std::string>> expected = {
             {"x", missing, "1", "0", "Null", "Failed: Print Job Failed", ""},
             {"c", c.path(), "1", "1", "Null", "Printed", ""},
@@ -229,6 +232,50 @@ TEST_F(HistoryDlgTest, AHistoryThatCannotBeWrittenStopsNoJobAndIsToldOnce) {
     ASSERT_NE(dlg.DoModal(), -1) << kNoDisplayMessage;
     ASSERT_EQ(m_boxes.Texts().size(), 1u);
     EXPECT_EQ(m_boxes.Texts()[0].rfind("The job history cannot be written", 0), 0u);
+}
+
+// The files are read on a thread of the window's own: while the store is
+// busy (its writer held in the failure handler) the window answers; one
+// closed before the read ends is left alone by it. A page count that comes
+// while the window is open fills its job's row.
+TEST_F(HistoryDlgTest, TheWindowAnswersWhileTheFilesAreReadAndFoldsAPageCountIntoItsRow) {
+    TempFile blocker("history blocker", "x");
+    CJobHistory history(ToWide(std::string(blocker.path()) + "\\sub"));
+    HANDLE entered = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    auto bLeft = std::make_shared<std::atomic<bool>>(false);
+    history.SetFailureHandler([=](const std::string&) {
+        SetEvent(entered);
+        WaitForSingleObject(release, 5000);
+        *bLeft = true;
+    });
+    CHistoryEntry printed;
+    printed.time = "2026-01-02T03:04:05";
+    printed.name = "counted";
+    printed.result = "Printed";
+    printed.pageToken = 3;
+    history.Record(printed);
+    ASSERT_EQ(WaitForSingleObject(entered, 5000), WAIT_OBJECT_0);
+    for (bool bWaitForRead : {false, true}) {
+        ScriptedHistoryDlg dlg(history, nullptr);
+        dlg.m_script = [&](ScriptedHistoryDlg& h) {
+            EXPECT_FALSE(*bLeft) << "the window waited for the store";
+            EXPECT_EQ(h.GetRowCount(), 0);
+            if (bWaitForRead) {
+                SetEvent(release);
+                ASSERT_TRUE(PumpUntil([&] { return h.GetRowCount() == 1; }));
+                history.SetPages(3, 5);
+                EXPECT_TRUE(PumpUntil([&] { return h.Cell(0, 7) == "5"; }));
+                EXPECT_EQ(h.GetRowCount(), 1);
+                EXPECT_EQ(h.Cell(0, 6), "Printed");
+            }
+            h.Type(VK_ESCAPE);
+        };
+        ASSERT_NE(dlg.DoModal(), -1) << kNoDisplayMessage;
+    }
+    history.Close();
+    CloseHandle(entered);
+    CloseHandle(release);
 }
 
 } // namespace

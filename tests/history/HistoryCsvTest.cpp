@@ -105,4 +105,78 @@ TEST(HistoryCsv, EntriesSkipTheHeaderAndRecordsThatAreNoEntry) {
     EXPECT_EQ(ResultRemoved(3), "Removed: 3 copies left");
 }
 
+TEST(HistoryCsv, OnlyOneRecordOfOursCutShortIsCutAnyOtherEndGetsALineEnd) {
+    CHistoryEntry e;
+    e.time = "2026-12-07T10:02:05";
+    e.name = "a\r\n\"2026-12-07T10:02:06\",";
+    const std::string record = EncodeCsvRecord(EntryFields(e));
+    const std::string open = record.substr(0, record.size() - 2);
+    std::string good;
+    for (int i = 0; i < 200; ++i)
+        good += record;
+    const std::string header = HistoryFileHeader();
+    const std::string stray = "\"2026-12-07T10:02:05\",\"a \"stray\" quote\"\r\n";
+    const struct {
+        std::string kept, rest;
+        bool bFileStart;
+        std::string lineEnd;
+    } cases[] = {
+        {"", "", true, ""},                                      // an empty file
+        {header, "", true, ""},                                  // only the header
+        {header.substr(0, header.size() - 2), "", true, "\r\n"}, // the header, no line end
+        {good, open.substr(0, 11), false, ""},                   // cut in the time stamp
+        {good, open.substr(0, 30), false, ""},                   // cut in a field with a line end
+        {"\xEF\xBB\xBF", open.substr(0, 22), true, ""}, // only a torn one, cut after a comma
+        {good, open, false, "\r\n"},                    // whole, no line end
+        {good, open + "\r", false, "\n"},               // whole, no LF
+        {good + stray + good, open, false, "\r\n"},     // a stray quote earlier
+        {stray + good, "\"2026", false, ""},            // torn, after a stray quote
+        {good, "\"a\",\"b\"", false, "\r\n"},           // not ours
+        {good, "no quotes at all", false, "\r\n"},
+        {good, "\"2026-12-07T10:02:05\",x", false, "\r\n"},
+        {"", "\"2026-12-07T10:02:05\",\"a", false, "\r\n"}, // its line start unseen
+    };
+    for (const auto& c : cases) {
+        const CTailRepair repair = RepairTornTail(c.kept + c.rest, c.bFileStart);
+        const size_t keep = c.lineEnd.empty() ? c.kept.size() : c.kept.size() + c.rest.size();
+        EXPECT_EQ(repair.keep, keep) << c.rest;
+        EXPECT_EQ(repair.lineEnd, c.lineEnd) << c.rest;
+    }
+}
+
+// A page line folds into its job's line; one whose job is not there is
+// shown on its own; a line of the older form, with no run id, still reads.
+TEST(HistoryCsv, APageLineFoldsIntoItsJobByRunIdAndOlderLinesStillRead) {
+    CHistoryEntry job;
+    job.time = "2026-12-07T10:11:12";
+    job.name = "job";
+    job.copiesAsked = job.copiesSent = 1;
+    job.result = ResultPrinted();
+    CHistoryEntry counted = job, other = job, pages = job, orphan = job;
+    counted.run = "A-1";
+    other.run = "A-2";
+    pages.run = "A-1";
+    pages.copiesAsked = pages.copiesSent = 0;
+    pages.result = ResultPagesCounted();
+    pages.pages = "12";
+    orphan = pages;
+    orphan.run = "B-1";
+    std::vector<std::string> older = EntryFields(job);
+    older.pop_back();
+    const std::string text =
+        HistoryFileHeader() + EncodeCsvRecord(older) + EncodeCsvRecord(EntryFields(counted)) +
+        EncodeCsvRecord(EntryFields(other)) + EncodeCsvRecord(EntryFields(orphan)) +
+        EncodeCsvRecord(EntryFields(pages));
+    EXPECT_EQ(DecodeHistoryLines(text).size(), 5u);
+    const auto entries = DecodeHistory(text);
+    ASSERT_EQ(entries.size(), 4u);
+    EXPECT_EQ(entries[0].run, "");
+    EXPECT_EQ(entries[1].run, "A-1");
+    EXPECT_EQ(entries[1].pages, "12");
+    EXPECT_EQ(entries[1].result, ResultPrinted());
+    EXPECT_EQ(entries[2].pages, "");
+    EXPECT_EQ(entries[3].run, "B-1");
+    EXPECT_EQ(entries[3].result, ResultPagesCounted());
+}
+
 } // namespace

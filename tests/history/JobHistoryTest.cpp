@@ -4,6 +4,7 @@
 #include "history/JobHistory.h"
 
 #include "support/TempFiles.h"
+#include "support/WaitFor.h"
 
 #include <gtest/gtest.h>
 
@@ -70,20 +71,60 @@ TEST_F(JobHistoryTest, EntriesReachTheFileWithHeaderAndRotationKeepsBothFilesRea
     EXPECT_EQ(DecodeHistory(current).at(0).path, "C:\\spool\\job 16.prn");
 }
 
-TEST_F(JobHistoryTest, ARecordCutShortIsDroppedAndTheNextEntryStartsOnItsOwnLine) {
+// Only a record of ours cut short goes; any other end is kept and the next
+// entry starts on a line of its own.
+TEST_F(JobHistoryTest, ARecordOfOursCutShortIsDroppedAnyOtherEndIsKept) {
     const std::string whole = HistoryFileHeader() + EncodeCsvRecord(EntryFields(Entry(1)));
-    const std::string tails[] = {"\"2026-12-07T10:00:02\",\"job \"\"2", "\"t\",\"n\",\"p\",\"2\"",
-                                 "\r"};
-    for (const std::string& tail : tails) {
+    std::string record2 = EncodeCsvRecord(EntryFields(Entry(2)));
+    record2.resize(record2.size() - 2);
+    std::string edited = "\"2026-12-07T10:00:05\",\"hand \"edited\"\r\n";
+    for (int i = 0; i < 50; ++i)
+        edited += EncodeCsvRecord(EntryFields(Entry(10)));
+    const struct {
+        std::string tail, kept;
+    } cases[] = {
+        {"\"2026-12-07T10:00:02\",\"job \"\"2", ""},
+        {record2, record2 + "\r\n"},
+        {"\"t\",\"n\",\"p\",\"2\"", "\"t\",\"n\",\"p\",\"2\"\r\n"},
+        {"\r", "\r\n"},
+        {edited + record2, edited + record2 + "\r\n"},
+    };
+    for (const auto& c : cases) {
         CreateDirectoryW(Folder().c_str(), nullptr);
-        ASSERT_TRUE(WriteFileBytes(File(), whole + tail));
+        ASSERT_TRUE(WriteFileBytes(File(), whole + c.tail));
         CJobHistory history(Folder());
-        size_t nSeen = 0;
-        EXPECT_EQ(Names(history.ReadAll(nSeen)), (std::vector<int>{1})) << tail;
         history.Record(Entry(3));
         history.Close();
-        EXPECT_EQ(ReadFileBytes(File()), whole + EncodeCsvRecord(EntryFields(Entry(3)))) << tail;
+        EXPECT_EQ(ReadFileBytes(File()), whole + c.kept + EncodeCsvRecord(EntryFields(Entry(3))))
+            << c.tail.substr(0, 40);
     }
+}
+
+TEST_F(JobHistoryTest, AFileMovedAwayIsLeftAloneAndTheNextEntryStartsANewOne) {
+    CJobHistory history(Folder());
+    history.Record(Entry(1));
+    ASSERT_TRUE(WaitFor([&] { return DecodeHistory(ReadFileBytes(File())).size() == 1; }));
+    const std::string moved = m_folder + "\\archived.csv";
+    ASSERT_TRUE(MoveFileW(ToWide(File()).c_str(), ToWide(moved).c_str()));
+    const std::string archived = ReadFileBytes(moved);
+    history.Record(Entry(2));
+    history.Close();
+    EXPECT_EQ(ReadFileBytes(moved), archived);
+    EXPECT_EQ(ReadFileBytes(File()), HistoryFileHeader() + EncodeCsvRecord(EntryFields(Entry(2))));
+    DeleteFileW(ToWide(moved).c_str());
+}
+
+TEST_F(JobHistoryTest, TwoStoresOnOneFolderAppendWithoutOverwritingEachOther) {
+    CJobHistory one(Folder()), two(Folder());
+    for (int i = 0; i < 6; ++i) {
+        (i % 2 ? two : one).Record(Entry(i));
+        ASSERT_TRUE(WaitFor([&] {
+            return DecodeHistory(ReadFileBytes(File())).size() == size_t(i + 1);
+        })) << i;
+    }
+    one.Close();
+    two.Close();
+    EXPECT_EQ(Names(DecodeHistory(ReadFileBytes(File()))), (std::vector<int>{0, 1, 2, 3, 4, 5}));
 }
 
 TEST_F(JobHistoryTest, AFolderThatCannotBeMadeIsToldOnceAndRecordDoesNotWait) {
@@ -122,27 +163,69 @@ TEST_F(JobHistoryTest, AFileThatCannotBeMovedAsideIsToldOnceAndKeepsItsEntries) 
     EXPECT_EQ(Names(DecodeHistory(ReadFileBytes(File()))), (std::vector<int>{1, 2, 3}));
 }
 
-TEST_F(JobHistoryTest, AnEntryWaitingForItsPageCountIsWrittenOnceWholeWhenItComes) {
-    CHistoryEntry counted = Entry(1), uncounted = Entry(2), unclaimed = Entry(3);
+TEST_F(JobHistoryTest, APrintedLineIsWrittenAtOnceAndItsPageCountFollowsWithItsRunId) {
+    CHistoryEntry counted = Entry(1), uncounted = Entry(2);
     counted.pageToken = 7;
     uncounted.pageToken = 8;
-    unclaimed.pageToken = 9;
     CJobHistory history(Folder());
-    for (const auto* e : {&counted, &uncounted, &unclaimed})
-        history.Record(*e);
+    history.Record(counted);
+    history.Record(uncounted);
     history.Record(Entry(4));
+    // In the file before any count comes: a kill now loses nothing.
+    EXPECT_TRUE(WaitFor([&] { return DecodeHistory(ReadFileBytes(File())).size() == 3; }));
     history.SetPages(8, std::nullopt);
     history.SetPages(7, 12);
     history.SetPages(7, 99); // a token answers once
     history.SetPages(5, 3);  // no entry waits for it
     history.Close();
-    const auto written = DecodeHistory(ReadFileBytes(File()));
-    // In the order the counts came; the one still waiting at the close is
-    // written then, with the field empty.
-    ASSERT_EQ(Names(written), (std::vector<int>{4, 2, 1, 3}));
-    EXPECT_EQ(written[1].pages, "");
-    EXPECT_EQ(written[2].pages, "12");
-    EXPECT_EQ(written[3].pages, "");
+    const auto records = DecodeCsv(ReadFileBytes(File()));
+    ASSERT_EQ(records.size(), 5u); // the header, three jobs, one page line
+    for (const auto& r : records)
+        ASSERT_EQ(r.size(), 9u);
+    EXPECT_NE(records[1][8], "");
+    EXPECT_NE(records[1][8], records[2][8]);
+    EXPECT_EQ(records[3][8], "");
+    EXPECT_EQ(records[4][8], records[1][8]);
+    EXPECT_EQ(records[4][6], "Pages counted");
+    EXPECT_EQ(records[4][7], "12");
+    size_t nSeen = 0;
+    for (const auto& shown : {DecodeHistory(ReadFileBytes(File())), history.ReadAll(nSeen)}) {
+        ASSERT_EQ(Names(shown), (std::vector<int>{1, 2, 4}));
+        EXPECT_EQ(shown[0].pages, "12");
+        EXPECT_EQ(shown[0].result, "Printed");
+        EXPECT_EQ(shown[1].pages, "");
+    }
+}
+
+// The owner's failure handler throws, then hangs: the writer neither ends
+// the program nor holds up Close beyond its bound.
+TEST_F(JobHistoryTest, AFailureHandlerThatThrowsOrHangsCostsNeitherTheProgramNorTheClose) {
+    TempFile blocker("morvane history blocker", "x");
+    const std::wstring folder = ToWide(std::string(blocker.path()) + "\\sub");
+    {
+        CJobHistory history(folder);
+        history.SetFailureHandler([](const std::string&) { throw std::runtime_error("owner"); });
+        history.Record(Entry(1));
+        history.Close();
+        size_t nSeen = 0;
+        EXPECT_EQ(Names(history.ReadAll(nSeen)), (std::vector<int>{1}));
+    }
+    auto release = std::make_shared<HANDLE>(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    DWORD nClose = 0;
+    {
+        CJobHistory history(folder);
+        history.SetFailureHandler(
+            [release](const std::string&) { WaitForSingleObject(*release, 8000); });
+        history.Record(Entry(2));
+        Sleep(200);
+        const DWORD nStart = GetTickCount();
+        history.Close();
+        nClose = GetTickCount() - nStart;
+    }
+    EXPECT_LT(nClose, 4000u);
+    SetEvent(*release);
+    Sleep(200);
+    CloseHandle(*release);
 }
 
 } // namespace
