@@ -117,7 +117,7 @@ bool DecodeIndex(const BYTE* p, size_t cb, Index* pIndex) {
     for (unsigned long long i = 0; i < n; ++i, e += kIndexEntry) {
         const unsigned long long slot = GetLE(e, 8);
         const long long key = static_cast<long long>(GetLE(e + 8, 8));
-        if (slot < 1 || slot >= kSlotLimit || (i > 0 && key <= index.jobs.back().second))
+        if (slot < 1 || slot >= index.nextSlot || (i > 0 && key <= index.jobs.back().second))
             return false;
         index.jobs.emplace_back(slot, key);
     }
@@ -126,8 +126,10 @@ bool DecodeIndex(const BYTE* p, size_t cb, Index* pIndex) {
 }
 
 namespace {
-const size_t kPartHeader = 4 + 8;
-const size_t kSnapshotHead = 4 + 8 + 8 + 4 + 4;
+// The head's own format: the generation came with 2.
+const unsigned kSnapshotFormat = 2;
+const size_t kPartHeader = 4 + 8 + 8;
+const size_t kSnapshotHead = 4 + 8 + 8 + 8 + 4 + 4;
 
 unsigned long long Checksum(const BYTE* p, size_t n) {
     unsigned long long h = 0xCBF29CE484222325ull;
@@ -137,7 +139,8 @@ unsigned long long Checksum(const BYTE* p, size_t n) {
 }
 } // namespace
 
-std::vector<std::vector<BYTE>> EncodeSnapshotParts(const std::vector<Record>& jobs) {
+std::vector<std::vector<BYTE>> EncodeSnapshotParts(const std::vector<Record>& jobs,
+                                                   unsigned long long generation) {
     std::vector<BYTE> all;
     for (const Record& rec : jobs) {
         PutLE(all, rec.slot, 8);
@@ -151,6 +154,7 @@ std::vector<std::vector<BYTE>> EncodeSnapshotParts(const std::vector<Record>& jo
         std::vector<BYTE> part;
         part.reserve(kPartHeader + n);
         PutLE(part, n, 4);
+        PutLE(part, generation, 8);
         PutLE(part, Checksum(all.data() + at, n), 8);
         part.insert(part.end(), all.begin() + static_cast<std::ptrdiff_t>(at),
                     all.begin() + static_cast<std::ptrdiff_t>(at + n));
@@ -163,8 +167,9 @@ std::vector<std::vector<BYTE>> EncodeSnapshotParts(const std::vector<Record>& jo
 
 std::vector<BYTE> EncodeSnapshotHead(const Snapshot& snap, size_t nParts) {
     std::vector<BYTE> out;
-    PutLE(out, kFormat, 4);
+    PutLE(out, kSnapshotFormat, 4);
     PutLE(out, snap.lastWrite, 8);
+    PutLE(out, snap.generation, 8);
     PutLE(out, snap.nextSlot, 8);
     PutLE(out, snap.jobs.size(), 4);
     PutLE(out, nParts, 4);
@@ -172,13 +177,14 @@ std::vector<BYTE> EncodeSnapshotHead(const Snapshot& snap, size_t nParts) {
 }
 
 bool DecodeSnapshotHead(const BYTE* p, size_t cb, Snapshot* pSnap, size_t* pJobs, size_t* pParts) {
-    if (cb != kSnapshotHead || GetLE(p, 4) != kFormat)
+    if (cb != kSnapshotHead || GetLE(p, 4) != kSnapshotFormat)
         return false;
     pSnap->lastWrite = GetLE(p + 4, 8);
-    pSnap->nextSlot = GetLE(p + 12, 8);
+    pSnap->generation = GetLE(p + 12, 8);
+    pSnap->nextSlot = GetLE(p + 20, 8);
     pSnap->jobs.clear();
-    *pJobs = static_cast<size_t>(GetLE(p + 20, 4));
-    *pParts = static_cast<size_t>(GetLE(p + 24, 4));
+    *pJobs = static_cast<size_t>(GetLE(p + 28, 4));
+    *pParts = static_cast<size_t>(GetLE(p + 32, 4));
     return pSnap->nextSlot >= 1 && pSnap->nextSlot <= kSlotLimit;
 }
 
@@ -189,8 +195,8 @@ bool DecodeSnapshotParts(const std::vector<std::vector<BYTE>>& parts, size_t nJo
         if (part.size() < kPartHeader)
             return false;
         const size_t n = static_cast<size_t>(GetLE(part.data(), 4));
-        if (part.size() != kPartHeader + n ||
-            GetLE(part.data() + 4, 8) != Checksum(part.data() + kPartHeader, n))
+        if (part.size() != kPartHeader + n || GetLE(part.data() + 4, 8) != pSnap->generation ||
+            GetLE(part.data() + 12, 8) != Checksum(part.data() + kPartHeader, n))
             return false;
         all.insert(all.end(), part.begin() + kPartHeader, part.end());
     }
@@ -204,7 +210,7 @@ bool DecodeSnapshotParts(const std::vector<std::vector<BYTE>>& parts, size_t nJo
         const size_t cb = static_cast<size_t>(GetLE(all.data() + at + 8, 4));
         at += 12;
         if (all.size() - at < cb || !Decode(all.data() + at, cb, &rec) || rec.slot < 1 ||
-            rec.slot >= kSlotLimit || (i > 0 && rec.key <= prev))
+            rec.slot >= pSnap->nextSlot || (i > 0 && rec.key <= prev))
             return false;
         at += cb;
         prev = rec.key;

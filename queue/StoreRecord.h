@@ -59,27 +59,32 @@ struct Index {
 };
 std::vector<BYTE> EncodeIndex(const Index& index);
 // False on any other format or size; the keys must rise and the slots be
-// slot numbers.
+// slot numbers below the next slot.
 bool DecodeIndex(const BYTE* p, size_t cb, Index* pIndex);
 
 // The snapshot an orderly close writes: every job's record in queue order,
-// in parts of at most kSnapshotPart bytes, each with its length and a
-// checksum, and a head that says when the queue's key was last written
-// then (any write since makes the snapshot stale), the next slot and how
-// many jobs and parts there are.
+// in parts of at most kSnapshotPart bytes, each with its length, the
+// close's generation and a checksum, and a head that says when the queue's
+// key was last written then (any write since makes the snapshot stale), the
+// generation, the next slot and how many jobs and parts there are. The
+// generation ties the head to its parts: a part left from another close
+// (or a head without its parts) never reads as this one's.
 constexpr size_t kSnapshotPart = 1 << 20;
 struct Snapshot {
     unsigned long long lastWrite = 0;
+    unsigned long long generation = 0;
     unsigned long long nextSlot = 1;
     std::vector<Record> jobs;
 };
-std::vector<std::vector<BYTE>> EncodeSnapshotParts(const std::vector<Record>& jobs);
+std::vector<std::vector<BYTE>> EncodeSnapshotParts(const std::vector<Record>& jobs,
+                                                   unsigned long long generation);
 std::vector<BYTE> EncodeSnapshotHead(const Snapshot& snap, size_t nParts);
 // The head's fields, with the jobs and parts it counts; false when it is
 // no head.
 bool DecodeSnapshotHead(const BYTE* p, size_t cb, Snapshot* pSnap, size_t* pJobs, size_t* pParts);
-// Appends the jobs the parts hold; false on any part of the wrong length or
-// checksum, or jobs that do not fill the parts exactly.
+// Appends the jobs the parts hold; false on any part of the wrong length,
+// checksum or generation (pSnap's, from the head), jobs that do not fill
+// the parts exactly, or a next slot that is not above every slot read.
 bool DecodeSnapshotParts(const std::vector<std::vector<BYTE>>& parts, size_t nJobs,
                          Snapshot* pSnap);
 

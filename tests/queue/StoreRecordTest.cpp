@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <functional>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -102,6 +105,7 @@ TEST(StoreRecord, AnIndexReadsBackAndOnlyWhenItsKeysRise) {
         {"slot 0", {{0, 4}}, 3},
         {"a slot beyond the limit", {{kSlotLimit, 4}}, 3},
         {"next slot beyond the limit", {{1, 4}}, kSlotLimit + 1},
+        {"next slot not above a slot", {{1, 4}, {3, 5}}, 3},
     };
     for (const auto& b : bad) {
         Index i;
@@ -111,6 +115,111 @@ TEST(StoreRecord, AnIndexReadsBackAndOnlyWhenItsKeysRise) {
         EXPECT_FALSE(DecodeIndex(v.data(), v.size(), &back)) << b.what;
     }
     EXPECT_FALSE(DecodeIndex(bytes.data(), bytes.size() - 1, &back)) << "cut short";
+}
+
+Record Job(unsigned long long slot, long long key, size_t nameSize) {
+    Record rec;
+    rec.slot = slot;
+    rec.key = key;
+    rec.copies = 2;
+    rec.name = std::string(nameSize, 'n');
+    rec.path = "C:\\labels\\a.prn";
+    return rec;
+}
+
+// The snapshot's head and parts: read back whole, and every way a head and
+// parts that do not belong together (or are damaged) are no snapshot.
+TEST(StoreRecord, ASnapshotReadsBackOnlyWithTheHeadsOwnParts) {
+    // The size of one job in a part (slot, length, record) for a name of
+    // length 0, so that a job can be made to fill a part to the byte.
+    const size_t nBase = 12 + Encode(Job(1, 0, 0)).size();
+    struct Row {
+        const char* what;
+        std::vector<Record> jobs;
+        std::function<void(Snapshot& head, std::vector<std::vector<BYTE>>& parts, size_t& nJobs)>
+            harm;
+        bool ok;
+        size_t nParts;
+    };
+    const auto none = [](Snapshot&, std::vector<std::vector<BYTE>>&, size_t&) {};
+    const Row rows[] = {
+        {"three jobs", {Job(1, -4, 3), Job(7, 0, 1), Job(2, 9, 0)}, none, true, 1},
+        {"no job", {}, none, true, 1},
+        {"a part filled to the byte", {Job(1, 0, kSnapshotPart - nBase)}, none, true, 1},
+        {"one byte more takes a second part",
+         {Job(1, 0, kSnapshotPart - nBase + 1)},
+         none,
+         true,
+         2},
+        {"a byte of a part damaged",
+         {Job(1, 0, 3)},
+         [](Snapshot&, std::vector<std::vector<BYTE>>& p, size_t&) { p[0].back() ^= 1; },
+         false,
+         1},
+        {"a part of another close",
+         {Job(1, 0, kSnapshotPart - nBase + 1)},
+         [nBase](Snapshot&, std::vector<std::vector<BYTE>>& p, size_t&) {
+             p[1] = EncodeSnapshotParts(std::vector<Record>{Job(1, 0, kSnapshotPart - nBase + 1)},
+                                        8)[1];
+         },
+         false,
+         2},
+        {"a head of another close",
+         {Job(1, 0, 3)},
+         [](Snapshot& h, std::vector<std::vector<BYTE>>&, size_t&) { ++h.generation; },
+         false,
+         1},
+        {"a part left over",
+         {Job(1, 0, 3)},
+         [](Snapshot&, std::vector<std::vector<BYTE>>& p, size_t&) {
+             p.push_back(EncodeSnapshotParts(std::vector<Record>{Job(2, 0, 3)}, 7)[0]);
+         },
+         false,
+         1},
+        {"fewer jobs than the parts hold",
+         {Job(1, 0, 3), Job(2, 1, 3)},
+         [](Snapshot&, std::vector<std::vector<BYTE>>&, size_t& n) { --n; },
+         false,
+         1},
+        {"more jobs than the parts hold",
+         {Job(1, 0, 3)},
+         [](Snapshot&, std::vector<std::vector<BYTE>>&, size_t& n) { ++n; },
+         false,
+         1},
+        {"next slot not above a slot",
+         {Job(1, 0, 3), Job(9, 1, 3)},
+         [](Snapshot& h, std::vector<std::vector<BYTE>>&, size_t&) { h.nextSlot = 9; },
+         false,
+         1},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        Snapshot snap;
+        snap.lastWrite = 0x1122334455667788ULL;
+        snap.generation = 7;
+        snap.nextSlot = 10;
+        snap.jobs = row.jobs;
+        std::vector<std::vector<BYTE>> parts = EncodeSnapshotParts(row.jobs, snap.generation);
+        EXPECT_EQ(parts.size(), row.nParts);
+        const std::vector<BYTE> headBytes = EncodeSnapshotHead(snap, parts.size());
+        Snapshot head;
+        size_t nJobs = 0, nParts = 0;
+        ASSERT_TRUE(DecodeSnapshotHead(headBytes.data(), headBytes.size(), &head, &nJobs, &nParts));
+        EXPECT_EQ(head.lastWrite, snap.lastWrite);
+        EXPECT_EQ(nJobs, row.jobs.size());
+        EXPECT_EQ(nParts, parts.size());
+        row.harm(head, parts, nJobs);
+        const bool ok = DecodeSnapshotParts(parts, nJobs, &head);
+        EXPECT_EQ(ok, row.ok);
+        if (!ok || !row.ok)
+            continue;
+        ASSERT_EQ(head.jobs.size(), row.jobs.size());
+        for (size_t i = 0; i < row.jobs.size(); ++i) {
+            EXPECT_EQ(head.jobs[i].slot, row.jobs[i].slot);
+            EXPECT_EQ(head.jobs[i].key, row.jobs[i].key);
+            EXPECT_EQ(head.jobs[i].name, row.jobs[i].name);
+        }
+    }
 }
 
 } // namespace
