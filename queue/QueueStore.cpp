@@ -35,6 +35,22 @@ std::string Lower(const char* name) {
 std::string PartName(size_t i) {
     return "Part" + std::to_string(i);
 }
+
+// A number no other close gives its snapshot: the time, the performance
+// counter and the process, mixed.
+unsigned long long NewGeneration() {
+    FILETIME ft{};
+    GetSystemTimeAsFileTime(&ft);
+    LARGE_INTEGER qpc{};
+    QueryPerformanceCounter(&qpc);
+    unsigned long long h = 0xCBF29CE484222325ull;
+    for (unsigned long long v :
+         {static_cast<unsigned long long>(ft.dwHighDateTime) << 32 | ft.dwLowDateTime,
+          static_cast<unsigned long long>(qpc.QuadPart),
+          static_cast<unsigned long long>(GetCurrentProcessId())})
+        h = (h ^ v) * 0x100000001B3ull;
+    return h;
+}
 } // namespace
 
 CQueueStore::CQueueStore(std::unique_ptr<CQueueRegistry> pRegistry, bool bReadOnly)
@@ -406,7 +422,8 @@ void CQueueStore::WriteSnapshot(const std::vector<Record>& jobs) {
     if (!m_pReg->Writable(where) || !m_pReg->LastWrite(m_Write, &snap.lastWrite))
         return;
     snap.nextSlot = m_nNextSlot;
-    const std::vector<std::vector<BYTE>> parts = EncodeSnapshotParts(jobs);
+    snap.generation = NewGeneration();
+    const std::vector<std::vector<BYTE>> parts = EncodeSnapshotParts(jobs, snap.generation);
     for (size_t i = 0; i < parts.size(); ++i) {
         if (!m_pReg->Write(where, PartName(i).c_str(), REG_BINARY, parts[i].data(),
                            static_cast<DWORD>(parts[i].size())))
@@ -683,6 +700,14 @@ BOOL CQueueStore::Close(IOrder& order) {
     // then reads no record. Only while the journal is in line.
     bool indexed = false;
     if (m_bKnown && !Pending()) {
+        // Every value of the key is known: the next start's slots follow
+        // the highest job's, however high a foreign value pushed them (a
+        // slot such a value still holds is stepped over when it comes).
+        unsigned long long top = 0;
+        for (const auto& entry : m_Entries)
+            if (entry.second.stored)
+                top = std::max(top, entry.second.slot);
+        m_nNextSlot = top + 1;
         index.print = print.Value();
         index.nextSlot = m_nNextSlot;
         const std::vector<BYTE> bytes = EncodeIndex(index);

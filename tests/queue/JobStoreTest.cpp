@@ -486,6 +486,26 @@ TEST_F(JobStoreTest, ForeignJournalValuesAreSkipped) {
     EXPECT_EQ(Reload(), (Rows{kABC[0], kABC[1], kABC[2], {"d", "C:\\d", 1}}));
 }
 
+// A foreign value at the last slot pushes the next slot to the limit for
+// the run; the orderly close takes the slots back to just above the jobs'.
+TEST_F(JobStoreTest, AForeignValueAtTheLastSlotIsForgottenAtTheClose) {
+    Crashed(); // a, b and c in Q1 to Q3: the journal is read back
+    SetRawValue("Job_List", "Q999999999999", REG_SZ, "junk", 5);
+    {
+        CutList list;
+        list.Add(CQueuedJob("d", "C:\\d", 1));
+    }
+    std::vector<BYTE> index(4096);
+    DWORD cb = static_cast<DWORD>(index.size());
+    ASSERT_EQ(
+        RegQueryValueExA(ProgramKey("Job_List"), "QueueIndex", nullptr, nullptr, index.data(), &cb),
+        ERROR_SUCCESS);
+    QueueRecord::Index decoded;
+    ASSERT_TRUE(QueueRecord::DecodeIndex(index.data(), cb, &decoded));
+    EXPECT_LT(decoded.nextSlot, 10u);
+    EXPECT_EQ(Reload(), (Rows{kABC[0], kABC[1], kABC[2], {"d", "C:\\d", 1}}));
+}
+
 TEST_F(JobStoreTest, IdentitiesInTheQueueStayUniqueWhenTheCounterWraps) {
     CJobList list;
     list.Add(CQueuedJob("kept", "C:\\kept", 1));
