@@ -50,15 +50,27 @@
 //    between them; the worker clears the slot before deleting the printer.
 //  - The history's append lock (CJobHistory) is innermost as well: the
 //    owner's RecordHistory, called inside the gate, only queues the entry
-//    under it and posts; the file is written on the history's own thread.
+//    under it and posts; the file is written on the history's own thread
+//    under its file lock (and its tell lock around the failure handler),
+//    which the worker never takes.
+//  - The folder watcher's lock (CFolderWatcher::m_Lock) and the done files'
+//    lock (CDoneFiles::m_Lock) are innermost: the owner's NotifyJobDone,
+//    called inside the gate, records the file in the done files' journal
+//    under the latter and returns; the watcher's lock is taken only by the
+//    window's thread and the watcher's own.
+//  - No file is read, written or moved inside the gate: copies are read and
+//    sent outside it, history lines and done files go to threads of their
+//    own. Inside it are only the registry's writes of the queue's store (a
+//    copy's record, flushed) and of the done files' journal.
 //  - The activity's lock (m_csActivity) is innermost: the worker changes
 //    the activity under it, inside the gate; any thread reads it.
 //  - The page counter's lock is innermost like the slot's; its sink lock is
 //    held while the page counter's thread calls in (OnPagesCounted), which
 //    takes the gate: so CPageCounter::End is never called inside the gate.
 //  Order: the gate (worker, watcher) or the display lock (window), then the
-//  queue's lock, then one job's lock, then the settings' lock. No thread waits for the queue's lock
-//  while holding a job's lock, and no code holds two jobs' locks at once.
+//  queue's lock, then one job's lock, then the settings' lock. No thread
+//  waits for the queue's lock while holding a job's lock, and no code holds
+//  two jobs' locks at once.
 #pragma once
 
 #include "framework/Sync.h"
