@@ -20,6 +20,10 @@ const ber::Oid kPrinterStatus = {1, 3, 6, 1, 2, 1, 25, 3, 5, 1, 1};
 const ber::Oid kErrorState = {1, 3, 6, 1, 2, 1, 25, 3, 5, 1, 2};
 // prtMarkerLifeCount: the row's index, then the marker's, follow.
 const ber::Oid kMarkerLifeCount = {1, 3, 6, 1, 2, 1, 43, 10, 2, 1, 4};
+// prtMarkerCounterUnit, the same way; impressions(7) and sheets(8) are pages.
+const ber::Oid kMarkerCounterUnit = {1, 3, 6, 1, 2, 1, 43, 10, 2, 1, 3};
+constexpr int64_t kUnitImpressions = 7;
+constexpr int64_t kUnitSheets = 8;
 constexpr uint8_t kCounter32 = 0x41;
 
 ber::Oid At(const ber::Oid& column, uint32_t nIndex) {
@@ -304,19 +308,27 @@ HRESULT AskPrinterStatus(const SnmpTarget& target, PrinterStatus& status,
     return S_OK;
 }
 
-std::vector<ber::Oid> PageCounterOids(uint32_t nIndex) {
+std::vector<ber::Oid> PageCounterOids(uint32_t nIndex, bool bUnit) {
     ber::Oid counter = At(kMarkerLifeCount, nIndex);
     counter.push_back(1); // the first marker
-    return {At(kPrinterStatus, nIndex), At(kDeviceStatus, nIndex), counter};
+    std::vector<ber::Oid> oids{At(kPrinterStatus, nIndex), At(kDeviceStatus, nIndex), counter};
+    if (bUnit) {
+        ber::Oid unit = At(kMarkerCounterUnit, nIndex);
+        unit.push_back(1);
+        oids.push_back(std::move(unit));
+    }
+    return oids;
 }
 
 PageCounterReading ReadPageCounterResponse(const SnmpResponse& response, uint32_t nIndex) {
     PageCounterReading reading;
     const std::vector<ber::Oid> oids = PageCounterOids(nIndex);
-    bool bPrinterIdle = false, bDeviceDown = false;
+    bool bPrinterIdle = false, bDeviceDown = false, bOtherUnit = false;
     for (const SnmpVarBind& vb : response.varBinds) {
         const SnmpValue& v = vb.value;
-        if (vb.oid == oids[0] && v.kind == SnmpValue::Kind::Integer) {
+        if (vb.oid == oids[3] && v.kind == SnmpValue::Kind::Integer) {
+            bOtherUnit = v.nInteger != kUnitImpressions && v.nInteger != kUnitSheets;
+        } else if (vb.oid == oids[0] && v.kind == SnmpValue::Kind::Integer) {
             bPrinterIdle = v.nInteger == kPrinterIdle;
         } else if (vb.oid == oids[1] && v.kind == SnmpValue::Kind::Integer) {
             bDeviceDown = v.nInteger == kDeviceDown;
@@ -333,6 +345,10 @@ PageCounterReading ReadPageCounterResponse(const SnmpResponse& response, uint32_
             }
         }
     }
+    if (bOtherUnit) {
+        reading.bHasCounter = false;
+        reading.nPages = 0;
+    }
     // A printer stopped by a condition (paper out, cover open) is not done
     // with the job, whatever its printer status says.
     reading.bIdle = reading.bHasCounter && bPrinterIdle && !bDeviceDown;
@@ -345,7 +361,9 @@ HRESULT AskPageCounter(const SnmpTarget& target, PageCounterReading& reading,
     SnmpResponse response;
     uint32_t nIndex = 0;
     const HRESULT hr = AskPrinterRow(
-        target, [](uint32_t n) { return PageCounterOids(n); }, response, nIndex, pCancel);
+        target,
+        [&target](uint32_t n) { return PageCounterOids(n, target.version != SnmpVersion::V1); },
+        response, nIndex, pCancel);
     if (FAILED(hr))
         return hr;
     if (nIndex && response.nErrorStatus == 0)

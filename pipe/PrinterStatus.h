@@ -112,15 +112,21 @@ HRESULT AskPrinterRow(const SnmpTarget& target,
                       const std::atomic<bool>* pCancel = nullptr);
 
 // The page counter question: hrPrinterStatus and hrDeviceStatus of row
-// nIndex and prtMarkerLifeCount of its first marker, in that order.
+// nIndex and prtMarkerLifeCount of its first marker, in that order, then
+// (bUnit) the counter's unit, prtMarkerCounterUnit. Only a counter of
+// impressions or sheets counts pages; a counter in another unit (lines,
+// inches, hours...) is no page counter. An agent that does not say its unit
+// is taken at its word. A version 1 agent is not asked the unit: one that
+// lacks it would refuse the whole question.
 struct PageCounterReading {
-    bool bHasCounter = false; // a Counter32 (or a non-negative integer) came
+    // A Counter32 (or a non-negative integer) came, in pages
+    bool bHasCounter = false;
     uint64_t nPages = 0;
     // hrPrinterStatus idle(3) and the device not down(5); false without a
     // counter.
     bool bIdle = false;
 };
-std::vector<ber::Oid> PageCounterOids(uint32_t nIndex);
+std::vector<ber::Oid> PageCounterOids(uint32_t nIndex, bool bUnit = true);
 PageCounterReading ReadPageCounterResponse(const SnmpResponse& response, uint32_t nIndex);
 // Asks the agent of target for its printer's page counter and whether it is
 // idle, through AskPrinterRow. No answer, no printer row, an error status or

@@ -20,6 +20,9 @@ or new lines:
                                            (prtMarkerLifeCount of its first
                                            marker) is N; without it the
                                            printer has no counter
+  unit=N                                   the counter's unit
+                                           (prtMarkerCounterUnit), N as the
+                                           MIB numbers them (7 impressions)
   absent                                   the agent has none of the objects
 Usage: snmp_printer_state.py STATE_FILE [SUBTREE]
 A GETNEXT answers only inside SUBTREE (the agent's registered one, default
@@ -31,6 +34,7 @@ DEVICE_STATUS = ".1.3.6.1.2.1.25.3.2.1.5."
 PRINTER_STATUS = ".1.3.6.1.2.1.25.3.5.1.1."
 ERROR_STATE = ".1.3.6.1.2.1.25.3.5.1.2."
 MARKER_LIFE_COUNT = ".1.3.6.1.2.1.43.10.2.1.4."
+MARKER_COUNTER_UNIT = ".1.3.6.1.2.1.43.10.2.1.3."
 
 PRINTER_STATES = {"other": 1, "unknown": 2, "idle": 3, "printing": 4, "warmup": 5}
 DEVICE_STATES = {"running": 2, "warning": 3, "testing": 4, "down": 5}
@@ -84,6 +88,8 @@ def values(words):
         for w in words:
             if w.startswith("pages=") and w[6:].isdigit():
                 known[MARKER_LIFE_COUNT + index + ".1"] = ("counter", str(int(w[6:]) % 2**32))
+            if w.startswith("unit=") and w[5:].isdigit():
+                known[MARKER_COUNTER_UNIT + index + ".1"] = ("integer", w[5:])
     return known
 
 

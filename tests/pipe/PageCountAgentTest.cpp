@@ -88,6 +88,10 @@ TEST_F(PageCountAgent, TheCounterAndTheIdleStateComeInOneAnswer) {
         {"idle", S_FALSE, 0, FALSE}, // no counter
         {"noprinter pages=5", S_FALSE, 0, FALSE},
         {"absent", S_FALSE, 0, FALSE},
+        {"idle pages=12 unit=7", S_OK, 12, TRUE},    // impressions
+        {"idle pages=12 unit=8", S_OK, 12, TRUE},    // sheets
+        {"idle pages=12 unit=6", S_FALSE, 0, FALSE}, // lines: no pages
+        {"idle pages=12 unit=3", S_FALSE, 0, FALSE}, // ten-thousandths of inches
     };
     CComPtr<IPrinterPageCounter> counter = NewCounter();
     ASSERT_TRUE(counter);
