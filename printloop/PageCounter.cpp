@@ -6,6 +6,12 @@
 #include <deque>
 #include <new>
 
+void CPageCountRule::Interrupt(std::vector<PageCountResult>& results) {
+    for (const auto& run : m_runs)
+        results.push_back({run.first, std::nullopt});
+    m_runs.clear();
+}
+
 unsigned long CPageCountRule::Begin(std::shared_ptr<IPageCountSource> pSource, bool bHasStart,
                                     bool bStartIdle, uint64_t nStart,
                                     std::vector<PageCountResult>& results) {
@@ -129,6 +135,13 @@ void CPageCounter::End() {
 unsigned long CPageCounter::JobStarting(std::unique_ptr<IPageCountSource> pSource) noexcept {
     // Out of memory here costs the count, never the job.
     try {
+        if (!pSource) {
+            std::vector<PageCountResult> results;
+            CLock lock(m_pShared->cs);
+            m_pShared->rule.Interrupt(results);
+            Post(results);
+            return 0;
+        }
         uint64_t nStart = 0;
         bool bIdle = false;
         const bool bHasStart = pSource && pSource->Read(nStart, bIdle);

@@ -60,6 +60,9 @@ public:
     CPageCountRule(DWORD dwPollMs, DWORD dwLimitMs)
         : m_dwPollMs(dwPollMs), m_dwLimitMs(dwLimitMs) {}
 
+    // A job of ours begins that is measured by no run: every run still
+    // measured ends without a value (into results).
+    void Interrupt(std::vector<PageCountResult>& results);
     // A job run begins; bHasStart false when the start could not be read
     // (or pSource is null), bStartIdle what the printer said with it. Every
     // run still measured ends without a value (into results). Returns the
@@ -117,9 +120,11 @@ public:
     CPageCounter& operator=(const CPageCounter&) = delete;
 
     // Worker, just before a job run's first copy: reads the start through
-    // pSource (null: no counter), which may take a couple of seconds, and
-    // returns the run's token; 0 (no run, no result) only when memory ran
-    // out.
+    // pSource, which may take a couple of seconds, and returns the run's
+    // token. A null pSource (no counter) begins no run: the runs still
+    // measured end without a value, and it returns 0 (no run, no result),
+    // as it does when memory ran out. So a stream of jobs to an output
+    // without a counter costs the counter's thread nothing.
     unsigned long JobStarting(std::unique_ptr<IPageCountSource> pSource) noexcept;
     // Worker, when the run ends: bAllSent when every copy it was to send
     // went out. Never waits for the printer.
