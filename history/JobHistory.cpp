@@ -245,13 +245,14 @@ void CJobHistory::Core::WriterLoop() {
 
 void CJobHistory::Core::WriteBatch(const std::vector<CHistoryEntry>& batch) {
     HANDLE h = INVALID_HANDLE_VALUE;
+    unsigned long long nSize = 0;
     bool bFailed = false;
     for (const CHistoryEntry& entry : batch) {
         std::string reason;
         bool ok = false;
         // Anything thrown (no memory for the record) costs this entry only.
         try {
-            ok = Append(h, EncodeCsvRecord(EntryFields(entry)), reason);
+            ok = Append(h, nSize, EncodeCsvRecord(EntryFields(entry)), reason);
         } catch (const std::exception& e) {
             reason = e.what();
         } catch (...) {
@@ -291,27 +292,35 @@ void CJobHistory::Core::TellFailure(const std::string& reason) {
     }
 }
 
-bool CJobHistory::Core::OpenFile(HANDLE& h, std::string& reason) {
+bool CJobHistory::Core::OpenFile(HANDLE& h, unsigned long long& nSize, std::string& reason) {
     if (folder.empty()) {
         reason = "no folder for the history";
-        return false;
-    }
-    const int rc = SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
-    if (rc != ERROR_SUCCESS && rc != ERROR_ALREADY_EXISTS && rc != ERROR_FILE_EXISTS) {
-        reason = Utf8(folder) + ": " + ErrorText(static_cast<DWORD>(rc));
         return false;
     }
     const std::wstring path = FilePath();
     // Append only: every write goes to the file's end as it is then,
     // whoever else appends. Others may read, append, move and delete it.
-    h = CreateFileW(path.c_str(), GENERIC_READ | FILE_APPEND_DATA,
-                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
-                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    const auto open = [&] {
+        return CreateFileW(path.c_str(), GENERIC_READ | FILE_APPEND_DATA,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    };
+    h = open();
+    if (h == INVALID_HANDLE_VALUE && GetLastError() == ERROR_PATH_NOT_FOUND) {
+        // The folder is made only when it is missing: making it costs more
+        // than the entry.
+        const int rc = SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
+        if (rc != ERROR_SUCCESS && rc != ERROR_ALREADY_EXISTS && rc != ERROR_FILE_EXISTS) {
+            reason = Utf8(folder) + ": " + ErrorText(static_cast<DWORD>(rc));
+            return false;
+        }
+        h = open();
+    }
     if (h == INVALID_HANDLE_VALUE) {
         reason = Utf8(path) + ": " + ErrorText(GetLastError());
         return false;
     }
-    const unsigned long long nSize = SizeOf(h);
+    nSize = SizeOf(h);
     bool ok = true;
     std::string last;
     if (nSize == 0) {
@@ -335,13 +344,14 @@ bool CJobHistory::Core::OpenFile(HANDLE& h, std::string& reason) {
         h = INVALID_HANDLE_VALUE;
         return false;
     }
+    nSize = SizeOf(h);
     return true;
 }
 
-bool CJobHistory::Core::Append(HANDLE& h, const std::string& record, std::string& reason) {
-    if (h == INVALID_HANDLE_VALUE && !OpenFile(h, reason))
+bool CJobHistory::Core::Append(HANDLE& h, unsigned long long& nSize, const std::string& record,
+                               std::string& reason) {
+    if (h == INVALID_HANDLE_VALUE && !OpenFile(h, nSize, reason))
         return false;
-    const unsigned long long nSize = SizeOf(h);
     if (nSize + record.size() > nRotateBytes && nSize > HistoryFileHeader().size()) {
         CloseHandle(h);
         h = INVALID_HANDLE_VALUE;
@@ -349,7 +359,7 @@ bool CJobHistory::Core::Append(HANDLE& h, const std::string& record, std::string
             // Goes on in the full file rather than losing entries.
             TellFailure(Utf8(OldFilePath()) + ": " + ErrorText(GetLastError()));
         }
-        if (!OpenFile(h, reason))
+        if (!OpenFile(h, nSize, reason))
             return false;
     }
     if (!WriteAll(h, record)) {
@@ -359,6 +369,7 @@ bool CJobHistory::Core::Append(HANDLE& h, const std::string& record, std::string
         h = INVALID_HANDLE_VALUE;
         return false;
     }
+    nSize += record.size();
     return true;
 }
 

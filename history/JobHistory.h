@@ -107,8 +107,11 @@ private:
         // Under the file lock: appends one record to h (opened, or opened
         // again after a move aside, when invalid); false (with the reason)
         // when it could not.
-        bool Append(HANDLE& h, const std::string& record, std::string& reason);
-        bool OpenFile(HANDLE& h, std::string& reason);
+        // h and nSize: the file open for the batch (opened when invalid) and
+        // its size as this batch knows it, for the rotation.
+        bool Append(HANDLE& h, unsigned long long& nSize, const std::string& record,
+                    std::string& reason);
+        bool OpenFile(HANDLE& h, unsigned long long& nSize, std::string& reason);
         // Under the file lock: the first failure of the run goes to the handler.
         void TellFailure(const std::string& reason);
         std::vector<CHistoryEntry> ReadAll(size_t& nSeen);
