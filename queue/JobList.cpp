@@ -1,5 +1,7 @@
 #include "queue/JobList.h"
 
+#include "settings/RegistrySettings.h"
+
 #include "framework/Exceptions.h"
 
 #include <new>
@@ -35,11 +37,11 @@ CJobList::CJobList() : CJobList(nullptr) {}
 
 CJobList::CJobList(std::unique_ptr<CQueueRegistry> pRegistry, Access access) {
     if (!pRegistry)
-        pRegistry.reset(new CQueueRegistry(GetKeyPath(kSection)));
+        pRegistry.reset(new CQueueRegistry(StoreKeyPath()));
     if (access == Access::ReadWrite) {
         const auto scope = CQueueStore::WritesMachineKey(*pRegistry) ? CStoreOwner::Scope::Machine
                                                                      : CStoreOwner::Scope::User;
-        m_pOwner.reset(new CStoreOwner(GetKeyPath(kSection), scope));
+        m_pOwner.reset(new CStoreOwner(StoreKeyPath(), scope));
         if (!m_pOwner->Owns())
             access = Access::ReadOnly;
     }
@@ -270,21 +272,4 @@ CStoreOwner::Scope CJobList::StoreScope() {
 CString CJobList::StoreKeyPath() {
     CJobListKeyPath path;
     return path.GetKeyPath(kSection);
-}
-
-BOOL CJobList::WriteString(LPCSTR lpszSection, LPCSTR lpszEntry, LPCSTR lpszValue, HKEY hRoot) {
-    return OwnsStore() && CRegistrySettings::WriteString(lpszSection, lpszEntry, lpszValue, hRoot);
-}
-
-BOOL CJobList::WriteDWORD(LPCSTR lpszSection, LPCSTR lpszEntry, DWORD dwValue, HKEY hRoot) {
-    return OwnsStore() && CRegistrySettings::WriteDWORD(lpszSection, lpszEntry, dwValue, hRoot);
-}
-
-BOOL CJobList::WriteBinary(LPCSTR lpszSection, LPCSTR lpszEntry, const void* pData, DWORD cb,
-                           HKEY hRoot) {
-    return OwnsStore() && CRegistrySettings::WriteBinary(lpszSection, lpszEntry, pData, cb, hRoot);
-}
-
-BOOL CJobList::DeleteValue(LPCSTR lpszSection, LPCSTR lpszEntry, HKEY hRoot) {
-    return OwnsStore() && CRegistrySettings::DeleteValue(lpszSection, lpszEntry, hRoot);
 }

@@ -1,6 +1,7 @@
 // CJobList: the queue, in order (index 0 is the next job the worker takes),
 // kept in the registry section "Job_List" as it changes, and loaded when
-// constructed.
+// constructed. Its key path is the settings' (StoreKeyPath); the list
+// reads and writes the section only through its store.
 //
 // Ownership: the list owns its jobs. Add and InsertAt store a copy of the
 // caller's job; jobs leave through RemoveAt (or a helper built on it) or the
@@ -34,38 +35,30 @@
 #include "queue/QueueStore.h"
 #include "queue/QueuedJob.h"
 #include "queue/StoreOwner.h"
-#include "settings/RegistrySettings.h"
 
 #include <memory>
 #include <string>
 #include <unordered_set>
 
-class CJobList : public CRegistrySettings, private CQueueStore::IOrder {
+class CJobList : private CQueueStore::IOrder {
 public:
     enum class Access { ReadWrite, ReadOnly };
 
     CJobList();
     // pRegistry: the registry the store goes through (null: the real one).
     explicit CJobList(std::unique_ptr<CQueueRegistry> pRegistry, Access access = Access::ReadWrite);
-    ~CJobList() override;
+    virtual ~CJobList();
     CJobList(const CJobList&) = delete;
     CJobList& operator=(const CJobList&) = delete;
 
     // The orderly close: writes the old form and then marks the store closed
     // in order (a read-only list writes nothing).
-    BOOL Save() override;
+    BOOL Save();
     // Reads the queue from the store; the constructor does, once.
-    BOOL Load() override;
+    BOOL Load();
 
     // Whether this list holds the store (see One owner per store above).
     bool OwnsStore() const { return m_pOwner && m_pOwner->Owns(); }
-    // The settings base's writes, refused for a reader (the store's own
-    // writes go through CQueueStore, which a reader has read-only).
-    BOOL WriteString(LPCSTR lpszSection, LPCSTR lpszEntry, LPCSTR lpszValue, HKEY hRoot) override;
-    BOOL WriteDWORD(LPCSTR lpszSection, LPCSTR lpszEntry, DWORD dwValue, HKEY hRoot) override;
-    BOOL WriteBinary(LPCSTR lpszSection, LPCSTR lpszEntry, const void* pData, DWORD cb,
-                     HKEY hRoot) override;
-    BOOL DeleteValue(LPCSTR lpszSection, LPCSTR lpszEntry, HKEY hRoot) override;
     // The key path of the store the list claims, for a second start looking
     // for the owner.
     static CString StoreKeyPath();

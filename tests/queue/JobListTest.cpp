@@ -206,11 +206,11 @@ TEST_F(JobListTest, QueueSurvivesARestartInOrder) {
     }
 
     // The stored form: three values a job and an end entry.
-    CJobList& l = loaded;
-    EXPECT_STREQ(l.ReadString("Job_List", "Job2_Name", "x", HKEY_LOCAL_MACHINE), "third");
-    EXPECT_STREQ(l.ReadString("Job_List", "Job3_Name", "x", HKEY_LOCAL_MACHINE), "");
-    EXPECT_STREQ(l.ReadString("Job_List", "Job3_Path", "x", HKEY_LOCAL_MACHINE), "");
-    EXPECT_EQ(l.ReadDWORD("Job_List", "Job3_Copies", 9, HKEY_LOCAL_MACHINE), 0u);
+    SettingsReader stored;
+    EXPECT_STREQ(stored.ReadString("Job_List", "Job2_Name", "x", HKEY_LOCAL_MACHINE), "third");
+    EXPECT_STREQ(stored.ReadString("Job_List", "Job3_Name", "x", HKEY_LOCAL_MACHINE), "");
+    EXPECT_STREQ(stored.ReadString("Job_List", "Job3_Path", "x", HKEY_LOCAL_MACHINE), "");
+    EXPECT_EQ(stored.ReadDWORD("Job_List", "Job3_Copies", 9, HKEY_LOCAL_MACHINE), 0u);
 }
 
 TEST_F(JobListTest, ShorterListHidesOlderEntries) {
@@ -229,7 +229,8 @@ TEST_F(JobListTest, ShorterListHidesOlderEntries) {
     CJobList list;
     EXPECT_EQ(list.GetCount(), 2);
     // Entries behind the end stay in the registry, unread.
-    EXPECT_STREQ(list.ReadString("Job_List", "Job4_Name", "", HKEY_LOCAL_MACHINE), "five");
+    SettingsReader stored;
+    EXPECT_STREQ(stored.ReadString("Job_List", "Job4_Name", "", HKEY_LOCAL_MACHINE), "five");
 }
 
 TEST_F(JobListTest, EmptyNameDoesNotDropTheJobsBehindIt) {
@@ -276,7 +277,8 @@ TEST_F(JobListTest, HolesInStoredDataHideNothing) {
     // Saved back without the hole.
     CJobList list;
     EXPECT_EQ(Names(list), (std::vector<std::string>{"a", "c"}));
-    EXPECT_STREQ(list.ReadString("Job_List", "Job1_Name", "", HKEY_LOCAL_MACHINE), "c");
+    SettingsReader stored;
+    EXPECT_STREQ(stored.ReadString("Job_List", "Job1_Name", "", HKEY_LOCAL_MACHINE), "c");
 }
 
 TEST_F(JobListTest, ForeignStoredDataLoadsWhatItCan) {

@@ -321,11 +321,12 @@ TEST_F(JobStoreTest, TheIndexedFormIsWrittenAtCloseAndWinsAfterIt) {
     }
     // What an older version of the program reads.
     CJobList probe(nullptr, CJobList::Access::ReadOnly);
-    EXPECT_STREQ(probe.ReadString("Job_List", "Job0_Name", "", HKEY_LOCAL_MACHINE), "b");
-    EXPECT_STREQ(probe.ReadString("Job_List", "Job1_Path", "", HKEY_LOCAL_MACHINE), "C:\\c.prn");
-    EXPECT_EQ(probe.ReadDWORD("Job_List", "Job1_Copies", 0, HKEY_LOCAL_MACHINE), 1u);
-    EXPECT_STREQ(probe.ReadString("Job_List", "Job2_Name", "x", HKEY_LOCAL_MACHINE), "");
-    EXPECT_STREQ(probe.ReadString("Job_List", "Job2_Path", "x", HKEY_LOCAL_MACHINE), "");
+    SettingsReader stored;
+    EXPECT_STREQ(stored.ReadString("Job_List", "Job0_Name", "", HKEY_LOCAL_MACHINE), "b");
+    EXPECT_STREQ(stored.ReadString("Job_List", "Job1_Path", "", HKEY_LOCAL_MACHINE), "C:\\c.prn");
+    EXPECT_EQ(stored.ReadDWORD("Job_List", "Job1_Copies", 0, HKEY_LOCAL_MACHINE), 1u);
+    EXPECT_STREQ(stored.ReadString("Job_List", "Job2_Name", "x", HKEY_LOCAL_MACHINE), "");
+    EXPECT_STREQ(stored.ReadString("Job_List", "Job2_Path", "x", HKEY_LOCAL_MACHINE), "");
 }
 
 // An empty queue, whether it never held a job or was emptied, is stored as
@@ -346,9 +347,10 @@ TEST_F(JobStoreTest, AnEmptyQueueSavesOnlyTheEndEntry) {
     EXPECT_EQ(StoredNames(), kEndEntryOnly);
     CJobList probe(nullptr, CJobList::Access::ReadOnly);
     EXPECT_EQ(probe.GetCount(), 0);
-    EXPECT_STREQ(probe.ReadString("Job_List", "Job0_Name", "x", HKEY_LOCAL_MACHINE), "");
-    EXPECT_STREQ(probe.ReadString("Job_List", "Job0_Path", "x", HKEY_LOCAL_MACHINE), "");
-    EXPECT_EQ(probe.ReadDWORD("Job_List", "Job0_Copies", 7, HKEY_LOCAL_MACHINE), 0u);
+    SettingsReader stored;
+    EXPECT_STREQ(stored.ReadString("Job_List", "Job0_Name", "x", HKEY_LOCAL_MACHINE), "");
+    EXPECT_STREQ(stored.ReadString("Job_List", "Job0_Path", "x", HKEY_LOCAL_MACHINE), "");
+    EXPECT_EQ(stored.ReadDWORD("Job_List", "Job0_Copies", 7, HKEY_LOCAL_MACHINE), 0u);
 }
 
 TEST_F(JobStoreTest, AnOlderVersionsChangesAfterACloseAreLoaded) {

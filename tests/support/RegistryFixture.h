@@ -13,6 +13,14 @@
 
 inline const char* kProgramKey = kProgramKeyPath;
 
+// Reads the program's settings as the program does (the per-user key where
+// there is one), for a test that looks at stored values.
+class SettingsReader : public CRegistrySettings {
+public:
+    BOOL Save() override { return FALSE; }
+    BOOL Load() override { return FALSE; }
+};
+
 inline void DeleteProgramKey() {
     // The per-user copy a standard user's program keeps.
     RegDeleteTreeA(HKEY_CURRENT_USER, "SOFTWARE\\Tolvar");
