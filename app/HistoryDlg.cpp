@@ -5,6 +5,7 @@
 #include "app/resource.h"
 #include "framework/CodePage.h"
 #include "framework/MessageBox.h"
+#include "history/HistoryTexts.h"
 
 #include <commctrl.h>
 

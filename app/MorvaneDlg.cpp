@@ -14,6 +14,7 @@
 #include "framework/FileDialog.h"
 #include "framework/MessageBox.h"
 #include "framework/Sync.h"
+#include "history/HistoryTexts.h"
 #include "printloop/PrintLoopThread.h"
 #include "settings/SetupDlg.h"
 

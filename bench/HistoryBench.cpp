@@ -10,6 +10,7 @@
 //       Picks "Job History..." in the system menu of the program's window
 //       (for the README's screenshot).
 #include "app/HistoryDlg.h"
+#include "history/HistoryTexts.h"
 #include "app/resource.h"
 #include "framework/CodePage.h"
 

@@ -4,12 +4,8 @@
 // any thread, nothing shared.
 #pragma once
 
-#include "framework/String.h"
-
 #include <string>
 #include <vector>
-
-class CSpoolerSetup;
 
 // One job that left the queue, or one copy that failed. Texts are UTF-8.
 struct CHistoryEntry {
@@ -91,19 +87,5 @@ std::vector<CHistoryEntry> DecodeHistory(const std::string& text);
 // The byte order mark and the header record that start every history file.
 std::string HistoryFileHeader();
 
-// Text between the program's ANSI code page and UTF-8.
-std::string AnsiToUtf8(const CString& str);
-CString Utf8ToAnsi(const std::string& str);
-
-// The time now, local, as "2024-05-01T13:45:07".
-std::string LocalTimeStamp();
-
-// The output as the window's caption names it ("Null", the printer's name,
-// the address, "USB").
-CString OutputCaptionName(const CSpoolerSetup& setup);
-
-// The result texts.
-std::string ResultPrinted();
-std::string ResultRemoved(int nCopiesLeft);
-std::string ResultFailed(const char* pszReason);
+// The result of a page line.
 std::string ResultPagesCounted();

@@ -1,6 +1,7 @@
 #include "history/JobHistory.h"
 
 #include "framework/CodePage.h"
+#include "history/HistoryTexts.h"
 
 #include <shlobj.h>
 

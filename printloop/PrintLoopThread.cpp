@@ -2,6 +2,7 @@
 
 #include "framework/Exceptions.h"
 #include "framework/MessageBox.h"
+#include "history/HistoryTexts.h"
 #include "printloop/CopySender.h"
 #include "printloop/PrinterWait.h"
 

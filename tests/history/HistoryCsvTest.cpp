@@ -1,6 +1,7 @@
 // The history file's records: what a spreadsheet and the history window
 // read back, and what a record cut short leaves.
 #include "history/HistoryCsv.h"
+#include "history/HistoryTexts.h"
 
 #include <gtest/gtest.h>
 

@@ -2,6 +2,7 @@
 // reaches the file, rotation, a file that ends in a record cut short, and a
 // folder that cannot be written.
 #include "history/JobHistory.h"
+#include "history/HistoryTexts.h"
 
 #include "support/TempFiles.h"
 #include "support/WaitFor.h"
