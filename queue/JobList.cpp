@@ -4,7 +4,9 @@
 
 #include "framework/Exceptions.h"
 
+#include <functional>
 #include <new>
+#include <string_view>
 
 namespace {
 const char kSection[] = "Job_List";
@@ -27,6 +29,13 @@ public:
     BOOL Save() override { return FALSE; }
     BOOL Load() override { return FALSE; }
 };
+
+// An identity as the list keeps it: its text's hash. Two identities that
+// share one only cost a fresh draw, or a look along the list.
+size_t IdKey(const CString& strID) {
+    return std::hash<std::string_view>()(
+        std::string_view(strID.GetString(), static_cast<size_t>(strID.GetLength())));
+}
 
 // More identities than the counter has: past this many draws a copy keeps
 // the identity it has (only a queue longer than the cycle gets there).
@@ -86,7 +95,7 @@ BOOL CJobList::Load() {
 CQueuedJob* CJobList::Place(const CQueuedJob& job, int nIndex) {
     CQueuedJob* pCopy = NewCopy(job);
     try {
-        for (int draws = 0; draws < kMaxIdentityDraws && m_IDs.count(pCopy->m_strID.GetString());
+        for (int draws = 0; draws < kMaxIdentityDraws && m_IDs.count(IdKey(pCopy->m_strID));
              ++draws)
             pCopy->m_strID = pCopy->NewID();
         m_Jobs.InsertAt(nIndex, pCopy);
@@ -95,7 +104,7 @@ CQueuedJob* CJobList::Place(const CQueuedJob& job, int nIndex) {
         throw;
     }
     try {
-        m_IDs.insert(pCopy->m_strID.GetString());
+        m_IDs.insert(IdKey(pCopy->m_strID));
     } catch (...) {
         // Without room for the identity the job is still queued; only the
         // check for a repeated identity misses it.
@@ -129,7 +138,7 @@ void CJobList::RemoveAt(int nIndex) {
         if (pJob)
             LeaveCriticalSection(&pJob->m_Lock);
         if (pJob) {
-            const auto it = m_IDs.find(pJob->m_strID.GetString());
+            const auto it = m_IDs.find(IdKey(pJob->m_strID));
             if (it != m_IDs.end())
                 m_IDs.erase(it);
             m_pStore->Removed(pJob);
@@ -141,7 +150,7 @@ void CJobList::RemoveAt(int nIndex) {
 
 int CJobList::IndexOfID(const CString& strID) {
     CLock lock(m_ListLock);
-    if (strID.IsEmpty() || !m_IDs.count(strID.GetString()))
+    if (strID.IsEmpty() || !m_IDs.count(IdKey(strID)))
         return -1;
     for (int i = 0; i < m_Jobs.GetSize(); ++i) {
         auto* pJob = JobAt(i);

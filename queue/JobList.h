@@ -134,9 +134,10 @@ private:
     std::unique_ptr<CStoreOwner> m_pOwner;
     CPtrArray m_Jobs;
     CCriticalSection m_ListLock;
-    // The identities of the queued jobs (a multiset: only a queue longer than
-    // the identity cycle holds one twice).
-    std::unordered_multiset<std::string> m_IDs;
+    // The identities of the queued jobs, by their hashes (a multiset: only
+    // a queue longer than the identity cycle holds one twice, and two may
+    // share a hash). A hash is a fraction of a text's memory per job.
+    std::unordered_multiset<size_t> m_IDs;
     std::unique_ptr<CQueueStore> m_pStore;
     bool m_bSaveOnDestroy = true;
 };
