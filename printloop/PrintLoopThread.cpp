@@ -413,10 +413,10 @@ void CPrintLoopThread::RunLoop() {
 
 bool CPrintLoopThread::RecordAgain(CQueuedJob* pJob, int nCopiesLeft) {
     for (const DWORD dwWaitMs : kRecordRetryMs) {
-        const ULONGLONG until = GetTickCount64() + dwWaitMs;
-        for (ULONGLONG now = GetTickCount64(); now < until && !m_bStopRequested;
-             now = GetTickCount64())
-            WaitForSingleObject(m_hWake.get(), static_cast<DWORD>(until - now));
+        // On the retry waits' clock (Now, WaitForWake).
+        const ULONGLONG until = Now() + dwWaitMs;
+        for (ULONGLONG now = Now(); now < until && !m_bStopRequested; now = Now())
+            WaitForWake(static_cast<DWORD>(until - now));
         CLock gate(m_csGate);
         if (IsStoppedForGood())
             return false;

@@ -154,7 +154,8 @@ public:
 protected:
     // The printer for one copy; tests stand in for the outputs here.
     virtual CPrinter* MakePrinter(CSpoolerSetup* pSetup) { return Create_Printer(pSetup); }
-    // The retry waits' clock and wait; tests run them on a clock of their own.
+    // The retry waits' clock and wait (also the waits between tries of a
+    // copy's record); tests run them on a clock of their own.
     virtual ULONGLONG Now() { return GetTickCount64(); }
     // Up to dwMs, less when Start, Stop, closing or a queued job wake the worker.
     virtual void WaitForWake(DWORD dwMs) { WaitForSingleObject(m_hWake.get(), dwMs); }

@@ -195,19 +195,23 @@ CQueueStore::Entry& CQueueStore::Add(const CQueuedJob* pJob, int copies, const s
     return e;
 }
 
-bool CQueueStore::WritesMachineKey(CQueueRegistry& reg) {
+namespace {
+// A per-user queue counts once its marker is there (the move writes it last).
+bool UserQueueMade(CQueueRegistry& reg) {
     DWORD type = REG_NONE;
     std::vector<BYTE> data;
-    return reg.Read(Place_::User, kStateEntry, &type, &data) != CQueueRegistry::Got::Value &&
-           reg.Writable(Place_::Machine);
+    return reg.Read(CQueueRegistry::Place::User, kStateEntry, &type, &data) ==
+           CQueueRegistry::Got::Value;
+}
+} // namespace
+
+bool CQueueStore::WritesMachineKey(CQueueRegistry& reg) {
+    return !UserQueueMade(reg) && reg.Writable(Place_::Machine);
 }
 
 void CQueueStore::Open(const Place& place, IOrder& order) {
-    // Where the queue is: a per-user key counts once its marker is there.
-    DWORD type = REG_NONE;
-    std::vector<BYTE> data;
-    const bool userDone =
-        m_pReg->Read(Place_::User, kStateEntry, &type, &data) == CQueueRegistry::Got::Value;
+    // Where the queue is.
+    const bool userDone = UserQueueMade(*m_pReg);
     bool moving = false;
     if (userDone) {
         m_Read = m_Write = Place_::User;

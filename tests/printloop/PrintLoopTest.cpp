@@ -308,6 +308,7 @@ TEST_F(PrintLoopTest, NoCopyStartsBeforeTheLastOneIsOnRecord) {
         list =
             std::make_unique<CJobList>(std::make_unique<RefusingRegistry>(refusals, row.bMarker));
         Output out;
+        out.fakeClock = true; // the waits between tries take no time
         Queue("labels", file.path(), 3);
         refusals = row.flushRefusals;
         StartWorker(&out);
