@@ -414,6 +414,8 @@ bool CQueueStore::OpenSnapshot(const Place& place) {
         e.slot = rec.slot;
         e.key = rec.key;
         e.stored = e.inLine = true;
+        std::string().swap(rec.name);
+        std::string().swap(rec.path);
     }
     m_nNextSlot = snap.nextSlot;
     return true;
