@@ -133,10 +133,10 @@ void CJobList::RemoveAt(int nIndex) {
             AfxThrowInvalidArgException();
         pJob = JobAt(nIndex);
         if (pJob)
-            EnterCriticalSection(&pJob->m_Lock);
+            pJob->m_Lock.Lock();
         m_Jobs.RemoveAt(nIndex);
         if (pJob)
-            LeaveCriticalSection(&pJob->m_Lock);
+            pJob->m_Lock.Unlock();
         if (pJob) {
             const auto it = m_IDs.find(IdKey(pJob->m_strID));
             if (it != m_IDs.end())

@@ -20,18 +20,15 @@ CQueuedJob::CQueuedJob(const CQueuedJob& other) {
     CopyFrom(other);
 }
 
-CQueuedJob::~CQueuedJob() {
-    DeleteCriticalSection(&m_Lock);
-}
+CQueuedJob::~CQueuedJob() = default;
 
 void CQueuedJob::Release() {
-    EnterCriticalSection(&m_Lock);
-    LeaveCriticalSection(&m_Lock);
+    m_Lock.Lock();
+    m_Lock.Unlock();
     delete this;
 }
 
 void CQueuedJob::Init() {
-    InitializeCriticalSection(&m_Lock);
     m_strName.Empty();
     m_strPath.Empty();
     m_strStatus.Empty();

@@ -17,6 +17,7 @@
 #pragma once
 
 #include "framework/String.h"
+#include "framework/Sync.h"
 
 #include <windows.h>
 
@@ -44,7 +45,7 @@ public:
     static constexpr int kMaxCopies = 100000;
     static bool CopiesInRange(int n) { return n >= 1 && n <= kMaxCopies; }
 
-    CRITICAL_SECTION m_Lock;
+    CSmallLock m_Lock;
     CString m_strName;
     CString m_strPath;
     CString m_strStatus;

@@ -217,10 +217,9 @@ TEST_F(JobQueueListBoxTest, WithoutAJobListNothingIsPainted) {
     EXPECT_TRUE(canvas.AllMarker());
 }
 
-// Waits (bounded) until another thread is blocked entering the lock. Wine
-// counts every entry attempt in LockCount: -1 free, 0 held, more waiting.
-bool WaitForWaiter(CRITICAL_SECTION& cs) {
-    return WaitFor([&] { return cs.LockCount >= 1; }, 10000, 1);
+// Waits (bounded) until another thread is blocked entering the lock.
+bool WaitForWaiter(CSmallLock& lock) {
+    return WaitFor([&] { return lock.Waiters() >= 1; }, 10000, 1);
 }
 
 TEST_F(JobQueueListBoxTest, JobCannotBeRemovedBetweenLookupAndCopyOfItsFields) {
@@ -228,7 +227,7 @@ TEST_F(JobQueueListBoxTest, JobCannotBeRemovedBetweenLookupAndCopyOfItsFields) {
     // paints its row. Until the painter has copied the fields, nobody may
     // take the job out of the list and release it under the painter.
     CQueuedJob* pJob = m_jobs.GetAt(0);
-    EnterCriticalSection(&pJob->m_Lock);
+    pJob->m_Lock.Lock();
     pJob->m_strStatus = "Spooling 1 of 12   3%";
 
     // Made here: the row's data is asked of the control by message.
@@ -244,7 +243,7 @@ TEST_F(JobQueueListBoxTest, JobCannotBeRemovedBetweenLookupAndCopyOfItsFields) {
     const BOOL listFree = TryEnterCriticalSection(m_jobs.GetListLock().Get());
     if (listFree)
         LeaveCriticalSection(m_jobs.GetListLock().Get());
-    LeaveCriticalSection(&pJob->m_Lock);
+    pJob->m_Lock.Unlock();
     painter.join();
     EXPECT_TRUE(waited);
     EXPECT_FALSE(listFree) << "the list was free while a painter held a pointer to one of its jobs";

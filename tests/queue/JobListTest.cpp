@@ -140,12 +140,12 @@ TEST_F(JobListTest, RemoveAtWaitsForTheJobLock) {
 
     std::atomic<bool> locked{false}, released{false}, removed{false};
     std::thread holder([&] {
-        EnterCriticalSection(&job->m_Lock);
+        job->m_Lock.Lock();
         locked = true;
         Sleep(300);
         job->m_strStatus = "still mine"; // the job must still exist here
         released = true;
-        LeaveCriticalSection(&job->m_Lock);
+        job->m_Lock.Unlock();
     });
     while (!locked)
         Sleep(1);
