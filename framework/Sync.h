@@ -2,11 +2,15 @@
 // copyable nor movable; CLock holds one for the span of a scope.
 // CSmallLock is a re-entrant lock for objects there are thousands of (one a
 // job): a few bytes, no kernel object, no debug record and nothing to free.
+// CSlimMutex and CSlimCondition are a mutex and a condition without a
+// kernel object either: taking, waking and waiting go to the system only
+// when a thread must block, so a hand-over per job costs no round trip.
 #pragma once
 
 #include <windows.h>
 
 #include <atomic>
+#include <mutex>
 
 class CCriticalSection {
 public:
@@ -98,4 +102,51 @@ public:
 private:
     CRITICAL_SECTION* m_pcs = nullptr;
     CSmallLock* m_pSmall = nullptr;
+};
+
+// Not re-entrant; for std::lock_guard and std::unique_lock.
+class CSlimMutex {
+public:
+    CSlimMutex() = default;
+    CSlimMutex(const CSlimMutex&) = delete;
+    CSlimMutex& operator=(const CSlimMutex&) = delete;
+
+    void lock() { AcquireSRWLockExclusive(&m_srw); }
+    bool try_lock() { return TryAcquireSRWLockExclusive(&m_srw) != 0; }
+    void unlock() { ReleaseSRWLockExclusive(&m_srw); }
+    SRWLOCK* native_handle() { return &m_srw; }
+
+private:
+    SRWLOCK m_srw = SRWLOCK_INIT;
+};
+
+// Waits with a CSlimMutex held by a std::unique_lock; the predicate is
+// checked under it, so a wake-up that finds nothing changed waits again.
+class CSlimCondition {
+public:
+    CSlimCondition() = default;
+    CSlimCondition(const CSlimCondition&) = delete;
+    CSlimCondition& operator=(const CSlimCondition&) = delete;
+
+    void notify_one() { WakeConditionVariable(&m_cv); }
+    void notify_all() { WakeAllConditionVariable(&m_cv); }
+    template <class Pred> void wait(std::unique_lock<CSlimMutex>& lock, Pred pred) {
+        while (!pred())
+            SleepConditionVariableSRW(&m_cv, lock.mutex()->native_handle(), INFINITE, 0);
+    }
+    // False when dwMs ran out with the predicate still false.
+    template <class Pred> bool wait_for(std::unique_lock<CSlimMutex>& lock, DWORD dwMs, Pred pred) {
+        const ULONGLONG until = GetTickCount64() + dwMs;
+        while (!pred()) {
+            const ULONGLONG now = GetTickCount64();
+            if (now >= until)
+                return false;
+            SleepConditionVariableSRW(&m_cv, lock.mutex()->native_handle(),
+                                      static_cast<DWORD>(until - now), 0);
+        }
+        return true;
+    }
+
+private:
+    CONDITION_VARIABLE m_cv = CONDITION_VARIABLE_INIT;
 };

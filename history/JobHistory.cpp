@@ -78,6 +78,24 @@ unsigned long long SizeOf(HANDLE h) {
     return GetFileSizeEx(h, &size) ? static_cast<unsigned long long>(size.QuadPart) : 0;
 }
 
+// Whether path still names the file open in h: the same size, creation and
+// last write times. A file moved away leaves the path missing or naming
+// another file; a file deleted while open cannot be looked at by path.
+bool StillAt(HANDLE h, const std::wstring& path) {
+    WIN32_FILE_ATTRIBUTE_DATA byPath{};
+    LARGE_INTEGER size{};
+    FILETIME created{}, written{};
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &byPath) ||
+        !GetFileSizeEx(h, &size) || !GetFileTime(h, &created, nullptr, &written))
+        return false;
+    const auto same = [](const FILETIME& a, const FILETIME& b) {
+        return a.dwLowDateTime == b.dwLowDateTime && a.dwHighDateTime == b.dwHighDateTime;
+    };
+    return byPath.nFileSizeLow == static_cast<DWORD>(size.QuadPart) &&
+           byPath.nFileSizeHigh == static_cast<DWORD>(size.QuadPart >> 32) &&
+           same(byPath.ftCreationTime, created) && same(byPath.ftLastWriteTime, written);
+}
+
 // Cuts the file at nKeep, unless it is no longer nSize long (another
 // program appended meanwhile: what it wrote stays).
 bool CutFile(const std::wstring& path, unsigned long long nSize, unsigned long long nKeep) {
@@ -125,7 +143,7 @@ CJobHistory::CJobHistory(std::wstring folder, unsigned long long nRotateBytes)
     std::shared_ptr<Core> core = m_core;
     m_writer = std::thread([core] {
         core->WriterLoop();
-        std::lock_guard<std::mutex> lock(core->append);
+        std::lock_guard<CSlimMutex> lock(core->append);
         core->bWriterEnded = true;
         core->wake.notify_all();
     });
@@ -137,7 +155,7 @@ CJobHistory::~CJobHistory() {
 
 void CJobHistory::Record(const CHistoryEntry& entry) {
     Core& c = *m_core;
-    std::lock_guard<std::mutex> lock(c.append);
+    std::lock_guard<CSlimMutex> lock(c.append);
     if (!entry.pageToken) {
         c.QueueLocked(entry);
         return;
@@ -152,7 +170,7 @@ void CJobHistory::Record(const CHistoryEntry& entry) {
 
 void CJobHistory::SetPages(unsigned long nToken, std::optional<unsigned long> pages) {
     Core& c = *m_core;
-    std::lock_guard<std::mutex> lock(c.append);
+    std::lock_guard<CSlimMutex> lock(c.append);
     const auto it = c.counting.find(nToken);
     if (it == c.counting.end())
         return;
@@ -181,11 +199,10 @@ void CJobHistory::Close() {
         return;
     bool bEnded = false;
     {
-        std::unique_lock<std::mutex> lock(c.append);
+        std::unique_lock<CSlimMutex> lock(c.append);
         c.bClosing = true;
         c.wake.notify_all();
-        bEnded = c.wake.wait_for(lock, std::chrono::milliseconds(kCloseWaitMs),
-                                 [&] { return c.bWriterEnded; });
+        bEnded = c.wake.wait_for(lock, kCloseWaitMs, [&] { return c.bWriterEnded; });
     }
     if (bEnded) {
         m_writer.join();
@@ -202,7 +219,7 @@ void CJobHistory::Close() {
 }
 
 void CJobHistory::SetListener(HWND hWnd, UINT nMessage) {
-    std::lock_guard<std::mutex> lock(m_core->append);
+    std::lock_guard<CSlimMutex> lock(m_core->append);
     m_core->hListener = hWnd;
     m_core->nListenerMessage = nMessage;
 }
@@ -213,15 +230,33 @@ void CJobHistory::SetFailureHandler(std::function<void(const std::string&)> hand
 }
 
 void CJobHistory::Core::WriterLoop() {
+    // The file, open from one batch to the next while entries keep coming.
+    HANDLE hFile = INVALID_HANDLE_VALUE;
+    const auto letGo = [&] {
+        if (hFile == INVALID_HANDLE_VALUE)
+            return;
+        std::lock_guard<std::mutex> lock(file);
+        CloseHandle(hFile);
+        hFile = INVALID_HANDLE_VALUE;
+    };
     for (;;) {
         std::vector<CHistoryEntry> batch;
         size_t nBatchEnd = 0;
         {
-            std::unique_lock<std::mutex> lock(append);
+            std::unique_lock<CSlimMutex> lock(append);
             const auto end = [&] { return nBase + entries.size(); };
-            wake.wait(lock, [&] { return bClosing || nTaken < end(); });
-            if (nTaken == end())
+            const auto due = [&] { return bClosing || nTaken < end(); };
+            if (hFile != INVALID_HANDLE_VALUE && !wake.wait_for(lock, kIdleOpenMs, due)) {
+                lock.unlock();
+                letGo();
+                continue;
+            }
+            wake.wait(lock, due);
+            if (nTaken == end()) {
+                lock.unlock();
+                letGo();
                 return;
+            }
             try {
                 batch.assign(entries.begin() + static_cast<std::ptrdiff_t>(nTaken - nBase),
                              entries.end());
@@ -231,11 +266,11 @@ void CJobHistory::Core::WriterLoop() {
             nTaken = nBatchEnd = end();
         }
         std::lock_guard<std::mutex> lock(file);
-        WriteBatch(batch);
+        WriteBatch(batch, hFile);
         nDone = nBatchEnd;
         // With no window listening, what is in the file (or given up on)
         // need not stay in memory: a window opened later reads the file.
-        std::lock_guard<std::mutex> appendLock(append);
+        std::lock_guard<CSlimMutex> appendLock(append);
         if (!hListener && nDone > nBase) {
             entries.erase(entries.begin(),
                           entries.begin() + static_cast<std::ptrdiff_t>(nDone - nBase));
@@ -244,9 +279,17 @@ void CJobHistory::Core::WriterLoop() {
     }
 }
 
-void CJobHistory::Core::WriteBatch(const std::vector<CHistoryEntry>& batch) {
-    HANDLE h = INVALID_HANDLE_VALUE;
+void CJobHistory::Core::WriteBatch(const std::vector<CHistoryEntry>& batch, HANDLE& h) {
+    // The file left open by the last batch serves only while its path still
+    // names it: one moved aside or deleted meanwhile is let go, and a new
+    // one starts at the path.
     unsigned long long nSize = 0;
+    if (h != INVALID_HANDLE_VALUE && !StillAt(h, FilePath())) {
+        CloseHandle(h);
+        h = INVALID_HANDLE_VALUE;
+    }
+    if (h != INVALID_HANDLE_VALUE)
+        nSize = SizeOf(h);
     bool bFailed = false;
     for (const CHistoryEntry& entry : batch) {
         std::string reason;
@@ -271,12 +314,9 @@ void CJobHistory::Core::WriteBatch(const std::vector<CHistoryEntry>& batch) {
         }
     }
     // One flush for what came together: each entry went out whole with
-    // its own write already. The file is let go, so that a move or a
-    // delete by the user is seen at the next batch.
-    if (h != INVALID_HANDLE_VALUE) {
+    // its own write already.
+    if (h != INVALID_HANDLE_VALUE)
         FlushFileBuffers(h);
-        CloseHandle(h);
-    }
 }
 
 void CJobHistory::Core::TellFailure(const std::string& reason) {
@@ -395,7 +435,7 @@ std::vector<CHistoryEntry> CJobHistory::Core::ReadAll(size_t& nSeen) {
                    std::make_move_iterator(recent.end()));
     }
     nSeen = nDone;
-    std::lock_guard<std::mutex> appendLock(append);
+    std::lock_guard<CSlimMutex> appendLock(append);
     all.insert(all.end(), unwritten.begin(), unwritten.end());
     FoldPageLines(all);
     return all;
@@ -403,7 +443,7 @@ std::vector<CHistoryEntry> CJobHistory::Core::ReadAll(size_t& nSeen) {
 
 std::vector<CHistoryEntry> CJobHistory::EntriesSince(size_t& nSeen) {
     Core& c = *m_core;
-    std::lock_guard<std::mutex> lock(c.append);
+    std::lock_guard<CSlimMutex> lock(c.append);
     std::vector<CHistoryEntry> added;
     const size_t from = std::max(nSeen, c.nBase) - c.nBase;
     if (from < c.entries.size())

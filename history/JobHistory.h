@@ -2,10 +2,13 @@
 // kept as history.csv in one folder (by default the user's local
 // application data, Tolvar\Morvane). Record queues an entry and returns at
 // once; a writer thread of the store's own appends each entry with one
-// write and flushes the file. The writer opens the file by its path for
-// each batch and appends only (FILE_APPEND_DATA): a file moved or deleted
-// meanwhile is left alone and a new one starts, and another program or
-// instance appending to the same file never has its lines overwritten. At
+// write and flushes the file. The writer opens the file by its path and
+// appends only (FILE_APPEND_DATA), so another program or instance
+// appending to the same file never has its lines overwritten. It keeps the
+// file open from one batch to the next while entries keep coming, and lets
+// it go after kIdleOpenMs without one; before each batch it checks that
+// the path still names that file: a file moved or deleted meanwhile is
+// left alone and a new one starts. At
 // kRotateBytes of the file's real size it moves to history.1.csv (replacing
 // the one before) and a new one starts. A file that ends in one record of
 // ours cut short (the program died in the middle of a write) loses that
@@ -35,12 +38,12 @@
 // ends on its own later, and the failure handler is not called any more.
 #pragma once
 
+#include "framework/Sync.h"
 #include "history/HistoryCsv.h"
 
 #include <windows.h>
 
 #include <atomic>
-#include <condition_variable>
 #include <functional>
 #include <map>
 #include <memory>
@@ -54,6 +57,8 @@ class CJobHistory {
 public:
     static constexpr unsigned long long kRotateBytes = 20ULL << 20;
     static constexpr unsigned kCloseWaitMs = 2000;
+    // How long the writer keeps the file open without an entry to write.
+    static constexpr unsigned kIdleOpenMs = 1000;
 
     // The user's folder (created when the first entry is written).
     static std::wstring DefaultFolder();
@@ -102,8 +107,9 @@ private:
         // Under the append lock: the entry joins the queue for the file.
         void QueueLocked(CHistoryEntry entry);
         void WriterLoop();
-        // Under the file lock: writes one batch, opening the file for it.
-        void WriteBatch(const std::vector<CHistoryEntry>& batch);
+        // Under the file lock: writes one batch into h, the file the last
+        // batch left open (opened, or opened again, when it is not there).
+        void WriteBatch(const std::vector<CHistoryEntry>& batch, HANDLE& h);
         // Under the file lock: appends one record to h (opened, or opened
         // again after a move aside, when invalid); false (with the reason)
         // when it could not.
@@ -126,8 +132,8 @@ private:
         // may still ask for; the others are in the file), how many the
         // writer has taken, the listener, the writer's state and the
         // entries whose page count may still come.
-        std::mutex append;
-        std::condition_variable wake;
+        CSlimMutex append;
+        CSlimCondition wake;
         std::vector<CHistoryEntry> entries;
         size_t nBase = 0;
         size_t nTaken = 0;
@@ -139,7 +145,8 @@ private:
 
         // The file lock: the count of this run's entries that are in the
         // file or given up on, and those given up on, shown all the same.
-        // No file is held open between batches.
+        // The file the writer keeps open is its thread's own, opened,
+        // written and closed under this lock.
         std::mutex file;
         size_t nDone = 0;
         std::vector<CHistoryEntry> unwritten;

@@ -102,6 +102,8 @@ TEST_F(JobHistoryTest, ARecordOfOursCutShortIsDroppedAnyOtherEndIsKept) {
 }
 
 TEST_F(JobHistoryTest, AFileMovedAwayIsLeftAloneAndTheNextEntryStartsANewOne) {
+    // The writer keeps the file open between entries: each move comes
+    // while it holds the moved file.
     CJobHistory history(Folder());
     history.Record(Entry(1));
     ASSERT_TRUE(WaitFor([&] { return DecodeHistory(ReadFileBytes(File())).size() == 1; }));
@@ -109,10 +111,21 @@ TEST_F(JobHistoryTest, AFileMovedAwayIsLeftAloneAndTheNextEntryStartsANewOne) {
     ASSERT_TRUE(MoveFileW(ToWide(File()).c_str(), ToWide(moved).c_str()));
     const std::string archived = ReadFileBytes(moved);
     history.Record(Entry(2));
+    const std::string fresh = HistoryFileHeader() + EncodeCsvRecord(EntryFields(Entry(2)));
+    ASSERT_TRUE(WaitFor([&] { return ReadFileBytes(File()) == fresh; }));
+    // Moved again, and another file put in its place: the next entry goes
+    // into the file the path names now.
+    const std::string moved2 = m_folder + "\\archived2.csv";
+    ASSERT_TRUE(MoveFileW(ToWide(File()).c_str(), ToWide(moved2).c_str()));
+    const std::string other = HistoryFileHeader() + EncodeCsvRecord(EntryFields(Entry(7)));
+    ASSERT_TRUE(WriteFileBytes(File(), other));
+    history.Record(Entry(3));
     history.Close();
     EXPECT_EQ(ReadFileBytes(moved), archived);
-    EXPECT_EQ(ReadFileBytes(File()), HistoryFileHeader() + EncodeCsvRecord(EntryFields(Entry(2))));
+    EXPECT_EQ(ReadFileBytes(moved2), fresh);
+    EXPECT_EQ(ReadFileBytes(File()), other + EncodeCsvRecord(EntryFields(Entry(3))));
     DeleteFileW(ToWide(moved).c_str());
+    DeleteFileW(ToWide(moved2).c_str());
 }
 
 TEST_F(JobHistoryTest, TwoStoresOnOneFolderAppendWithoutOverwritingEachOther) {
