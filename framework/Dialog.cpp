@@ -176,7 +176,14 @@ INT_PTR CDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         return FALSE;
     if (ReturnsResultDirectly(message))
         return static_cast<INT_PTR>(lResult);
-    SetWindowLongPtrA(m_hWnd, DWLP_MSGRESULT, lResult);
+    // The owner-drawing messages' senders read no result, and a list box
+    // sends one a row at every rebuild: setting the window's value costs a
+    // call to the window manager each, so it is set only where it is read,
+    // and only when it changes.
+    if (message == WM_DRAWITEM || message == WM_MEASUREITEM || message == WM_DELETEITEM)
+        return TRUE;
+    if (GetWindowLongPtrA(m_hWnd, DWLP_MSGRESULT) != lResult)
+        SetWindowLongPtrA(m_hWnd, DWLP_MSGRESULT, lResult);
     return TRUE;
 }
 
