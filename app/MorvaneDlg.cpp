@@ -346,8 +346,8 @@ void CMorvaneDlg::QueueAgain(const std::vector<CQueuedJob>& jobs) {
 }
 
 LRESULT CMorvaneDlg::OnRefreshJobListMsg(WPARAM, LPARAM) {
-    // Cleared first: a job finishing during the rebuild asks again.
-    m_bRefreshRequested = false;
+    // While a timer's rebuild is due the request stays set: the worker
+    // posts nothing more until that rebuild.
     if (m_bRefreshTimer)
         return 0;
     const ULONGLONG since = GetTickCount64() - m_nLastWorkerRefresh;
@@ -357,15 +357,24 @@ LRESULT CMorvaneDlg::OnRefreshJobListMsg(WPARAM, LPARAM) {
         if (m_bRefreshTimer)
             return 0;
     }
+    // Cleared first: a job finishing during the rebuild asks again.
+    m_bRefreshRequested = false;
     RefreshForWorker();
     return 0;
 }
 
 LRESULT CMorvaneDlg::OnTimer(WPARAM wParam, LPARAM) {
+    if (wParam == kActivityTimerID) {
+        ::KillTimer(m_hWnd, kActivityTimerID);
+        m_bActivityTimer = false;
+        ShowActivity();
+        return 0;
+    }
     if (wParam != kRefreshTimerID)
         return 0;
     ::KillTimer(m_hWnd, kRefreshTimerID);
     m_bRefreshTimer = false;
+    m_bRefreshRequested = false;
     RefreshForWorker();
     return 0;
 }

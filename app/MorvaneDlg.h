@@ -72,6 +72,7 @@ public:
     // ones in between wait for a timer.
     static constexpr DWORD kWorkerRefreshIntervalMs = 100;
     static constexpr UINT_PTR kRefreshTimerID = 1;
+    static constexpr UINT_PTR kActivityTimerID = 2;
     static constexpr int kMinCopies = 1;
     static constexpr int kMaxCopies = 100000;
 
@@ -266,8 +267,13 @@ private:
     bool m_bAttention = false;
     // The startup request asked for the window to start hidden.
     bool m_bStartHidden = false;
-    // Set by the worker when it posts WM_WORKER_ACTIVITY, cleared here.
+    // Set by the worker when it posts WM_WORKER_ACTIVITY, cleared when the
+    // tray shows the activity; shown at most every kWorkerRefreshIntervalMs,
+    // a change in between waiting for a timer (as the rebuilds do).
     std::atomic<bool> m_bActivityPosted{false};
+    ULONGLONG m_nLastActivityShown = 0;
+    bool m_bActivityTimer = false;
+    void ShowActivity();
     std::mutex m_newsLock;
     std::deque<std::pair<RetryNews, CString>> m_News; // under m_newsLock
 };

@@ -47,12 +47,16 @@ HANDLE CStatusWatcher::Handle() {
 }
 
 void CStatusWatcher::SetActive(CPrinter* pPrinter) {
+    bool bWake;
     {
         CLock lock(m_csSlot);
         m_pActive = pPrinter;
         ++m_nStep;
+        bWake = pPrinter && m_bAsleep;
+        if (bWake)
+            m_bAsleep = false;
     }
-    if (pPrinter)
+    if (bWake)
         SetEvent(m_hCopyBegan.get());
 }
 
@@ -85,6 +89,7 @@ void CStatusWatcher::Watch() {
         {
             CLock lock(m_csSlot);
             bCopy = m_pActive != nullptr;
+            m_bAsleep = !bCopy;
         }
         // Between copies nothing is asked: sleep until one begins.
         const DWORD r = bCopy ? WaitForSingleObject(m_hEnd.get(), kWatchMs)

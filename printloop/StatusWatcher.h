@@ -15,9 +15,12 @@
 // delete the printer under it, and ends. The caller does not wait for that
 // abort: it waits for the thread, as long as it chooses.
 //
+// Only a watcher asleep between copies is woken when one begins: one that
+// is in its kWatchMs wait finds the new copy when the wait ends, so copies
+// in quick succession cost no wake-up each.
 // Threads: SetActive and NextStep come from the worker, End from the worker
 // or the window, Step from any thread. The slot's lock (m_csSlot) guards
-// m_pActive only and is the innermost lock: nothing else is taken while it
+// m_pActive and m_bAsleep only and is the innermost lock: nothing else is taken while it
 // is held, and the sink is called without it.
 // Ownership: the watcher owns its thread and events, never the printer in
 // the slot (the worker sets it for the copy's lifetime and clears it before
@@ -81,6 +84,8 @@ private:
 
     CCriticalSection m_csSlot;
     CPrinter* m_pActive = nullptr; // under m_csSlot
+    // Under m_csSlot: the watcher waits for a copy to begin (m_hCopyBegan).
+    bool m_bAsleep = false;
 
     CCriticalSection m_csThread;
     // Under m_csThread: the thread, and whether End came.
