@@ -1,5 +1,7 @@
 #include "queue/QueueStore.h"
 
+#include "queue/KeyPlanner.h"
+
 #include "settings/RegistrySettings.h"
 
 #include <algorithm>
@@ -284,7 +286,7 @@ void CQueueStore::Open(const Place& place, IOrder& order) {
         for (int i = 1; i < order.Count(); ++i) {
             if (m_Entries[order.At(i)].key <= m_Entries[order.At(i - 1)].key) {
                 if (!m_bReadOnly)
-                    Renumber(order, -1);
+                    Renumber(order);
                 break;
             }
         }
@@ -366,7 +368,7 @@ void CQueueStore::Open(const Place& place, IOrder& order) {
                 prev = e.key;
             }
             if (!ordered && !m_bReadOnly)
-                Renumber(order, -1);
+                Renumber(order);
             m_bKnown = surveyed;
             // The index of our last close no longer says what the old form
             // holds: once the journal is live, a start after a crash must
@@ -743,149 +745,51 @@ void CQueueStore::AssignKey(IOrder& order, int nIndex) {
     for (int i = nIndex + 1; i < order.Count() && !nextE; ++i)
         nextE = storedAt(i);
     Entry& e = m_Entries[order.At(nIndex)];
-    if (!prevE && !nextE) {
-        e.key = 0;
+    if (const auto key =
+            KeyPlanner::KeyBetween(prevE ? &prevE->key : nullptr, nextE ? &nextE->key : nullptr)) {
+        e.key = *key;
         return;
     }
-    if (prevE && !nextE) {
-        if (prevE->key <= LLONG_MAX - kKeyGap) {
-            e.key = prevE->key + kKeyGap;
-            return;
-        }
-    } else if (!prevE) {
-        if (nextE->key >= LLONG_MIN + kKeyGap) {
-            e.key = nextE->key - kKeyGap;
-            return;
-        }
-    } else {
-        const long long prev = prevE->key, next = nextE->key;
-        // In unsigned arithmetic: the distance may exceed LLONG_MAX.
-        const unsigned long long room =
-            static_cast<unsigned long long>(next) - static_cast<unsigned long long>(prev);
-        if (next > prev && room >= 2) {
-            e.key = static_cast<long long>(static_cast<unsigned long long>(prev) + room / 2);
-            return;
-        }
-    }
-    if (!RenumberAround(order, nIndex))
-        Renumber(order, nIndex);
-}
-
-bool CQueueStore::RenumberAround(IOrder& order, int nNew) {
-    // The stored jobs around the new one, in order, the new one among them.
+    // No room between the neighbours: others move, a window of them or all.
     std::vector<const CQueuedJob*> jobs;
-    int at = -1;
-    for (int i = 0; i < order.Count(); ++i) {
-        const CQueuedJob* pJob = order.At(i);
-        if (i == nNew)
-            at = static_cast<int>(jobs.size());
-        if (m_Entries[pJob].storable)
-            jobs.push_back(pJob);
-    }
-    const int n = static_cast<int>(jobs.size());
-    if (at < 0 || n < 3)
-        return false;
-    auto keyAt = [&](int i) { return m_Entries[jobs[static_cast<size_t>(i)]].key; };
-    // A window [lo, hi) around the new job that grows until the keys of the
-    // jobs just outside it leave every job inside kMinSpacing; a window that
-    // reaches an end of the queue has room beyond it.
-    for (int half = 2;; half *= 2) {
-        const int lo = std::max(0, at - half);
-        const int hi = std::min(n, at + half + 1);
-        if (lo == 0 && hi == n)
-            return false;
-        const long long m = hi - lo; // the new job included
-        unsigned long long first, step;
-        if (lo > 0 && hi < n) {
-            const unsigned long long a = static_cast<unsigned long long>(keyAt(lo - 1));
-            const unsigned long long b = static_cast<unsigned long long>(keyAt(hi));
-            if (keyAt(hi) <= keyAt(lo - 1))
-                return false;
-            step = (b - a) / static_cast<unsigned long long>(m + 1);
-            if (step < kMinSpacing)
-                continue;
-            first = a + step;
-        } else if (hi == n) {
-            // At the tail: upwards from the job before the window.
-            const long long a = keyAt(lo - 1);
-            step = kKeyGap;
-            if (a > LLONG_MAX - (m + 1) * kKeyGap)
-                continue;
-            first = static_cast<unsigned long long>(a) + step;
-        } else {
-            // At the head: downwards from the job behind the window.
-            const long long b = keyAt(hi);
-            step = kKeyGap;
-            if (b < LLONG_MIN + (m + 1) * kKeyGap)
-                continue;
-            first = static_cast<unsigned long long>(b) - static_cast<unsigned long long>(m) * step;
-        }
-        // Keys in unsigned arithmetic, taken back within the signed range.
-        std::vector<long long> keys(static_cast<size_t>(m));
-        for (long long j = 0; j < m; ++j)
-            keys[static_cast<size_t>(j)] =
-                static_cast<long long>(first + static_cast<unsigned long long>(j) * step);
-        // The stored order holds at every write: the jobs whose key falls are
-        // written head first, then those whose key rises tail first.
-        const CQueuedJob* pNewJob = jobs[static_cast<size_t>(at)];
-        for (int i = lo; i < hi; ++i) {
-            Entry& e = m_Entries[jobs[static_cast<size_t>(i)]];
-            const long long key = keys[static_cast<size_t>(i - lo)];
-            if (jobs[static_cast<size_t>(i)] == pNewJob) {
-                e.key = key;
-            } else if (key < e.key) {
-                e.key = key;
-                WriteRecord(jobs[static_cast<size_t>(i)], e);
-            }
-        }
-        for (int i = hi - 1; i >= lo; --i) {
-            Entry& e = m_Entries[jobs[static_cast<size_t>(i)]];
-            const long long key = keys[static_cast<size_t>(i - lo)];
-            if (jobs[static_cast<size_t>(i)] != pNewJob && key > e.key) {
-                e.key = key;
-                WriteRecord(jobs[static_cast<size_t>(i)], e);
-            }
-        }
-        return true;
-    }
+    std::vector<long long> keys;
+    size_t at = 0;
+    StoredKeys(order, nIndex, &jobs, &keys, &at);
+    std::vector<KeyPlanner::Step> steps = KeyPlanner::PlanAround(keys, at);
+    if (steps.empty())
+        steps = KeyPlanner::PlanWhole(keys, static_cast<int>(at));
+    ApplyKeys(jobs, steps, jobs[at]);
 }
 
-void CQueueStore::Renumber(IOrder& order, int nNew) {
-    // Every job gets a new key kKeyGap apart. The stored order must hold at
-    // every write: above every old key the tail is written first, below
-    // every old key the head first. The job at nNew is not stored yet.
-    std::vector<std::pair<const CQueuedJob*, Entry*>> jobs;
-    long long lo = LLONG_MAX, hi = LLONG_MIN;
+void CQueueStore::Renumber(IOrder& order) {
+    std::vector<const CQueuedJob*> jobs;
+    std::vector<long long> keys;
+    StoredKeys(order, -1, &jobs, &keys, nullptr);
+    ApplyKeys(jobs, KeyPlanner::PlanWhole(keys, -1), nullptr);
+}
+
+void CQueueStore::StoredKeys(IOrder& order, int nNew, std::vector<const CQueuedJob*>* pJobs,
+                             std::vector<long long>* pKeys, size_t* pAt) {
     for (int i = 0; i < order.Count(); ++i) {
         const CQueuedJob* pJob = order.At(i);
-        Entry& e = m_Entries[pJob];
+        const Entry& e = m_Entries[pJob];
         if (!e.storable)
             continue;
-        jobs.emplace_back(pJob, &e);
-        if (i == nNew)
-            continue;
-        lo = std::min(lo, e.key);
-        hi = std::max(hi, e.key);
+        if (i == nNew && pAt)
+            *pAt = pJobs->size();
+        pJobs->push_back(pJob);
+        pKeys->push_back(e.key);
     }
-    if (lo > hi)
-        lo = hi = 0;
-    const long long n = static_cast<long long>(jobs.size());
-    const long long span = (n + 1) * kKeyGap;
-    auto set = [&](size_t i, long long key) {
-        jobs[i].second->key = key;
-        if (order.At(nNew < 0 ? 0 : nNew) != jobs[i].first || nNew < 0)
-            WriteRecord(jobs[i].first, *jobs[i].second);
-    };
-    if (hi <= LLONG_MAX - span) {
-        for (long long i = n - 1; i >= 0; --i)
-            set(static_cast<size_t>(i), hi + (i + 1) * kKeyGap);
-    } else if (lo >= LLONG_MIN + span) {
-        for (long long i = 0; i < n; ++i)
-            set(static_cast<size_t>(i), lo - (n - i) * kKeyGap);
-    } else {
-        // Keys would have to span the whole range: only foreign data gets
-        // here, and the old order is not kept through a cut.
-        for (long long i = 0; i < n; ++i)
-            set(static_cast<size_t>(i), (i - n / 2) * kKeyGap);
+}
+
+void CQueueStore::ApplyKeys(const std::vector<const CQueuedJob*>& jobs,
+                            const std::vector<KeyPlanner::Step>& steps, const CQueuedJob* pNew) {
+    for (const KeyPlanner::Step& step : steps) {
+        const CQueuedJob* pJob = jobs[step.index];
+        Entry& e = m_Entries[pJob];
+        e.key = step.key;
+        // The new job's record is written after its key is set.
+        if (pJob != pNew)
+            WriteRecord(pJob, e);
     }
 }

@@ -50,6 +50,7 @@
 // they did: the worker starts no copy before they have.
 #pragma once
 
+#include "queue/KeyPlanner.h"
 #include "queue/QueueRegistry.h"
 #include "queue/QueuedJob.h"
 #include "queue/StoreRecord.h"
@@ -77,10 +78,7 @@ public:
 
     static constexpr DWORD kClosedInOrder = 1;
     static constexpr DWORD kJournalLive = 2;
-    // Room between the keys of neighbours at the end of the queue.
-    static constexpr long long kKeyGap = 1LL << 16;
-    // The least room a local renumbering leaves between neighbours.
-    static constexpr unsigned long long kMinSpacing = kKeyGap / 64;
+    static constexpr long long kKeyGap = KeyPlanner::kKeyGap;
 
     // bReadOnly: the store reads and never writes (a probe of the store).
     CQueueStore(std::unique_ptr<CQueueRegistry> pRegistry, bool bReadOnly);
@@ -162,13 +160,17 @@ private:
     unsigned long long NewSlot();
     bool SlotFree(unsigned long long slot);
     // Gives the job at nIndex a key between its neighbours', moving others
-    // when there is no room.
+    // when there is no room (KeyPlanner).
     void AssignKey(IOrder& order, int nIndex);
-    // New keys for a window of jobs around the new one at nNew (not stored
-    // yet); false when only a renumbering of the whole queue makes room.
-    bool RenumberAround(IOrder& order, int nNew);
-    // New keys for every job; the job at nNew (-1: none) is not written.
-    void Renumber(IOrder& order, int nNew);
+    // New keys for every job (foreign keys that do not rise).
+    void Renumber(IOrder& order);
+    // The stored jobs and their keys in queue order; *pAt: where the job
+    // at nNew is among them.
+    void StoredKeys(IOrder& order, int nNew, std::vector<const CQueuedJob*>* pJobs,
+                    std::vector<long long>* pKeys, size_t* pAt);
+    // Sets the keys a plan gives, writing each record but pNew's in turn.
+    void ApplyKeys(const std::vector<const CQueuedJob*>& jobs,
+                   const std::vector<KeyPlanner::Step>& steps, const CQueuedJob* pNew);
     bool Pending() const { return !m_Unwritten.empty() || !m_DeleteLater.empty(); }
 
     std::unique_ptr<CQueueRegistry> m_pReg;
