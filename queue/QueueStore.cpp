@@ -80,7 +80,7 @@ std::string CQueueStore::ReadText(Place_ where, const char* name) {
     DWORD type = REG_NONE;
     std::vector<BYTE> data;
     if (Get(where, name, &type, &data) == CQueueRegistry::Got::Failed)
-        m_bComplete = false;
+        m_bReadFailed = true;
     // The text up to its first zero; the data need not carry one.
     const auto end = std::find(data.begin(), data.end(), 0);
     return std::string(data.begin(), end);
@@ -91,7 +91,7 @@ bool CQueueStore::Exists(Place_ where, const char* name) {
     std::vector<BYTE> data;
     const auto got = Get(where, name, &type, &data);
     if (got == CQueueRegistry::Got::Failed)
-        m_bComplete = false;
+        m_bReadFailed = true;
     return got != CQueueRegistry::Got::Missing;
 }
 
@@ -124,8 +124,8 @@ int CQueueStore::NextStoredIndex(Place_ where, int nIndex) {
 
 bool CQueueStore::ReadOldForm(Place_ where, std::vector<OldJob>* pJobs,
                               unsigned long long* pPrint) {
-    const bool before = m_bComplete;
-    m_bComplete = true;
+    const bool failedBefore = m_bReadFailed;
+    m_bReadFailed = false;
     Fingerprint print;
     // The list ends at the end entry: name and path both empty. A job whose
     // name alone is empty is kept, and so are the jobs behind it.
@@ -147,8 +147,8 @@ bool CQueueStore::ReadOldForm(Place_ where, std::vector<OldJob>* pJobs,
         pJobs->push_back(std::move(job));
     }
     *pPrint = print.Value();
-    const bool ok = m_bComplete;
-    m_bComplete = before && ok;
+    const bool ok = !m_bReadFailed;
+    m_bReadFailed = failedBefore || !ok;
     return ok;
 }
 
@@ -211,6 +211,28 @@ bool CQueueStore::WritesMachineKey(CQueueRegistry& reg) {
     return !UserQueueMade(reg) && reg.Writable(Place_::Machine);
 }
 
+CQueueStore::StartChoice CQueueStore::ChooseStart(bool bJournalLive, bool bHasIndex,
+                                                  bool bPrintMatches, bool bIndexFits,
+                                                  bool bMoving) {
+    // marker  index  old form has   moving  the queue is
+    //                the index's
+    //                fingerprint
+    // live    none   -              any     the journal
+    // live    yes    yes (or        any     the journal
+    //                unreadable)
+    // live    yes    no             no      the old form, in line; index stale
+    // live    yes    no             yes     the old form, in line
+    // closed  yes    yes, and as    no      the old form, slots from the index
+    //                many jobs
+    // closed  yes    no             no      the old form, in line; index stale
+    // closed  other cases                   the old form, in line
+    if (bJournalLive && (!bHasIndex || bPrintMatches))
+        return {StartSource::Journal, false};
+    if (!bJournalLive && !bMoving && bHasIndex && bPrintMatches && bIndexFits)
+        return {StartSource::OldFormIndexed, false};
+    return {StartSource::OldFormInLine, bHasIndex && !bPrintMatches && !bMoving};
+}
+
 void CQueueStore::Open(const Place& place, IOrder& order) {
     // Where the queue is.
     const bool userDone = UserQueueMade(*m_pReg);
@@ -227,44 +249,45 @@ void CQueueStore::Open(const Place& place, IOrder& order) {
         moving = true;
     }
 
+    m_bReadFailed = false;
     const DWORD marker = ReadNumber(m_Read, kStateEntry, 0);
     if (!moving && marker == kClosedInOrder && OpenSnapshot(place)) {
-        m_bKnown = true;
+        m_State = State::Known;
         if (!m_bReadOnly)
             EnsureLive();
         return;
     }
+    const bool journalLive = marker == kJournalLive;
     std::vector<Record> recs;
     std::vector<OldJob> old;
     unsigned long long print = 0;
-    bool oldRead = false, journalRead = false;
-    bool journalWins = false;
     Index index;
     const bool hasIndex = ReadIndex(m_Read, &index);
-    if (marker == kJournalLive) {
-        journalWins = true;
-        journalRead = true;
+    // Whether the old form still has our last close's fingerprint; a live
+    // journal is read first, and the old form from the values its walk met.
+    bool printMatches = false;
+    if (journalLive) {
         Walked walked;
         if (!ReadJournal(m_Read, &recs, hasIndex ? &walked : nullptr))
-            m_bComplete = false;
+            m_bReadFailed = true;
         if (hasIndex) {
-            // Our last close left this fingerprint: an old form that no
-            // longer has it was written by someone else since.
-            // A failed read of it counts only when the old form wins.
-            oldRead = true;
-            const bool complete = m_bComplete;
-            // From the values the walk met: no call a job.
+            // A failed read of the old form counts only when it wins.
+            const bool failedBefore = m_bReadFailed;
             m_pWalked = &walked;
-            const bool ok = ReadOldForm(m_Read, &old, &print) && complete;
+            const bool ok = ReadOldForm(m_Read, &old, &print) && !failedBefore;
             m_pWalked = nullptr;
-            if (ok && print != index.print)
-                journalWins = false;
-            else
-                m_bComplete = complete;
+            printMatches = !ok || print == index.print;
+            if (printMatches)
+                m_bReadFailed = failedBefore;
         }
+    } else {
+        ReadOldForm(m_Read, &old, &print);
+        printMatches = hasIndex && print == index.print;
     }
-
-    if (journalWins) {
+    const StartChoice choice = ChooseStart(journalLive, hasIndex, printMatches,
+                                           hasIndex && index.jobs.size() == old.size(), moving);
+    bool known = false, live = false;
+    if (choice.source == StartSource::Journal) {
         for (const Record& rec : recs) {
             if (!Storable(rec.name, rec.path)) {
                 // Read as the end of the old form, it would hide every job
@@ -290,100 +313,100 @@ void CQueueStore::Open(const Place& place, IOrder& order) {
                 break;
             }
         }
-        m_bKnown = !moving && journalRead && m_bComplete;
-        m_bLive = !moving;
+        known = !moving;
+        live = !moving;
     } else {
-        if (!oldRead)
-            ReadOldForm(m_Read, &old, &print);
         for (const OldJob& job : old) {
             CQueuedJob* pJob =
                 place(job.name.c_str(), job.path.c_str(), static_cast<int>(job.copies));
             Add(pJob, static_cast<int>(job.copies), job.name, job.path);
         }
-        const int n = order.Count();
-        if (!moving && marker != kJournalLive && hasIndex && index.print == print &&
-            index.jobs.size() == static_cast<size_t>(n)) {
+        if (choice.source == StartSource::OldFormIndexed) {
             // Nothing changed the old form since our close: the journal is
             // as the index says.
-            for (int i = 0; i < n; ++i) {
+            for (int i = 0; i < order.Count(); ++i) {
                 Entry& e = m_Entries[order.At(i)];
                 e.slot = index.jobs[static_cast<size_t>(i)].first;
                 e.key = index.jobs[static_cast<size_t>(i)].second;
                 e.stored = e.inLine = true;
             }
             m_nNextSlot = index.nextSlot;
-            m_bKnown = true;
+            known = true;
         } else {
-            // The journal is brought in line with the old form. Position by
-            // position, a record that already says what the old form says
-            // stays; any other is written in its slot. Until the marker is
-            // written the old form is the truth, so a cut here costs nothing.
-            std::vector<Record> target;
-            bool surveyed = false;
-            if (journalRead && m_Write == m_Read) {
-                target = recs;
-                surveyed = m_bComplete;
-            } else {
-                surveyed = ReadJournal(m_Write, &target);
-            }
-            size_t at = 0;
-            for (int i = 0; i < n; ++i) {
-                const CQueuedJob* pJob = order.At(i);
-                Entry& e = m_Entries[pJob];
-                if (!e.storable)
-                    continue;
-                if (at < target.size()) {
-                    const Record& rec = target[at++];
-                    e.slot = rec.slot;
-                    e.key = rec.key;
-                    e.stored = true;
-                    e.inLine = rec.copies == e.copies && rec.name == pJob->m_strName.GetString() &&
-                               rec.path == pJob->m_strPath.GetString();
-                } else {
-                    e.slot = NewSlot();
-                }
-                if (!e.inLine)
-                    m_Unwritten.insert(pJob);
-            }
-            for (; at < target.size(); ++at)
-                m_DeleteLater.insert(target[at].slot);
-            // New slots take keys behind the last; any order the records
-            // had not is put right.
-            long long prev = LLONG_MIN;
-            bool ordered = true;
-            for (int i = 0; i < n; ++i) {
-                Entry& e = m_Entries[order.At(i)];
-                if (!e.storable)
-                    continue;
-                if (!e.stored) {
-                    if (prev == LLONG_MIN)
-                        e.key = 0;
-                    else if (prev <= LLONG_MAX - kKeyGap)
-                        e.key = prev + kKeyGap;
-                    else
-                        ordered = false;
-                }
-                if (prev != LLONG_MIN && e.key <= prev)
-                    ordered = false;
-                prev = e.key;
-            }
-            if (!ordered && !m_bReadOnly)
-                Renumber(order);
-            m_bKnown = surveyed;
+            known = BringInLine(order, recs, journalLive);
             // The index of our last close no longer says what the old form
             // holds: once the journal is live, a start after a crash must
             // still tell whether anyone rewrote the old form since.
-            if (hasIndex && index.print != print && m_Write == m_Read) {
-                m_bIndexStale = true;
-                m_nOldPrint = print;
-            }
+            if (choice.bIndexStale)
+                m_staleIndexPrint = print;
         }
     }
-    if (!m_bComplete)
-        m_bKnown = false;
+    m_State = m_bReadFailed ? (live ? State::PartialLive : State::Partial)
+              : live        ? State::Live
+              : known       ? State::Known
+                            : State::Unsurveyed;
     if (m_bReadOnly)
         return;
     EnsureLive();
+}
+
+bool CQueueStore::BringInLine(IOrder& order, const std::vector<Record>& recs, bool bJournalRead) {
+    // Position by position, a record that already says what the old form
+    // says stays; any other is written in its slot. Until the marker is
+    // written the old form is the truth, so a cut here costs nothing.
+    std::vector<Record> target;
+    bool surveyed = false;
+    if (bJournalRead && m_Write == m_Read) {
+        target = recs;
+        surveyed = !m_bReadFailed;
+    } else {
+        surveyed = ReadJournal(m_Write, &target);
+    }
+    const int n = order.Count();
+    size_t at = 0;
+    for (int i = 0; i < n; ++i) {
+        const CQueuedJob* pJob = order.At(i);
+        Entry& e = m_Entries[pJob];
+        if (!e.storable)
+            continue;
+        if (at < target.size()) {
+            const Record& rec = target[at++];
+            e.slot = rec.slot;
+            e.key = rec.key;
+            e.stored = true;
+            e.inLine = rec.copies == e.copies && rec.name == pJob->m_strName.GetString() &&
+                       rec.path == pJob->m_strPath.GetString();
+        } else {
+            e.slot = NewSlot();
+        }
+        if (!e.inLine)
+            m_Unwritten.insert(pJob);
+    }
+    for (; at < target.size(); ++at)
+        m_DeleteLater.insert(target[at].slot);
+    // New slots take keys behind the last; any order the records had not
+    // is put right.
+    long long prev = LLONG_MIN;
+    bool ordered = true;
+    for (int i = 0; i < n; ++i) {
+        Entry& e = m_Entries[order.At(i)];
+        if (!e.storable)
+            continue;
+        if (!e.stored) {
+            if (prev == LLONG_MIN)
+                e.key = 0;
+            else if (prev <= LLONG_MAX - kKeyGap)
+                e.key = prev + kKeyGap;
+            else
+                ordered = false;
+        }
+        if (prev != LLONG_MIN && e.key <= prev)
+            ordered = false;
+        prev = e.key;
+    }
+    if (!ordered && !m_bReadOnly)
+        Renumber(order);
+    return surveyed;
 }
 
 bool CQueueStore::OpenSnapshot(const Place& place) {
@@ -453,7 +476,7 @@ bool CQueueStore::Survey() {
     for (const Record& rec : recs)
         if (!owned.count(rec.slot))
             m_DeleteLater.insert(rec.slot);
-    m_bKnown = true;
+    m_State = State::Known;
     return true;
 }
 
@@ -475,11 +498,11 @@ void CQueueStore::EnsureLive() {
         else
             WriteRecord(pJob, e->second);
     }
-    if (m_bLive || !m_bComplete)
+    if (m_State != State::Unsurveyed && m_State != State::Known)
         return;
     // The journal becomes the truth only once it holds the queue and
     // nothing else.
-    if (!m_bKnown && !Survey())
+    if (m_State == State::Unsurveyed && !Survey())
         return;
     if (!m_DeleteLater.empty()) {
         for (auto it = m_DeleteLater.begin(); it != m_DeleteLater.end();) {
@@ -491,18 +514,18 @@ void CQueueStore::EnsureLive() {
     }
     if (Pending())
         return;
-    if (m_bIndexStale) {
+    if (m_staleIndexPrint) {
         Index index;
-        index.print = m_nOldPrint;
+        index.print = *m_staleIndexPrint;
         index.nextSlot = m_nNextSlot;
         const std::vector<BYTE> bytes = EncodeIndex(index);
         if (!m_pReg->Write(m_Write, kIndexEntry, REG_BINARY, bytes.data(),
                            static_cast<DWORD>(bytes.size())))
             return;
-        m_bIndexStale = false;
+        m_staleIndexPrint.reset();
     }
     if (m_pReg->Write(m_Write, kStateEntry, REG_DWORD, &kJournalLive, sizeof(kJournalLive)))
-        m_bLive = true;
+        m_State = State::Live;
 }
 
 bool CQueueStore::WriteRecord(const CQueuedJob* pJob, Entry& e) {
@@ -536,7 +559,7 @@ bool CQueueStore::DeleteSlot(unsigned long long slot) {
 bool CQueueStore::SlotFree(unsigned long long slot) {
     if (m_Held.count(slot) || m_DeleteLater.count(slot))
         return false;
-    if (!m_bKnown) {
+    if (!Knows()) {
         // Some values were never read: only a slot seen empty is free.
         DWORD type;
         std::vector<BYTE> data;
@@ -644,7 +667,7 @@ bool CQueueStore::CopiesSent(const CQueuedJob* pJob, int nCopiesLeft) {
     // again, nor bring back a finished job. Only a live journal is where the
     // next start looks.
     const bool bFlushed = m_pReg->Flush(m_Write);
-    return bDone && bFlushed && m_bLive;
+    return bDone && bFlushed && (m_State == State::Live || m_State == State::PartialLive);
 }
 
 int CQueueStore::StoredCopies(const CQueuedJob* pJob) const {
@@ -656,7 +679,7 @@ BOOL CQueueStore::Close(IOrder& order) {
     if (m_bReadOnly)
         return TRUE;
     // A store not read whole is left as it was found.
-    if (!m_bComplete)
+    if (m_State == State::Partial || m_State == State::PartialLive)
         return FALSE;
     EnsureLive();
     // First the index goes: a close cut short leaves none, and a start
@@ -707,7 +730,7 @@ BOOL CQueueStore::Close(IOrder& order) {
     // Where each job's record is, for a start that finds this old form: it
     // then reads no record. Only while the journal is in line.
     bool indexed = false;
-    if (m_bKnown && !Pending()) {
+    if (Knows() && !Pending()) {
         // Every value of the key is known: the next start's slots follow
         // the highest job's, however high a foreign value pushed them (a
         // slot such a value still holds is stepped over when it comes).
@@ -724,7 +747,9 @@ BOOL CQueueStore::Close(IOrder& order) {
     }
     if (!m_pReg->Write(m_Write, kStateEntry, REG_DWORD, &kClosedInOrder, sizeof(kClosedInOrder)))
         return FALSE;
-    m_bLive = false;
+    // The old form is the truth again.
+    if (m_State == State::Live)
+        m_State = State::Known;
     // The whole queue in a few values, for a start that finds the key as
     // it is now.
     if (indexed)

@@ -57,6 +57,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <unordered_map>
@@ -124,6 +125,22 @@ private:
     };
     using Place_ = CQueueRegistry::Place;
 
+    // The choice of source at the start, a table over what was found (see
+    // ChooseStart).
+    enum class StartSource { Journal, OldFormIndexed, OldFormInLine };
+    struct StartChoice {
+        StartSource source;
+        // The index must be written again before the journal goes live.
+        bool bIndexStale;
+    };
+    static StartChoice ChooseStart(bool bJournalLive, bool bHasIndex, bool bPrintMatches,
+                                   bool bIndexFits, bool bMoving);
+    // Gives every job of the old form a record that says what it says,
+    // reusing the target's records position by position; false when the
+    // target was not walked whole.
+    bool BringInLine(IOrder& order, const std::vector<QueueRecord::Record>& recs,
+                     bool bJournalRead);
+
     // Reading.
     DWORD ReadNumber(Place_ where, const char* name, DWORD dwDefault);
     std::string ReadText(Place_ where, const char* name);
@@ -186,14 +203,29 @@ private:
     // Slots held by values that are no record.
     std::set<unsigned long long> m_Held;
     unsigned long long m_nNextSlot = 1;
-    // Every value in the written key is known (records owned or to delete).
-    bool m_bKnown = false;
-    // Every job of the store was read: the close may write.
-    bool m_bComplete = true;
-    bool m_bLive = false;
+    // What the store knows of the key it writes, and what its marker says.
+    enum class State {
+        // A read at the start failed: nothing read is made permanent, no
+        // record is deleted for it and the close writes neither form nor
+        // marker. The journal is the truth only if its marker said so
+        // before (PartialLive): then a copy's record counts.
+        Partial,
+        PartialLive,
+        // Read whole, but not every value of the written key is known: it
+        // is surveyed before the journal may become the truth.
+        Unsurveyed,
+        // Every value is known (records owned or to delete); the old form
+        // is the truth until EnsureLive writes the marker.
+        Known,
+        // The marker says the journal is the queue.
+        Live,
+    };
+    State m_State = State::Unsurveyed;
+    bool Knows() const { return m_State == State::Known || m_State == State::Live; }
+    // While Open reads: a read failed.
+    bool m_bReadFailed = false;
     const Walked* m_pWalked = nullptr;
     // The index must be written again, with this fingerprint of the old
     // form, before the journal is marked live.
-    bool m_bIndexStale = false;
-    unsigned long long m_nOldPrint = 0;
+    std::optional<unsigned long long> m_staleIndexPrint;
 };
