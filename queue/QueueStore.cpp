@@ -1,6 +1,7 @@
 #include "queue/QueueStore.h"
 
 #include "queue/KeyPlanner.h"
+#include "queue/OldForm.h"
 
 #include "settings/RegistrySettings.h"
 
@@ -12,10 +13,6 @@ using namespace QueueRecord;
 namespace {
 const char kStateEntry[] = "QueueStore";
 const char kIndexEntry[] = "QueueIndex";
-// The widest hole in foreign stored data that the old form's reading steps
-// over.
-const int kMaxHole = 64;
-
 bool Storable(const std::string& name, const std::string& path) {
     return !name.empty() || !path.empty();
 }
@@ -61,38 +58,8 @@ CQueueStore::CQueueStore(std::unique_ptr<CQueueRegistry> pRegistry, bool bReadOn
 DWORD CQueueStore::ReadNumber(Place_ where, const char* name, DWORD dwDefault) {
     DWORD type = REG_NONE;
     std::vector<BYTE> data;
-    if (Get(where, name, &type, &data) != CQueueRegistry::Got::Value)
-        return dwDefault;
-    if (type == REG_SZ || type == REG_EXPAND_SZ) {
-        // A number someone stored as text.
-        const auto end = std::find(data.begin(), data.end(), 0);
-        return ParseDecimal(std::string(data.begin(), end).c_str(), dwDefault);
-    }
-    if (data.size() > 4)
-        return dwDefault;
-    DWORD v = 0;
-    for (size_t i = 0; i < data.size(); ++i)
-        v |= static_cast<DWORD>(data[i]) << (8 * i);
-    return v;
-}
-
-std::string CQueueStore::ReadText(Place_ where, const char* name) {
-    DWORD type = REG_NONE;
-    std::vector<BYTE> data;
-    if (Get(where, name, &type, &data) == CQueueRegistry::Got::Failed)
-        m_bReadFailed = true;
-    // The text up to its first zero; the data need not carry one.
-    const auto end = std::find(data.begin(), data.end(), 0);
-    return std::string(data.begin(), end);
-}
-
-bool CQueueStore::Exists(Place_ where, const char* name) {
-    DWORD type = REG_NONE;
-    std::vector<BYTE> data;
     const auto got = Get(where, name, &type, &data);
-    if (got == CQueueRegistry::Got::Failed)
-        m_bReadFailed = true;
-    return got != CQueueRegistry::Got::Missing;
+    return OldForm::StoredNumber(got, type, data, dwDefault);
 }
 
 CQueueRegistry::Got CQueueStore::Get(Place_ where, const char* name, DWORD* pType,
@@ -109,46 +76,14 @@ CQueueRegistry::Got CQueueStore::Get(Place_ where, const char* name, DWORD* pTyp
     return CQueueRegistry::Got::Value;
 }
 
-int CQueueStore::NextStoredIndex(Place_ where, int nIndex) {
-    // Where the entry at nIndex exists it is the end entry.
-    if (Exists(where, EntryName(nIndex, "_Name").c_str()) ||
-        Exists(where, EntryName(nIndex, "_Path").c_str()))
-        return -1;
-    for (int i = nIndex + 1; i <= nIndex + kMaxHole; ++i) {
-        if (Exists(where, EntryName(i, "_Name").c_str()) ||
-            Exists(where, EntryName(i, "_Path").c_str()))
-            return i;
-    }
-    return -1;
-}
-
-bool CQueueStore::ReadOldForm(Place_ where, std::vector<OldJob>* pJobs,
+bool CQueueStore::ReadOldForm(Place_ where, std::vector<OldForm::Job>* pJobs,
                               unsigned long long* pPrint) {
-    const bool failedBefore = m_bReadFailed;
-    m_bReadFailed = false;
-    Fingerprint print;
-    // The list ends at the end entry: name and path both empty. A job whose
-    // name alone is empty is kept, and so are the jobs behind it.
-    for (int i = 0; i < INT_MAX - kMaxHole; ++i) {
-        OldJob job;
-        job.name = ReadText(where, EntryName(i, "_Name").c_str());
-        job.path = ReadText(where, EntryName(i, "_Path").c_str());
-        if (!Storable(job.name, job.path)) {
-            // A hole left by someone else's hands (the entry is missing, not
-            // empty) must not hide the jobs stored behind it.
-            const int next = NextStoredIndex(where, i);
-            if (next < 0)
-                break;
-            i = next - 1;
-            continue;
-        }
-        job.copies = ReadNumber(where, EntryName(i, "_Copies").c_str(), 0);
-        print.Add(job.name, job.path, job.copies);
-        pJobs->push_back(std::move(job));
-    }
-    *pPrint = print.Value();
-    const bool ok = !m_bReadFailed;
-    m_bReadFailed = failedBefore || !ok;
+    const bool ok =
+        OldForm::Read([&](const char* name, DWORD* pType,
+                          std::vector<BYTE>* pData) { return Get(where, name, pType, pData); },
+                      pJobs, pPrint);
+    if (!ok)
+        m_bReadFailed = true;
     return ok;
 }
 
@@ -259,7 +194,7 @@ void CQueueStore::Open(const Place& place, IOrder& order) {
     }
     const bool journalLive = marker == kJournalLive;
     std::vector<Record> recs;
-    std::vector<OldJob> old;
+    std::vector<OldForm::Job> old;
     unsigned long long print = 0;
     Index index;
     const bool hasIndex = ReadIndex(m_Read, &index);
@@ -316,7 +251,7 @@ void CQueueStore::Open(const Place& place, IOrder& order) {
         known = !moving;
         live = !moving;
     } else {
-        for (const OldJob& job : old) {
+        for (const OldForm::Job& job : old) {
             CQueuedJob* pJob =
                 place(job.name.c_str(), job.path.c_str(), static_cast<int>(job.copies));
             Add(pJob, static_cast<int>(job.copies), job.name, job.path);
@@ -686,43 +621,28 @@ BOOL CQueueStore::Close(IOrder& order) {
     // then takes the journal (marker still live) or this old form.
     if (!m_pReg->Delete(m_Write, kIndexEntry))
         return FALSE;
-    bool ok = true;
-    Fingerprint print;
     Index index;
     std::vector<Record> snapshot;
-    int row = 0;
+    std::vector<OldForm::Job> old;
     for (int i = 0; i < order.Count(); ++i) {
         const CQueuedJob* pJob = order.At(i);
         const auto it = m_Entries.find(pJob);
         if (it == m_Entries.end() || !it->second.storable)
             continue;
-        const std::string name = pJob->m_strName.GetString();
-        const std::string path = pJob->m_strPath.GetString();
-        // The copies still to send, as the journal has them: for a job the
-        // worker is in, the job's own count still holds the copies sent.
-        const DWORD copies = static_cast<DWORD>(it->second.copies);
-        ok &= m_pReg->Write(m_Write, EntryName(row, "_Name").c_str(), REG_SZ, name.c_str(),
-                            static_cast<DWORD>(name.size() + 1));
-        ok &= m_pReg->Write(m_Write, EntryName(row, "_Path").c_str(), REG_SZ, path.c_str(),
-                            static_cast<DWORD>(path.size() + 1));
-        ok &= m_pReg->Write(m_Write, EntryName(row, "_Copies").c_str(), REG_DWORD, &copies,
-                            sizeof(copies));
-        print.Add(name, path, copies);
-        index.jobs.emplace_back(it->second.slot, it->second.key);
         Record rec;
         rec.slot = it->second.slot;
         rec.key = it->second.key;
+        // The copies still to send, as the journal has them: for a job the
+        // worker is in, the job's own count still holds the copies sent.
         rec.copies = it->second.copies;
-        rec.name = name;
-        rec.path = path;
+        rec.name = pJob->m_strName.GetString();
+        rec.path = pJob->m_strPath.GetString();
+        old.push_back({rec.name, rec.path, static_cast<DWORD>(rec.copies)});
+        index.jobs.emplace_back(rec.slot, rec.key);
         snapshot.push_back(std::move(rec));
-        ++row;
     }
-    // The end entry: empty name and empty path.
-    const DWORD zero = 0;
-    ok &= m_pReg->Write(m_Write, EntryName(row, "_Name").c_str(), REG_SZ, "", 1);
-    ok &= m_pReg->Write(m_Write, EntryName(row, "_Path").c_str(), REG_SZ, "", 1);
-    ok &= m_pReg->Write(m_Write, EntryName(row, "_Copies").c_str(), REG_DWORD, &zero, 4);
+    unsigned long long print = 0;
+    const bool ok = OldForm::Write(*m_pReg, m_Write, old, &print);
     // Only an old form written whole may become the truth; until then the
     // journal stays it.
     if (!ok)
@@ -739,7 +659,7 @@ BOOL CQueueStore::Close(IOrder& order) {
             if (entry.second.stored)
                 top = std::max(top, entry.second.slot);
         m_nNextSlot = top + 1;
-        index.print = print.Value();
+        index.print = print;
         index.nextSlot = m_nNextSlot;
         const std::vector<BYTE> bytes = EncodeIndex(index);
         indexed = m_pReg->Write(m_Write, kIndexEntry, REG_BINARY, bytes.data(),

@@ -51,6 +51,7 @@
 #pragma once
 
 #include "queue/KeyPlanner.h"
+#include "queue/OldForm.h"
 #include "queue/QueueRegistry.h"
 #include "queue/QueuedJob.h"
 #include "queue/StoreRecord.h"
@@ -143,15 +144,9 @@ private:
 
     // Reading.
     DWORD ReadNumber(Place_ where, const char* name, DWORD dwDefault);
-    std::string ReadText(Place_ where, const char* name);
-    bool Exists(Place_ where, const char* name);
-    struct OldJob {
-        std::string name, path;
-        DWORD copies = 0;
-    };
-    // The old form; false when a read failed (what was read stands).
-    bool ReadOldForm(Place_ where, std::vector<OldJob>* pJobs, unsigned long long* pPrint);
-    int NextStoredIndex(Place_ where, int nIndex);
+    // The old form (OldForm.h); false when a read failed (what was read
+    // stands).
+    bool ReadOldForm(Place_ where, std::vector<OldForm::Job>* pJobs, unsigned long long* pPrint);
     // The journal's records in key order; false when the walk failed.
     // The old form's values by lower-case name, as a walk of the key met them.
     using Walked = std::unordered_map<std::string, std::pair<DWORD, std::vector<BYTE>>>;
