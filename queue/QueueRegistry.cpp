@@ -95,12 +95,17 @@ bool CQueueRegistry::Flush(Place place) {
     return key && RegFlushKey(key) == ERROR_SUCCESS;
 }
 
-bool CQueueRegistry::LastWrite(Place place, unsigned long long* pTime) {
+bool CQueueRegistry::Stamp(Place place, unsigned long long* pTime, unsigned long long* pShape) {
     const HKEY key = Key(place, false);
     FILETIME ft{};
-    if (!key || RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                                 nullptr, nullptr, nullptr, &ft) != ERROR_SUCCESS)
+    DWORD values = 0, maxName = 0, maxData = 0;
+    if (!key || RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values,
+                                 &maxName, &maxData, nullptr, &ft) != ERROR_SUCCESS)
         return false;
     *pTime = static_cast<unsigned long long>(ft.dwHighDateTime) << 32 | ft.dwLowDateTime;
+    unsigned long long h = 0xCBF29CE484222325ull;
+    for (const DWORD v : {values, maxName, maxData})
+        h = (h ^ v) * 0x100000001B3ull;
+    *pShape = h;
     return true;
 }

@@ -46,8 +46,11 @@ public:
     // Puts what was written to the place on disk before it returns.
     virtual bool Flush(Place place);
     // When the place's key was last written (any value set or deleted, a
-    // subkey made); false when it cannot be read.
-    virtual bool LastWrite(Place place, unsigned long long* pTime);
+    // subkey made), and its shape: its count of values and the lengths of
+    // its longest value name and value, mixed. The time moves in the
+    // system's clock ticks: the shape tells apart most writes within one.
+    // False when they cannot be read.
+    virtual bool Stamp(Place place, unsigned long long* pTime, unsigned long long* pShape);
 
 private:
     HKEY Key(Place place, bool bWrite);

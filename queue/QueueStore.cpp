@@ -2,8 +2,8 @@
 
 #include "queue/KeyPlanner.h"
 #include "queue/OldForm.h"
+#include "queue/StoreSnapshot.h"
 
-#include "settings/RegistrySettings.h"
 
 #include <algorithm>
 #include <climits>
@@ -16,13 +16,6 @@ const char kIndexEntry[] = "QueueIndex";
 bool Storable(const std::string& name, const std::string& path) {
     return !name.empty() || !path.empty();
 }
-const char kSnapshotHead[] = "Head";
-
-CQueueRegistry::Place SnapshotOf(CQueueRegistry::Place place) {
-    return place == CQueueRegistry::Place::User ? CQueueRegistry::Place::UserSnapshot
-                                                : CQueueRegistry::Place::MachineSnapshot;
-}
-
 std::string Lower(const char* name) {
     std::string s(name);
     for (char& c : s)
@@ -31,25 +24,6 @@ std::string Lower(const char* name) {
     return s;
 }
 
-std::string PartName(size_t i) {
-    return "Part" + std::to_string(i);
-}
-
-// A number no other close gives its snapshot: the time, the performance
-// counter and the process, mixed.
-unsigned long long NewGeneration() {
-    FILETIME ft{};
-    GetSystemTimeAsFileTime(&ft);
-    LARGE_INTEGER qpc{};
-    QueryPerformanceCounter(&qpc);
-    unsigned long long h = 0xCBF29CE484222325ull;
-    for (unsigned long long v :
-         {static_cast<unsigned long long>(ft.dwHighDateTime) << 32 | ft.dwLowDateTime,
-          static_cast<unsigned long long>(qpc.QuadPart),
-          static_cast<unsigned long long>(GetCurrentProcessId())})
-        h = (h ^ v) * 0x100000001B3ull;
-    return h;
-}
 } // namespace
 
 CQueueStore::CQueueStore(std::unique_ptr<CQueueRegistry> pRegistry, bool bReadOnly)
@@ -345,28 +319,8 @@ bool CQueueStore::BringInLine(IOrder& order, const std::vector<Record>& recs, bo
 }
 
 bool CQueueStore::OpenSnapshot(const Place& place) {
-    // Only a snapshot written after the key's last write holds: anything
-    // written since (an older version's old form) makes it stale.
-    unsigned long long lastWrite = 0;
-    DWORD type = REG_NONE;
-    std::vector<BYTE> data;
     Snapshot snap;
-    size_t nJobs = 0, nParts = 0;
-    const Place_ where = SnapshotOf(m_Read);
-    if (!m_pReg->LastWrite(m_Read, &lastWrite) ||
-        m_pReg->Read(where, kSnapshotHead, &type, &data) != CQueueRegistry::Got::Value ||
-        type != REG_BINARY ||
-        !DecodeSnapshotHead(data.data(), data.size(), &snap, &nJobs, &nParts) ||
-        snap.lastWrite != lastWrite || nParts == 0 || nParts > 4096)
-        return false;
-    std::vector<std::vector<BYTE>> parts(nParts);
-    for (size_t i = 0; i < nParts; ++i) {
-        if (m_pReg->Read(where, PartName(i).c_str(), &type, &parts[i]) !=
-                CQueueRegistry::Got::Value ||
-            type != REG_BINARY)
-            return false;
-    }
-    if (!DecodeSnapshotParts(parts, nJobs, &snap))
+    if (!StoreSnapshot::Read(*m_pReg, m_Read, &snap))
         return false;
     for (Record& rec : snap.jobs) {
         CQueuedJob* pJob = place(rec.name.c_str(), rec.path.c_str(), rec.copies);
@@ -374,30 +328,12 @@ bool CQueueStore::OpenSnapshot(const Place& place) {
         e.slot = rec.slot;
         e.key = rec.key;
         e.stored = e.inLine = true;
+        // Freed as the jobs are placed: their texts reuse the memory.
         std::string().swap(rec.name);
         std::string().swap(rec.path);
     }
     m_nNextSlot = snap.nextSlot;
     return true;
-}
-
-void CQueueStore::WriteSnapshot(const std::vector<Record>& jobs) {
-    const Place_ where = SnapshotOf(m_Write);
-    // The subkey is made first: making it is a write to the queue's key.
-    Snapshot snap;
-    if (!m_pReg->Writable(where) || !m_pReg->LastWrite(m_Write, &snap.lastWrite))
-        return;
-    snap.nextSlot = m_nNextSlot;
-    snap.generation = NewGeneration();
-    const std::vector<std::vector<BYTE>> parts = EncodeSnapshotParts(jobs, snap.generation);
-    for (size_t i = 0; i < parts.size(); ++i) {
-        if (!m_pReg->Write(where, PartName(i).c_str(), REG_BINARY, parts[i].data(),
-                           static_cast<DWORD>(parts[i].size())))
-            return;
-    }
-    snap.jobs.resize(jobs.size());
-    const std::vector<BYTE> head = EncodeSnapshotHead(snap, parts.size());
-    m_pReg->Write(where, kSnapshotHead, REG_BINARY, head.data(), static_cast<DWORD>(head.size()));
 }
 
 bool CQueueStore::Survey() {
@@ -673,7 +609,7 @@ BOOL CQueueStore::Close(IOrder& order) {
     // The whole queue in a few values, for a start that finds the key as
     // it is now.
     if (indexed)
-        WriteSnapshot(snapshot);
+        StoreSnapshot::Write(*m_pReg, m_Write, snapshot, m_nNextSlot);
     return TRUE;
 }
 

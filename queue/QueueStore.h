@@ -23,8 +23,14 @@
 // the fingerprint of the old form written and each job's slot and key.
 // The close deletes it first, so a close cut short leaves none. After the
 // marker the close writes a snapshot of the whole queue in a few values of
-// the subkey "Snapshot", with the time the queue's key was last written:
-// a start that finds the key unwritten since reads the queue from there.
+// the subkey "Snapshot" (StoreSnapshot.h), with the time the queue's key
+// was last written and its shape: a start that finds the key unwritten
+// since reads the queue from there. The time moves in clock ticks; a
+// foreign write within the tick of the close is seen only when it changes
+// the key's shape (adds or removes a value, or lengthens the longest).
+// The old form has a file of its own (OldForm.h), so do the ordering keys
+// (KeyPlanner.h); the choice of source at the start is one table
+// (ChooseStart).
 // At the start:
 //  - kJournalLive: the program ended without its close. The journal is the
 //    queue, unless an index is there and the old form no longer has its
@@ -155,10 +161,9 @@ private:
     // A value from the registry, or from m_pWalked while it is set.
     CQueueRegistry::Got Get(Place_ where, const char* name, DWORD* pType, std::vector<BYTE>* pData);
     bool ReadIndex(Place_ where, QueueRecord::Index* pIndex);
-    // Loads the snapshot of the last close when the key has not been
-    // written since; false (nothing loaded) otherwise.
+    // Loads the snapshot of the last close (StoreSnapshot.h) when the key
+    // has not been written since; false (nothing loaded) otherwise.
     bool OpenSnapshot(const Place& place);
-    void WriteSnapshot(const std::vector<QueueRecord::Record>& jobs);
 
     // Writing.
     Entry& Add(const CQueuedJob* pJob, int copies, const std::string& name,

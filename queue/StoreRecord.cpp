@@ -126,10 +126,10 @@ bool DecodeIndex(const BYTE* p, size_t cb, Index* pIndex) {
 }
 
 namespace {
-// The head's own format: the generation came with 2.
-const unsigned kSnapshotFormat = 2;
+// The head's own format: the generation came with 2, the key's shape with 3.
+const unsigned kSnapshotFormat = 3;
 const size_t kPartHeader = 4 + 8 + 8;
-const size_t kSnapshotHead = 4 + 8 + 8 + 8 + 4 + 4;
+const size_t kSnapshotHead = 4 + 8 + 8 + 8 + 8 + 4 + 4;
 
 unsigned long long Checksum(const BYTE* p, size_t n) {
     unsigned long long h = 0xCBF29CE484222325ull;
@@ -169,6 +169,7 @@ std::vector<BYTE> EncodeSnapshotHead(const Snapshot& snap, size_t nParts) {
     std::vector<BYTE> out;
     PutLE(out, kSnapshotFormat, 4);
     PutLE(out, snap.lastWrite, 8);
+    PutLE(out, snap.shape, 8);
     PutLE(out, snap.generation, 8);
     PutLE(out, snap.nextSlot, 8);
     PutLE(out, snap.jobs.size(), 4);
@@ -180,11 +181,12 @@ bool DecodeSnapshotHead(const BYTE* p, size_t cb, Snapshot* pSnap, size_t* pJobs
     if (cb != kSnapshotHead || GetLE(p, 4) != kSnapshotFormat)
         return false;
     pSnap->lastWrite = GetLE(p + 4, 8);
-    pSnap->generation = GetLE(p + 12, 8);
-    pSnap->nextSlot = GetLE(p + 20, 8);
+    pSnap->shape = GetLE(p + 12, 8);
+    pSnap->generation = GetLE(p + 20, 8);
+    pSnap->nextSlot = GetLE(p + 28, 8);
     pSnap->jobs.clear();
-    *pJobs = static_cast<size_t>(GetLE(p + 28, 4));
-    *pParts = static_cast<size_t>(GetLE(p + 32, 4));
+    *pJobs = static_cast<size_t>(GetLE(p + 36, 4));
+    *pParts = static_cast<size_t>(GetLE(p + 40, 4));
     return pSnap->nextSlot >= 1 && pSnap->nextSlot <= kSlotLimit;
 }
 

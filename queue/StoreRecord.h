@@ -65,13 +65,15 @@ bool DecodeIndex(const BYTE* p, size_t cb, Index* pIndex);
 // The snapshot an orderly close writes: every job's record in queue order,
 // in parts of at most kSnapshotPart bytes, each with its length, the
 // close's generation and a checksum, and a head that says when the queue's
-// key was last written then (any write since makes the snapshot stale), the
-// generation, the next slot and how many jobs and parts there are. The
+// key was last written then and what shape it had (a write since makes the
+// snapshot stale), the generation, the next slot and how many jobs and
+// parts there are. The
 // generation ties the head to its parts: a part left from another close
 // (or a head without its parts) never reads as this one's.
 constexpr size_t kSnapshotPart = 1 << 20;
 struct Snapshot {
     unsigned long long lastWrite = 0;
+    unsigned long long shape = 0;
     unsigned long long generation = 0;
     unsigned long long nextSlot = 1;
     std::vector<Record> jobs;

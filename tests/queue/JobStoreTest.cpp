@@ -353,6 +353,37 @@ TEST_F(JobStoreTest, AnEmptyQueueSavesOnlyTheEndEntry) {
     EXPECT_EQ(stored.ReadDWORD("Job_List", "Job0_Copies", 7, HKEY_LOCAL_MACHINE), 0u);
 }
 
+// The key's time of last write as within one clock tick: it does not move
+// between the close and the next start.
+class SameTickRegistry : public CQueueRegistry {
+public:
+    SameTickRegistry() : CQueueRegistry((std::string(kProgramKeyPath) + "\\Job_List").c_str()) {}
+    bool Stamp(Place place, unsigned long long* pTime, unsigned long long* pShape) override {
+        *pTime = 1;
+        unsigned long long time;
+        return CQueueRegistry::Stamp(place, &time, pShape);
+    }
+};
+
+TEST_F(JobStoreTest, AnOlderVersionsJobAddedInTheTickOfTheCloseIsLoaded) {
+    {
+        CJobList list(std::make_unique<SameTickRegistry>());
+        AddABC(list);
+    }
+    // An older version saved one job more before the key's time moved on.
+    SetRawValue("Job_List", "Job3_Name", REG_SZ, "d", 2);
+    SetRawValue("Job_List", "Job3_Path", REG_SZ, "C:\\d.prn", 9);
+    const DWORD one = 1, zero = 0;
+    SetRawValue("Job_List", "Job3_Copies", REG_DWORD, &one, 4);
+    SetRawValue("Job_List", "Job4_Name", REG_SZ, "", 1);
+    SetRawValue("Job_List", "Job4_Path", REG_SZ, "", 1);
+    SetRawValue("Job_List", "Job4_Copies", REG_DWORD, &zero, 4);
+    CJobList list(std::make_unique<SameTickRegistry>(), CJobList::Access::ReadOnly);
+    Rows expected = kABC;
+    expected.emplace_back("d", "C:\\d.prn", 1);
+    EXPECT_EQ(RowsOf(list), expected);
+}
+
 TEST_F(JobStoreTest, AnOlderVersionsChangesAfterACloseAreLoaded) {
     ClosedInOrder();
     // An older version ran in between: it printed a and b and saved one job.

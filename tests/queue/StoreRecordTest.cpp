@@ -196,6 +196,7 @@ TEST(StoreRecord, ASnapshotReadsBackOnlyWithTheHeadsOwnParts) {
         SCOPED_TRACE(row.what);
         Snapshot snap;
         snap.lastWrite = 0x1122334455667788ULL;
+        snap.shape = 0x99AABBCCDDEEFF00ULL;
         snap.generation = 7;
         snap.nextSlot = 10;
         snap.jobs = row.jobs;
@@ -206,6 +207,7 @@ TEST(StoreRecord, ASnapshotReadsBackOnlyWithTheHeadsOwnParts) {
         size_t nJobs = 0, nParts = 0;
         ASSERT_TRUE(DecodeSnapshotHead(headBytes.data(), headBytes.size(), &head, &nJobs, &nParts));
         EXPECT_EQ(head.lastWrite, snap.lastWrite);
+        EXPECT_EQ(head.shape, snap.shape);
         EXPECT_EQ(nJobs, row.jobs.size());
         EXPECT_EQ(nParts, parts.size());
         row.harm(head, parts, nJobs);
