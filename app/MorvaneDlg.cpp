@@ -345,18 +345,22 @@ void CMorvaneDlg::QueueAgain(const std::vector<CQueuedJob>& jobs) {
         m_pPrintLoop->NotifyQueueChanged();
 }
 
+bool CMorvaneDlg::WaitsForTimer(bool& bTimer, ULONGLONG nLast, UINT_PTR nID) {
+    if (bTimer)
+        return true;
+    const ULONGLONG since = GetTickCount64() - nLast;
+    if (since >= kWorkerRefreshIntervalMs)
+        return false;
+    const UINT wait = static_cast<UINT>(kWorkerRefreshIntervalMs - since);
+    bTimer = ::SetTimer(m_hWnd, nID, wait, nullptr) != 0;
+    return bTimer;
+}
+
 LRESULT CMorvaneDlg::OnRefreshJobListMsg(WPARAM, LPARAM) {
     // While a timer's rebuild is due the request stays set: the worker
     // posts nothing more until that rebuild.
-    if (m_bRefreshTimer)
+    if (WaitsForTimer(m_bRefreshTimer, m_nLastWorkerRefresh, kRefreshTimerID))
         return 0;
-    const ULONGLONG since = GetTickCount64() - m_nLastWorkerRefresh;
-    if (since < kWorkerRefreshIntervalMs) {
-        const UINT wait = static_cast<UINT>(kWorkerRefreshIntervalMs - since);
-        m_bRefreshTimer = ::SetTimer(m_hWnd, kRefreshTimerID, wait, nullptr) != 0;
-        if (m_bRefreshTimer)
-            return 0;
-    }
     // Cleared first: a job finishing during the rebuild asks again.
     m_bRefreshRequested = false;
     RefreshForWorker();

@@ -230,6 +230,10 @@ private:
     std::atomic<bool> m_bRefreshRequested{false};
     ULONGLONG m_nLastWorkerRefresh = 0;
     bool m_bRefreshTimer = false;
+    // Whether a worker's request waits for a timer: one is set already, or
+    // the last was served (at nLast) less than kWorkerRefreshIntervalMs ago
+    // and one is set now for the rest.
+    bool WaitsForTimer(bool& bTimer, ULONGLONG nLast, UINT_PTR nID);
 
     HICON m_hIcon = nullptr;
     CJobQueueListBox m_JobListBox;

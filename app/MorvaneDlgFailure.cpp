@@ -138,15 +138,8 @@ void CMorvaneDlg::NotifyRetry(RetryNews news, const CString& strReason) {
 LRESULT CMorvaneDlg::OnWorkerActivityMsg(WPARAM, LPARAM) {
     // As the rebuilds: at most one a kWorkerRefreshIntervalMs, the flag
     // staying set while a timer's turn is due.
-    if (m_bActivityTimer)
+    if (WaitsForTimer(m_bActivityTimer, m_nLastActivityShown, kActivityTimerID))
         return 0;
-    const ULONGLONG since = GetTickCount64() - m_nLastActivityShown;
-    if (since < kWorkerRefreshIntervalMs) {
-        const UINT wait = static_cast<UINT>(kWorkerRefreshIntervalMs - since);
-        m_bActivityTimer = ::SetTimer(m_hWnd, kActivityTimerID, wait, nullptr) != 0;
-        if (m_bActivityTimer)
-            return 0;
-    }
     ShowActivity();
     return 0;
 }
