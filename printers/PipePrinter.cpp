@@ -3,6 +3,7 @@
 #include "framework/CodePage.h"
 #include "framework/MessageBox.h"
 #include "framework/UniqueHandle.h"
+#include "printers/PipeFactory.h"
 #include "xmldoc/XmlDoc.h"
 
 #include <string>
@@ -141,8 +142,7 @@ BOOL CPipeHolder::Open(CSpoolerSetup* pSetup, bool bUSB) {
         pOld.Reset();
     }
     CComPtr<IPipe> pNew;
-    const HRESULT hrCreate =
-        CoCreateInstance(CLSID_MorvanePipe, nullptr, CLSCTX_ALL, IID_IPipe, pNew.PutVoid());
+    const HRESULT hrCreate = CreatePipeObject(IID_IPipe, pNew.PutVoid());
     if (FAILED(hrCreate) || !pNew) {
         Failed(PipeStep::Create, FAILED(hrCreate) ? hrCreate : E_NOINTERFACE);
         return FALSE;
@@ -253,9 +253,7 @@ PrinterState CIP_Pipe_Printer::QueryState(CSpoolerSetup* pSetup, CString& strTex
     strText.Empty();
     // A component of its own, so the question never disturbs a document.
     CComPtr<IPrinterStatus> pStatus;
-    if (FAILED(CoCreateInstance(CLSID_MorvanePipe, nullptr, CLSCTX_ALL, IID_IPrinterStatus,
-                                pStatus.PutVoid())) ||
-        !pStatus)
+    if (FAILED(CreatePipeObject(IID_IPrinterStatus, pStatus.PutVoid())) || !pStatus)
         return PrinterState::Unknown; // an older component: go on as ever
     CXmlDoc doc("VizudoRuduvav");
     UniqueBstr bstrXml;
@@ -280,9 +278,7 @@ PrinterState CIP_Pipe_Printer::QueryState(CSpoolerSetup* pSetup, CString& strTex
 
 std::unique_ptr<IPageCountSource> CIP_Pipe_Printer::MakePageCountSource(CSpoolerSetup* pSetup) {
     CComPtr<IPrinterPageCounter> pCounter;
-    if (FAILED(CoCreateInstance(CLSID_MorvanePipe, nullptr, CLSCTX_ALL, IID_IPrinterPageCounter,
-                                pCounter.PutVoid())) ||
-        !pCounter)
+    if (FAILED(CreatePipeObject(IID_IPrinterPageCounter, pCounter.PutVoid())) || !pCounter)
         return nullptr; // an older component: no page counts
     CXmlDoc doc("VizudoRuduvav");
     UniqueBstr bstrXml;

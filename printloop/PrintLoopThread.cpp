@@ -3,6 +3,7 @@
 #include "framework/Exceptions.h"
 #include "framework/MessageBox.h"
 #include "history/HistoryTexts.h"
+#include "printers/PipeFactory.h"
 #include "printloop/CopySender.h"
 #include "printloop/PrinterWait.h"
 
@@ -169,10 +170,14 @@ void CPrintLoopThread::GiveUp() {
 
 BOOL CPrintLoopThread::InitInstance() {
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    m_watcher.Start();
-    RunLoop();
-    // Only a worker that has left every output gets here.
-    m_watcher.End(false);
+    {
+        // Each copy's component made from one class object (PipeFactory.h).
+        CPipeFactoryScope pipeFactory;
+        m_watcher.Start();
+        RunLoop();
+        // Only a worker that has left every output gets here.
+        m_watcher.End(false);
+    }
     CoUninitialize();
     return FALSE;
 }
@@ -280,9 +285,9 @@ void CPrintLoopThread::RunLoop() {
         bool bNotRecorded = false;
         bool bFirstTry = true;
         // A printer that did not answer is not asked again for this job, nor
-        // while the rule takes it for silent.
+        // while the rule takes it for silent or lets it rest after a miss.
         CSilenceRule& silence = SilenceOf(strOutput);
-        bool bAskPrinter = !silence.Silent(GetTickCount64());
+        bool bAskPrinter = silence.AskBeforeCopy(GetTickCount64());
         try {
             WaitHost host(*this, pJob);
             while (m_bRunning && nSent < n) {

@@ -4,8 +4,10 @@
 // both IPipe and IPipeConfig; its last Release deletes it (a derived class
 // does its bookkeeping in its destructor). StandInRegistration registers a
 // class object that makes one object per CreateInstance, for as long as it
-// lives; it must not outlive the test's apartment. Threads: any, the
-// reference count is atomic.
+// lives; it must not outlive the test's apartment. The class object itself
+// is counted as COM counts: a worker that keeps it past the registration
+// (as the print loop does) still holds a live object. Threads: any, the
+// reference counts are atomic.
 #pragma once
 
 #include "printers/PipeInterfaces.h"
@@ -51,33 +53,39 @@ public:
     // reference that CreateInstance hands on, or a failure.
     using Make = std::function<HRESULT(IUnknown** ppObject)>;
 
-    explicit StandInRegistration(Make make) : m_factory(std::move(make)) {
-        m_hr = CoRegisterClassObject(CLSID_MorvanePipe, &m_factory, CLSCTX_INPROC_SERVER,
+    explicit StandInRegistration(Make make) : m_pFactory(new Factory(std::move(make))) {
+        m_hr = CoRegisterClassObject(CLSID_MorvanePipe, m_pFactory, CLSCTX_INPROC_SERVER,
                                      REGCLS_MULTIPLEUSE, &m_cookie);
     }
     ~StandInRegistration() {
         if (SUCCEEDED(m_hr))
             CoRevokeClassObject(m_cookie);
+        m_pFactory->Release();
     }
     StandInRegistration(const StandInRegistration&) = delete;
     StandInRegistration& operator=(const StandInRegistration&) = delete;
     bool ok() const { return SUCCEEDED(m_hr); }
 
 private:
-    // Lives inside the registration: COM's references do not own it.
     class Factory final : public IClassFactory {
     public:
         explicit Factory(Make make) : m_make(std::move(make)) {}
         HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
             if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IClassFactory)) {
                 *ppv = this;
+                AddRef();
                 return S_OK;
             }
             *ppv = nullptr;
             return E_NOINTERFACE;
         }
-        ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-        ULONG STDMETHODCALLTYPE Release() override { return 1; }
+        ULONG STDMETHODCALLTYPE AddRef() override { return ++m_cRef; }
+        ULONG STDMETHODCALLTYPE Release() override {
+            const ULONG n = --m_cRef;
+            if (n == 0)
+                delete this;
+            return n;
+        }
         HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* pOuter, REFIID riid,
                                                  void** ppv) override {
             *ppv = nullptr;
@@ -95,9 +103,10 @@ private:
 
     private:
         Make m_make;
+        std::atomic<ULONG> m_cRef{1};
     };
 
-    Factory m_factory;
+    Factory* m_pFactory;
     DWORD m_cookie = 0;
     HRESULT m_hr = E_FAIL;
 };
