@@ -7,7 +7,9 @@ in "distinct". Stops after --count whole jobs and then --linger seconds
 without a connection (so a copy too many is still seen), or after --idle
 seconds without a connection, and writes one line to --out:
 "whole W other O distinct D seconds S" (S from the first connection's start
-to the last one's end). Writes --out.ready once it listens.
+to the last one's end). Writes --out.ready once it listens. With --times,
+also writes each connection's accept and end (seconds from the first
+accept), one line each, to see where a sender's time goes.
 """
 import argparse
 import hashlib
@@ -23,6 +25,7 @@ def main():
     p.add_argument("--idle", type=float, default=60)
     p.add_argument("--linger", type=float, default=0)
     p.add_argument("--out", required=True)
+    p.add_argument("--times")
     a = p.parse_args()
     ls = socket.socket()
     ls.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
@@ -33,6 +36,7 @@ def main():
     whole = other = 0
     seen = set()
     first = last = None
+    times = []
     while True:
         if whole >= a.count:
             if a.linger <= 0:
@@ -42,8 +46,9 @@ def main():
             conn, _ = ls.accept()
         except socket.timeout:
             break
+        accepted = time.monotonic()
         if first is None:
-            first = time.monotonic()
+            first = accepted
         got = 0
         digest = hashlib.sha1()
         conn.settimeout(a.idle)
@@ -58,12 +63,17 @@ def main():
                 got += len(data)
                 digest.update(data)
         last = time.monotonic()
+        times.append((accepted - first, last - first))
         if got == a.size:
             whole += 1
             seen.add(digest.hexdigest())
         else:
             other += 1
     seconds = (last - first) if first is not None else 0.0
+    if a.times:
+        with open(a.times, "w") as out:
+            for accepted, ended in times:
+                out.write("%.6f %.6f\n" % (accepted, ended))
     with open(a.out, "w") as out:
         out.write("whole %d other %d distinct %d seconds %.3f\n"
                   % (whole, other, len(seen), seconds))

@@ -49,7 +49,7 @@ one=$(winepath -w "$work/files/job1.prn")
 receive() {
     rm -f "$1" "$1.ready"
     python3 "$root/bench/count_receiver.py" --size "$size" --count "$jobs" --idle 60 \
-        --out "$1" &
+        --out "$1" --times "$1.times" &
     receiver_pid=$!
     for _ in $(seq 1 100); do
         [ -e "$1.ready" ] && return 0
@@ -95,10 +95,17 @@ for r in $(seq 1 "$rounds"); do
     wine "$build/bench/UiBench.exe" shot-close 30 >/dev/null 2>&1
     wait "$app" 2>/dev/null
     ratio=$(awk "BEGIN{printf \"%.2f\", $ours / $plain}")
+    # Where Morvane's time went: the gaps between one connection's end and
+    # the next one's accept, the long ones (the first copies' questions to a
+    # printer not yet known to be silent) apart from the rest.
+    gaps=$(awk 'NR > 1 { g = $1 - end; if (g > 0.1) { n++; long += g } else { short += g; m++ } }
+        { end = $2; conn += $2 - $1 }
+        END { printf "connection %.2f ms, gap %.2f ms, %d gaps over 100 ms (%.2f s)",
+              1000 * conn / NR, 1000 * short / (m ? m : 1), n, long }' "$work/morvane.out.times")
     ratios+=("$ratio")
     plains+=("$plain")
     ourss+=("$ours")
-    echo "round $r: plain $plain jobs/s, Morvane $ours jobs/s, ratio $ratio"
+    echo "round $r: plain $plain jobs/s, Morvane $ours jobs/s, ratio $ratio ($gaps)"
 done
 median_of() { printf '%s\n' "$@" | sort -n | awk '{a[NR]=$1} END{print a[int((NR+1)/2)]}'; }
 median=$(median_of "${ratios[@]}")

@@ -381,6 +381,35 @@ TEST(SilenceRule, SeveralMissesInARowMakeAPrinterSilentForAWhile) {
             EXPECT_EQ(rule.AnsweredLately(step.at), step.lately) << step.at;
         }
     }
+    // Before a copy: a printer not heard from lately rests after each miss,
+    // one that answered lately is asked at once, a silent one not at all.
+    constexpr ULONGLONG kRest = CSilenceRule::kRestAfterMissMs;
+    const struct {
+        const char* name;
+        std::vector<std::pair<ULONGLONG, char>> steps; // 'a', 'm' or '-' (ask only)
+        std::vector<bool> ask;
+    } askRows[] = {
+        {"new printer", {{0, '-'}}, {true}},
+        {"rests after a miss",
+         {{0, 'm'}, {kRest - 1, '-'}, {kRest, '-'}, {kRest, 'm'}, {2 * kRest, 'm'}},
+         {false, false, true, false, false}},
+        {"answered lately", {{0, 'a'}, {1, 'm'}, {2, 'm'}}, {true, true, true}},
+        {"silent for five minutes, then asked",
+         {{0, 'm'}, {0, 'm'}, {0, 'm'}, {5 * kMin - 1, '-'}, {5 * kMin, '-'}},
+         {false, false, false, false, true}},
+    };
+    for (const auto& row : askRows) {
+        SCOPED_TRACE(row.name);
+        CSilenceRule rule;
+        for (size_t i = 0; i < row.steps.size(); ++i) {
+            const auto [at, what] = row.steps[i];
+            if (what == 'a')
+                rule.Answered(at);
+            else if (what == 'm')
+                rule.Missed(at);
+            EXPECT_EQ(rule.AskBeforeCopy(at), row.ask[i]) << at;
+        }
+    }
 }
 
 TEST(PrinterStatusQuery, NothingOnThePortIsNotAnsweringWithinTwoTimeOuts) {
