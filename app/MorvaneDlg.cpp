@@ -68,6 +68,7 @@ ON_MESSAGE(WM_DROPFILES, OnDropFiles)
 ON_BN_CLICKED(IDC_SETUP, OnSetup)
 ON_MESSAGE(WM_ENDSESSION, OnEndSession)
 ON_MESSAGE(WM_REFRESH_JOB_LIST, OnRefreshJobListMsg)
+ON_MESSAGE(WM_REPAINT_JOB_LIST, OnRepaintJobListMsg)
 ON_MESSAGE(WM_WORKER_STOPPED, OnWorkerStoppedMsg)
 ON_MESSAGE(WM_TIMER, OnTimer)
 ON_MESSAGE(WM_HISTORY_FAILED, OnHistoryFailedMsg)
@@ -272,6 +273,13 @@ void CMorvaneDlg::RequestRefreshJobList() {
         m_bRefreshRequested = false;
 }
 
+void CMorvaneDlg::RequestRepaintJobList() {
+    if (m_bRepaintRequested.exchange(true))
+        return;
+    if (!PostMessage(WM_REPAINT_JOB_LIST))
+        m_bRepaintRequested = false;
+}
+
 void CMorvaneDlg::NotifyWorkerStopped() {
     PostMessage(WM_WORKER_STOPPED);
 }
@@ -367,7 +375,29 @@ LRESULT CMorvaneDlg::OnRefreshJobListMsg(WPARAM, LPARAM) {
     return 0;
 }
 
+LRESULT CMorvaneDlg::OnRepaintJobListMsg(WPARAM, LPARAM) {
+    if (WaitsForTimer(m_bRepaintTimer, m_nLastWorkerRepaint, kRepaintTimerID))
+        return 0;
+    RepaintForWorker();
+    return 0;
+}
+
+void CMorvaneDlg::RepaintForWorker() {
+    // Cleared first: a change after this point asks again, and the paint
+    // that follows reads the texts as they are then.
+    m_bRepaintRequested = false;
+    m_nLastWorkerRepaint = GetTickCount64();
+    if (HWND hList = m_JobListBox.GetSafeHwnd())
+        ::InvalidateRect(hList, nullptr, FALSE);
+}
+
 LRESULT CMorvaneDlg::OnTimer(WPARAM wParam, LPARAM) {
+    if (wParam == kRepaintTimerID) {
+        ::KillTimer(m_hWnd, kRepaintTimerID);
+        m_bRepaintTimer = false;
+        RepaintForWorker();
+        return 0;
+    }
     if (wParam == kActivityTimerID) {
         ::KillTimer(m_hWnd, kActivityTimerID);
         m_bActivityTimer = false;

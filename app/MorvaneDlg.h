@@ -68,11 +68,13 @@ public:
     static constexpr UINT WM_WORKER_ACTIVITY = WM_APP + 0x105;
     static constexpr UINT WM_RETRY_NEWS = WM_APP + 0x106;
     static constexpr UINT WM_HIDE_AT_START = WM_APP + 0x107;
+    static constexpr UINT WM_REPAINT_JOB_LIST = WM_APP + 0x108;
     // The worker's rebuild requests are served at most this often; the
     // ones in between wait for a timer.
     static constexpr DWORD kWorkerRefreshIntervalMs = 100;
     static constexpr UINT_PTR kRefreshTimerID = 1;
     static constexpr UINT_PTR kActivityTimerID = 2;
+    static constexpr UINT_PTR kRepaintTimerID = 3;
     static constexpr int kMinCopies = 1;
     static constexpr int kMaxCopies = 100000;
 
@@ -87,6 +89,7 @@ public:
     // IPrintLoopOwner, called on the worker's thread.
     HWND GetJobListBox() override;
     void RequestRefreshJobList() override;
+    void RequestRepaintJobList() override;
     void NotifyWorkerStopped() override;
     HWND GetMessageBoxOwner() override;
     void RecordHistory(const CHistoryEntry& entry) override;
@@ -163,6 +166,7 @@ protected:
     LRESULT OnEndSession(WPARAM wParam, LPARAM lParam);
     LRESULT OnDestroy(WPARAM wParam, LPARAM lParam);
     LRESULT OnRefreshJobListMsg(WPARAM wParam, LPARAM lParam);
+    LRESULT OnRepaintJobListMsg(WPARAM wParam, LPARAM lParam);
     LRESULT OnWorkerStoppedMsg(WPARAM wParam, LPARAM lParam);
     LRESULT OnTimer(WPARAM wParam, LPARAM lParam);
     LRESULT OnHistoryFailedMsg(WPARAM wParam, LPARAM lParam);
@@ -234,6 +238,13 @@ private:
     // the last was served (at nLast) less than kWorkerRefreshIntervalMs ago
     // and one is set now for the rest.
     bool WaitsForTimer(bool& bTimer, ULONGLONG nLast, UINT_PTR nID);
+    // The worker's repaints of the rows (progress texts) follow the same
+    // rule: one request posted at a time, at most one repaint every
+    // kWorkerRefreshIntervalMs, the last change always painted.
+    std::atomic<bool> m_bRepaintRequested{false};
+    ULONGLONG m_nLastWorkerRepaint = 0;
+    bool m_bRepaintTimer = false;
+    void RepaintForWorker();
 
     HICON m_hIcon = nullptr;
     CJobQueueListBox m_JobListBox;

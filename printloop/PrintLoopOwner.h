@@ -56,8 +56,15 @@ enum class RetryNews {
 class IPrintLoopOwner {
 public:
     virtual ~IPrintLoopOwner() = default;
-    // The job list box, invalidated (without erasing) after every progress change.
+    // The job list box.
     virtual HWND GetJobListBox() = 0;
+    // The rows' texts changed (progress, a printer's word): the list is to
+    // be painted again. By default it is invalidated at once; a window may
+    // paint less often than a burst of small jobs changes them.
+    virtual void RequestRepaintJobList() {
+        if (HWND hList = GetJobListBox())
+            InvalidateRect(hList, nullptr, FALSE);
+    }
     // Ask the window's thread to rebuild the rows (after a job was removed).
     virtual void RequestRefreshJobList() = 0;
     // The worker stopped itself after a failed copy: the Start/Stop button

@@ -564,6 +564,5 @@ void CPrintLoopThread::RecordHistory(CQueuedJob* pJob, int nAsked, int nSent,
 }
 
 void CPrintLoopThread::InvalidateJobList() {
-    if (HWND hList = m_pOwner->GetJobListBox())
-        InvalidateRect(hList, nullptr, FALSE);
+    m_pOwner->RequestRepaintJobList();
 }

@@ -359,6 +359,10 @@ public:
         Note();
         CMorvaneDlg::RequestRefreshJobList();
     }
+    void RequestRepaintJobList() override {
+        Note();
+        CMorvaneDlg::RequestRepaintJobList();
+    }
     void NotifyWorkerStopped() override {
         Note();
         CMorvaneDlg::NotifyWorkerStopped();
