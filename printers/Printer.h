@@ -55,7 +55,11 @@ public:
     // Asks the printer the settings name for its state, without opening a
     // document; strText gets the printer's short word for it ("Paper out").
     // May take a couple of seconds for a printer that does not answer.
-    // Only network printers can be asked; the others say Unknown.
+    // Each output asks its own source: a network printer over SNMP and a
+    // USB printer by its status byte (both through the pipe component), a
+    // printer installed in Windows the spooler's record of it; the null
+    // printer is always Ready. Unknown when the output cannot tell (an
+    // older component, a printer that cannot be opened): send.
     virtual PrinterState QueryState(CSpoolerSetup* /*pSetup*/, CString& /*strText*/) {
         return PrinterState::Unknown;
     }
@@ -90,6 +94,7 @@ public:
     BOOL Close() override;
     int Send_Data(const void* pData, int nLength) override;
     BOOL Abort() override;
+    PrinterState QueryState(CSpoolerSetup* pSetup, CString& strText) override;
 
 private:
     std::atomic<bool> m_bAborted{false};

@@ -5,9 +5,26 @@
 #include <vector>
 
 namespace {
-const SpoolerApi g_realApi = {OpenPrinterA, StartDocPrinterA, StartPagePrinter,
-                              WritePrinter, EndPagePrinter,   EndDocPrinter,
-                              ClosePrinter, AbortPrinter,     GetJobA};
+const SpoolerApi g_realApi = {OpenPrinterA,   StartDocPrinterA, StartPagePrinter, WritePrinter,
+                              EndPagePrinter, EndDocPrinter,    ClosePrinter,     AbortPrinter,
+                              GetJobA,        GetPrinterA};
+
+// The spooler's device conditions that hold a copy, most important first.
+const struct {
+    DWORD dwStatus;
+    const char* pszText;
+} kHoldingConditions[] = {
+    {PRINTER_STATUS_PAPER_OUT, "Paper out"},
+    {PRINTER_STATUS_PAPER_JAM, "Jammed"},
+    {PRINTER_STATUS_DOOR_OPEN, "Cover open"},
+    {PRINTER_STATUS_NO_TONER, "Toner out"},
+    {PRINTER_STATUS_OUTPUT_BIN_FULL, "Output tray full"},
+    {PRINTER_STATUS_PAPER_PROBLEM, "Paper problem"},
+    {PRINTER_STATUS_OFFLINE, "Offline"},
+    {PRINTER_STATUS_USER_INTERVENTION, "Needs attention"},
+    {PRINTER_STATUS_NOT_AVAILABLE, "Not available"},
+    {PRINTER_STATUS_ERROR, "Printer error"},
+};
 
 // Asks the spooler to drop the job and whether it did: true when the job is
 // gone or marked for deletion afterwards.
@@ -29,6 +46,31 @@ bool DropJob(HANDLE hPrinter, DWORD dwJobId) {
 }
 const SpoolerApi* g_pApi = &g_realApi;
 } // namespace
+
+PrinterState SpoolerPrinterState(DWORD dwStatus, DWORD dwAttributes, DWORD cJobs,
+                                 CString& strText) {
+    strText.Empty();
+    if (dwStatus & PRINTER_STATUS_PAUSED) {
+        strText = "Paused";
+        return PrinterState::Paused;
+    }
+    if (dwAttributes & PRINTER_ATTRIBUTE_WORK_OFFLINE) {
+        strText = "Offline";
+        return PrinterState::Paused;
+    }
+    for (const auto& condition : kHoldingConditions) {
+        if (dwStatus & condition.dwStatus) {
+            strText = condition.pszText;
+            return PrinterState::Paused;
+        }
+    }
+    // The spooler learns a device's state only while it despools a job:
+    // with none, a status of 0 tells nothing.
+    if (dwStatus == 0 && cJobs == 0)
+        return PrinterState::Unknown;
+    strText = (dwStatus & PRINTER_STATUS_PRINTING) ? "Printing" : "Ready";
+    return PrinterState::Ready;
+}
 
 const SpoolerApi& RealSpoolerApi() {
     return g_realApi;
@@ -250,6 +292,29 @@ BOOL CSpooler_Printer::EndInOrder() {
     if (hClose)
         api.ClosePrinter(hClose);
     return ok;
+}
+
+PrinterState CSpooler_Printer::QueryState(CSpoolerSetup* pSetup, CString& strText) {
+    strText.Empty();
+    const SpoolerApi& api = CurrentSpoolerApi();
+    CString name = pSetup ? pSetup->m_strSpoolerName : CString();
+    std::vector<char> printerName(name.GetString(), name.GetString() + name.GetLength() + 1);
+    HANDLE h = nullptr;
+    // A printer that cannot be opened is not asked: Open says why.
+    if (!api.OpenPrinter(printerName.data(), &h, nullptr))
+        return PrinterState::Unknown;
+    std::vector<BYTE> info(2048);
+    DWORD cbNeeded = 0;
+    BOOL ok = api.GetPrinter(h, 2, info.data(), static_cast<DWORD>(info.size()), &cbNeeded);
+    if (!ok && GetLastError() == ERROR_INSUFFICIENT_BUFFER && cbNeeded > info.size()) {
+        info.resize(cbNeeded);
+        ok = api.GetPrinter(h, 2, info.data(), cbNeeded, &cbNeeded);
+    }
+    api.ClosePrinter(h);
+    if (!ok)
+        return PrinterState::NotAnswering;
+    const auto* printer = reinterpret_cast<const PRINTER_INFO_2A*>(info.data());
+    return SpoolerPrinterState(printer->Status, printer->Attributes, printer->cJobs, strText);
 }
 
 BOOL CSpooler_Printer::Abort() {

@@ -30,6 +30,17 @@
 
 #include <windows.h>
 
+// What the spooler's record of a printer (PRINTER_INFO_2's Status,
+// Attributes and cJobs) says before a copy, first rule that applies:
+// paused ("Paused"); offline by the attribute WORK_OFFLINE ("Offline");
+// a device condition ("Paper out", "Jammed", "Cover open", "Toner out",
+// "Output tray full", "Paper problem", "Offline", "Needs attention", "Not
+// available", "Printer error", in that order) - each Paused, so the copy
+// waits; a status of 0 with no job queued tells nothing (Unknown: the
+// spooler knows a device's state only while it despools a job, so send);
+// anything else Ready ("Printing" or "Ready").
+PrinterState SpoolerPrinterState(DWORD dwStatus, DWORD dwAttributes, DWORD cJobs, CString& strText);
+
 class CSpooler_Printer : public CPrinter {
 public:
     CSpooler_Printer() = default;
@@ -49,6 +60,10 @@ public:
     // "Printer not found", "Spooler refused the job" or "Spooler refused
     // the data"; empty after an abort.
     CString GetFailureText() override;
+    // The spooler's record of the printer (GetPrinter level 2), through a
+    // handle of its own, mapped by SpoolerPrinterState; Unknown when the
+    // printer cannot be opened, NotAnswering when the record cannot be read.
+    PrinterState QueryState(CSpoolerSetup* pSetup, CString& strText) override;
 
     int GetState() const;
 

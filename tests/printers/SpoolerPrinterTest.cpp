@@ -119,8 +119,28 @@ struct FakeSpooler {
         *reinterpret_cast<JOB_INFO_1A*>(p) = JOB_INFO_1A();
         return TRUE;
     }
-    static constexpr SpoolerApi api = {Open,   StartDoc, StartPage, Write, EndPage,
-                                       EndDoc, Close,    Abort,     GetJob};
+    // The printer's record: its status and attributes now, or a refusal.
+    static inline std::atomic<DWORD> printerStatus{0}, printerAttributes{0};
+    static inline std::atomic<bool> refusePrinterInfo{false};
+    static BOOL WINAPI GetPrinter(HANDLE, DWORD level, LPBYTE p, DWORD cb, LPDWORD pcb) {
+        Log("GetPrinter " + std::to_string(level));
+        *pcb = sizeof(PRINTER_INFO_2A);
+        if (refusePrinterInfo) {
+            SetLastError(ERROR_INVALID_HANDLE);
+            return FALSE;
+        }
+        if (cb < sizeof(PRINTER_INFO_2A)) {
+            SetLastError(ERROR_INSUFFICIENT_BUFFER);
+            return FALSE;
+        }
+        auto* info = reinterpret_cast<PRINTER_INFO_2A*>(p);
+        *info = PRINTER_INFO_2A();
+        info->Status = printerStatus;
+        info->Attributes = printerAttributes;
+        return TRUE;
+    }
+    static constexpr SpoolerApi api = {Open,   StartDoc, StartPage, Write,  EndPage,
+                                       EndDoc, Close,    Abort,     GetJob, GetPrinter};
 };
 
 class SpoolerStateTest : public ::testing::Test {
@@ -135,6 +155,9 @@ protected:
         FakeSpooler::aborted = false;
         FakeSpooler::closes = 0;
         FakeSpooler::closesDuringWrite = 0;
+        FakeSpooler::printerStatus = 0;
+        FakeSpooler::printerAttributes = 0;
+        FakeSpooler::refusePrinterInfo = false;
         SetSpoolerApi(&FakeSpooler::api);
         setup.m_strSpoolerName = "Label Printer";
     }
@@ -315,7 +338,8 @@ TEST_F(SpoolerStateTest, WorkerAbortsACopyWhoseWriteFails) {
     }
     SetMessageBoxHandler(nullptr);
     EXPECT_EQ(FakeSpooler::Calls(),
-              (Calls{"OpenPrinter Label Printer", "StartDocPrinter", "StartPagePrinter",
+              (Calls{"OpenPrinter Label Printer", "GetPrinter 2", "ClosePrinter",
+                     "OpenPrinter Label Printer", "StartDocPrinter", "StartPagePrinter",
                      "WritePrinter 16384", "AbortPrinter", "ClosePrinter"}));
     ASSERT_EQ(list.GetCount(), 1);
     EXPECT_EQ(list.GetAt(0)->m_nCopies, 2);
@@ -345,6 +369,83 @@ TEST_F(SpoolerStateTest, DocumentThatCannotBeEndedIsReported) {
     EXPECT_FALSE(p.Close());
     EXPECT_EQ(p.GetState(), 0);
     EXPECT_EQ(FakeSpooler::calls.back(), "ClosePrinter");
+}
+
+TEST(SpoolerPrinterState, PausedOfflineAndDeviceConditionsHoldTheCopy) {
+    const struct {
+        DWORD status, attributes, jobs;
+        PrinterState state;
+        const char* text;
+    } rows[] = {
+        {0, 0, 0, PrinterState::Unknown, ""}, // nothing despooled, nothing known
+        {0, 0, 2, PrinterState::Ready, "Ready"},
+        {PRINTER_STATUS_PRINTING | PRINTER_STATUS_BUSY, 0, 1, PrinterState::Ready, "Printing"},
+        {PRINTER_STATUS_WARMING_UP, 0, 0, PrinterState::Ready, "Ready"},
+        {PRINTER_STATUS_PAUSED, 0, 0, PrinterState::Paused, "Paused"},
+        {PRINTER_STATUS_PAUSED | PRINTER_STATUS_PAPER_OUT, 0, 3, PrinterState::Paused, "Paused"},
+        {0, PRINTER_ATTRIBUTE_WORK_OFFLINE, 0, PrinterState::Paused, "Offline"},
+        {PRINTER_STATUS_PAPER_OUT | PRINTER_STATUS_ERROR, 0, 1, PrinterState::Paused, "Paper out"},
+        {PRINTER_STATUS_PAPER_JAM, 0, 1, PrinterState::Paused, "Jammed"},
+        {PRINTER_STATUS_DOOR_OPEN | PRINTER_STATUS_OFFLINE, 0, 1, PrinterState::Paused,
+         "Cover open"},
+        {PRINTER_STATUS_OFFLINE, 0, 1, PrinterState::Paused, "Offline"},
+        {PRINTER_STATUS_USER_INTERVENTION, 0, 1, PrinterState::Paused, "Needs attention"},
+        {PRINTER_STATUS_NOT_AVAILABLE, 0, 0, PrinterState::Paused, "Not available"},
+        {PRINTER_STATUS_ERROR, 0, 1, PrinterState::Paused, "Printer error"},
+    };
+    for (const auto& row : rows) {
+        CString text = "stale";
+        EXPECT_EQ(SpoolerPrinterState(row.status, row.attributes, row.jobs, text), row.state)
+            << std::hex << row.status;
+        EXPECT_STREQ(text, row.text) << std::hex << row.status;
+    }
+}
+
+// The wait before a copy through the spooler's record of the printer:
+// paused, then ready, the copy goes once; never ready, Stop leaves the job
+// whole with nothing sent; a record that cannot be read sends the copy.
+TEST_F(SpoolerStateTest, WorkerWaitsForAPausedPrinter) {
+    DeleteProgramKey();
+    const auto bytes = RandomBytes(40000, 27);
+    TempFile file("morvane-spooler-wait.bin", bytes);
+    setup.m_nSpoolerType = SPOOLER_WINDOWS;
+    CJobList list;
+    CountingOwner owner;
+    auto headStatus = [&] { return HeadStatus(list); };
+    {
+        FakeSpooler::printerStatus = PRINTER_STATUS_PAUSED;
+        list.Add(CQueuedJob("x.prn", file.path(), 1));
+        CPrintLoopThread loop(&owner, &list, &setup);
+        loop.SetPrinterPollMs(100);
+        ASSERT_TRUE(loop.CreateThread());
+        loop.SetRunning(TRUE);
+        ASSERT_TRUE(WaitFor([&] { return headStatus() == "Waiting for printer: Paused"; }));
+        FakeSpooler::printerAttributes = PRINTER_ATTRIBUTE_WORK_OFFLINE;
+        FakeSpooler::printerStatus = 0;
+        ASSERT_TRUE(WaitFor([&] { return headStatus() == "Waiting for printer: Offline"; }));
+        EXPECT_TRUE(FakeSpooler::written.empty());
+        FakeSpooler::printerAttributes = 0;
+        ASSERT_TRUE(WaitFor([&] { return list.GetCount() == 0; }, 10000));
+        EXPECT_TRUE(FakeSpooler::written == std::string(bytes.begin(), bytes.end()));
+
+        FakeSpooler::written.clear();
+        FakeSpooler::printerStatus = PRINTER_STATUS_PAPER_JAM;
+        list.Add(CQueuedJob("y.prn", file.path(), 2));
+        loop.NotifyQueueChanged();
+        ASSERT_TRUE(WaitFor([&] { return headStatus() == "Waiting for printer: Jammed"; }));
+        loop.SetRunning(FALSE);
+        ASSERT_TRUE(WaitFor([&] { return headStatus().empty(); }, 5000));
+        EXPECT_EQ(HeadCopies(list), 2);
+        EXPECT_TRUE(FakeSpooler::written.empty());
+
+        FakeSpooler::refusePrinterInfo = true;
+        loop.SetRunning(TRUE);
+        ASSERT_TRUE(WaitFor([&] { return list.GetCount() == 0; }, 10000));
+        EXPECT_EQ(FakeSpooler::written.size(), 2 * bytes.size());
+        EXPECT_TRUE(loop.StopForGood());
+    }
+    EXPECT_EQ(owner.stops.load(), 0);
+    DeleteProgramKey();
 }
 
 TEST(PrinterFactory, TypesMapToOutputs) {
