@@ -22,6 +22,7 @@
 #pragma once
 
 #include "framework/String.h"
+#include "printers/HandedDocument.h"
 #include "printers/PageCountSource.h"
 #include "settings/SpoolerSetup.h"
 
@@ -74,6 +75,11 @@ public:
     virtual std::unique_ptr<IPageCountSource> MakePageCountSource(CSpoolerSetup* /*pSetup*/) {
         return nullptr;
     }
+    // After a Close that handed the document on to a queue of the output's
+    // own: that document, to be followed there (once: later calls give
+    // null). Null when the output keeps no queue (only the spooler does).
+    // Worker's thread.
+    virtual std::unique_ptr<IHandedDocument> TakeHandedDocument() { return nullptr; }
     // Why the last Open, Send_Data or Close failed, or empty when this
     // output cannot tell. Worker's thread.
     virtual CString GetFailureText() { return CString(); }

@@ -72,6 +72,59 @@ PrinterState SpoolerPrinterState(DWORD dwStatus, DWORD dwAttributes, DWORD cJobs
     return PrinterState::Ready;
 }
 
+IHandedDocument::Fate SpoolerJobFate(bool bListed, DWORD dwStatus, CString& strWord) {
+    strWord.Empty();
+    if (!bListed)
+        return IHandedDocument::Fate::Done;
+    const struct {
+        DWORD dwStatus;
+        const char* pszWord;
+    } errors[] = {
+        {JOB_STATUS_PAPEROUT, "spooler reports: paper out"},
+        {JOB_STATUS_OFFLINE, "spooler reports: offline"},
+        {JOB_STATUS_USER_INTERVENTION, "spooler reports: needs attention"},
+        {JOB_STATUS_BLOCKED_DEVQ, "spooler reports: blocked"},
+        {JOB_STATUS_ERROR, "spooler reports: error"},
+    };
+    for (const auto& error : errors) {
+        if (dwStatus & error.dwStatus) {
+            strWord = error.pszWord;
+            return IHandedDocument::Fate::Error;
+        }
+    }
+    if (dwStatus & (JOB_STATUS_PRINTED | JOB_STATUS_COMPLETE | JOB_STATUS_RETAINED))
+        return IHandedDocument::Fate::Done;
+    return IHandedDocument::Fate::Pending;
+}
+
+CSpoolerHandedJob::~CSpoolerHandedJob() {
+    if (m_hPrinter)
+        CurrentSpoolerApi().ClosePrinter(m_hPrinter);
+}
+
+IHandedDocument::Fate CSpoolerHandedJob::Check(CString& strWord) {
+    strWord.Empty();
+    const SpoolerApi& api = CurrentSpoolerApi();
+    if (!m_hPrinter) {
+        std::vector<char> name(m_strPrinter.GetString(),
+                               m_strPrinter.GetString() + m_strPrinter.GetLength() + 1);
+        if (!api.OpenPrinter(name.data(), &m_hPrinter, nullptr)) {
+            m_hPrinter = nullptr;
+            return Fate::Done;
+        }
+    }
+    std::vector<BYTE> info(1024);
+    DWORD cbNeeded = 0;
+    BOOL found = api.GetJob(m_hPrinter, m_dwJobId, 1, info.data(), static_cast<DWORD>(info.size()),
+                            &cbNeeded);
+    if (!found && GetLastError() == ERROR_INSUFFICIENT_BUFFER && cbNeeded > info.size()) {
+        info.resize(cbNeeded);
+        found = api.GetJob(m_hPrinter, m_dwJobId, 1, info.data(), cbNeeded, &cbNeeded);
+    }
+    const DWORD status = found ? reinterpret_cast<const JOB_INFO_1A*>(info.data())->Status : 0;
+    return SpoolerJobFate(found != FALSE, status, strWord);
+}
+
 const SpoolerApi& RealSpoolerApi() {
     return g_realApi;
 }
@@ -154,6 +207,7 @@ BOOL CSpooler_Printer::Open(CSpoolerSetup* pSetup, CString strJobName) {
     const SpoolerApi& api = CurrentSpoolerApi();
 
     CString name = pSetup ? pSetup->m_strSpoolerName : CString();
+    m_strPrinterName = name;
     std::vector<char> printerName(name.GetString(), name.GetString() + name.GetLength() + 1);
     HANDLE hOpened = nullptr;
     if (!api.OpenPrinter(printerName.data(), &hOpened, nullptr)) {
@@ -269,7 +323,13 @@ BOOL CSpooler_Printer::EndInOrder() {
         SetState(2);
     }
     if (GetState() >= 2 && !IsAborted()) {
-        ok = api.EndDocPrinter(h) && ok;
+        const bool ended = api.EndDocPrinter(h) != FALSE;
+        // Handed on whole: the spooler's job from now on, to be followed.
+        if (ended && ok) {
+            CLock lock(m_cs);
+            m_dwHandedJobId = m_dwJobId;
+        }
+        ok = ended && ok;
         SetState(1);
     }
     HANDLE hClose = nullptr;
@@ -292,6 +352,18 @@ BOOL CSpooler_Printer::EndInOrder() {
     if (hClose)
         api.ClosePrinter(hClose);
     return ok;
+}
+
+std::unique_ptr<IHandedDocument> CSpooler_Printer::TakeHandedDocument() {
+    DWORD dwJobId;
+    {
+        CLock lock(m_cs);
+        dwJobId = m_dwHandedJobId;
+        m_dwHandedJobId = 0;
+    }
+    if (!dwJobId || IsAborted())
+        return nullptr;
+    return std::make_unique<CSpoolerHandedJob>(m_strPrinterName, dwJobId);
 }
 
 PrinterState CSpooler_Printer::QueryState(CSpoolerSetup* pSetup, CString& strText) {

@@ -104,11 +104,14 @@ struct FakeSpooler {
         aborted = true;
         return TRUE;
     }
+    // The job's status in the spooler's record, or gone from it.
+    static inline std::atomic<DWORD> jobStatus{JOB_STATUS_PRINTED};
+    static inline std::atomic<bool> jobGone{false};
     static BOOL WINAPI GetJob(HANDLE, DWORD id, DWORD level, LPBYTE p, DWORD cb, LPDWORD pcb) {
         EXPECT_EQ(id, 7u);
         EXPECT_EQ(level, 1u);
         *pcb = sizeof(JOB_INFO_1A);
-        if (aborted && !keepAbortedJob) {
+        if ((aborted && !keepAbortedJob) || jobGone) {
             SetLastError(ERROR_INVALID_PARAMETER);
             return FALSE;
         }
@@ -117,6 +120,7 @@ struct FakeSpooler {
             return FALSE;
         }
         *reinterpret_cast<JOB_INFO_1A*>(p) = JOB_INFO_1A();
+        reinterpret_cast<JOB_INFO_1A*>(p)->Status = jobStatus;
         return TRUE;
     }
     // The printer's record: its status and attributes now, or a refusal.
@@ -158,6 +162,8 @@ protected:
         FakeSpooler::printerStatus = 0;
         FakeSpooler::printerAttributes = 0;
         FakeSpooler::refusePrinterInfo = false;
+        FakeSpooler::jobStatus = JOB_STATUS_PRINTED;
+        FakeSpooler::jobGone = false;
         SetSpoolerApi(&FakeSpooler::api);
         setup.m_strSpoolerName = "Label Printer";
     }
@@ -445,6 +451,70 @@ TEST_F(SpoolerStateTest, WorkerWaitsForAPausedPrinter) {
         EXPECT_TRUE(loop.StopForGood());
     }
     EXPECT_EQ(owner.stops.load(), 0);
+    DeleteProgramKey();
+}
+
+TEST(SpoolerJobFate, ErrorStatesAreReportedAndTheEndIsPrintedOrGone) {
+    using Fate = IHandedDocument::Fate;
+    const struct {
+        bool listed;
+        DWORD status;
+        Fate fate;
+        const char* word;
+    } rows[] = {
+        {false, 0, Fate::Done, ""}, // gone without an error
+        {true, 0, Fate::Pending, ""},
+        {true, JOB_STATUS_SPOOLING | JOB_STATUS_PRINTING, Fate::Pending, ""},
+        {true, JOB_STATUS_PRINTED, Fate::Done, ""},
+        {true, JOB_STATUS_COMPLETE, Fate::Done, ""},
+        {true, JOB_STATUS_RETAINED, Fate::Done, ""},
+        {true, JOB_STATUS_ERROR | JOB_STATUS_PAPEROUT, Fate::Error, "spooler reports: paper out"},
+        {true, JOB_STATUS_OFFLINE | JOB_STATUS_PRINTED, Fate::Error, "spooler reports: offline"},
+        {true, JOB_STATUS_USER_INTERVENTION, Fate::Error, "spooler reports: needs attention"},
+        {true, JOB_STATUS_BLOCKED_DEVQ, Fate::Error, "spooler reports: blocked"},
+        {true, JOB_STATUS_ERROR, Fate::Error, "spooler reports: error"},
+    };
+    for (const auto& row : rows) {
+        CString word = "stale";
+        EXPECT_EQ(SpoolerJobFate(row.listed, row.status, word), row.fate) << std::hex << row.status;
+        EXPECT_STREQ(word, row.word) << std::hex << row.status;
+    }
+}
+
+// A copy the spooler took is followed there: its error reaches the history
+// line, and with retry on the next copy waits until the job leaves the
+// error state. The job is never cancelled or sent again.
+TEST_F(SpoolerStateTest, JobInErrorIsReportedAndHoldsTheNextCopyWithRetry) {
+    DeleteProgramKey();
+    const auto bytes = RandomBytes(20000, 29);
+    TempFile file("morvane-spooler-follow.bin", bytes);
+    setup.m_nSpoolerType = SPOOLER_WINDOWS;
+    CJobList list;
+    CountingOwner owner;
+    {
+        FakeSpooler::jobStatus = JOB_STATUS_PRINTING | JOB_STATUS_PAPEROUT;
+        list.Add(CQueuedJob("one.prn", file.path(), 1));
+        CPrintLoopThread loop(&owner, &list, &setup);
+        loop.SetFailurePolicy(true, 30);
+        ASSERT_TRUE(loop.CreateThread());
+        loop.SetRunning(TRUE);
+        using Results = std::vector<std::string>;
+        ASSERT_TRUE(WaitFor([&] { return !owner.Results().empty(); }, 10000));
+        EXPECT_EQ(owner.Results(), (Results{"Printed (spooler reports: paper out)"}));
+
+        list.Add(CQueuedJob("two.prn", file.path(), 1));
+        loop.NotifyQueueChanged();
+        ASSERT_TRUE(WaitFor(
+            [&] { return HeadStatus(list) == "Waiting for printer: spooler reports: paper out"; }));
+        EXPECT_EQ(FakeSpooler::written.size(), bytes.size());
+        FakeSpooler::jobStatus = JOB_STATUS_PRINTED;
+        ASSERT_TRUE(WaitFor([&] { return owner.Results().size() == 2; }, 10000));
+        EXPECT_EQ(owner.Results().back(), "Printed");
+        EXPECT_EQ(FakeSpooler::written.size(), 2 * bytes.size());
+        EXPECT_TRUE(loop.StopForGood());
+    }
+    for (const std::string& call : FakeSpooler::Calls())
+        EXPECT_EQ(call.find("AbortPrinter"), std::string::npos);
     DeleteProgramKey();
 }
 
