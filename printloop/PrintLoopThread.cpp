@@ -20,6 +20,15 @@ const char kNotRecordedText[] =
     "copy may be sent again at the next start.";
 // Waits before each new try of a record that failed.
 const DWORD kRecordRetryMs[] = {250, 1000, 2000};
+
+// The history's result for a run whose every copy went out: "Printed", with
+// the queue's word for an error one of them met there ("Printed (spooler
+// reports: paper out)").
+std::string PrintedResult(const CString& strQueueWord) {
+    if (strQueueWord.IsEmpty())
+        return ResultPrinted();
+    return ResultPrinted() + " (" + AnsiToUtf8(strQueueWord) + ")";
+}
 } // namespace
 
 // The printer wait's view of the loop, for one job.
@@ -574,8 +583,7 @@ void CPrintLoopThread::OnDocumentFollowed(unsigned long nRun, const CString& str
     if (!run.entry || (run.nFollowed < run.nHanded && run.strWord.IsEmpty()))
         return;
     CHistoryEntry entry = *run.entry;
-    if (!run.strWord.IsEmpty())
-        entry.result = ResultPrinted() + " (" + AnsiToUtf8(run.strWord) + ")";
+    entry.result = PrintedResult(run.strWord);
     m_followed.erase(it);
     m_pOwner->RecordHistory(entry);
 }
@@ -592,18 +600,17 @@ void CPrintLoopThread::RecordPrinted(const CHistoryEntry& entry) {
         return;
     }
     CHistoryEntry out = entry;
-    if (!run.strWord.IsEmpty())
-        out.result = ResultPrinted() + " (" + AnsiToUtf8(run.strWord) + ")";
+    out.result = PrintedResult(run.strWord);
     m_followed.erase(it);
     m_pOwner->RecordHistory(out);
 }
 
 void CPrintLoopThread::FlushFollowedRuns() {
-    for (auto& [nRun, run] : m_followed) {
+    for (auto& item : m_followed) {
+        FollowedRun& run = item.second;
         if (!run.entry)
             continue;
-        if (!run.strWord.IsEmpty())
-            run.entry->result = ResultPrinted() + " (" + AnsiToUtf8(run.strWord) + ")";
+        run.entry->result = PrintedResult(run.strWord);
         m_pOwner->RecordHistory(*run.entry);
     }
     m_followed.clear();

@@ -14,56 +14,43 @@
 
 class FakeUsbDevice {
 public:
-    // What the status call does.
-    static constexpr int kRefuse = -1; // fails at once
-    static constexpr int kHang = -2;   // pending for good
+    static constexpr int kRefuse = -1; // the status call fails at once
+    static constexpr int kHang = -2;   // ... or stays pending for good
 
     FakeUsbDevice() {
-        Status() = kRefuse;
-        Asked() = 0;
+        status = kRefuse;
+        asked = 0;
         SetUsbDeviceIoApi(&kApi);
     }
     ~FakeUsbDevice() { SetUsbDeviceIoApi(nullptr); }
     FakeUsbDevice(const FakeUsbDevice&) = delete;
     FakeUsbDevice& operator=(const FakeUsbDevice&) = delete;
 
-    void SetStatus(int status) { Status() = status; }
-    void SetDeviceId(const std::string& bytes) { Id() = bytes; }
+    void SetStatus(int nStatus) { status = nStatus; }
+    void SetDeviceId(const std::string& bytes) { id = bytes; }
     // Status questions asked so far.
-    int Questions() const { return Asked().load(); }
+    int Questions() const { return asked.load(); }
 
 private:
-    static std::atomic<int>& Status() {
-        static std::atomic<int> s{kRefuse};
-        return s;
-    }
-    static std::atomic<int>& Asked() {
-        static std::atomic<int> n{0};
-        return n;
-    }
-    static std::string& Id() {
-        static std::string id;
-        return id;
-    }
+    static inline std::atomic<int> status{kRefuse}, asked{0};
+    static inline std::string id;
+
     static BOOL WINAPI Control(HANDLE, DWORD code, LPVOID, DWORD, LPVOID pOut, DWORD cbOut,
                                LPDWORD pcb, LPOVERLAPPED) {
         if (code == kIoctlUsbPrintGet1284Id) {
-            const DWORD n = static_cast<DWORD>(std::min<size_t>(Id().size(), cbOut));
-            memcpy(pOut, Id().data(), n);
-            *pcb = n;
-            return n > 0 ? TRUE : FALSE;
+            *pcb = static_cast<DWORD>(std::min<size_t>(id.size(), cbOut));
+            memcpy(pOut, id.data(), *pcb);
+            return *pcb > 0 ? TRUE : FALSE;
         }
-        ++Asked();
-        const int status = Status();
-        if (status == kHang) {
-            SetLastError(ERROR_IO_PENDING);
+        // Read before counting: a test that sees the count changes the
+        // byte for the questions after it.
+        const int now = status;
+        ++asked;
+        if (now == kHang || now < 0 || cbOut < 1) {
+            SetLastError(now == kHang ? ERROR_IO_PENDING : ERROR_INVALID_FUNCTION);
             return FALSE;
         }
-        if (status < 0 || cbOut < 1) {
-            SetLastError(ERROR_INVALID_FUNCTION);
-            return FALSE;
-        }
-        *static_cast<BYTE*>(pOut) = static_cast<BYTE>(status);
+        *static_cast<BYTE*>(pOut) = static_cast<BYTE>(now);
         *pcb = 1;
         return TRUE;
     }
