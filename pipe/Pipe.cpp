@@ -105,10 +105,13 @@ HRESULT CPipe::Configure(BSTR bstrXml) {
             return CTcpTransport::Connect(settings.strAddress.c_str(), settings.nPort,
                                           settings.timeouts, pTransport, bWatch ? &watch : nullptr);
         }
+        // A stalled write asks the status byte and keeps the answers there
+        // too.
         if (!settings.strUsbPort.empty())
-            return CUsbTransport::OpenPath(settings.strUsbPort, settings.timeouts, pTransport);
+            return CUsbTransport::OpenPath(settings.strUsbPort, settings.timeouts, pTransport,
+                                           &m_lastStatus);
         return CUsbTransport::OpenBySerialNumber(settings.strUsbSerial, settings.timeouts,
-                                                 pTransport);
+                                                 pTransport, &m_lastStatus);
     });
     if (FAILED(hr))
         return hr;
@@ -210,7 +213,28 @@ HRESULT CPipe::Abort() {
 
 // Outside m_lock on purpose: the program asks while a send may be blocked.
 HRESULT CPipe::CheckStatus(BSTR bstrXml, LONG* plCode, BSTR* pbstrText) {
-    return NoThrow([&] { return CheckPrinterStatus(bstrXml, m_lastStatus, plCode, pbstrText); });
+    return NoThrow([&] {
+        PipeSettings settings;
+        if (!plCode || !pbstrText ||
+            FAILED(ReadPipeSettings(bstrXml, GetPipeDefaultTimeouts(), settings)) ||
+            settings.method != PipeSettings::Method::Usb)
+            return CheckPrinterStatus(bstrXml, m_lastStatus, plCode, pbstrText);
+        // A USB printer: its status byte, through a device opened for the
+        // question alone.
+        PrinterStatus status;
+        const HRESULT hr =
+            CUsbTransport::AskStatus(settings.strUsbPort, settings.strUsbSerial, status);
+        if (FAILED(hr)) {
+            *plCode = PRINTER_STATUS_NOT_ANSWERING;
+            *pbstrText = nullptr;
+            return hr;
+        }
+        if (status.code != PRINTER_STATUS_NOT_ANSWERING)
+            m_lastStatus.Set(status);
+        *plCode = status.code;
+        *pbstrText = SysAllocString(status.text.c_str());
+        return *pbstrText ? S_OK : E_OUTOFMEMORY;
+    });
 }
 
 HRESULT CPipe::GetLastStatus(LONG* plCode, BSTR* pbstrText) {

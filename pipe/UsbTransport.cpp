@@ -3,6 +3,7 @@
 #include "framework/CodePage.h"
 #include "printers/USBPrinterInfo.h"
 #include "printers/USBPrinterInterfaces.h"
+#include "printers/UsbPrinterIo.h"
 
 #include <algorithm>
 #include <new>
@@ -12,6 +13,23 @@ namespace {
 HRESULT LastError() {
     const DWORD dw = GetLastError();
     return HRESULT_FROM_WIN32(dw ? dw : ERROR_GEN_FAILURE);
+}
+
+// Opens the device (or file) of a UTF-8 path for overlapped writing.
+HRESULT OpenDevice(const std::string& strPathUtf8, UniqueFile& file) {
+    std::wstring path;
+    if (!NarrowToWide(strPathUtf8.data(), static_cast<int>(strPathUtf8.size()), CP_UTF8, path) ||
+        path.empty())
+        return E_INVALIDARG;
+    file.reset(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
+    return file ? S_OK : LastError();
+}
+
+// A question goes after half the send time without progress, at most
+// kFirstAskMs.
+DWORD FirstAskMs(const PipeTimeouts& timeouts) {
+    return std::min(CUsbTransport::kFirstAskMs, timeouts.dwSendMs / 2);
 }
 } // namespace
 
@@ -28,7 +46,8 @@ std::string FindUsbPrinterPath(const std::string& strSerial) {
     return path;
 }
 
-CUsbTransport::CUsbTransport(const PipeTimeouts& timeouts) : m_timeouts(timeouts) {
+CUsbTransport::CUsbTransport(const PipeTimeouts& timeouts)
+    : m_timeouts(timeouts), m_clock(timeouts.dwSendMs, timeouts.dwPausedMs, FirstAskMs(timeouts)) {
     m_pIo.reset(new (std::nothrow) PendingIo);
     if (m_pIo)
         m_pIo->hEvent.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
@@ -45,36 +64,59 @@ CUsbTransport::~CUsbTransport() {
 }
 
 HRESULT CUsbTransport::OpenPath(const std::string& strPathUtf8, const PipeTimeouts& timeouts,
-                                std::unique_ptr<CTransport>& pTransport) {
+                                std::unique_ptr<CTransport>& pTransport,
+                                CLastPrinterStatus* pLast) {
     pTransport.reset();
-    std::wstring path;
-    if (!NarrowToWide(strPathUtf8.data(), static_cast<int>(strPathUtf8.size()), CP_UTF8, path) ||
-        path.empty())
+    if (strPathUtf8.empty())
         return E_INVALIDARG;
     std::unique_ptr<CUsbTransport> p(new (std::nothrow) CUsbTransport(timeouts));
     if (!p || !p->m_pIo)
         return E_OUTOFMEMORY;
     if (!p->m_pIo->hEvent)
         return LastError();
-    UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
-    if (!file)
-        return LastError();
+    UniqueFile file;
+    const HRESULT hr = OpenDevice(strPathUtf8, file);
+    if (FAILED(hr))
+        return hr;
     p->m_file = std::move(file);
+    p->m_pLast = pLast;
     pTransport = std::move(p);
     return S_OK;
 }
 
 HRESULT CUsbTransport::OpenBySerialNumber(const std::string& strSerial,
                                           const PipeTimeouts& timeouts,
-                                          std::unique_ptr<CTransport>& pTransport) {
+                                          std::unique_ptr<CTransport>& pTransport,
+                                          CLastPrinterStatus* pLast) {
     pTransport.reset();
     if (strSerial.empty())
         return E_INVALIDARG;
     const std::string path = FindUsbPrinterPath(strSerial);
     if (path.empty())
         return HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED);
-    return OpenPath(path, timeouts, pTransport);
+    return OpenPath(path, timeouts, pTransport, pLast);
+}
+
+HRESULT CUsbTransport::AskStatus(const std::string& strPathUtf8, const std::string& strSerial,
+                                 PrinterStatus& status) {
+    status = PrinterStatus();
+    std::string path = strPathUtf8;
+    if (path.empty()) {
+        if (strSerial.empty())
+            return E_INVALIDARG;
+        path = FindUsbPrinterPath(strSerial);
+        if (path.empty())
+            return HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED);
+    }
+    UniqueFile file;
+    const HRESULT hr = OpenDevice(path, file);
+    if (FAILED(hr))
+        return hr;
+    DeviceCallResult result;
+    const UsbPrinterWord word = AskLptStatus(file.get(), kAskMs, result);
+    status.code = word.code;
+    status.text = word.pszText;
+    return S_OK;
 }
 
 namespace {
@@ -127,17 +169,7 @@ HRESULT CUsbTransport::Write(const BYTE* pData, DWORD cbData) {
             m_hrBroken = LastError();
             return m_hrBroken;
         }
-        // Waits in slices, so that a Cancel from another thread is seen
-        // even if its CancelIoEx came just before the write started.
-        const ULONGLONG deadline = GetTickCount64() + m_timeouts.dwSendMs;
-        DWORD wait = WAIT_TIMEOUT;
-        while (wait == WAIT_TIMEOUT && !m_bCancelled) {
-            const ULONGLONG now = GetTickCount64();
-            if (now >= deadline)
-                break;
-            wait = WaitForSingleObject(io.hEvent.get(), static_cast<DWORD>(std::min<ULONGLONG>(
-                                                            deadline - now, kWaitSliceMs)));
-        }
+        const DWORD wait = WaitForWrite();
         if (wait != WAIT_OBJECT_0) {
             // The device stopped taking data, or the write was cancelled:
             // give the write up (bounded).
@@ -157,8 +189,46 @@ HRESULT CUsbTransport::Write(const BYTE* pData, DWORD cbData) {
         pData += written;
         left -= written;
         m_nOffset += written;
+        // Moving again: a pause the printer reported is over.
+        if (m_bAsked && m_pLast)
+            m_pLast->Set({PRINTER_STATUS_PRINTING, L"Printing"});
+        m_bAsked = false;
     }
     return S_OK;
+}
+
+DWORD CUsbTransport::WaitForWrite() {
+    m_clock.Restart();
+    // Waits in slices, so that a Cancel from another thread is seen even if
+    // its CancelIoEx came just before the write started.
+    for (;;) {
+        if (m_bCancelled)
+            return WAIT_TIMEOUT;
+        if (!m_bQuestionStuck && m_clock.AskDue()) {
+            const DWORD dwAskMs = m_clock.QuestionMs(kAskMs);
+            m_clock.Record(dwAskMs ? AskPrinter(dwAskMs) : CStallClock::Answer::None);
+        }
+        const DWORD dwLeft = m_clock.Remaining();
+        if (dwLeft == 0)
+            return WAIT_TIMEOUT;
+        const DWORD wait = WaitForSingleObject(m_pIo->hEvent.get(), std::min(dwLeft, kWaitSliceMs));
+        if (wait != WAIT_TIMEOUT)
+            return wait;
+    }
+}
+
+CStallClock::Answer CUsbTransport::AskPrinter(DWORD dwWaitMs) {
+    DeviceCallResult result;
+    const UsbPrinterWord word = AskLptStatus(m_file.get(), dwWaitMs, result);
+    if (result == DeviceCallResult::Stuck)
+        m_bQuestionStuck = true;
+    m_bAsked = true;
+    if (word.code == PRINTER_STATUS_NOT_ANSWERING)
+        return CStallClock::Answer::None;
+    if (m_pLast)
+        m_pLast->Set({word.code, word.pszText});
+    return word.code == PRINTER_STATUS_PAUSED ? CStallClock::Answer::Paused
+                                              : CStallClock::Answer::NotPaused;
 }
 
 HRESULT CUsbTransport::Finish() {

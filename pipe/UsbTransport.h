@@ -16,6 +16,15 @@
 // broken, and the destructor closes the device and then frees the I/O
 // state only when the write has come back, else leaves it allocated (a
 // small leak rather than memory the system may still write into).
+// A write that makes no progress asks the printer's status byte
+// (UsbPrinterIo.h) after half the send time (at most kFirstAskMs) and then
+// about every 5 s, each question bounded by the time left; the answers go
+// to the caller's CLastPrinterStatus when one was given. Paper out and
+// offline are a pause: the write then waits up to the paused limit instead
+// of the send time, by the same clock as a network printer's (StallClock.h);
+// a printer that fails the question (many do), or answers nothing
+// meaningful, changes nothing. A device that leaves a question stuck is not
+// asked again while it is open.
 // Threads: one at a time, except Cancel, which any thread may call while
 // the object lives: it sets a flag the waits check and cancels the pending
 // write (CancelIoEx) under m_csFile, which every close of the device also
@@ -24,6 +33,8 @@
 
 #include "framework/Sync.h"
 #include "framework/UniqueHandle.h"
+#include "pipe/PrinterStatus.h"
+#include "pipe/StallClock.h"
 #include "pipe/Transport.h"
 
 #include <atomic>
@@ -37,13 +48,27 @@ public:
     CUsbTransport(const CUsbTransport&) = delete;
     CUsbTransport& operator=(const CUsbTransport&) = delete;
 
-    // Opens the path (UTF-8) for writing; it must exist already.
+    // The longest a stalled write goes before its first status question.
+    static constexpr DWORD kFirstAskMs = 3000;
+    // The longest one status question may take.
+    static constexpr DWORD kAskMs = 1000;
+
+    // Opens the path (UTF-8) for writing; it must exist already. pLast,
+    // when given, gets each status answer and must outlive the transport.
     static HRESULT OpenPath(const std::string& strPathUtf8, const PipeTimeouts& timeouts,
-                            std::unique_ptr<CTransport>& pTransport);
+                            std::unique_ptr<CTransport>& pTransport,
+                            CLastPrinterStatus* pLast = nullptr);
     // Opens the attached printer with that serial number. No such printer
     // is HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED).
     static HRESULT OpenBySerialNumber(const std::string& strSerial, const PipeTimeouts& timeouts,
-                                      std::unique_ptr<CTransport>& pTransport);
+                                      std::unique_ptr<CTransport>& pTransport,
+                                      CLastPrinterStatus* pLast = nullptr);
+    // Asks the printer of the settings' USB port (or serial number) for its
+    // status byte once, opening the device for the question only. S_OK
+    // with the state (NOT_ANSWERING when the device failed the question);
+    // the open's failure when the device cannot be opened.
+    static HRESULT AskStatus(const std::string& strPathUtf8, const std::string& strSerial,
+                             PrinterStatus& status);
 
     HRESULT Write(const BYTE* pData, DWORD cbData) override;
     HRESULT Finish() override;
@@ -63,6 +88,11 @@ private:
     // it to come back. False when it did not (m_bIoStuck is then set).
     bool CancelPendingWrite();
     void CloseFile();
+    // Waits for the write in flight, asking the printer while it makes no
+    // progress; the wait's result (WAIT_OBJECT_0 when it completed).
+    DWORD WaitForWrite();
+    // Asks the status byte once, within dwWaitMs; keeps the answer.
+    CStallClock::Answer AskPrinter(DWORD dwWaitMs);
 
     PipeTimeouts m_timeouts;
     UniqueFile m_file;
@@ -73,6 +103,12 @@ private:
     HRESULT m_hrBroken = S_OK;
     CCriticalSection m_csFile;
     std::atomic<bool> m_bCancelled{false};
+    CStallClock m_clock;
+    CLastPrinterStatus* m_pLast = nullptr;
+    // A question was asked since the last progress.
+    bool m_bAsked = false;
+    // A question never came back: the device is not asked again.
+    bool m_bQuestionStuck = false;
 };
 
 // The device interface path of the first attached USB printer whose serial

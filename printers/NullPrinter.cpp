@@ -20,3 +20,8 @@ BOOL CNull_Printer::Abort() {
     m_bAborted = true;
     return TRUE;
 }
+
+PrinterState CNull_Printer::QueryState(CSpoolerSetup* /*pSetup*/, CString& strText) {
+    strText = "Ready";
+    return PrinterState::Ready;
+}

@@ -53,7 +53,8 @@ struct IPipeConfig : public IUnknown {
     virtual HRESULT STDMETHODCALLTYPE Configure(BSTR bstrXml) = 0;
 };
 
-// The printer's state, asked over SNMP (network printers only). Reached by
+// The printer's state, asked over SNMP (network printers) or by the status
+// byte of the USB printer class (USB printers). Reached by
 // QueryInterface on the same object; a component without it answers
 // E_NOINTERFACE and the caller carries on without printer states. Unlike
 // the interfaces above, its methods may be called at any time, from any
@@ -83,8 +84,11 @@ struct IPrinterStatus : public IUnknown {
     // answer lately. No connection to the printer's data port, no
     // Configure needed, nothing kept open. S_OK with the code and text
     // when a state was found, "not answering" included; E_POINTER for a
-    // null pointer; E_INVALIDARG for an unusable document;
-    // HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED) for a USB printer's document.
+    // null pointer; E_INVALIDARG for an unusable document. A USB printer's
+    // document opens the device for the question (at most about a second):
+    // the open's failure when it cannot be opened (an older component:
+    // HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED)); NOT_ANSWERING when the
+    // device fails the question or its byte says nothing.
     // On failure *plCode is PRINTER_STATUS_NOT_ANSWERING and *pbstrText null.
     virtual HRESULT STDMETHODCALLTYPE CheckStatus(BSTR bstrXml, LONG* plCode, BSTR* pbstrText) = 0;
     // Slot 5: the state this object saw last, without asking the printer:

@@ -245,11 +245,7 @@ BOOL CPipePrinter::Abort() {
     return m_pipe.Abort();
 }
 
-CString CIP_Pipe_Printer::GetWaitText() {
-    return m_pipe.GetWaitText();
-}
-
-PrinterState CIP_Pipe_Printer::QueryState(CSpoolerSetup* pSetup, CString& strText) {
+PrinterState CPipePrinter::QueryState(CSpoolerSetup* pSetup, CString& strText) {
     strText.Empty();
     // A component of its own, so the question never disturbs a document.
     CComPtr<IPrinterStatus> pStatus;
@@ -260,7 +256,7 @@ PrinterState CIP_Pipe_Printer::QueryState(CSpoolerSetup* pSetup, CString& strTex
     LONG lCode = PRINTER_STATUS_NOT_ANSWERING;
     UniqueBstr bstrText;
     HRESULT hr = E_FAIL;
-    if (FillConfig(doc, pSetup, false) && doc.GetXml(bstrXml.put()))
+    if (FillConfig(doc, pSetup, m_bUSB) && doc.GetXml(bstrXml.put()))
         hr = pStatus->CheckStatus(bstrXml.get(), &lCode, bstrText.put());
     if (bstrText)
         strText = FromWide(bstrText.get());

@@ -2,8 +2,9 @@
 // (PipeInterfaces.h) instead of talking to the device. CIP_Pipe_Printer
 // reaches a network printer by IPv4 address, CUSB_Pipe_Printer a USB
 // printer by serial number. Both are a CPipePrinter and differ in the
-// configuration document that Open builds and hands to the component; only
-// the network printer also answers QueryState and GetWaitText.
+// configuration document that Open builds and hands to the component. Both
+// answer QueryState and GetWaitText through the component's IPrinterStatus
+// (SNMP for the network printer, the status byte for the USB printer).
 //
 // Ownership: the holder (CPipeHolder) keeps one reference to the component,
 // from Open until a successful Close or Abort, or else until the
@@ -87,6 +88,12 @@ public:
     int Send_Data(const void* pData, int nLength) override;
     BOOL Abort() override;
     CString GetFailureText() override { return m_pipe.GetFailureText(); }
+    // Through the component's printer state interface; Unknown for a
+    // component without it, or one that cannot ask this kind of printer.
+    PrinterState QueryState(CSpoolerSetup* pSetup, CString& strText) override;
+    // The component's last state (IPrinterStatus::GetLastStatus) when it
+    // says paused or warming up; empty for a component without it.
+    CString GetWaitText() override { return m_pipe.GetWaitText(); }
 
     IPipe* GetPipe() const { return m_pipe.Get(); }
 
@@ -117,11 +124,6 @@ class CIP_Pipe_Printer : public CPipePrinter {
 public:
     CIP_Pipe_Printer() : CPipePrinter(false) {}
 
-    // Through the component's printer state interface, when it has one.
-    PrinterState QueryState(CSpoolerSetup* pSetup, CString& strText) override;
-    // The component's last state (IPrinterStatus::GetLastStatus) when it
-    // says paused or warming up; empty for a component without it.
-    CString GetWaitText() override;
     // Through the component's IPrinterPageCounter; null for a component
     // without it.
     std::unique_ptr<IPageCountSource> MakePageCountSource(CSpoolerSetup* pSetup) override;

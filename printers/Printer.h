@@ -22,6 +22,7 @@
 #pragma once
 
 #include "framework/String.h"
+#include "printers/HandedDocument.h"
 #include "printers/PageCountSource.h"
 #include "settings/SpoolerSetup.h"
 
@@ -55,7 +56,11 @@ public:
     // Asks the printer the settings name for its state, without opening a
     // document; strText gets the printer's short word for it ("Paper out").
     // May take a couple of seconds for a printer that does not answer.
-    // Only network printers can be asked; the others say Unknown.
+    // Each output asks its own source: a network printer over SNMP and a
+    // USB printer by its status byte (both through the pipe component), a
+    // printer installed in Windows the spooler's record of it; the null
+    // printer is always Ready. Unknown when the output cannot tell (an
+    // older component, a printer that cannot be opened): send.
     virtual PrinterState QueryState(CSpoolerSetup* /*pSetup*/, CString& /*strText*/) {
         return PrinterState::Unknown;
     }
@@ -70,6 +75,11 @@ public:
     virtual std::unique_ptr<IPageCountSource> MakePageCountSource(CSpoolerSetup* /*pSetup*/) {
         return nullptr;
     }
+    // After a Close that handed the document on to a queue of the output's
+    // own: that document, to be followed there (once: later calls give
+    // null). Null when the output keeps no queue (only the spooler does).
+    // Worker's thread.
+    virtual std::unique_ptr<IHandedDocument> TakeHandedDocument() { return nullptr; }
     // Why the last Open, Send_Data or Close failed, or empty when this
     // output cannot tell. Worker's thread.
     virtual CString GetFailureText() { return CString(); }
@@ -90,6 +100,7 @@ public:
     BOOL Close() override;
     int Send_Data(const void* pData, int nLength) override;
     BOOL Abort() override;
+    PrinterState QueryState(CSpoolerSetup* pSetup, CString& strText) override;
 
 private:
     std::atomic<bool> m_bAborted{false};

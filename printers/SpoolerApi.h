@@ -1,7 +1,7 @@
 // The print spooler calls the spooler printer makes, behind one table so a
-// test can stand in for the spooler (to make a step fail, or to count
-// calls). The real table calls winspool. Swap the table only while no
-// printer object is in use.
+// test can stand in for the spooler (to make a step fail, to count calls,
+// or to report printer states that Wine's spooler never reports). The real table calls winspool.
+// Swap the table only while no printer object is in use.
 #pragma once
 
 #include <windows.h>
@@ -18,6 +18,8 @@ struct SpoolerApi {
     BOOL(WINAPI* AbortPrinter)(HANDLE hPrinter);
     BOOL(WINAPI* GetJob)
     (HANDLE hPrinter, DWORD JobId, DWORD Level, LPBYTE pJob, DWORD cbBuf, LPDWORD pcbNeeded);
+    BOOL(WINAPI* GetPrinter)
+    (HANDLE hPrinter, DWORD Level, LPBYTE pPrinter, DWORD cbBuf, LPDWORD pcbNeeded);
 };
 
 const SpoolerApi& RealSpoolerApi();

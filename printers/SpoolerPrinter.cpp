@@ -5,9 +5,26 @@
 #include <vector>
 
 namespace {
-const SpoolerApi g_realApi = {OpenPrinterA, StartDocPrinterA, StartPagePrinter,
-                              WritePrinter, EndPagePrinter,   EndDocPrinter,
-                              ClosePrinter, AbortPrinter,     GetJobA};
+const SpoolerApi g_realApi = {OpenPrinterA,   StartDocPrinterA, StartPagePrinter, WritePrinter,
+                              EndPagePrinter, EndDocPrinter,    ClosePrinter,     AbortPrinter,
+                              GetJobA,        GetPrinterA};
+
+// The spooler's device conditions that hold a copy, most important first.
+const struct {
+    DWORD dwStatus;
+    const char* pszText;
+} kHoldingConditions[] = {
+    {PRINTER_STATUS_PAPER_OUT, "Paper out"},
+    {PRINTER_STATUS_PAPER_JAM, "Jammed"},
+    {PRINTER_STATUS_DOOR_OPEN, "Cover open"},
+    {PRINTER_STATUS_NO_TONER, "Toner out"},
+    {PRINTER_STATUS_OUTPUT_BIN_FULL, "Output tray full"},
+    {PRINTER_STATUS_PAPER_PROBLEM, "Paper problem"},
+    {PRINTER_STATUS_OFFLINE, "Offline"},
+    {PRINTER_STATUS_USER_INTERVENTION, "Needs attention"},
+    {PRINTER_STATUS_NOT_AVAILABLE, "Not available"},
+    {PRINTER_STATUS_ERROR, "Printer error"},
+};
 
 // Asks the spooler to drop the job and whether it did: true when the job is
 // gone or marked for deletion afterwards.
@@ -29,6 +46,84 @@ bool DropJob(HANDLE hPrinter, DWORD dwJobId) {
 }
 const SpoolerApi* g_pApi = &g_realApi;
 } // namespace
+
+PrinterState SpoolerPrinterState(DWORD dwStatus, DWORD dwAttributes, DWORD cJobs,
+                                 CString& strText) {
+    strText.Empty();
+    if (dwStatus & PRINTER_STATUS_PAUSED) {
+        strText = "Paused";
+        return PrinterState::Paused;
+    }
+    if (dwAttributes & PRINTER_ATTRIBUTE_WORK_OFFLINE) {
+        strText = "Offline";
+        return PrinterState::Paused;
+    }
+    for (const auto& condition : kHoldingConditions) {
+        if (dwStatus & condition.dwStatus) {
+            strText = condition.pszText;
+            return PrinterState::Paused;
+        }
+    }
+    // The spooler learns a device's state only while it despools a job:
+    // with none, a status of 0 tells nothing.
+    if (dwStatus == 0 && cJobs == 0)
+        return PrinterState::Unknown;
+    strText = (dwStatus & PRINTER_STATUS_PRINTING) ? "Printing" : "Ready";
+    return PrinterState::Ready;
+}
+
+IHandedDocument::Fate SpoolerJobFate(bool bListed, DWORD dwStatus, CString& strWord) {
+    strWord.Empty();
+    if (!bListed)
+        return IHandedDocument::Fate::Done;
+    const struct {
+        DWORD dwStatus;
+        const char* pszWord;
+    } errors[] = {
+        {JOB_STATUS_PAPEROUT, "spooler reports: paper out"},
+        {JOB_STATUS_OFFLINE, "spooler reports: offline"},
+        {JOB_STATUS_USER_INTERVENTION, "spooler reports: needs attention"},
+        {JOB_STATUS_BLOCKED_DEVQ, "spooler reports: blocked"},
+        {JOB_STATUS_ERROR, "spooler reports: error"},
+    };
+    for (const auto& error : errors) {
+        if (dwStatus & error.dwStatus) {
+            strWord = error.pszWord;
+            return IHandedDocument::Fate::Error;
+        }
+    }
+    if (dwStatus & (JOB_STATUS_PRINTED | JOB_STATUS_COMPLETE | JOB_STATUS_RETAINED))
+        return IHandedDocument::Fate::Done;
+    return IHandedDocument::Fate::Pending;
+}
+
+CSpoolerHandedJob::~CSpoolerHandedJob() {
+    if (m_hPrinter)
+        CurrentSpoolerApi().ClosePrinter(m_hPrinter);
+}
+
+IHandedDocument::Fate CSpoolerHandedJob::Check(CString& strWord) {
+    strWord.Empty();
+    const SpoolerApi& api = CurrentSpoolerApi();
+    if (!m_hPrinter) {
+        std::vector<char> name(m_strPrinter.GetString(),
+                               m_strPrinter.GetString() + m_strPrinter.GetLength() + 1);
+        if (!api.OpenPrinter(name.data(), &m_hPrinter, nullptr)) {
+            m_hPrinter = nullptr;
+            return Fate::Done;
+        }
+    }
+    std::vector<BYTE> info(1024);
+    DWORD cbNeeded = 0;
+    BOOL found = api.GetJob(m_hPrinter, m_dwJobId, 1, info.data(), static_cast<DWORD>(info.size()),
+                            &cbNeeded);
+    if (!found && GetLastError() == ERROR_INSUFFICIENT_BUFFER && cbNeeded > info.size()) {
+        info.resize(cbNeeded);
+        found = api.GetJob(m_hPrinter, m_dwJobId, 1, info.data(), cbNeeded, &cbNeeded);
+    }
+    const DWORD status = found ? reinterpret_cast<const JOB_INFO_1A*>(info.data())->Status : 0;
+    return SpoolerJobFate(found != FALSE, status, strWord);
+}
 
 const SpoolerApi& RealSpoolerApi() {
     return g_realApi;
@@ -112,6 +207,7 @@ BOOL CSpooler_Printer::Open(CSpoolerSetup* pSetup, CString strJobName) {
     const SpoolerApi& api = CurrentSpoolerApi();
 
     CString name = pSetup ? pSetup->m_strSpoolerName : CString();
+    m_strPrinterName = name;
     std::vector<char> printerName(name.GetString(), name.GetString() + name.GetLength() + 1);
     HANDLE hOpened = nullptr;
     if (!api.OpenPrinter(printerName.data(), &hOpened, nullptr)) {
@@ -227,7 +323,13 @@ BOOL CSpooler_Printer::EndInOrder() {
         SetState(2);
     }
     if (GetState() >= 2 && !IsAborted()) {
-        ok = api.EndDocPrinter(h) && ok;
+        const bool ended = api.EndDocPrinter(h) != FALSE;
+        // Handed on whole: the spooler's job from now on, to be followed.
+        if (ended && ok) {
+            CLock lock(m_cs);
+            m_dwHandedJobId = m_dwJobId;
+        }
+        ok = ended && ok;
         SetState(1);
     }
     HANDLE hClose = nullptr;
@@ -250,6 +352,41 @@ BOOL CSpooler_Printer::EndInOrder() {
     if (hClose)
         api.ClosePrinter(hClose);
     return ok;
+}
+
+std::unique_ptr<IHandedDocument> CSpooler_Printer::TakeHandedDocument() {
+    DWORD dwJobId;
+    {
+        CLock lock(m_cs);
+        dwJobId = m_dwHandedJobId;
+        m_dwHandedJobId = 0;
+    }
+    if (!dwJobId || IsAborted())
+        return nullptr;
+    return std::make_unique<CSpoolerHandedJob>(m_strPrinterName, dwJobId);
+}
+
+PrinterState CSpooler_Printer::QueryState(CSpoolerSetup* pSetup, CString& strText) {
+    strText.Empty();
+    const SpoolerApi& api = CurrentSpoolerApi();
+    CString name = pSetup ? pSetup->m_strSpoolerName : CString();
+    std::vector<char> printerName(name.GetString(), name.GetString() + name.GetLength() + 1);
+    HANDLE h = nullptr;
+    // A printer that cannot be opened is not asked: Open says why.
+    if (!api.OpenPrinter(printerName.data(), &h, nullptr))
+        return PrinterState::Unknown;
+    std::vector<BYTE> info(2048);
+    DWORD cbNeeded = 0;
+    BOOL ok = api.GetPrinter(h, 2, info.data(), static_cast<DWORD>(info.size()), &cbNeeded);
+    if (!ok && GetLastError() == ERROR_INSUFFICIENT_BUFFER && cbNeeded > info.size()) {
+        info.resize(cbNeeded);
+        ok = api.GetPrinter(h, 2, info.data(), cbNeeded, &cbNeeded);
+    }
+    api.ClosePrinter(h);
+    if (!ok)
+        return PrinterState::NotAnswering;
+    const auto* printer = reinterpret_cast<const PRINTER_INFO_2A*>(info.data());
+    return SpoolerPrinterState(printer->Status, printer->Attributes, printer->cJobs, strText);
 }
 
 BOOL CSpooler_Printer::Abort() {

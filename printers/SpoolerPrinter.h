@@ -30,6 +30,50 @@
 
 #include <windows.h>
 
+#include <memory>
+#include <utility>
+
+// What the spooler's record of a printer (PRINTER_INFO_2's Status,
+// Attributes and cJobs) says before a copy, first rule that applies:
+// paused ("Paused"); offline by the attribute WORK_OFFLINE ("Offline");
+// a device condition ("Paper out", "Jammed", "Cover open", "Toner out",
+// "Output tray full", "Paper problem", "Offline", "Needs attention", "Not
+// available", "Printer error", in that order) - each Paused, so the copy
+// waits; a status of 0 with no job queued tells nothing (Unknown: the
+// spooler knows a device's state only while it despools a job, so send);
+// anything else Ready ("Printing" or "Ready").
+PrinterState SpoolerPrinterState(DWORD dwStatus, DWORD dwAttributes, DWORD cJobs, CString& strText);
+
+#ifndef JOB_STATUS_RETAINED
+#define JOB_STATUS_RETAINED 0x00002000
+#endif
+
+// What the spooler's record of a job (JOB_INFO_1's Status) says of a
+// document handed to it, first rule that applies: a job no longer listed
+// (bListed false) is Done; an error state is Error with its words
+// ("spooler reports: " and "paper out", "offline", "needs attention",
+// "blocked" or "error", in that order);
+// printed, complete or retained is Done; anything else Pending.
+IHandedDocument::Fate SpoolerJobFate(bool bListed, DWORD dwStatus, CString& strWord);
+
+// A spooler job followed by its id, through a printer handle of its own
+// (opened at the first Check, closed by the destructor). A printer that
+// can no longer be opened leaves nothing to follow: Done.
+class CSpoolerHandedJob : public IHandedDocument {
+public:
+    CSpoolerHandedJob(CString strPrinter, DWORD dwJobId)
+        : m_strPrinter(std::move(strPrinter)), m_dwJobId(dwJobId) {}
+    ~CSpoolerHandedJob() override;
+    CSpoolerHandedJob(const CSpoolerHandedJob&) = delete;
+    CSpoolerHandedJob& operator=(const CSpoolerHandedJob&) = delete;
+    Fate Check(CString& strWord) override;
+
+private:
+    CString m_strPrinter;
+    DWORD m_dwJobId;
+    HANDLE m_hPrinter = nullptr;
+};
+
 class CSpooler_Printer : public CPrinter {
 public:
     CSpooler_Printer() = default;
@@ -49,6 +93,12 @@ public:
     // "Printer not found", "Spooler refused the job" or "Spooler refused
     // the data"; empty after an abort.
     CString GetFailureText() override;
+    // The spooler's record of the printer (GetPrinter level 2), through a
+    // handle of its own, mapped by SpoolerPrinterState; Unknown when the
+    // printer cannot be opened, NotAnswering when the record cannot be read.
+    PrinterState QueryState(CSpoolerSetup* pSetup, CString& strText) override;
+    // The job of the last document Close ended, as the spooler numbered it.
+    std::unique_ptr<IHandedDocument> TakeHandedDocument() override;
 
     int GetState() const;
 
@@ -76,4 +126,9 @@ protected:
     int m_nInCall = 0;
     // Worker's thread only: the words for the last failed step.
     const char* m_pszFailure = nullptr;
+    // Worker's thread only: the printer's name (from Open).
+    CString m_strPrinterName;
+    // Under m_cs: the job id of the document the last Close ended, 0 when
+    // none.
+    DWORD m_dwHandedJobId = 0;
 };

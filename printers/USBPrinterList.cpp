@@ -1,6 +1,8 @@
 #include "printers/USBPrinterList.h"
 
+#include "framework/UniqueHandle.h"
 #include "printers/USBPrinterInterfaces.h"
+#include "printers/UsbPrinterIo.h"
 
 #include <cstring>
 
@@ -19,6 +21,19 @@ bool ReadLocation(HDEVINFO hSet, SP_DEVINFO_DATA& device, CString& strName) {
     strName = CString(buffer, static_cast<int>(strnlen(buffer, sizeof(buffer))));
     return true;
 }
+
+// How long the device may take to give its ID.
+const DWORD kDeviceIdWaitMs = 1000;
+
+// The maker and model the device's 1284 ID names ("Acme L-200"), or empty
+// when the device cannot be opened or gives none.
+CString NameFromDeviceId(const char* pszDevicePath) {
+    UniqueFile device(CreateFileA(pszDevicePath, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
+    if (!device)
+        return CString();
+    return CString(DeviceIdName(ReadDeviceId(device.get(), kDeviceIdWaitMs)).c_str());
+}
 } // namespace
 
 CPtrArray* EnumerateUSBPrinters() {
@@ -27,8 +42,12 @@ CPtrArray* EnumerateUSBPrinters() {
     ForEachUsbPrinterInterface(
         [pList](HDEVINFO hSet, SP_DEVINFO_DATA& device, const char* pszDevicePath) {
             CString strName;
-            if (ReadLocation(hSet, device, strName))
-                pList->Add(new CUSBPrinterInfo(strName, SerialNumberFromDevicePath(pszDevicePath)));
+            if (!ReadLocation(hSet, device, strName))
+                return true;
+            // A device without a location says who it is by its ID.
+            if (strName.IsEmpty())
+                strName = NameFromDeviceId(pszDevicePath);
+            pList->Add(new CUSBPrinterInfo(strName, SerialNumberFromDevicePath(pszDevicePath)));
             return true;
         });
     return pList;

@@ -1,6 +1,8 @@
 // The process-wide list of attached USB printers (device interface class
 // GUID_DEVINTERFACE_USBPRINT), as CUSBPrinterInfo records in the order the
-// device set-up interface enumerates them.
+// device set-up interface enumerates them. A record's name is the device's
+// location information or, where that is empty, the maker and model of the
+// device's IEEE 1284 ID (read once per enumeration, UsbPrinterIo.h).
 //
 // The list is built on first use and then kept, with its records, until the
 // process ends: printers attached later are seen only after a restart. It

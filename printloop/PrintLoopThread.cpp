@@ -21,6 +21,15 @@ const char kNotRecordedText[] =
     "copy may be sent again at the next start.";
 // Waits before each new try of a record that failed.
 const DWORD kRecordRetryMs[] = {250, 1000, 2000};
+
+// The history's result for a run whose every copy went out: "Printed", with
+// the queue's word for an error one of them met there ("Printed (spooler
+// reports: paper out)").
+std::string PrintedResult(const CString& strQueueWord) {
+    if (strQueueWord.IsEmpty())
+        return ResultPrinted();
+    return ResultPrinted() + " (" + AnsiToUtf8(strQueueWord) + ")";
+}
 } // namespace
 
 // The printer wait's view of the loop, for one job.
@@ -126,14 +135,23 @@ void CPrintLoopThread::SetPageCountPeriods(DWORD dwPollMs, DWORD dwLimitMs) {
 }
 
 BOOL CPrintLoopThread::StopForGood() {
-    // Page counts still awaited are dropped: none reaches the owner from now.
+    // Page counts still awaited are dropped: none reaches the owner from now;
+    // nor does the fate of a document still followed in a queue.
     m_pPageCounter->End();
+    m_follower.End();
     // First ask: a worker between copies, or one that is ending a document
     // (handing it to the printer), settles the job itself, counting that
     // copy, and ends; one in the middle of a document drops it unended.
     m_bStopRequested = true;
     m_bRunning = FALSE;
     SetEvent(m_hWake.get());
+    {
+        // Entries still waiting for their documents go out as they are; from
+        // here on none waits (m_bStopRequested).
+        CLock gate(m_csGate);
+        if (!IsStoppedForGood())
+            FlushFollowedRuns();
+    }
     const HANDLE hWorker = GetHandle();
     if (hWorker && WaitForSingleObject(hWorker, kStopWaitMs) != WAIT_OBJECT_0) {
         // Then give up on a worker still inside the output: from here on it
@@ -265,6 +283,7 @@ void CPrintLoopThread::RunLoop() {
                 n = pJob->m_nCopies;
             }
             m_pCurrentJob = pJob;
+            ++m_nRun;
             m_strJobOutput = OutputCaptionName(CSpoolerSetup(*m_pSetup));
             strOutput = m_strJobOutput;
             m_nJobCopies = n;
@@ -291,6 +310,8 @@ void CPrintLoopThread::RunLoop() {
         try {
             WaitHost host(*this, pJob);
             while (m_bRunning && nSent < n) {
+                if (m_bRetry && !HoldWhileAHandedCopyFails(pJob))
+                    break;
                 if (bAskPrinter) {
                     const PrinterWait wait = WaitForPrinter(host, m_dwPrinterPollMs, silence);
                     if (wait == PrinterWait::Stopped)
@@ -397,6 +418,9 @@ void CPrintLoopThread::RunLoop() {
                 }
                 InvalidateJobList();
             }
+            const auto followed = m_followed.find(m_nRun);
+            if (followed != m_followed.end() && !followed->second.entry)
+                m_followed.erase(followed);
             if (m_nPageToken) {
                 m_pPageCounter->JobEnded(m_nPageToken, done >= n && !bFailed);
                 m_nPageToken = 0;
@@ -517,7 +541,100 @@ CopyOutcome CPrintLoopThread::SendOneCopy(CQueuedJob* pJob, int nCopy) {
     // here: the job already kept it.
     if (outcome.result == CopyResult::Sent && IsStoppedForGood())
         outcome.result = CopyResult::Dropped;
+    if (outcome.result == CopyResult::Sent)
+        FollowHandedDocument(*printer);
     return outcome;
+}
+
+void CPrintLoopThread::FollowHandedDocument(CPrinter& printer) {
+    std::unique_ptr<IHandedDocument> pDoc = printer.TakeHandedDocument();
+    if (!pDoc)
+        return;
+    unsigned long nRun;
+    {
+        CLock gate(m_csGate);
+        if (IsStoppedForGood() || m_bStopRequested)
+            return;
+        nRun = m_nRun;
+        // Counted first: the follower may report it before Follow returns.
+        ++m_followed[nRun].nHanded;
+    }
+    if (m_follower.Follow(std::move(pDoc), nRun))
+        return;
+    CLock gate(m_csGate);
+    const auto it = m_followed.find(nRun);
+    if (it != m_followed.end())
+        --it->second.nHanded;
+}
+
+void CPrintLoopThread::OnDocumentFollowed(unsigned long nRun, const CString& strWord) {
+    CLock gate(m_csGate);
+    const auto it = m_followed.find(nRun);
+    if (IsStoppedForGood() || it == m_followed.end())
+        return;
+    FollowedRun& run = it->second;
+    ++run.nFollowed;
+    if (!strWord.IsEmpty() && run.strWord.IsEmpty()) {
+        run.strWord = strWord;
+        // The job still in progress shows it until its next progress.
+        if (nRun == m_nRun && m_pCurrentJob) {
+            m_bWaitTextShown = false;
+            const CString strText = strWord.Left(1).MakeUpper() + strWord.Mid(1);
+            CLock lock(m_pCurrentJob->m_Lock);
+            m_pCurrentJob->m_strStatus = strText;
+            InvalidateJobList();
+        }
+    }
+    if (!run.entry || (run.nFollowed < run.nHanded && run.strWord.IsEmpty()))
+        return;
+    CHistoryEntry entry = *run.entry;
+    entry.result = PrintedResult(run.strWord);
+    m_followed.erase(it);
+    m_pOwner->RecordHistory(entry);
+}
+
+void CPrintLoopThread::RecordPrinted(const CHistoryEntry& entry) {
+    const auto it = m_followed.find(m_nRun);
+    if (it == m_followed.end()) {
+        m_pOwner->RecordHistory(entry);
+        return;
+    }
+    FollowedRun& run = it->second;
+    if (run.nFollowed < run.nHanded && run.strWord.IsEmpty() && !m_bStopRequested) {
+        run.entry = entry;
+        return;
+    }
+    CHistoryEntry out = entry;
+    out.result = PrintedResult(run.strWord);
+    m_followed.erase(it);
+    m_pOwner->RecordHistory(out);
+}
+
+void CPrintLoopThread::FlushFollowedRuns() {
+    for (auto& item : m_followed) {
+        FollowedRun& run = item.second;
+        if (!run.entry)
+            continue;
+        run.entry->result = PrintedResult(run.strWord);
+        m_pOwner->RecordHistory(*run.entry);
+    }
+    m_followed.clear();
+}
+
+bool CPrintLoopThread::HoldWhileAHandedCopyFails(CQueuedJob* pJob) {
+    CString strShown;
+    for (;;) {
+        CString strWord;
+        if (!m_follower.InError(strWord))
+            break;
+        if (!m_bRunning || m_bStopRequested)
+            return false;
+        if (strWord != strShown && !SetStatusText(pJob, "Waiting for printer: " + strWord))
+            return false;
+        strShown = strWord;
+        WaitForSingleObject(m_hWake.get(), CDocumentFollower::kAskEveryMs);
+    }
+    return strShown.IsEmpty() || SetStatusText(pJob, CString());
 }
 
 void CPrintLoopThread::EndCopy(CQueuedJob* pJob) {
@@ -558,7 +675,10 @@ void CPrintLoopThread::RecordHistory(CQueuedJob* pJob, int nAsked, int nSent,
         entry.output = AnsiToUtf8(m_strJobOutput);
         entry.result = strFailure.IsEmpty() ? ResultPrinted() : ResultFailed(strFailure);
         entry.pageToken = nPageToken;
-        m_pOwner->RecordHistory(entry);
+        if (strFailure.IsEmpty())
+            RecordPrinted(entry);
+        else
+            m_pOwner->RecordHistory(entry);
     } catch (...) {
     }
 }

@@ -11,10 +11,14 @@
 // A job whose own file cannot be read is held instead (CQueuedJob) and the
 // worker goes on with the next. A copy counts only once it got through
 // whole, so a retried copy counts once.
-// It composes three parts with headers of their own: the wait before a copy
+// It composes parts with headers of their own: the wait before a copy
 // (PrinterWait.h), the sending of one copy (CopySender.h), the status
-// watcher with the active-printer slot (StatusWatcher.h) and the printer's
-// own page count per job run (PageCounter.h). This class holds
+// watcher with the active-printer slot (StatusWatcher.h), the printer's
+// own page count per job run (PageCounter.h) and the following of copies
+// an output handed on to a queue of its own (DocumentFollower.h): a run's
+// "Printed" history entry waits for them (up to the send limit) and names
+// the first error the queue reported ("Printed (spooler reports: paper
+// out)"), and with retry on a copy waits while one of them is in error. This class holds
 // the job loop: taking a job, counting and settling its copies, Start, Stop
 // and closing.
 //
@@ -67,6 +71,10 @@
 //  - The page counter's lock is innermost like the slot's; its sink lock is
 //    held while the page counter's thread calls in (OnPagesCounted), which
 //    takes the gate: so CPageCounter::End is never called inside the gate.
+//  - The document follower's state lock is innermost (InError may be asked
+//    inside the gate); its sink lock is held while its thread calls in
+//    (OnDocumentFollowed), which takes the gate: so CDocumentFollower::End
+//    is never called inside the gate.
 //  Order: the gate (worker, watcher) or the display lock (window), then the
 //  queue's lock, then one job's lock, then the settings' lock. No thread
 //  waits for the queue's lock while holding a job's lock, and no code holds
@@ -79,6 +87,7 @@
 #include "printers/Printer.h"
 #include "printers/SilenceRule.h"
 #include "printloop/CopySender.h"
+#include "printloop/DocumentFollower.h"
 #include "printloop/PageCounter.h"
 #include "printloop/PrintLoopOwner.h"
 #include "printloop/RetryRule.h"
@@ -87,10 +96,14 @@
 #include "settings/SpoolerSetup.h"
 
 #include <atomic>
+#include <map>
 #include <memory>
 #include <optional>
 
-class CPrintLoopThread : public CWinThread, private IWaitTextSink, private IPagesCountedSink {
+class CPrintLoopThread : public CWinThread,
+                         private IWaitTextSink,
+                         private IPagesCountedSink,
+                         private IDocumentFateSink {
 public:
     // How long StopForGood waits for a worker to settle by itself (one that
     // is ending a document gets this long to finish it) ...
@@ -207,6 +220,21 @@ private:
     CSilenceRule& SilenceOf(const CString& strOutput);
     // IPagesCountedSink: handed to the owner inside the gate.
     void OnPagesCounted(unsigned long nToken, std::optional<unsigned long> pages) override;
+    // After a copy sent: follows the document its output handed on to a
+    // queue of its own (the spooler's), if any, for the run in progress.
+    void FollowHandedDocument(CPrinter& printer);
+    // IDocumentFateSink: counts the run's document as followed; an error
+    // shows in the job's row, and a held history entry goes out once its
+    // documents are all followed (or one reported an error).
+    void OnDocumentFollowed(unsigned long nRun, const CString& strWord) override;
+    // With retry on, before a copy: holds it while a document handed on
+    // earlier is in an error state; false when Stop or closing came.
+    bool HoldWhileAHandedCopyFails(CQueuedJob* pJob);
+    // Under the gate: the history entry of a run whose every copy went out,
+    // now or, while its documents are still followed, once they are.
+    void RecordPrinted(const CHistoryEntry& entry);
+    // Under the gate: held entries go out as they are (closing).
+    void FlushFollowedRuns();
 
     std::atomic<BOOL> m_bRunning{FALSE};
     std::atomic<bool> m_bRetry{false};
@@ -248,7 +276,22 @@ private:
     CString m_strAskedOutput;
     CSilenceRule m_silence;
 
+    // Under m_csGate: the job run in progress (or last), counting from 1,
+    // and what is known of the documents each run handed on to a queue:
+    // how many were handed and followed, the queue's first error word, and
+    // the run's history entry while it waits for them.
+    unsigned long m_nRun = 0;
+    struct FollowedRun {
+        int nHanded = 0;
+        int nFollowed = 0;
+        CString strWord;
+        std::optional<CHistoryEntry> entry;
+    };
+    std::map<unsigned long, FollowedRun> m_followed;
+
     CStatusWatcher m_watcher{*this};
     std::unique_ptr<CPageCounter> m_pPageCounter =
         std::make_unique<CPageCounter>(static_cast<IPagesCountedSink&>(*this));
+    // Last, so it ends (and calls in no more) before the rest goes.
+    CDocumentFollower m_follower{static_cast<IDocumentFateSink&>(*this)};
 };

@@ -9,6 +9,7 @@
 #include "support/PipeServer.h"
 #include "support/RegistryFixture.h"
 #include "support/StandInComponent.h"
+#include "support/FakeUsbDevice.h"
 #include "support/RandomBytes.h"
 #include "support/TempFiles.h"
 #include "support/WaitFor.h"
@@ -333,6 +334,62 @@ TEST_F(PipeWorkerTest, WaitTextIsEmptyWithoutAStallOrAStateInterface) {
     EXPECT_TRUE(printer.GetWaitText().IsEmpty());
     EXPECT_TRUE(printer.Close());
     EXPECT_TRUE(printer.GetWaitText().IsEmpty());
+}
+
+// The wait before a copy for a USB printer, through the component's code in
+// this process (so its device calls reach the stand-in device) and a file
+// as the printer's port: paper out holds the copy until the byte says
+// ready; a printer that never gets ready is left by
+// Stop with nothing sent; one that fails the question gets the copies.
+TEST_F(PipeWorkerTest, UsbPrinterIsWaitedForByItsStatusByte) {
+    StandInRegistration component(
+        [](IUnknown** pp) { return CPipe::Create(IID_IUnknown, reinterpret_cast<void**>(pp)); });
+    ASSERT_TRUE(component.ok());
+    FakeUsbDevice device;
+    const auto bytes = RandomBytes(40000, 47);
+    const std::string job(bytes.begin(), bytes.end());
+    TempFile file("morvane-pipe-worker-usbwait.bin", bytes);
+    TempFile port("morvane-pipe-worker-usbwait-port.bin", "");
+    setup.m_nSpoolerType = SPOOLER_USB;
+    setup.m_strUSBPort = port.path();
+    auto start = [&](int copies) {
+        list->Add(CQueuedJob("job", file.path(), copies));
+        StartLoop(THREAD_PRIORITY_IDLE);
+        loop->SetPrinterPollMs(100);
+        loop->SetRunning(TRUE);
+    };
+
+    // Paused, then ready: the copy goes (a port file is written from its
+    // start by each copy).
+    device.SetStatus(0x38);
+    start(1);
+    ASSERT_TRUE(WaitFor([&] { return HeadStatus() == "Waiting for printer: Paper out"; }));
+    const int asked = device.Questions();
+    ASSERT_TRUE(WaitFor([&] { return device.Questions() > asked; }));
+    EXPECT_EQ(ReadFileBytes(port.path()), "");
+    device.SetStatus(0x18);
+    ASSERT_TRUE(WaitFor([&] { return list->GetCount() == 0; }, 20000));
+    EXPECT_TRUE(ReadFileBytes(port.path()) == job);
+
+    // Never ready: Stop leaves the job whole and the port untouched.
+    ASSERT_TRUE(StartOver());
+    WriteFileBytes(port.path(), "");
+    device.SetStatus(0x08);
+    start(3);
+    ASSERT_TRUE(WaitFor([&] { return HeadStatus() == "Waiting for printer: Offline"; }));
+    loop->SetRunning(FALSE);
+    ASSERT_TRUE(WaitFor([&] { return HeadStatus().empty(); }, 5000));
+    EXPECT_EQ(HeadCopies(), 3);
+    EXPECT_EQ(ReadFileBytes(port.path()), "");
+
+    // No answer: sent as before there were questions.
+    ASSERT_TRUE(StartOver());
+    WriteFileBytes(port.path(), "");
+    device.SetStatus(FakeUsbDevice::kRefuse);
+    start(1);
+    ASSERT_TRUE(WaitFor([&] { return list->GetCount() == 0; }, 20000));
+    EXPECT_TRUE(ReadFileBytes(port.path()) == job);
+    EXPECT_TRUE(Boxes().empty());
 }
 
 } // namespace

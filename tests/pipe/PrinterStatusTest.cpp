@@ -247,8 +247,10 @@ TEST(PrinterStatusObject, IsReachedFromTheOtherInterfacesAndChecksItsArguments) 
     EXPECT_EQ(status->CheckStatus(nullptr, &lCode, &text), E_INVALIDARG);
     EXPECT_EQ(lCode, PRINTER_STATUS_NOT_ANSWERING);
     EXPECT_EQ(text, nullptr);
+    // A USB printer is asked through its device: none is attached.
     Bstr usb(UsbDocument(L"", L"ABC"));
-    EXPECT_EQ(status->CheckStatus(usb, &lCode, &text), HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED));
+    EXPECT_EQ(status->CheckStatus(usb, &lCode, &text),
+              HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED));
     EXPECT_EQ(text, nullptr);
     status->Release();
     pipe->Release();

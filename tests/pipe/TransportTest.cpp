@@ -10,6 +10,7 @@
 #include "support/TempFiles.h"
 #include "support/WaitFor.h"
 #include "support/UsbPrinterDevices.h"
+#include "support/FakeUsbDevice.h"
 
 #include <gtest/gtest.h>
 
@@ -398,6 +399,62 @@ TEST(UsbTransport, CancelFromAnotherThreadCutsABlockedWrite) {
     EXPECT_LT(t->Finish(), 0);
     t.reset();
     CloseHandle(server);
+}
+
+// A device that stops taking data is asked its status byte: paper out waits
+// up to the paused limit, and a printer that reads again meanwhile gets
+// every byte; one that fails the question fails after the send time as ever.
+TEST(UsbTransport, StalledWriteWaitsWhileThePrinterSaysPaused) {
+    const struct {
+        int status;
+        bool reads; // the printer reads again once it has been asked
+        HRESULT hr;
+        ULONGLONG minMs, maxMs;
+        const wchar_t* last;
+    } rows[] = {
+        {FakeUsbDevice::kRefuse, false, HRESULT_FROM_WIN32(ERROR_TIMEOUT), 400, 2000, L""},
+        {0x38, false, HRESULT_FROM_WIN32(ERROR_TIMEOUT), 2400, 6000, L"Paper out"},
+        {0x08, true, S_OK, 0, 6000, L"Printing"},
+    };
+    FakeUsbDevice fake;
+    const auto bytes = RandomBytes(8 * 16384, 21);
+    int n = 0;
+    for (const auto& row : rows) {
+        const std::string name = "\\\\.\\pipe\\morvane-usb-paused-" + std::to_string(n++);
+        HANDLE server = CreateNamedPipeA(name.c_str(), PIPE_ACCESS_INBOUND,
+                                         PIPE_TYPE_BYTE | PIPE_WAIT, 1, 4096, 4096, 0, nullptr);
+        ASSERT_NE(server, INVALID_HANDLE_VALUE);
+        fake.SetStatus(row.status);
+        const int asked = fake.Questions();
+        PipeTimeouts timeouts = Short();
+        timeouts.dwPausedMs = 2500;
+        CLastPrinterStatus last;
+        std::unique_ptr<CTransport> t;
+        ASSERT_EQ(CUsbTransport::OpenPath(name, timeouts, t, &last), S_OK);
+        std::string got;
+        std::thread reader([&] {
+            if (!row.reads || !WaitFor([&] { return fake.Questions() > asked; }, 5000))
+                return;
+            char buffer[4096];
+            DWORD cb = 0;
+            while (ReadFile(server, buffer, sizeof(buffer), &cb, nullptr) && cb > 0)
+                got.append(buffer, cb);
+        });
+        const ULONGLONG t0 = GetTickCount64();
+        const HRESULT hr = SendAll(*t, bytes, 16384);
+        const ULONGLONG took = GetTickCount64() - t0;
+        EXPECT_EQ(hr, row.hr) << row.status;
+        EXPECT_GE(took, row.minMs) << row.status;
+        EXPECT_LT(took, row.maxMs) << row.status;
+        EXPECT_EQ(last.Get().text, row.last) << row.status;
+        EXPECT_EQ(SUCCEEDED(t->Finish()), SUCCEEDED(row.hr));
+        t.reset();
+        reader.join();
+        if (row.reads) {
+            EXPECT_TRUE(got == std::string(bytes.begin(), bytes.end()));
+        }
+        CloseHandle(server);
+    }
 }
 
 } // namespace

@@ -104,11 +104,14 @@ struct FakeSpooler {
         aborted = true;
         return TRUE;
     }
+    // The job's status in the spooler's record, or gone from it.
+    static inline std::atomic<DWORD> jobStatus{JOB_STATUS_PRINTED};
+    static inline std::atomic<bool> jobGone{false};
     static BOOL WINAPI GetJob(HANDLE, DWORD id, DWORD level, LPBYTE p, DWORD cb, LPDWORD pcb) {
         EXPECT_EQ(id, 7u);
         EXPECT_EQ(level, 1u);
         *pcb = sizeof(JOB_INFO_1A);
-        if (aborted && !keepAbortedJob) {
+        if ((aborted && !keepAbortedJob) || jobGone) {
             SetLastError(ERROR_INVALID_PARAMETER);
             return FALSE;
         }
@@ -117,10 +120,31 @@ struct FakeSpooler {
             return FALSE;
         }
         *reinterpret_cast<JOB_INFO_1A*>(p) = JOB_INFO_1A();
+        reinterpret_cast<JOB_INFO_1A*>(p)->Status = jobStatus;
         return TRUE;
     }
-    static constexpr SpoolerApi api = {Open,   StartDoc, StartPage, Write, EndPage,
-                                       EndDoc, Close,    Abort,     GetJob};
+    // The printer's record: its status and attributes now, or a refusal.
+    static inline std::atomic<DWORD> printerStatus{0}, printerAttributes{0};
+    static inline std::atomic<bool> refusePrinterInfo{false};
+    static BOOL WINAPI GetPrinter(HANDLE, DWORD level, LPBYTE p, DWORD cb, LPDWORD pcb) {
+        Log("GetPrinter " + std::to_string(level));
+        *pcb = sizeof(PRINTER_INFO_2A);
+        if (refusePrinterInfo) {
+            SetLastError(ERROR_INVALID_HANDLE);
+            return FALSE;
+        }
+        if (cb < sizeof(PRINTER_INFO_2A)) {
+            SetLastError(ERROR_INSUFFICIENT_BUFFER);
+            return FALSE;
+        }
+        auto* info = reinterpret_cast<PRINTER_INFO_2A*>(p);
+        *info = PRINTER_INFO_2A();
+        info->Status = printerStatus;
+        info->Attributes = printerAttributes;
+        return TRUE;
+    }
+    static constexpr SpoolerApi api = {Open,   StartDoc, StartPage, Write,  EndPage,
+                                       EndDoc, Close,    Abort,     GetJob, GetPrinter};
 };
 
 class SpoolerStateTest : public ::testing::Test {
@@ -135,6 +159,11 @@ protected:
         FakeSpooler::aborted = false;
         FakeSpooler::closes = 0;
         FakeSpooler::closesDuringWrite = 0;
+        FakeSpooler::printerStatus = 0;
+        FakeSpooler::printerAttributes = 0;
+        FakeSpooler::refusePrinterInfo = false;
+        FakeSpooler::jobStatus = JOB_STATUS_PRINTED;
+        FakeSpooler::jobGone = false;
         SetSpoolerApi(&FakeSpooler::api);
         setup.m_strSpoolerName = "Label Printer";
     }
@@ -315,7 +344,8 @@ TEST_F(SpoolerStateTest, WorkerAbortsACopyWhoseWriteFails) {
     }
     SetMessageBoxHandler(nullptr);
     EXPECT_EQ(FakeSpooler::Calls(),
-              (Calls{"OpenPrinter Label Printer", "StartDocPrinter", "StartPagePrinter",
+              (Calls{"OpenPrinter Label Printer", "GetPrinter 2", "ClosePrinter",
+                     "OpenPrinter Label Printer", "StartDocPrinter", "StartPagePrinter",
                      "WritePrinter 16384", "AbortPrinter", "ClosePrinter"}));
     ASSERT_EQ(list.GetCount(), 1);
     EXPECT_EQ(list.GetAt(0)->m_nCopies, 2);
@@ -345,6 +375,147 @@ TEST_F(SpoolerStateTest, DocumentThatCannotBeEndedIsReported) {
     EXPECT_FALSE(p.Close());
     EXPECT_EQ(p.GetState(), 0);
     EXPECT_EQ(FakeSpooler::calls.back(), "ClosePrinter");
+}
+
+TEST(SpoolerPrinterState, PausedOfflineAndDeviceConditionsHoldTheCopy) {
+    const struct {
+        DWORD status, attributes, jobs;
+        PrinterState state;
+        const char* text;
+    } rows[] = {
+        {0, 0, 0, PrinterState::Unknown, ""}, // nothing despooled, nothing known
+        {0, 0, 2, PrinterState::Ready, "Ready"},
+        {PRINTER_STATUS_PRINTING | PRINTER_STATUS_BUSY, 0, 1, PrinterState::Ready, "Printing"},
+        {PRINTER_STATUS_WARMING_UP, 0, 0, PrinterState::Ready, "Ready"},
+        {PRINTER_STATUS_PAUSED, 0, 0, PrinterState::Paused, "Paused"},
+        {PRINTER_STATUS_PAUSED | PRINTER_STATUS_PAPER_OUT, 0, 3, PrinterState::Paused, "Paused"},
+        {0, PRINTER_ATTRIBUTE_WORK_OFFLINE, 0, PrinterState::Paused, "Offline"},
+        {PRINTER_STATUS_PAPER_OUT | PRINTER_STATUS_ERROR, 0, 1, PrinterState::Paused, "Paper out"},
+        {PRINTER_STATUS_PAPER_JAM, 0, 1, PrinterState::Paused, "Jammed"},
+        {PRINTER_STATUS_DOOR_OPEN | PRINTER_STATUS_OFFLINE, 0, 1, PrinterState::Paused,
+         "Cover open"},
+        {PRINTER_STATUS_OFFLINE, 0, 1, PrinterState::Paused, "Offline"},
+        {PRINTER_STATUS_USER_INTERVENTION, 0, 1, PrinterState::Paused, "Needs attention"},
+        {PRINTER_STATUS_NOT_AVAILABLE, 0, 0, PrinterState::Paused, "Not available"},
+        {PRINTER_STATUS_ERROR, 0, 1, PrinterState::Paused, "Printer error"},
+    };
+    for (const auto& row : rows) {
+        CString text = "stale";
+        EXPECT_EQ(SpoolerPrinterState(row.status, row.attributes, row.jobs, text), row.state)
+            << std::hex << row.status;
+        EXPECT_STREQ(text, row.text) << std::hex << row.status;
+    }
+}
+
+// The wait before a copy through the spooler's record of the printer:
+// paused, then ready, the copy goes once; never ready, Stop leaves the job
+// whole with nothing sent; a record that cannot be read sends the copy.
+TEST_F(SpoolerStateTest, WorkerWaitsForAPausedPrinter) {
+    DeleteProgramKey();
+    const auto bytes = RandomBytes(40000, 27);
+    TempFile file("morvane-spooler-wait.bin", bytes);
+    setup.m_nSpoolerType = SPOOLER_WINDOWS;
+    CJobList list;
+    CountingOwner owner;
+    auto headStatus = [&] { return HeadStatus(list); };
+    {
+        FakeSpooler::printerStatus = PRINTER_STATUS_PAUSED;
+        list.Add(CQueuedJob("x.prn", file.path(), 1));
+        CPrintLoopThread loop(&owner, &list, &setup);
+        loop.SetPrinterPollMs(100);
+        ASSERT_TRUE(loop.CreateThread());
+        loop.SetRunning(TRUE);
+        ASSERT_TRUE(WaitFor([&] { return headStatus() == "Waiting for printer: Paused"; }));
+        FakeSpooler::printerAttributes = PRINTER_ATTRIBUTE_WORK_OFFLINE;
+        FakeSpooler::printerStatus = 0;
+        ASSERT_TRUE(WaitFor([&] { return headStatus() == "Waiting for printer: Offline"; }));
+        EXPECT_TRUE(FakeSpooler::written.empty());
+        FakeSpooler::printerAttributes = 0;
+        ASSERT_TRUE(WaitFor([&] { return list.GetCount() == 0; }, 10000));
+        EXPECT_TRUE(FakeSpooler::written == std::string(bytes.begin(), bytes.end()));
+
+        FakeSpooler::written.clear();
+        FakeSpooler::printerStatus = PRINTER_STATUS_PAPER_JAM;
+        list.Add(CQueuedJob("y.prn", file.path(), 2));
+        loop.NotifyQueueChanged();
+        ASSERT_TRUE(WaitFor([&] { return headStatus() == "Waiting for printer: Jammed"; }));
+        loop.SetRunning(FALSE);
+        ASSERT_TRUE(WaitFor([&] { return headStatus().empty(); }, 5000));
+        EXPECT_EQ(HeadCopies(list), 2);
+        EXPECT_TRUE(FakeSpooler::written.empty());
+
+        FakeSpooler::refusePrinterInfo = true;
+        loop.SetRunning(TRUE);
+        ASSERT_TRUE(WaitFor([&] { return list.GetCount() == 0; }, 10000));
+        EXPECT_EQ(FakeSpooler::written.size(), 2 * bytes.size());
+        EXPECT_TRUE(loop.StopForGood());
+    }
+    EXPECT_EQ(owner.stops.load(), 0);
+    DeleteProgramKey();
+}
+
+TEST(SpoolerJobFate, ErrorStatesAreReportedAndTheEndIsPrintedOrGone) {
+    using Fate = IHandedDocument::Fate;
+    const struct {
+        bool listed;
+        DWORD status;
+        Fate fate;
+        const char* word;
+    } rows[] = {
+        {false, 0, Fate::Done, ""}, // gone without an error
+        {true, 0, Fate::Pending, ""},
+        {true, JOB_STATUS_SPOOLING | JOB_STATUS_PRINTING, Fate::Pending, ""},
+        {true, JOB_STATUS_PRINTED, Fate::Done, ""},
+        {true, JOB_STATUS_COMPLETE, Fate::Done, ""},
+        {true, JOB_STATUS_RETAINED, Fate::Done, ""},
+        {true, JOB_STATUS_ERROR | JOB_STATUS_PAPEROUT, Fate::Error, "spooler reports: paper out"},
+        {true, JOB_STATUS_OFFLINE | JOB_STATUS_PRINTED, Fate::Error, "spooler reports: offline"},
+        {true, JOB_STATUS_USER_INTERVENTION, Fate::Error, "spooler reports: needs attention"},
+        {true, JOB_STATUS_BLOCKED_DEVQ, Fate::Error, "spooler reports: blocked"},
+        {true, JOB_STATUS_ERROR, Fate::Error, "spooler reports: error"},
+    };
+    for (const auto& row : rows) {
+        CString word = "stale";
+        EXPECT_EQ(SpoolerJobFate(row.listed, row.status, word), row.fate) << std::hex << row.status;
+        EXPECT_STREQ(word, row.word) << std::hex << row.status;
+    }
+}
+
+// A copy the spooler took is followed there: its error reaches the history
+// line, and with retry on the next copy waits until the job leaves the
+// error state. The job is never cancelled or sent again.
+TEST_F(SpoolerStateTest, JobInErrorIsReportedAndHoldsTheNextCopyWithRetry) {
+    DeleteProgramKey();
+    const auto bytes = RandomBytes(20000, 29);
+    TempFile file("morvane-spooler-follow.bin", bytes);
+    setup.m_nSpoolerType = SPOOLER_WINDOWS;
+    CJobList list;
+    CountingOwner owner;
+    {
+        FakeSpooler::jobStatus = JOB_STATUS_PRINTING | JOB_STATUS_PAPEROUT;
+        list.Add(CQueuedJob("one.prn", file.path(), 1));
+        CPrintLoopThread loop(&owner, &list, &setup);
+        loop.SetFailurePolicy(true, 30);
+        ASSERT_TRUE(loop.CreateThread());
+        loop.SetRunning(TRUE);
+        using Results = std::vector<std::string>;
+        ASSERT_TRUE(WaitFor([&] { return !owner.Results().empty(); }, 10000));
+        EXPECT_EQ(owner.Results(), (Results{"Printed (spooler reports: paper out)"}));
+
+        list.Add(CQueuedJob("two.prn", file.path(), 1));
+        loop.NotifyQueueChanged();
+        ASSERT_TRUE(WaitFor(
+            [&] { return HeadStatus(list) == "Waiting for printer: spooler reports: paper out"; }));
+        EXPECT_EQ(FakeSpooler::written.size(), bytes.size());
+        FakeSpooler::jobStatus = JOB_STATUS_PRINTED;
+        ASSERT_TRUE(WaitFor([&] { return owner.Results().size() == 2; }, 10000));
+        EXPECT_EQ(owner.Results().back(), "Printed");
+        EXPECT_EQ(FakeSpooler::written.size(), 2 * bytes.size());
+        EXPECT_TRUE(loop.StopForGood());
+    }
+    for (const std::string& call : FakeSpooler::Calls())
+        EXPECT_EQ(call.find("AbortPrinter"), std::string::npos);
+    DeleteProgramKey();
 }
 
 TEST(PrinterFactory, TypesMapToOutputs) {
