@@ -105,6 +105,11 @@ void CDialog::OnCancel() {
     EndDialog(IDCANCEL);
 }
 
+void CDialog::OnDpiChanged(UINT, const RECT& suggested) {
+    SetWindowPos(m_hWnd, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+                 suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 void CDialog::DoDataExchange(CDataExchange*) {}
 
 void CDialog::BindControl(CWnd& control, HWND hWndCtrl) {
@@ -162,6 +167,11 @@ INT_PTR CDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             ~Done() { b = FALSE; }
         } done{m_bInitializing};
         return OnInitDialog();
+    }
+    if (message == WM_DPICHANGED) {
+        if (const auto* pSuggested = reinterpret_cast<const RECT*>(lParam))
+            OnDpiChanged(HIWORD(wParam), *pSuggested);
+        return FALSE;
     }
     // A control's notification (lParam names the control) about a change
     // the data exchange is making right now.
