@@ -3,6 +3,7 @@
 #include "UiTestSupport.h"
 
 #include "app/JobQueueListBox.h"
+#include "framework/Dpi.h"
 #include "framework/Sync.h"
 #include "support/RegistryFixture.h"
 
@@ -325,6 +326,61 @@ TEST_F(JobQueueListBoxTest, LongStatusIsShownWholeAndShortOnesKeepTheColumns) {
     m_box.DrawItem(&dis);
     EXPECT_EQ(plain.At(500 - 121, 20), kColumnLine);
     EXPECT_EQ(plain.At(500 - 151, 20), kColumnLine);
+}
+
+// The columns at three scalings: every length laid out at 96 DPI grows
+// with the DPI, the row's own edges stay where the row is, and a status
+// shift still moves copies and status by the pixels it names.
+TEST(JobRowLayoutTest, ColumnsScaleWithTheDpi) {
+    struct Case {
+        UINT dpi;
+        LONG shift;
+        LONG nameRight, pathLeft, pathRight, copiesLeft, copiesRight, statusLeft;
+        LONG lines[3];
+    };
+    const RECT row{0, 10, 900, 40};
+    const Case cases[] = {
+        {96, 0, 73, 77, 900 - 153, 900 - 149, 900 - 123, 900 - 119, {75, 900 - 151, 900 - 121}},
+        {120, 0, 91, 96, 900 - 191, 900 - 186, 900 - 154, 900 - 149, {94, 900 - 189, 900 - 151}},
+        {144, 0, 110, 116, 900 - 230, 900 - 224, 900 - 185, 900 - 179, {113, 900 - 227, 900 - 182}},
+        {144,
+         30,
+         110,
+         116,
+         870 - 230,
+         870 - 224,
+         870 - 185,
+         870 - 179,
+         {113, 870 - 227, 870 - 182}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.dpi << " DPI, shift " << c.shift);
+        const JobRowLayout l = LayoutJobRow(row, c.shift, c.dpi);
+        EXPECT_EQ(l.name.left, 1);
+        EXPECT_EQ(l.name.right, c.nameRight);
+        EXPECT_EQ(l.path.left, c.pathLeft);
+        EXPECT_EQ(l.path.right, c.pathRight);
+        EXPECT_EQ(l.copies.left, c.copiesLeft);
+        EXPECT_EQ(l.copies.right, c.copiesRight);
+        EXPECT_EQ(l.status.left, c.statusLeft);
+        EXPECT_EQ(l.status.right, 899);
+        EXPECT_EQ(l.name.top, 11);
+        EXPECT_EQ(l.status.bottom, 39);
+        EXPECT_EQ(l.namePathLine, c.lines[0]);
+        EXPECT_EQ(l.pathCopiesLine, c.lines[1]);
+        EXPECT_EQ(l.copiesStatusLine, c.lines[2]);
+    }
+    // The status column's room (118 at 96 DPI) and the path kept beside a
+    // long status (40) scale too.
+    EXPECT_EQ(StatusShift(116, row, 96), 0);
+    EXPECT_EQ(StatusShift(150, row, 96), 34);
+    EXPECT_EQ(StatusShift(150, row, 144), 0);
+    EXPECT_EQ(StatusShift(200, row, 144), 25);
+    EXPECT_EQ(StatusShift(2000, row, 144), 900 - 230 - 116 - 60);
+    // Rounding to the nearest pixel, halves away from zero; 0 is unknown.
+    EXPECT_EQ(ScaleToDpi(75, 120), 94);
+    EXPECT_EQ(ScaleToDpi(-3, 144), -5);
+    EXPECT_EQ(ScaleToDpi(73, 0), 73);
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include "intake/CommandLine.h"
 #include "app/MorvaneDlg.h"
 #include "app/resource.h"
+#include "framework/Dpi.h"
 #include "framework/Sync.h"
 #include "printloop/PrintLoopThread.h"
 #include "support/RegistryFixture.h"
@@ -113,6 +114,28 @@ TEST_F(MorvaneDlgTest, OpensWithSavedQueueStoppedAndCopiesOne) {
         EXPECT_EQ(dlg.Queue().size(), 2u);
     });
     EXPECT_TRUE(m_boxes.Texts().empty());
+}
+
+// Moved to a monitor at 150 %: the window takes the rectangle the system
+// suggests and its rows grow with the DPI.
+TEST_F(MorvaneDlgTest, ADpiChangeTakesTheSuggestedRectangleAndScalesTheRows) {
+    Run([&](ScriptedMorvaneDlg& dlg) {
+        const UINT dpi = GetWindowDpi(dlg.m_hWnd);
+        const int before =
+            static_cast<int>(::SendMessageA(dlg.Item(IDC_JOB_LIST), LB_GETITEMHEIGHT, 0, 0));
+        RECT suggested{40, 30, 40 + 800, 30 + 450};
+        ::SendMessageA(dlg.m_hWnd, WM_DPICHANGED, MAKEWPARAM(dpi * 3 / 2, dpi * 3 / 2),
+                       reinterpret_cast<LPARAM>(&suggested));
+        RECT now{};
+        GetWindowRect(dlg.m_hWnd, &now);
+        EXPECT_EQ(now.left, 40);
+        EXPECT_EQ(now.top, 30);
+        EXPECT_EQ(now.right - now.left, 800);
+        EXPECT_EQ(now.bottom - now.top, 450);
+        const int after =
+            static_cast<int>(::SendMessageA(dlg.Item(IDC_JOB_LIST), LB_GETITEMHEIGHT, 0, 0));
+        EXPECT_NEAR(after, before * 3 / 2, 1) << before << " -> " << after;
+    });
 }
 
 TEST_F(MorvaneDlgTest, DropsAppendInOrderWhateverIsSelectedAndNameAfterLastSeparator) {
