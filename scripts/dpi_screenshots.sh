@@ -69,7 +69,7 @@ window_id() {
 # shoot TITLE FILE: the window named TITLE into OUT/FILE, once two looks
 # in a row agree (painted whole).
 shoot() {
-    local id last= now
+    local id last='' now
     id=$(window_id "$1")
     for _ in $(seq 1 40); do
         import -window "$id" "$work/$2"

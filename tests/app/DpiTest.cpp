@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <optional>
 #include <string>
 
 namespace {
@@ -19,43 +20,36 @@ using namespace program_under_test;
 
 const int IDC_JOB_LIST = 1005;
 const int IDC_SETUP = 1017;
-const char* kDesktopKey = "Control Panel\\Desktop";
 
 struct Measured {
     int rowHeight = 0;
     SIZE setupButton{};
 };
 
-// The user's LogPixels for the test's life; the one there before is put back.
-class LogPixels {
-public:
-    explicit LogPixels(DWORD dpi) {
-        RegCreateKeyExA(HKEY_CURRENT_USER, kDesktopKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                        &m_h, nullptr);
-        DWORD cb = sizeof(m_old);
-        m_bHad = RegQueryValueExA(m_h, "LogPixels", nullptr, nullptr,
-                                  reinterpret_cast<BYTE*>(&m_old), &cb) == ERROR_SUCCESS;
-        RegSetValueExA(m_h, "LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi),
-                       sizeof(dpi));
-    }
-    ~LogPixels() {
-        if (m_bHad)
-            RegSetValueExA(m_h, "LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&m_old),
-                           sizeof(m_old));
-        else
-            RegDeleteValueA(m_h, "LogPixels");
-        RegCloseKey(m_h);
-    }
-
-private:
-    HKEY m_h = nullptr;
-    DWORD m_old = 0;
-    bool m_bHad = false;
-};
+// Sets the user's LogPixels; the value there before, or none.
+std::optional<DWORD> SetLogPixels(std::optional<DWORD> dpi) {
+    HKEY h = nullptr;
+    RegCreateKeyExA(HKEY_CURRENT_USER, "Control Panel\\Desktop", 0, nullptr, 0, KEY_ALL_ACCESS,
+                    nullptr, &h, nullptr);
+    DWORD old = 0, cb = sizeof(old);
+    const bool had = RegQueryValueExA(h, "LogPixels", nullptr, nullptr,
+                                      reinterpret_cast<BYTE*>(&old), &cb) == ERROR_SUCCESS;
+    if (dpi)
+        RegSetValueExA(h, "LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&*dpi),
+                       sizeof(DWORD));
+    else
+        RegDeleteValueA(h, "LogPixels");
+    RegCloseKey(h);
+    return had ? std::optional<DWORD>(old) : std::nullopt;
+}
 
 // Starts the program at this DPI, reads its window and closes it.
 Measured MeasureAt(DWORD dpi) {
-    LogPixels setting(dpi);
+    const std::optional<DWORD> before = SetLogPixels(dpi);
+    struct Restore {
+        std::optional<DWORD> v;
+        ~Restore() { SetLogPixels(v); }
+    } restore{before};
     Measured m;
     const std::wstring exe = ToWide(ProgramPath());
     std::wstring cmd = L"\"" + exe + L"\"";

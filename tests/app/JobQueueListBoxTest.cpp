@@ -8,6 +8,7 @@
 #include "support/RegistryFixture.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <memory>
 #include <thread>
@@ -332,43 +333,28 @@ TEST_F(JobQueueListBoxTest, LongStatusIsShownWholeAndShortOnesKeepTheColumns) {
 // with the DPI, the row's own edges stay where the row is, and a status
 // shift still moves copies and status by the pixels it names.
 TEST(JobRowLayoutTest, ColumnsScaleWithTheDpi) {
-    struct Case {
+    // name right, path left and right, copies left and right, status left,
+    // the three lines; then the row's own edges: name left, status right,
+    // top and bottom.
+    using Xs = std::array<LONG, 13>;
+    const RECT row{0, 10, 900, 40};
+    const struct {
         UINT dpi;
         LONG shift;
-        LONG nameRight, pathLeft, pathRight, copiesLeft, copiesRight, statusLeft;
-        LONG lines[3];
+        Xs xs;
+    } cases[] = {
+        {96, 0, {73, 77, 747, 751, 777, 781, 75, 749, 779, 1, 899, 11, 39}},
+        {120, 0, {91, 96, 709, 714, 746, 751, 94, 711, 749, 1, 899, 11, 39}},
+        {144, 0, {110, 116, 670, 676, 715, 721, 113, 673, 718, 1, 899, 11, 39}},
+        {144, 30, {110, 116, 640, 646, 685, 691, 113, 643, 688, 1, 899, 11, 39}},
     };
-    const RECT row{0, 10, 900, 40};
-    const Case cases[] = {
-        {96, 0, 73, 77, 900 - 153, 900 - 149, 900 - 123, 900 - 119, {75, 900 - 151, 900 - 121}},
-        {120, 0, 91, 96, 900 - 191, 900 - 186, 900 - 154, 900 - 149, {94, 900 - 189, 900 - 151}},
-        {144, 0, 110, 116, 900 - 230, 900 - 224, 900 - 185, 900 - 179, {113, 900 - 227, 900 - 182}},
-        {144,
-         30,
-         110,
-         116,
-         870 - 230,
-         870 - 224,
-         870 - 185,
-         870 - 179,
-         {113, 870 - 227, 870 - 182}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.dpi << " DPI, shift " << c.shift);
+    for (const auto& c : cases) {
         const JobRowLayout l = LayoutJobRow(row, c.shift, c.dpi);
-        EXPECT_EQ(l.name.left, 1);
-        EXPECT_EQ(l.name.right, c.nameRight);
-        EXPECT_EQ(l.path.left, c.pathLeft);
-        EXPECT_EQ(l.path.right, c.pathRight);
-        EXPECT_EQ(l.copies.left, c.copiesLeft);
-        EXPECT_EQ(l.copies.right, c.copiesRight);
-        EXPECT_EQ(l.status.left, c.statusLeft);
-        EXPECT_EQ(l.status.right, 899);
-        EXPECT_EQ(l.name.top, 11);
-        EXPECT_EQ(l.status.bottom, 39);
-        EXPECT_EQ(l.namePathLine, c.lines[0]);
-        EXPECT_EQ(l.pathCopiesLine, c.lines[1]);
-        EXPECT_EQ(l.copiesStatusLine, c.lines[2]);
+        const Xs got{l.name.right,       l.path.left,   l.path.right,   l.copies.left,
+                     l.copies.right,     l.status.left, l.namePathLine, l.pathCopiesLine,
+                     l.copiesStatusLine, l.name.left,   l.status.right, l.name.top,
+                     l.status.bottom};
+        EXPECT_EQ(got, c.xs) << c.dpi << " DPI, shift " << c.shift;
     }
     // The status column's room (118 at 96 DPI) and the path kept beside a
     // long status (40) scale too.

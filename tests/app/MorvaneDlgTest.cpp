@@ -128,10 +128,7 @@ TEST_F(MorvaneDlgTest, ADpiChangeTakesTheSuggestedRectangleAndScalesTheRows) {
                        reinterpret_cast<LPARAM>(&suggested));
         RECT now{};
         GetWindowRect(dlg.m_hWnd, &now);
-        EXPECT_EQ(now.left, 40);
-        EXPECT_EQ(now.top, 30);
-        EXPECT_EQ(now.right - now.left, 800);
-        EXPECT_EQ(now.bottom - now.top, 450);
+        EXPECT_TRUE(EqualRect(&now, &suggested));
         const int after =
             static_cast<int>(::SendMessageA(dlg.Item(IDC_JOB_LIST), LB_GETITEMHEIGHT, 0, 0));
         EXPECT_NEAR(after, before * 3 / 2, 1) << before << " -> " << after;
