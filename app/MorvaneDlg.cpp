@@ -115,13 +115,13 @@ void CMorvaneDlg::LoadIcons(UINT dpi) {
 }
 
 void CMorvaneDlg::OnDpiChanged(UINT dpi, const RECT& suggested) {
+    CDialog::OnDpiChanged(dpi, suggested);
     m_JobListBox.SetDpi(dpi);
     if (m_nRowHeightAt96 > 0 && m_JobListBox.GetSafeHwnd())
         m_JobListBox.SendMessage(LB_SETITEMHEIGHT, 0, ScaleToDpi(m_nRowHeightAt96, dpi));
     LoadIcons(dpi);
     SetIcon(m_hIcon, TRUE);
     SetIcon(m_hSmallIcon, FALSE);
-    CDialog::OnDpiChanged(dpi, suggested);
     m_JobListBox.Invalidate(TRUE);
 }
 

@@ -34,10 +34,11 @@ public:
     virtual BOOL OnInitDialog();
     virtual void OnOK();
     virtual void OnCancel();
-    // The window went to a monitor of another DPI (WM_DPICHANGED): moves it
-    // to the rectangle the system suggests. A dialog with pixel sizes of its
-    // own scales them first, then calls this; the system's own handling of
-    // the dialog's controls and font runs after it.
+    // The window went to a monitor of another DPI (WM_DPICHANGED): where
+    // the system does not scale dialogs itself, scales the controls' places
+    // and the font; then moves the window to the rectangle the system
+    // suggests. A dialog with pixel sizes of its own scales them first,
+    // then calls this.
     virtual void OnDpiChanged(UINT dpi, const RECT& suggested);
 
     // Called by DDX_Control: the object now stands for the control.
@@ -65,4 +66,9 @@ private:
     BOOL m_bLockoutNotify = FALSE;
     // Inside OnInitDialog.
     BOOL m_bInitializing = FALSE;
+    // The DPI the controls are laid out at, and the font made for a DPI
+    // the dialog scaled itself to (owned; the template's font otherwise).
+    UINT m_uDpi = 0;
+    HFONT m_hScaledFont = nullptr;
+    void ScaleContents(UINT from, UINT to);
 };

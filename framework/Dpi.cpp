@@ -51,6 +51,14 @@ UINT GetWindowDpi(HWND hWnd) {
     return GetSystemDpi();
 }
 
+bool SystemScalesDialogs() {
+    using GetContextFn = DPI_AWARENESS_CONTEXT(WINAPI*)();
+    using EqualFn = BOOL(WINAPI*)(DPI_AWARENESS_CONTEXT, DPI_AWARENESS_CONTEXT);
+    static const GetContextFn get = User32Entry<GetContextFn>("GetThreadDpiAwarenessContext");
+    static const EqualFn equal = User32Entry<EqualFn>("AreDpiAwarenessContextsEqual");
+    return get && equal && equal(get(), DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
+}
+
 int GetSystemMetricForDpi(int nIndex, UINT dpi) {
     if (GetSystemMetricsForDpiFn fn = MetricsForDpiEntry())
         return fn(nIndex, dpi);

@@ -23,6 +23,11 @@ UINT GetSystemDpi();
 // without the per-window entry point).
 UINT GetWindowDpi(HWND hWnd);
 
+// True when the system itself scales a dialog's font and controls at a
+// change of DPI (per-monitor v2 awareness on this thread); false on
+// systems before it, where the dialog does so itself.
+bool SystemScalesDialogs();
+
 // A system metric (SM_CXICON, ...) at this DPI; without the per-DPI entry
 // point, the metric scaled from the system DPI's.
 int GetSystemMetricForDpi(int nIndex, UINT dpi);

@@ -121,6 +121,8 @@ TEST_F(MorvaneDlgTest, OpensWithSavedQueueStoppedAndCopiesOne) {
 TEST_F(MorvaneDlgTest, ADpiChangeTakesTheSuggestedRectangleAndScalesTheRows) {
     Run([&](ScriptedMorvaneDlg& dlg) {
         const UINT dpi = GetWindowDpi(dlg.m_hWnd);
+        RECT setup{};
+        GetWindowRect(dlg.Item(IDC_SETUP), &setup);
         const int before =
             static_cast<int>(::SendMessageA(dlg.Item(IDC_JOB_LIST), LB_GETITEMHEIGHT, 0, 0));
         RECT suggested{40, 30, 40 + 800, 30 + 450};
@@ -132,6 +134,14 @@ TEST_F(MorvaneDlgTest, ADpiChangeTakesTheSuggestedRectangleAndScalesTheRows) {
         const int after =
             static_cast<int>(::SendMessageA(dlg.Item(IDC_JOB_LIST), LB_GETITEMHEIGHT, 0, 0));
         EXPECT_NEAR(after, before * 3 / 2, 1) << before << " -> " << after;
+        // Without the system's scaling of dialogs (this test's process), the
+        // window scales its controls itself.
+        if (!SystemScalesDialogs()) {
+            RECT now{};
+            GetWindowRect(dlg.Item(IDC_SETUP), &now);
+            EXPECT_NEAR(now.right - now.left, (setup.right - setup.left) * 3 / 2, 1);
+            EXPECT_NEAR(now.bottom - now.top, (setup.bottom - setup.top) * 3 / 2, 1);
+        }
     });
 }
 
