@@ -208,6 +208,8 @@ std::vector<Change> Changes() {
         {"insert in the middle", [=](CutList& l) { addD(l, 2); }, {kABC[0], kABC[1], d, kABC[2]}},
         {"remove the head", [](CutList& l) { l.RemoveIdleAt(0); }, {kABC[1], kABC[2]}},
         {"remove in the middle", [](CutList& l) { l.RemoveAt(1); }, {kABC[0], kABC[2]}},
+        {"move up", [](CutList& l) { l.MoveIdle(2, -1); }, {kABC[0], kABC[2], kABC[1]}},
+        {"move the head down", [](CutList& l) { l.MoveIdle(0, 1); }, {kABC[1], kABC[0], kABC[2]}},
         {"change copies",
          [](CutList& l) { l.SetCopiesIdleAt(1, 7); },
          {kABC[0], {"b", "C:\\b.prn", 7}, kABC[2]}},
@@ -285,6 +287,44 @@ TEST_F(JobStoreTest, AnOrderlySaveCutAnywhereMixesNoJobs) {
         if (writes < k)
             break;
         ASSERT_LT(k, 500);
+    }
+}
+
+// A move changes the places of two idle jobs; a job being sent neither
+// moves nor has another moved above it, and the ends hold.
+TEST_F(JobStoreTest, MovesKeepBusyJobsAndTheEndsInPlace) {
+    const struct {
+        const char* what;
+        int busy; // index of the job taken by the worker, or -1
+        int index, step, result;
+        const char* order;
+    } cases[] = {
+        {"up", -1, 1, -1, 0, "bac"},
+        {"down", -1, 1, 1, 2, "acb"},
+        {"up from the head", -1, 0, -1, -1, "abc"},
+        {"down from the tail", -1, 2, 1, -1, "abc"},
+        {"a step of two", -1, 0, 2, -1, "abc"},
+        {"above the busy head", 0, 1, -1, -1, "abc"},
+        {"the busy head down", 0, 0, 1, -1, "abc"},
+        {"behind the busy head", 0, 1, 1, 2, "acb"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        DeleteProgramKey();
+        std::string order;
+        {
+            CJobList list;
+            AddABC(list);
+            CQueuedJob* pBusy = c.busy >= 0 ? list.TakeHead() : nullptr;
+            EXPECT_EQ(list.MoveIdle(c.index, c.step), c.result);
+            if (pBusy) {
+                CLock lock(pBusy->m_Lock);
+                pBusy->m_bBusy = FALSE;
+            }
+        }
+        for (const Row& r : Reload())
+            order += std::get<0>(r);
+        EXPECT_EQ(order, c.order);
     }
 }
 
