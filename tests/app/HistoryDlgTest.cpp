@@ -195,7 +195,7 @@ TEST_F(HistoryDlgTest, FiveJobsGiveFiveEntriesAndQueueAgainQueuesTheFilesThatExi
         char text[64] = "";
         GetMenuStringA(GetSystemMenu(m.m_hWnd, FALSE), IDM_JOB_HISTORY, text, sizeof(text),
                        MF_BYCOMMAND);
-        EXPECT_STREQ(text, "Job History...");
+        EXPECT_STREQ(text, "Job &History...");
         SendMessageA(m.m_hWnd, WM_SYSCOMMAND, IDM_JOB_HISTORY, 0);
     };
     ASSERT_NE(dlg.DoModal(), -1) << kNoDisplayMessage;
