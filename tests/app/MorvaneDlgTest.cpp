@@ -869,6 +869,24 @@ TEST_F(MorvaneDlgTest, KeysActOnTheSelectedJobAndButtonsAndCutTextHaveTooltips) 
             EXPECT_NE(ToolTipText(hTip, dlg.m_hWnd, dlg.Item(id)).find(word), std::string::npos)
                 << id;
         }
+        // Tab follows the layout; every button and menu item has an access key.
+        EnableWindow(dlg.Item(IDC_REMOVE_JOB), TRUE);
+        std::vector<int> tabs;
+        HWND hTab = hList;
+        do {
+            tabs.push_back(GetDlgCtrlID(hTab));
+            hTab = GetNextDlgTabItem(dlg.m_hWnd, hTab, FALSE);
+        } while (hTab && hTab != hList && tabs.size() < 20);
+        EXPECT_EQ(tabs, (std::vector<int>{IDC_JOB_LIST, IDC_ADD_JOB, IDC_REMOVE_JOB, IDC_COPIES,
+                                          IDC_SETUP, IDC_START_STOP, IDOK}));
+        for (int id : {IDC_ADD_JOB, IDC_REMOVE_JOB, IDC_SETUP, IDC_START_STOP, IDOK})
+            EXPECT_NE(ControlText(dlg.m_hWnd, id).find('&'), std::string::npos) << id;
+        for (UINT id : {IDM_ABOUTBOX, IDM_SETUP_SPOOLER, IDM_JOB_HISTORY, IDM_WATCHED_FOLDER,
+                        IDM_ON_FAILURE}) {
+            char text[64] = "";
+            GetMenuStringA(GetSystemMenu(dlg.m_hWnd, FALSE), id, text, sizeof(text), MF_BYCOMMAND);
+            EXPECT_NE(std::string(text).find('&'), std::string::npos) << text;
+        }
         // Only a name or path its column cuts off has a tip: the point is
         // in the name column, then in the path column, of row 0 and row 1.
         {
