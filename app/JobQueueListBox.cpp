@@ -167,17 +167,31 @@ LRESULT CALLBACK CJobQueueListBox::SubclassProc(HWND hWnd, UINT msg, WPARAM wPar
         switch (msg) {
         case LB_GETTEXT:
         case LB_GETTEXTLEN: {
-            CString name, path, status;
-            int copies = 0;
-            if (!self->ReadRow(static_cast<int>(wParam), &name, &path, &copies, &status))
-                break;
-            const CString text = RowText(name, copies, status);
-            if (msg == LB_GETTEXT) {
-                if (!lParam)
-                    return LB_ERR;
-                memcpy(reinterpret_cast<char*>(lParam), text.GetString(),
-                       static_cast<size_t>(text.GetLength()) + 1);
+            // The worker may change the status between a client's
+            // LB_GETTEXTLEN and its LB_GETTEXT (the system sizes the buffer
+            // of a call from another process that way): the text measured
+            // is the one copied, so it always fits.
+            const int nRow = static_cast<int>(wParam);
+            CString text;
+            if (msg == LB_GETTEXT && nRow == self->m_nMeasuredRow) {
+                text = self->m_strMeasured;
+            } else {
+                CString name, path, status;
+                int copies = 0;
+                if (!self->ReadRow(nRow, &name, &path, &copies, &status))
+                    break;
+                text = RowText(name, copies, status);
             }
+            if (msg == LB_GETTEXTLEN) {
+                self->m_nMeasuredRow = nRow;
+                self->m_strMeasured = text;
+                return text.GetLength();
+            }
+            self->m_nMeasuredRow = -1;
+            if (!lParam)
+                return LB_ERR;
+            memcpy(reinterpret_cast<char*>(lParam), text.GetString(),
+                   static_cast<size_t>(text.GetLength()) + 1);
             return text.GetLength();
         }
         case WM_GETDLGCODE: {
@@ -237,6 +251,7 @@ void CJobQueueListBox::SetJobList(CJobList* pJobList) {
 }
 
 void CJobQueueListBox::ResetRows() {
+    m_nMeasuredRow = -1;
     ResetContent();
     m_rowIDs.clear();
 }

@@ -76,6 +76,10 @@ private:
 
     std::vector<std::unique_ptr<CString>> m_rowIDs;
     HWND m_hTip = nullptr;
+    // The row text LB_GETTEXTLEN measured last, which the next LB_GETTEXT
+    // of that row copies.
+    int m_nMeasuredRow = -1;
+    CString m_strMeasured;
     // The text the tooltip shows, and the row and column it is for.
     CString m_strTip;
     LPARAM m_nTipAt = -1;

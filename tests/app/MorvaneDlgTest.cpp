@@ -934,6 +934,17 @@ TEST_F(MorvaneDlgTest, EachRowReadsAsNameCopiesAndStatusThroughTheListBox) {
             pJob->m_strStatus = "Spooling 1 of 2   50%";
         }
         EXPECT_EQ(rowText(0), "report.prn, 2 copies, Spooling 1 of 2   50%");
+        // The status grows between a client's measure and its copy: the
+        // text measured is copied, so it fits the client's buffer.
+        std::string buffer(SendMessageA(hList, LB_GETTEXTLEN, 0, 0) + 1, '#');
+        {
+            CQueuedJob* pJob = dlg.GetJobList().GetAt(0);
+            CLock lock(pJob->m_Lock);
+            pJob->m_strStatus = "Spooling 1 of 2   100%";
+        }
+        SendMessageA(hList, LB_GETTEXT, 0, reinterpret_cast<LPARAM>(buffer.data()));
+        EXPECT_STREQ(buffer.c_str(), "report.prn, 2 copies, Spooling 1 of 2   50%");
+        EXPECT_EQ(rowText(0), "report.prn, 2 copies, Spooling 1 of 2   100%");
         EXPECT_EQ(SendMessageA(hList, LB_GETTEXTLEN, 2, 0), LB_ERR);
         dlg.GetJobList().GetAt(0)->m_strStatus.Empty();
     });
