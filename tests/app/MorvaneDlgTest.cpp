@@ -826,23 +826,24 @@ TEST_F(MorvaneDlgTest, KeysActOnTheSelectedJobAndButtonsAndCutTextHaveTooltips) 
         {"Ctrl+Down at the tail", 2, -1, VK_DOWN, true, "abc", 2, false},
         {"Ctrl+Up above the busy head", 1, 0, VK_UP, true, "abc", 1, false},
         {"Ctrl+Down of a busy job", 1, 1, VK_DOWN, true, "abc", 1, false},
+        {"Ctrl+Down behind the busy head", 1, 0, VK_DOWN, true, "acb", 2, false},
         {"Down alone moves the selection", 1, -1, VK_DOWN, false, "abc", 2, false},
         {"Enter goes to Copies:", 1, -1, VK_RETURN, false, "abc", 1, true},
         {"F2 goes to Copies:", 2, -1, VK_F2, false, "abc", 2, true},
     };
     Run([&](ScriptedMorvaneDlg& dlg) {
         HWND hList = dlg.Item(IDC_JOB_LIST);
+        auto requeue = [&](const std::vector<std::pair<std::string, std::string>>& jobs) {
+            CJobList& list = dlg.GetJobList();
+            while (list.GetCount() > 0)
+                list.RemoveAt(0);
+            for (const auto& [name, path] : jobs)
+                list.Add(CQueuedJob(name.c_str(), path.c_str(), 2));
+            dlg.RefreshJobList();
+        };
         for (const auto& c : cases) {
             SCOPED_TRACE(c.what);
-            {
-                CJobList& list = dlg.GetJobList();
-                CLock lock(list.GetListLock());
-                while (list.GetCount() > 0)
-                    list.RemoveAt(0);
-                for (const char* name : {"a", "b", "c"})
-                    list.Add(CQueuedJob(name, (std::string("C:\\") + name).c_str(), 2));
-            }
-            dlg.RefreshJobList();
+            requeue({{"a", "C:\\a"}, {"b", "C:\\b"}, {"c", "C:\\c"}});
             SelectListRow(dlg.m_hWnd, IDC_JOB_LIST, c.selected);
             if (c.busy >= 0)
                 dlg.SetBusy(c.busy, TRUE);
@@ -861,14 +862,12 @@ TEST_F(MorvaneDlgTest, KeysActOnTheSelectedJobAndButtonsAndCutTextHaveTooltips) 
 
         HWND hTip = dlg.GetToolTip();
         ASSERT_NE(hTip, nullptr);
-        for (const auto& [id, word] :
-             std::vector<std::pair<int, const char*>>{{IDC_START_STOP, "Start or stop"},
-                                                      {IDC_ADD_JOB, "Add"},
-                                                      {IDC_REMOVE_JOB, "Remove"},
-                                                      {IDC_SETUP, "printer"}}) {
-            EXPECT_NE(ToolTipText(hTip, dlg.m_hWnd, dlg.Item(id)).find(word), std::string::npos)
-                << id;
-        }
+        const std::pair<int, const char*> tips[] = {{IDC_START_STOP, "Start or stop"},
+                                                    {IDC_ADD_JOB, "Add"},
+                                                    {IDC_REMOVE_JOB, "Remove"},
+                                                    {IDC_SETUP, "printer"}};
+        for (const auto& [id, word] : tips)
+            EXPECT_NE(ToolTipText(hTip, dlg.m_hWnd, dlg.Item(id)).find(word), std::string::npos);
         // Tab follows the layout; every button and menu item has an access key.
         EnableWindow(dlg.Item(IDC_REMOVE_JOB), TRUE);
         std::vector<int> tabs;
@@ -889,16 +888,7 @@ TEST_F(MorvaneDlgTest, KeysActOnTheSelectedJobAndButtonsAndCutTextHaveTooltips) 
         }
         // Only a name or path its column cuts off has a tip: the point is
         // in the name column, then in the path column, of row 0 and row 1.
-        {
-            CJobList& list = dlg.GetJobList();
-            CLock lock(list.GetListLock());
-            while (list.GetCount() > 0)
-                list.RemoveAt(0);
-            const std::string longName(60, 'n'), longPath = "C:\\" + std::string(200, 'p');
-            list.Add(CQueuedJob(longName.c_str(), longPath.c_str(), 1));
-            list.Add(CQueuedJob("short", "C:\\s", 1));
-        }
-        dlg.RefreshJobList();
+        requeue({{std::string(60, 'n'), "C:\\" + std::string(200, 'p')}, {"short", "C:\\s"}});
         RECT row{};
         SendMessageA(hList, LB_GETITEMRECT, 1, reinterpret_cast<LPARAM>(&row));
         const LONG y0 = row.top / 2, y1 = (row.top + row.bottom) / 2;
@@ -928,24 +918,21 @@ TEST_F(MorvaneDlgTest, EachRowReadsAsNameCopiesAndStatusThroughTheListBox) {
         };
         EXPECT_EQ(rowText(0), "report.prn, 2 copies");
         EXPECT_EQ(rowText(1), "one, 1 copy");
-        {
+        auto setStatus = [&](const char* status) {
             CQueuedJob* pJob = dlg.GetJobList().GetAt(0);
             CLock lock(pJob->m_Lock);
-            pJob->m_strStatus = "Spooling 1 of 2   50%";
-        }
+            pJob->m_strStatus = status;
+        };
+        setStatus("Spooling 1 of 2   50%");
         EXPECT_EQ(rowText(0), "report.prn, 2 copies, Spooling 1 of 2   50%");
         // The status grows between a client's measure and its copy: the
         // text measured is copied, so it fits the client's buffer.
         std::string buffer(SendMessageA(hList, LB_GETTEXTLEN, 0, 0) + 1, '#');
-        {
-            CQueuedJob* pJob = dlg.GetJobList().GetAt(0);
-            CLock lock(pJob->m_Lock);
-            pJob->m_strStatus = "Spooling 1 of 2   100%";
-        }
+        setStatus("Spooling 1 of 2   100%");
         SendMessageA(hList, LB_GETTEXT, 0, reinterpret_cast<LPARAM>(buffer.data()));
         EXPECT_STREQ(buffer.c_str(), "report.prn, 2 copies, Spooling 1 of 2   50%");
         EXPECT_EQ(rowText(0), "report.prn, 2 copies, Spooling 1 of 2   100%");
         EXPECT_EQ(SendMessageA(hList, LB_GETTEXTLEN, 2, 0), LB_ERR);
-        dlg.GetJobList().GetAt(0)->m_strStatus.Empty();
+        setStatus("");
     });
 }

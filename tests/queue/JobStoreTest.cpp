@@ -290,44 +290,6 @@ TEST_F(JobStoreTest, AnOrderlySaveCutAnywhereMixesNoJobs) {
     }
 }
 
-// A move changes the places of two idle jobs; a job being sent neither
-// moves nor has another moved above it, and the ends hold.
-TEST_F(JobStoreTest, MovesKeepBusyJobsAndTheEndsInPlace) {
-    const struct {
-        const char* what;
-        int busy; // index of the job taken by the worker, or -1
-        int index, step, result;
-        const char* order;
-    } cases[] = {
-        {"up", -1, 1, -1, 0, "bac"},
-        {"down", -1, 1, 1, 2, "acb"},
-        {"up from the head", -1, 0, -1, -1, "abc"},
-        {"down from the tail", -1, 2, 1, -1, "abc"},
-        {"a step of two", -1, 0, 2, -1, "abc"},
-        {"above the busy head", 0, 1, -1, -1, "abc"},
-        {"the busy head down", 0, 0, 1, -1, "abc"},
-        {"behind the busy head", 0, 1, 1, 2, "acb"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        DeleteProgramKey();
-        std::string order;
-        {
-            CJobList list;
-            AddABC(list);
-            CQueuedJob* pBusy = c.busy >= 0 ? list.TakeHead() : nullptr;
-            EXPECT_EQ(list.MoveIdle(c.index, c.step), c.result);
-            if (pBusy) {
-                CLock lock(pBusy->m_Lock);
-                pBusy->m_bBusy = FALSE;
-            }
-        }
-        for (const Row& r : Reload())
-            order += std::get<0>(r);
-        EXPECT_EQ(order, c.order);
-    }
-}
-
 TEST_F(JobStoreTest, InsertsAtOnePlaceKeepTheOrderThroughRenumbering) {
     // Each insert halves the room between two neighbours until the list
     // renumbers; a cut anywhere in that keeps the stored order.
