@@ -897,6 +897,11 @@ TEST_F(MorvaneDlgTest, KeysActOnTheSelectedJobAndButtonsAndCutTextHaveTooltips) 
         EXPECT_EQ(box.CutOffTextAt({150, y0}).Str(), "C:\\" + std::string(200, 'p'));
         EXPECT_EQ(box.CutOffTextAt({10, y1}).Str(), "");
         EXPECT_EQ(box.CutOffTextAt({150, y1}).Str(), "");
+        // The list's tool asks the list for the text under the pointer.
+        POINT pt{10, y0};
+        ClientToScreen(hList, &pt);
+        SetCursorPos(pt.x, pt.y);
+        EXPECT_EQ(ToolTipText(hTip, hList, hList), std::string(60, 'n'));
     });
 }
 
