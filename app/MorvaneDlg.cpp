@@ -655,6 +655,17 @@ LRESULT CMorvaneDlg::OnJobKey(WPARAM wParam, LPARAM) {
     return 0;
 }
 
+void CMorvaneDlg::OnOK() {
+    HWND hCopies = GetDlgItem(IDC_COPIES);
+    if (hCopies && ::GetFocus() == hCopies && m_JobListBox.GetCurSel() >= 0) {
+        // The count is the job's already (it changes as it is typed).
+        if (UpdateData(TRUE))
+            SendMessage(WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(m_JobListBox.GetSafeHwnd()), TRUE);
+        return;
+    }
+    CDialog::OnOK();
+}
+
 void CMorvaneDlg::MoveSelectedJob(int nStep) {
     CString movedID;
     {

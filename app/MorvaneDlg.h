@@ -26,16 +26,14 @@
 // it is gone.
 // Keys: the job list sends the keys that act on its selected job
 // (CJobQueueListBox::kMsgJobKey): Delete and Insert do what "-" and "+" do,
-// Enter and F2 go to "Copies:", Ctrl+Up and Ctrl+Down move the job in the
-// queue (CJobList::MoveIdle, the store kept in line). Tooltips: one tooltip
-// control, owned by the window, for the buttons and the list's cut-off
-// names and paths.
-// The notification area (app/TrayIcon.h): the icon is added when the
-// window comes up and again when Explorer restarts; its tip follows the
-// worker's activity, which the worker announces by a posted message (at
-// most one in the queue), and its balloons the worker's retry news, which
-// wait in m_News (under m_newsLock) for the message that shows them.
-// Minimizing hides the window there while the icon is shown.
+// Enter and F2 go to "Copies:" (and Enter there back to the list), Ctrl+Up and Ctrl+Down move the
+// job in the queue (CJobList::MoveIdle, the store kept in line). Tooltips: one tooltip control,
+// owned by the window, for the buttons and the list's cut-off names and paths. The notification
+// area (app/TrayIcon.h): the icon is added when the window comes up and again when Explorer
+// restarts; its tip follows the worker's activity, which the worker announces by a posted message
+// (at most one in the queue), and its balloons the worker's retry news, which wait in m_News (under
+// m_newsLock) for the message that shows them. Minimizing hides the window there while the icon is
+// shown.
 #pragma once
 
 #include "app/JobQueueListBox.h"
@@ -145,6 +143,9 @@ public:
 protected:
     void DoDataExchange(CDataExchange* pDX) override;
     BOOL OnInitDialog() override;
+    // "Close"; Enter in "Copies:" with a job selected takes the count and
+    // goes back to the job list instead.
+    void OnOK() override;
 
     // The one worker, not yet started; tests stand in a worker of their own.
     virtual CPrintLoopThread* CreatePrintLoop();

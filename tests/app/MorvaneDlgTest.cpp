@@ -859,6 +859,11 @@ TEST_F(MorvaneDlgTest, KeysActOnTheSelectedJobAndButtonsAndCutTextHaveTooltips) 
             EXPECT_TRUE(IsWindowVisible(dlg.m_hWnd));
         }
         EXPECT_EQ(picker.m_nShown, 1);
+        // Enter in "Copies:" after F2 goes back to the list; the window stays.
+        MSG enter{dlg.Item(IDC_COPIES), WM_KEYDOWN, VK_RETURN, 1, GetTickCount(), {}};
+        IsDialogMessageA(dlg.m_hWnd, &enter);
+        EXPECT_EQ(GetFocus(), hList);
+        EXPECT_TRUE(IsWindowVisible(dlg.m_hWnd));
 
         HWND hTip = dlg.GetToolTip();
         ASSERT_NE(hTip, nullptr);
