@@ -11,6 +11,7 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <thread>
 
 namespace {
@@ -47,14 +48,113 @@ HWND CHistoryDlg::List() const {
     return GetDlgItem(IDC_HISTORY_LIST);
 }
 
+size_t CHistoryDlg::EntryIndex(int nRow) const {
+    if (m_nSortColumn >= 0 && static_cast<size_t>(nRow) < m_order.size())
+        return m_order[static_cast<size_t>(nRow)];
+    return m_entries.size() - 1 - static_cast<size_t>(nRow);
+}
+
 const CHistoryEntry& CHistoryDlg::EntryAtRow(int nRow) const {
-    return m_entries.at(m_entries.size() - 1 - static_cast<size_t>(nRow));
+    return m_entries.at(EntryIndex(nRow));
+}
+
+std::wstring CHistoryDlg::TimeText(const std::string& iso) {
+    SYSTEMTIME st{};
+    int y, mo, d, h, mi, sec;
+    char tail;
+    if (std::sscanf(iso.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%c", &y, &mo, &d, &h, &mi, &sec, &tail) !=
+        6)
+        return Wide(iso);
+    st.wYear = static_cast<WORD>(y);
+    st.wMonth = static_cast<WORD>(mo);
+    st.wDay = static_cast<WORD>(d);
+    st.wHour = static_cast<WORD>(h);
+    st.wMinute = static_cast<WORD>(mi);
+    st.wSecond = static_cast<WORD>(sec);
+    // The time is local already: no conversion, only the user's format.
+    wchar_t date[128], time[128];
+    if (y < 1601 ||
+        !GetDateFormatEx(LOCALE_NAME_USER_DEFAULT, DATE_SHORTDATE, &st, nullptr, date, 128,
+                         nullptr) ||
+        !GetTimeFormatEx(LOCALE_NAME_USER_DEFAULT, 0, &st, nullptr, time, 128))
+        return Wide(iso);
+    return std::wstring(date) + L" " + time;
 }
 
 std::wstring CHistoryDlg::CellText(int nRow, int nColumn) const {
     if (nRow < 0 || nRow >= GetRowCount() || nColumn < 0 || nColumn >= kHistoryFields)
         return L"";
+    if (nColumn == 0)
+        return TimeText(EntryAtRow(nRow).time);
     return Wide(EntryFields(EntryAtRow(nRow))[static_cast<size_t>(nColumn)]);
+}
+
+void CHistoryDlg::Sort() {
+    m_order.clear();
+    if (m_nSortColumn < 0)
+        return;
+    m_order.resize(m_entries.size());
+    // Newest first among equals.
+    for (size_t i = 0; i < m_order.size(); ++i)
+        m_order[i] = m_order.size() - 1 - i;
+    const size_t col = static_cast<size_t>(m_nSortColumn);
+    std::vector<std::string> keys(m_entries.size());
+    for (size_t i = 0; i < m_entries.size(); ++i) {
+        std::string key = EntryFields(m_entries[i])[col];
+        if (col == 3 || col == 4 || col == 7) {
+            // Counts sort as numbers: padded, an empty one first.
+            key = key.empty() ? std::string()
+                              : std::string(20 - std::min<size_t>(key.size(), 20), '0') + key;
+        } else {
+            std::transform(key.begin(), key.end(), key.begin(),
+                           [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; });
+        }
+        keys[i] = std::move(key);
+    }
+    const bool bAscending = m_bAscending;
+    std::stable_sort(m_order.begin(), m_order.end(), [&](size_t a, size_t b) {
+        return bAscending ? keys[a] < keys[b] : keys[b] < keys[a];
+    });
+}
+
+void CHistoryDlg::SortBy(int nColumn, bool bAscending) {
+    const std::vector<int> rows = SelectedRows();
+    std::vector<size_t> selected;
+    for (int row : rows)
+        selected.push_back(EntryIndex(row));
+    m_nSortColumn = nColumn >= 0 && nColumn < kHistoryFields ? nColumn : -1;
+    m_bAscending = bAscending;
+    Sort();
+    HWND hList = List();
+    // The header's arrow shows the order.
+    if (HWND hHeader = reinterpret_cast<HWND>(::SendMessageW(hList, LVM_GETHEADER, 0, 0))) {
+        for (int i = 0; i < kHistoryFields; ++i) {
+            HDITEMW item{};
+            item.mask = HDI_FORMAT;
+            ::SendMessageW(hHeader, HDM_GETITEMW, static_cast<WPARAM>(i),
+                           reinterpret_cast<LPARAM>(&item));
+            item.fmt &= ~(HDF_SORTUP | HDF_SORTDOWN);
+            if (i == m_nSortColumn)
+                item.fmt |= m_bAscending ? HDF_SORTUP : HDF_SORTDOWN;
+            ::SendMessageW(hHeader, HDM_SETITEMW, static_cast<WPARAM>(i),
+                           reinterpret_cast<LPARAM>(&item));
+        }
+    }
+    // The selection stays on its entries.
+    LVITEMW none{};
+    none.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+    ::SendMessageW(hList, LVM_SETITEMSTATE, static_cast<WPARAM>(-1),
+                   reinterpret_cast<LPARAM>(&none));
+    for (int row = 0; row < GetRowCount() && !selected.empty(); ++row) {
+        if (std::find(selected.begin(), selected.end(), EntryIndex(row)) == selected.end())
+            continue;
+        LVITEMW on{};
+        on.stateMask = LVIS_SELECTED;
+        on.state = LVIS_SELECTED;
+        ::SendMessageW(hList, LVM_SETITEMSTATE, static_cast<WPARAM>(row),
+                       reinterpret_cast<LPARAM>(&on));
+    }
+    ::InvalidateRect(hList, nullptr, FALSE);
 }
 
 BOOL CHistoryDlg::OnInitDialog() {
@@ -132,6 +232,7 @@ LRESULT CHistoryDlg::OnHistoryRead(WPARAM, LPARAM) {
     }
     m_bRead = true;
     AddRecent();
+    Sort();
     ::SendMessageW(List(), LVM_SETITEMCOUNT, m_entries.size(), 0);
     return 0;
 }
@@ -167,6 +268,11 @@ LRESULT CHistoryDlg::OnNotify(WPARAM, LPARAM lParam) {
         }
         return 0;
     }
+    if (pHdr->code == LVN_COLUMNCLICK) {
+        const int nColumn = reinterpret_cast<const NMLISTVIEW*>(lParam)->iSubItem;
+        SortBy(nColumn, nColumn == m_nSortColumn ? !m_bAscending : true);
+        return 0;
+    }
     if (pHdr->code == NM_DBLCLK) {
         OnOK();
         return 0;
@@ -193,6 +299,13 @@ LRESULT CHistoryDlg::OnHistoryAdded(WPARAM, LPARAM) {
     HWND hList = List();
     const int nFocus = static_cast<int>(
         ::SendMessageW(hList, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_FOCUSED));
+    if (m_nSortColumn >= 0) {
+        // Sorted: the new entries take their places in the order.
+        AddRecent();
+        ::SendMessageW(hList, LVM_SETITEMCOUNT, m_entries.size(), LVSICF_NOSCROLL);
+        SortBy(m_nSortColumn, m_bAscending);
+        return 0;
+    }
     const int nAdded = AddRecent();
     if (nAdded == 0) {
         ::InvalidateRect(hList, nullptr, FALSE);

@@ -8,6 +8,10 @@
 // exists is named in one message instead, and so is a failed entry whose
 // job is still in the queue (it would print every copy twice). Escape
 // closes.
+// Times show in the user's own date and time format (the file keeps ISO
+// 8601). A click on a column's header sorts the rows by that column, a
+// second click the other way round; entries that come in meanwhile take
+// their places in that order, the selection staying on its entries.
 //
 // Ownership: the window reads the history and never changes it; the history
 // outlives the window. Threads: the window's thread, and a reader thread
@@ -48,6 +52,11 @@ public:
     const CHistoryEntry& EntryAtRow(int nRow) const;
     // A cell's text as the list shows it.
     std::wstring CellText(int nRow, int nColumn) const;
+    // An entry's ISO 8601 time in the user's date and time format; the
+    // text as stored when it is no such time.
+    static std::wstring TimeText(const std::string& iso);
+    // Sorts the rows by a column (ascending or not); -1: newest first.
+    void SortBy(int nColumn, bool bAscending);
 
     BOOL OnInitDialog() override;
     // "Queue Again".
@@ -72,6 +81,10 @@ private:
     void Layout(int cx, int cy);
     // Adds what the history recorded since m_nSeen; the rows added on top.
     int AddRecent();
+    // The index in m_entries of the entry a row shows.
+    size_t EntryIndex(int nRow) const;
+    // Puts m_order in the order of m_nSortColumn (nothing when unsorted).
+    void Sort();
 
     // What the reader thread hands over, under its lock.
     struct ReadSlot {
@@ -86,6 +99,10 @@ private:
     StillQueuedFn m_stillQueued;
     // Oldest first, as read; the list shows them the other way round.
     std::vector<CHistoryEntry> m_entries;
+    // While sorted by a column: the entries' indexes in row order.
+    int m_nSortColumn = -1;
+    bool m_bAscending = true;
+    std::vector<size_t> m_order;
     size_t m_nSeen = 0;
     // Until the reader is done, the history's messages wait for it.
     std::shared_ptr<ReadSlot> m_read;

@@ -19,6 +19,7 @@
 #include "printloop/PrintLoopThread.h"
 #include "settings/SetupDlg.h"
 
+#include <commctrl.h>
 #include <shellapi.h>
 
 #include <cstdlib>
@@ -83,6 +84,7 @@ ON_MESSAGE(WM_TRAY_ICON, OnTrayIcon)
 ON_MESSAGE(WM_WORKER_ACTIVITY, OnWorkerActivityMsg)
 ON_MESSAGE(WM_RETRY_NEWS, OnRetryNewsMsg)
 ON_MESSAGE(WM_HIDE_AT_START, OnHideAtStart)
+ON_MESSAGE(CJobQueueListBox::kMsgJobKey, OnJobKey)
 ON_MESSAGE(CTrayIcon::TaskbarCreatedMessage(), OnTaskbarCreated)
 END_MESSAGE_MAP()
 
@@ -196,6 +198,9 @@ BOOL CMorvaneDlg::OnInitDialog() {
         InvalidateRect(hStartStop, nullptr, TRUE);
     }
 
+    m_JobListBox.Bind();
+    CreateToolTips();
+
     m_nCopies = 1;
     UpdateTitle();
     RefreshJobList();
@@ -267,19 +272,25 @@ void CMorvaneDlg::UpdateTitle() {
 void CMorvaneDlg::RefreshJobList() {
     CLock display(g_csDisplay);
     m_JobListBox.SetRedraw(FALSE);
-    std::vector<CString> ids;
+    // Identity and name of each job (the name is the row's string).
+    std::vector<std::pair<CString, CString>> rows;
     {
         CLock list(m_JobList.GetListLock());
         const int n = m_JobList.GetCount();
-        ids.reserve(static_cast<size_t>(n));
+        rows.reserve(static_cast<size_t>(n));
         for (int i = 0; i < n; ++i) {
             CQueuedJob* pJob = m_JobList.GetAt(i);
-            ids.push_back(pJob ? pJob->m_strID : CString());
+            if (!pJob) {
+                rows.emplace_back();
+                continue;
+            }
+            CLock lock(pJob->m_Lock);
+            rows.emplace_back(pJob->m_strID, pJob->m_strName);
         }
     }
     m_JobListBox.ResetRows();
-    for (const CString& id : ids)
-        m_JobListBox.AddJobRow(id);
+    for (const auto& [id, name] : rows)
+        m_JobListBox.AddJobRow(id, name);
     m_JobListBox.SetRedraw(TRUE);
     m_JobListBox.Invalidate(TRUE);
 }
@@ -479,7 +490,7 @@ LRESULT CMorvaneDlg::OnWorkerStoppedMsg(WPARAM, LPARAM) {
         return 0;
     m_bStarted = FALSE;
     m_bAttention = true;
-    m_StartStopButton.SetWindowText("Start");
+    m_StartStopButton.SetWindowText("&Start");
     UpdateTray();
     return 0;
 }
@@ -666,6 +677,84 @@ void CMorvaneDlg::OnRemoveJob() {
     OnSelChangeJobList();
 }
 
+LRESULT CMorvaneDlg::OnJobKey(WPARAM wParam, LPARAM) {
+    switch (wParam) {
+    case CJobQueueListBox::kRemove:
+        OnRemoveJob();
+        break;
+    case CJobQueueListBox::kAdd:
+        OnAddJob();
+        break;
+    case CJobQueueListBox::kEditCopies:
+        // The field shows the selected job's copies; its text is selected
+        // so that typing replaces it.
+        if (m_JobListBox.GetCurSel() >= 0)
+            SendMessage(WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(IDC_COPIES)), TRUE);
+        break;
+    case CJobQueueListBox::kMoveUp:
+        MoveSelectedJob(-1);
+        break;
+    case CJobQueueListBox::kMoveDown:
+        MoveSelectedJob(1);
+        break;
+    }
+    return 0;
+}
+
+void CMorvaneDlg::OnOK() {
+    HWND hCopies = GetDlgItem(IDC_COPIES);
+    if (hCopies && ::GetFocus() == hCopies && m_JobListBox.GetCurSel() >= 0) {
+        // The count is the job's already (it changes as it is typed).
+        if (UpdateData(TRUE))
+            SendMessage(WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(m_JobListBox.GetSafeHwnd()), TRUE);
+        return;
+    }
+    CDialog::OnOK();
+}
+
+void CMorvaneDlg::MoveSelectedJob(int nStep) {
+    CString movedID;
+    {
+        CLock list(m_JobList.GetListLock());
+        const int nIndex = QueueIndexOfRow(m_JobListBox.GetCurSel());
+        if (nIndex < 0 || m_JobList.MoveIdle(nIndex, nStep) < 0)
+            return;
+        movedID = m_JobList.GetAt(nIndex + nStep)->m_strID;
+    }
+    if (m_pPrintLoop)
+        m_pPrintLoop->NotifyQueueChanged();
+    RefreshJobList();
+    SelectJobRow(movedID);
+}
+
+void CMorvaneDlg::CreateToolTips() {
+    m_hToolTip = CreateWindowExA(WS_EX_TOPMOST, TOOLTIPS_CLASSA, nullptr,
+                                 WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP, CW_USEDEFAULT,
+                                 CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, m_hWnd, nullptr,
+                                 GetModuleHandleA(nullptr), nullptr);
+    if (!m_hToolTip)
+        return;
+    static const struct {
+        int nID;
+        const char* pszTip;
+    } kTips[] = {
+        {IDC_START_STOP, "Start or stop sending the queue to the printer"},
+        {IDC_ADD_JOB, "Add a file to the queue behind the selected job (Insert)"},
+        {IDC_REMOVE_JOB, "Remove the selected job from the queue (Delete)"},
+        {IDC_SETUP, "Choose the printer the queue is sent to"},
+    };
+    for (const auto& tip : kTips) {
+        TOOLINFOA ti{};
+        ti.cbSize = sizeof(ti);
+        ti.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+        ti.hwnd = m_hWnd;
+        ti.uId = reinterpret_cast<UINT_PTR>(GetDlgItem(tip.nID));
+        ti.lpszText = const_cast<char*>(tip.pszTip);
+        ::SendMessageA(m_hToolTip, TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&ti));
+    }
+    m_JobListBox.AddToolTip(m_hToolTip);
+}
+
 void CMorvaneDlg::OnSelChangeJobList() {
     const int nRow = m_JobListBox.GetCurSel();
     if (nRow < 0) {
@@ -721,7 +810,7 @@ void CMorvaneDlg::OnStartStop() {
         m_bAttention = false;
     }
     m_pPrintLoop->SetRunning(m_bStarted);
-    m_StartStopButton.SetWindowText(m_bStarted ? "Stop" : "Start");
+    m_StartStopButton.SetWindowText(m_bStarted ? "S&top" : "&Start");
     UpdateTray();
 }
 

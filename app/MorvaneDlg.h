@@ -24,12 +24,16 @@
 // and goes after the worker has stopped. Commands that act on a row
 // find the row's job in the queue under the list's lock and do nothing when
 // it is gone.
-// The notification area (app/TrayIcon.h): the icon is added when the
-// window comes up and again when Explorer restarts; its tip follows the
-// worker's activity, which the worker announces by a posted message (at
-// most one in the queue), and its balloons the worker's retry news, which
-// wait in m_News (under m_newsLock) for the message that shows them.
-// Minimizing hides the window there while the icon is shown.
+// Keys: the job list sends the keys that act on its selected job
+// (CJobQueueListBox::kMsgJobKey): Delete and Insert do what "-" and "+" do,
+// Enter and F2 go to "Copies:" (and Enter there back to the list), Ctrl+Up and Ctrl+Down move the
+// job in the queue (CJobList::MoveIdle, the store kept in line). Tooltips: one tooltip control,
+// owned by the window, for the buttons and the list's cut-off names and paths. The notification
+// area (app/TrayIcon.h): the icon is added when the window comes up and again when Explorer
+// restarts; its tip follows the worker's activity, which the worker announces by a posted message
+// (at most one in the queue), and its balloons the worker's retry news, which wait in m_News (under
+// m_newsLock) for the message that shows them. Minimizing hides the window there while the icon is
+// shown.
 #pragma once
 
 #include "app/JobQueueListBox.h"
@@ -109,6 +113,8 @@ public:
     CSpoolerSetup& GetSetup() { return m_Setup; }
     CJobQueueListBox& GetJobListBoxObject() { return m_JobListBox; }
     CPrintLoopThread* GetPrintLoop() { return m_pPrintLoop; }
+    // The window's tooltip control; null before it comes up or without one.
+    HWND GetToolTip() const { return m_hToolTip; }
     int GetCurrentCopies() const { return m_nCopies; }
 
     // The command line (app/CommandLine.h). The request of the process's
@@ -137,6 +143,9 @@ public:
 protected:
     void DoDataExchange(CDataExchange* pDX) override;
     BOOL OnInitDialog() override;
+    // "Close"; Enter in "Copies:" with a job selected takes the count and
+    // goes back to the job list instead.
+    void OnOK() override;
 
     // The one worker, not yet started; tests stand in a worker of their own.
     virtual CPrintLoopThread* CreatePrintLoop();
@@ -188,6 +197,7 @@ protected:
     LRESULT OnWorkerActivityMsg(WPARAM wParam, LPARAM lParam);
     LRESULT OnRetryNewsMsg(WPARAM wParam, LPARAM lParam);
     LRESULT OnHideAtStart(WPARAM wParam, LPARAM lParam);
+    LRESULT OnJobKey(WPARAM wParam, LPARAM lParam);
 
     DECLARE_MESSAGE_MAP()
 
@@ -221,6 +231,11 @@ private:
     int RowOfJob(const CString& strID);
     // Selects that row (none when the job has no row).
     void SelectJobRow(const CString& strID);
+    // Moves the selected job one place (nStep -1 up, +1 down), the row
+    // staying selected on it; nothing when it or its neighbour is busy.
+    void MoveSelectedJob(int nStep);
+    // The tooltips of the buttons and the job list's rows.
+    void CreateToolTips();
     // Rebuilds the rows for the worker, keeping the user's selected job.
     void RefreshForWorker();
 
@@ -266,6 +281,7 @@ private:
     std::string m_strHistoryFailure;
     // Made before the worker and closed after it has stopped for good.
     std::unique_ptr<CJobHistory> m_pHistory;
+    HWND m_hToolTip = nullptr;
     CButton m_RemoveButton;
     CButton m_StartStopButton;
     int m_nCopies = 0;

@@ -252,7 +252,7 @@ int LongQueue(const char* exe, int jobs, double seconds) {
         }
         const double tStop = Seconds();
         Press(hDlg, IDC_START_STOP);
-        while (ButtonText(hDlg, IDC_START_STOP) != "Start" && Seconds() - tStop < 120)
+        while (ButtonText(hDlg, IDC_START_STOP) != "&Start" && Seconds() - tStop < 120)
             Sleep(5);
         printf("stop takes effect: %.3f s\n", Seconds() - tStop);
         printf("longest paint while spooling the long job: %.0f ms (%d of %d probes over %lu "
@@ -327,7 +327,7 @@ int PressStart(double timeout, const char* title) {
         HWND hDlg = FindWindowA("#32770", title);
         HWND hList = hDlg ? GetDlgItem(hDlg, IDC_JOB_LIST) : nullptr;
         if (hList && RowCount(hList, nullptr, 2000) >= 0 &&
-            ButtonText(hDlg, IDC_START_STOP) == "Start") {
+            ButtonText(hDlg, IDC_START_STOP) == "&Start") {
             Press(hDlg, IDC_START_STOP);
             return 0;
         }
@@ -510,9 +510,9 @@ int ShotClose(double timeout) {
         Press(hSetup, IDCANCEL);
         WaitFor([&] { return !IsWindow(hSetup); }, timeout);
     }
-    if (ButtonText(hMain, IDC_START_STOP) != "Start") {
+    if (ButtonText(hMain, IDC_START_STOP) != "&Start") {
         Press(hMain, IDC_START_STOP);
-        WaitFor([&] { return ButtonText(hMain, IDC_START_STOP) == "Start"; }, timeout);
+        WaitFor([&] { return ButtonText(hMain, IDC_START_STOP) == "&Start"; }, timeout);
     }
     Press(hMain, IDOK);
     const bool gone = WaitFor([&] { return !IsWindow(hMain); }, timeout);

@@ -249,6 +249,24 @@ BOOL CJobList::RemoveIdleAt(int nIndex) {
     return TRUE;
 }
 
+int CJobList::MoveIdle(int nIndex, int nStep) {
+    CLock lock(m_ListLock);
+    const int nTo = nIndex + nStep;
+    if ((nStep != -1 && nStep != 1) || nIndex < 0 || nIndex >= m_Jobs.GetSize() || nTo < 0 ||
+        nTo >= m_Jobs.GetSize())
+        return -1;
+    // The worker marks a job busy only under the list's lock, so neither
+    // job can be taken between this check and the move.
+    CQueuedJob* pJob = JobAt(nIndex);
+    CQueuedJob* pOther = JobAt(nTo);
+    if (!pJob || !pOther || IsBusy(pJob) || IsBusy(pOther))
+        return -1;
+    m_Jobs.SetAt(nTo, pJob);
+    m_Jobs.SetAt(nIndex, pOther);
+    m_pStore->Moved(*this, nTo);
+    return nTo;
+}
+
 BOOL CJobList::SetCopiesIdleAt(int nIndex, int nCopies) {
     CLock lock(m_ListLock);
     if (nIndex < 0 || nIndex >= m_Jobs.GetSize())

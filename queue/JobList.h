@@ -102,6 +102,11 @@ public:
     // For the window: act on a row only when the index is still valid and
     // its job is idle; FALSE (and nothing changed) otherwise.
     BOOL RemoveIdleAt(int nIndex);
+    // Moves the job at nIndex one place up (nStep -1) or down (+1), kept
+    // in the store; the new index, or -1 (and nothing changed) when either
+    // end is out of range or either of the two jobs that change places is
+    // busy: a job being sent stays where it is and none moves above it.
+    int MoveIdle(int nIndex, int nStep);
     // Also releases a held job's hold.
     BOOL SetCopiesIdleAt(int nIndex, int nCopies);
 

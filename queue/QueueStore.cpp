@@ -4,7 +4,6 @@
 #include "queue/OldForm.h"
 #include "queue/StoreSnapshot.h"
 
-
 #include <algorithm>
 #include <climits>
 
@@ -481,6 +480,18 @@ void CQueueStore::Inserted(IOrder& order, int nIndex) {
     if (!e.storable)
         return;
     e.slot = NewSlot();
+    AssignKey(order, nIndex);
+    WriteRecord(pJob, m_Entries[pJob]);
+}
+
+void CQueueStore::Moved(IOrder& order, int nIndex) {
+    const CQueuedJob* pJob = order.At(nIndex);
+    const auto it = m_Entries.find(pJob);
+    if (it == m_Entries.end() || !it->second.storable)
+        return;
+    if (m_bReadOnly)
+        return;
+    EnsureLive();
     AssignKey(order, nIndex);
     WriteRecord(pJob, m_Entries[pJob]);
 }

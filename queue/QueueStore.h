@@ -101,6 +101,10 @@ public:
     static bool WritesMachineKey(CQueueRegistry& reg);
     // The job at nIndex is new in the list.
     void Inserted(IOrder& order, int nIndex);
+    // The job at nIndex has moved there from elsewhere in the list: it
+    // takes a key between its new neighbours' (others move when there is
+    // no room) and its record is written again.
+    void Moved(IOrder& order, int nIndex);
     // The job has left the list (it may be released right after).
     void Removed(const CQueuedJob* pJob);
     // The window set the job's copies.

@@ -197,7 +197,7 @@ TEST(ProgramResources, TemplatesStringsIconAndManifestAreAllThere) {
         EXPECT_NE(FindResourceA(h, MAKEINTRESOURCEA(id), MAKEINTRESOURCEA(5)), nullptr)
             << "dialog " << id; // RT_DIALOG
     const std::pair<UINT, const char*> strings[] = {
-        {101, "&About Morvane..."}, {102, "Tolvar Morvane"}, {2000, "Setup Spooler..."}};
+        {101, "&About Morvane..."}, {102, "Tolvar Morvane"}, {2000, "Setup S&pooler..."}};
     for (const auto& [id, text] : strings) {
         char buf[64] = "";
         LoadStringA(h, id, buf, sizeof(buf));
@@ -224,11 +224,11 @@ TEST_F(BlackBoxTest, StartSpoolsEveryCopyByteForByteAndCloseSavesAnEmptyQueue) {
     }
     StartProgram();
     ASSERT_EQ(RowCount(), 1);
-    EXPECT_EQ(ButtonText(IDC_START_STOP), "Start");
+    EXPECT_EQ(ButtonText(IDC_START_STOP), "&Start");
     Press(IDC_START_STOP);
     ASSERT_TRUE(WaitFor([&] { return RowCount() == 0; }, 120000, kPollMs))
         << "the queue was not spooled";
-    EXPECT_EQ(ButtonText(IDC_START_STOP), "Stop");
+    EXPECT_EQ(ButtonText(IDC_START_STOP), "S&top");
 
     int whole = 0, partial = 0;
     EXPECT_TRUE(WaitFor(
@@ -346,7 +346,7 @@ TEST_F(BlackBoxTest, RetryCarriesTheQueuePastAnAbsentPrinterAndHoldsAMissingFile
     ASSERT_TRUE(printer.ok()) << "nothing can listen on 127.0.0.1:9100";
     ASSERT_TRUE(printer.WaitForConnections(2, 90000)) << "the copies were not tried again";
     ASSERT_TRUE(WaitFor([&] { return RowCount() == 1; }, 30000, kPollMs));
-    EXPECT_EQ(ButtonText(IDC_START_STOP), "Stop");
+    EXPECT_EQ(ButtonText(IDC_START_STOP), "S&top");
     EXPECT_EQ(FindWindowA("#32770", "Morvane"), nullptr) << "a box stopped the queue";
     CloseProgram();
 

@@ -93,6 +93,18 @@ protected:
     RecordedBoxes m_boxes;
 };
 
+// Times show in the user's format; text that is no ISO 8601 time of the
+// file shows as stored.
+TEST(HistoryTimeText, IsTheUsersFormatOfAStoredTimeAndAnythingElseAsStored) {
+    const std::wstring shown = CHistoryDlg::TimeText("2026-12-07T10:02:05");
+    EXPECT_NE(shown.find(L"2026"), std::wstring::npos) << ToUtf8(shown);
+    EXPECT_NE(shown.find(L"10:02"), std::wstring::npos) << ToUtf8(shown);
+    EXPECT_EQ(shown.find(L"2026-12-07T"), std::wstring::npos) << ToUtf8(shown);
+    for (const char* stored : {"", "yesterday", "2026-12-07 10:02:05", "2026-12-07T10:02:05Z",
+                               "2026-13-07T10:02:05", "1200-01-01T00:00:00"})
+        EXPECT_EQ(ToUtf8(CHistoryDlg::TimeText(stored)), stored);
+}
+
 // Three jobs printed, one removed with "-", one failed: five entries, newest
 // first, after the one entry a previous run left whole (its torn last line
 // is skipped); Queue Again (Enter) queues the two whose files exist and
@@ -134,7 +146,9 @@ TEST_F(HistoryDlgTest, FiveJobsGiveFiveEntriesAndQueueAgainQueuesTheFilesThatExi
             {"old", a.path(), "1", "1", "USB", "Printed", ""},
         };
         for (int row = 0; row < 6; ++row) {
-            EXPECT_EQ(h.Cell(row, 0).size(), 19u) << h.Cell(row, 0);
+            // The entry keeps ISO 8601; the list shows the user's format.
+            EXPECT_EQ(h.EntryAtRow(row).time.size(), 19u) << h.EntryAtRow(row).time;
+            EXPECT_NE(h.Cell(row, 0), h.EntryAtRow(row).time);
             for (int col = 1; col < kHistoryFields; ++col)
                 EXPECT_EQ(h.Cell(row, col), expected[static_cast<size_t>(row)][col - 1])
                     << row << "," << col;
@@ -171,6 +185,39 @@ TEST_F(HistoryDlgTest, FiveJobsGiveFiveEntriesAndQueueAgainQueuesTheFilesThatExi
         ASSERT_EQ(m_boxes.Texts().size(), 3u);
         EXPECT_EQ(m_boxes.Texts()[2], "This file no longer exists and was not queued:\n" + missing);
         EXPECT_EQ(dlg.Queue().size(), 3u);
+        // A click on a header sorts by its column, a second one the other
+        // way; counts sort as numbers, equals newest first; an entry that
+        // comes in takes its place.
+        auto click = [&](int col) {
+            NMLISTVIEW nm{};
+            nm.hdr.hwndFrom = hList;
+            nm.hdr.idFrom = IDC_HISTORY_LIST;
+            nm.hdr.code = LVN_COLUMNCLICK;
+            nm.iSubItem = col;
+            ::SendMessageA(h.m_hWnd, WM_NOTIFY, IDC_HISTORY_LIST, reinterpret_cast<LPARAM>(&nm));
+        };
+        auto names = [&] {
+            std::string s;
+            for (int r = 0; r < h.GetRowCount(); ++r)
+                s += h.Cell(r, 1) + "|";
+            return s;
+        };
+        const struct {
+            int col;
+            const char* names;
+        } sorts[] = {
+            {1, "a|b|c|d|late|late gone|old|x|"}, {1, "x|old|late gone|late|d|c|b|a|"},
+            {3, "late gone|late|x|c|b|old|a|d|"}, {3, "d|a|late gone|late|x|c|b|old|"},
+            {1, "a|b|c|d|late|late gone|old|x|"},
+        };
+        for (const auto& sort : sorts) {
+            click(sort.col);
+            EXPECT_EQ(names(), sort.names) << sort.col;
+        }
+        late.name = "bb";
+        dlg.RecordHistory(late);
+        EXPECT_TRUE(PumpUntil([&] { return h.GetRowCount() == 9; }));
+        EXPECT_EQ(names(), "a|b|bb|c|d|late|late gone|old|x|");
         // Resizable: the list follows the window.
         RECT before{}, after{}, window{};
         GetClientRect(hList, &before);
@@ -195,17 +242,20 @@ TEST_F(HistoryDlgTest, FiveJobsGiveFiveEntriesAndQueueAgainQueuesTheFilesThatExi
         char text[64] = "";
         GetMenuStringA(GetSystemMenu(m.m_hWnd, FALSE), IDM_JOB_HISTORY, text, sizeof(text),
                        MF_BYCOMMAND);
-        EXPECT_STREQ(text, "Job History...");
+        EXPECT_STREQ(text, "Job &History...");
         SendMessageA(m.m_hWnd, WM_SYSCOMMAND, IDM_JOB_HISTORY, 0);
     };
     ASSERT_NE(dlg.DoModal(), -1) << kNoDisplayMessage;
 
     // What the file says once the window has closed: the old entry, the
-    // five, the two late ones; the torn line is gone.
+    // five, the three late ones; the torn line is gone. The file keeps ISO
+    // 8601 times.
     const auto entries = DecodeHistory(ReadFileBytes(m_folder + "\\history.csv"));
-    ASSERT_EQ(entries.size(), 8u);
+    ASSERT_EQ(entries.size(), 9u);
     const char* results[] = {"Printed", "Removed: 3 copies left",   "Printed", "Printed",
-                             "Printed", "Failed: Print Job Failed", "Printed", "Printed"};
+                             "Printed", "Failed: Print Job Failed", "Printed", "Printed",
+                             "Printed"};
+    EXPECT_EQ(entries[8].time, "2026-01-02T03:04:05");
     for (size_t i = 0; i < entries.size(); ++i)
         EXPECT_EQ(entries[i].result, results[i]) << i;
     EXPECT_EQ(entries[2].name, "a");

@@ -94,7 +94,7 @@ TEST_F(MorvaneDlgTest, OpensWithSavedQueueStoppedAndCopiesOne) {
     Run([&](ScriptedMorvaneDlg& dlg) {
         EXPECT_EQ(dlg.RowCount(), 2);
         EXPECT_EQ(dlg.SelectedRow(), LB_ERR);
-        EXPECT_EQ(ControlText(dlg.m_hWnd, IDC_START_STOP), "Start");
+        EXPECT_EQ(ControlText(dlg.m_hWnd, IDC_START_STOP), "&Start");
         // No image is ever assigned, so the button must draw its text, not
         // an empty icon face.
         EXPECT_FALSE(GetWindowLongA(dlg.Item(IDC_START_STOP), GWL_STYLE) & BS_ICON);
@@ -106,7 +106,7 @@ TEST_F(MorvaneDlgTest, OpensWithSavedQueueStoppedAndCopiesOne) {
         HMENU hMenu = GetSystemMenu(dlg.m_hWnd, FALSE);
         char text[64] = "";
         GetMenuStringA(hMenu, IDM_SETUP_SPOOLER, text, sizeof(text), MF_BYCOMMAND);
-        EXPECT_STREQ(text, "Setup Spooler...");
+        EXPECT_STREQ(text, "Setup S&pooler...");
         GetMenuStringA(hMenu, IDM_ABOUTBOX, text, sizeof(text), MF_BYCOMMAND);
         EXPECT_STREQ(text, "&About Morvane...");
         // "-" without a selection does nothing.
@@ -359,13 +359,13 @@ TEST_F(MorvaneDlgTest, StartStopSpoolsTheQueueAndTogglesTheButton) {
     SaveQueue({{"one", file.path(), 2}, {"two", file.path(), 1}});
     Run([&](ScriptedMorvaneDlg& dlg) {
         ClickButton(dlg.m_hWnd, IDC_START_STOP);
-        EXPECT_EQ(ControlText(dlg.m_hWnd, IDC_START_STOP), "Stop");
+        EXPECT_EQ(ControlText(dlg.m_hWnd, IDC_START_STOP), "S&top");
         EXPECT_TRUE(dlg.GetPrintLoop()->IsRunning());
         // The null printer takes every copy; the rows follow the queue.
         EXPECT_TRUE(PumpUntil([&] { return dlg.GetJobList().GetCount() == 0; }));
         EXPECT_TRUE(PumpUntil([&] { return dlg.RowCount() == 0; }));
         ClickButton(dlg.m_hWnd, IDC_START_STOP);
-        EXPECT_EQ(ControlText(dlg.m_hWnd, IDC_START_STOP), "Start");
+        EXPECT_EQ(ControlText(dlg.m_hWnd, IDC_START_STOP), "&Start");
         EXPECT_FALSE(dlg.GetPrintLoop()->IsRunning());
         // Stopped, a dropped job stays queued.
         DropFiles(dlg.m_hWnd, {file.path()});
@@ -489,14 +489,14 @@ TEST_F(MorvaneDlgTest, FailedCopyTurnsTheButtonBackToStartBeforeTheBoxIsDismisse
         m_boxes.m_onBox = [&](const std::string&) {
             // The box is up on the worker's thread; the window's thread keeps
             // pumping, so the button must read "Start" before we answer.
-            WaitFor([&] { return WindowText(hButton) == "Start"; }, 5000, 10);
+            WaitFor([&] { return WindowText(hButton) == "&Start"; }, 5000, 10);
             textWhileBoxShown = WindowText(hButton);
         };
         DropFiles(dlg.m_hWnd, {"C:\\no such folder\\missing.prn"});
         ClickButton(dlg.m_hWnd, IDC_START_STOP);
         EXPECT_TRUE(PumpUntil([&] { return !m_boxes.Texts().empty(); }));
-        PumpUntil([&] { return WindowText(hButton) == "Start"; });
-        EXPECT_EQ(textWhileBoxShown, "Start");
+        PumpUntil([&] { return WindowText(hButton) == "&Start"; });
+        EXPECT_EQ(textWhileBoxShown, "&Start");
         EXPECT_EQ(m_boxes.Texts().at(0), "Print Job Failed");
         EXPECT_EQ(dlg.GetJobList().GetCount(), 1);
         m_boxes.m_onBox = nullptr;
@@ -630,20 +630,20 @@ TEST_F(MorvaneDlgTest, StopClickedAfterAFailureTheWindowHasNotHeardOfStaysStoppe
     Run([&](ScriptedMorvaneDlg& dlg) {
         DropFiles(dlg.m_hWnd, {"C:\\no such folder\\missing.prn"});
         ClickButton(dlg.m_hWnd, IDC_START_STOP);
-        ASSERT_EQ(ControlText(dlg.m_hWnd, IDC_START_STOP), "Stop");
+        ASSERT_EQ(ControlText(dlg.m_hWnd, IDC_START_STOP), "S&top");
         // Not pumping: the worker's notice stays queued behind the click.
         WaitFor([&] { return !m_boxes.Texts().empty(); }, 20000);
         ASSERT_EQ(m_boxes.Texts().size(), 1u);
         ClickButton(dlg.m_hWnd, IDC_START_STOP);
         EXPECT_FALSE(dlg.GetPrintLoop()->IsRunning());
-        EXPECT_EQ(ControlText(dlg.m_hWnd, IDC_START_STOP), "Start");
+        EXPECT_EQ(ControlText(dlg.m_hWnd, IDC_START_STOP), "&Start");
         // A second failure box would mean the job was tried again.
         EXPECT_FALSE(PumpUntil([&] { return m_boxes.Texts().size() > 1; }, 1000));
-        EXPECT_EQ(ControlText(dlg.m_hWnd, IDC_START_STOP), "Start");
+        EXPECT_EQ(ControlText(dlg.m_hWnd, IDC_START_STOP), "&Start");
         // Start again is a real start.
         ClickButton(dlg.m_hWnd, IDC_START_STOP);
         EXPECT_TRUE(PumpUntil([&] { return m_boxes.Texts().size() == 2; }));
-        EXPECT_TRUE(PumpUntil([&] { return ControlText(dlg.m_hWnd, IDC_START_STOP) == "Start"; }));
+        EXPECT_TRUE(PumpUntil([&] { return ControlText(dlg.m_hWnd, IDC_START_STOP) == "&Start"; }));
     });
 }
 
@@ -801,3 +801,178 @@ TEST_F(MorvaneDlgTest, RequestPastItsTimeQueuesNothing) {
 }
 
 } // namespace
+
+namespace {
+// A key pressed in the window's job list, through the dialog manager as a
+// user's key comes (Ctrl held when bCtrl).
+void PressListKey(HWND hDlg, UINT vk, bool bCtrl) {
+    HWND hList = GetDlgItem(hDlg, IDC_JOB_LIST);
+    SetFocus(hList);
+    BYTE keys[256] = {};
+    GetKeyboardState(keys);
+    keys[VK_CONTROL] = bCtrl ? 0x80 : 0;
+    SetKeyboardState(keys);
+    MSG msg{hList, WM_KEYDOWN, vk, 1, GetTickCount(), {}};
+    if (!IsDialogMessageA(hDlg, &msg)) {
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+    keys[VK_CONTROL] = 0;
+    SetKeyboardState(keys);
+}
+
+std::string ToolTipText(HWND hTip, HWND hOwner, HWND hTool) {
+    char text[256] = "";
+    TOOLINFOA ti{};
+    ti.cbSize = sizeof(ti);
+    ti.hwnd = hOwner;
+    ti.uId = reinterpret_cast<UINT_PTR>(hTool);
+    ti.lpszText = text;
+    SendMessageA(hTip, TTM_GETTEXTA, sizeof(text), reinterpret_cast<LPARAM>(&ti));
+    return text;
+}
+} // namespace
+
+// Every key of the job list on the queue a, b, c, one row a key: what the
+// queue, the selection and the focus are afterwards. Then the tooltips.
+TEST_F(MorvaneDlgTest, KeysActOnTheSelectedJobAndButtonsAndCutTextHaveTooltips) {
+    TempFile file("k.prn", "data");
+    ScriptedFileDialog picker(file.path());
+    const struct {
+        const char* what;
+        int selected, busy;
+        UINT vk;
+        bool ctrl;
+        const char* order;
+        int selectedAfter;
+        bool copiesFocused;
+    } cases[] = {
+        {"Delete removes as - does", 1, -1, VK_DELETE, false, "ac", 1, false},
+        {"Delete leaves a busy job", 1, 1, VK_DELETE, false, "abc", 1, false},
+        {"Insert adds behind as + does", 1, -1, VK_INSERT, false, "abkc", 2, false},
+        {"Ctrl+Up", 1, -1, VK_UP, true, "bac", 0, false},
+        {"Ctrl+Down", 1, -1, VK_DOWN, true, "acb", 2, false},
+        {"Ctrl+Up at the head", 0, -1, VK_UP, true, "abc", 0, false},
+        {"Ctrl+Down at the tail", 2, -1, VK_DOWN, true, "abc", 2, false},
+        {"Ctrl+Up above the busy head", 1, 0, VK_UP, true, "abc", 1, false},
+        {"Ctrl+Down of a busy job", 1, 1, VK_DOWN, true, "abc", 1, false},
+        {"Ctrl+Down behind the busy head", 1, 0, VK_DOWN, true, "acb", 2, false},
+        {"Down alone moves the selection", 1, -1, VK_DOWN, false, "abc", 2, false},
+        {"Enter goes to Copies:", 1, -1, VK_RETURN, false, "abc", 1, true},
+        {"F2 goes to Copies:", 2, -1, VK_F2, false, "abc", 2, true},
+    };
+    Run([&](ScriptedMorvaneDlg& dlg) {
+        HWND hList = dlg.Item(IDC_JOB_LIST);
+        auto requeue = [&](const std::vector<std::pair<std::string, std::string>>& jobs) {
+            CJobList& list = dlg.GetJobList();
+            while (list.GetCount() > 0)
+                list.RemoveAt(0);
+            for (const auto& [name, path] : jobs)
+                list.Add(CQueuedJob(name.c_str(), path.c_str(), 2));
+            dlg.RefreshJobList();
+        };
+        for (const auto& c : cases) {
+            SCOPED_TRACE(c.what);
+            requeue({{"a", "C:\\a"}, {"b", "C:\\b"}, {"c", "C:\\c"}});
+            SelectListRow(dlg.m_hWnd, IDC_JOB_LIST, c.selected);
+            if (c.busy >= 0)
+                dlg.SetBusy(c.busy, TRUE);
+            PressListKey(dlg.m_hWnd, c.vk, c.ctrl);
+            if (c.busy >= 0)
+                dlg.SetBusy(c.busy, FALSE);
+            std::string order;
+            for (const auto& job : dlg.Queue())
+                order += job.first;
+            EXPECT_EQ(order, c.order);
+            EXPECT_EQ(dlg.SelectedRow(), c.selectedAfter);
+            EXPECT_EQ(GetFocus() == dlg.Item(IDC_COPIES), c.copiesFocused);
+            EXPECT_TRUE(IsWindowVisible(dlg.m_hWnd));
+        }
+        EXPECT_EQ(picker.m_nShown, 1);
+        // Enter in "Copies:" after F2 goes back to the list; the window stays.
+        MSG enter{dlg.Item(IDC_COPIES), WM_KEYDOWN, VK_RETURN, 1, GetTickCount(), {}};
+        IsDialogMessageA(dlg.m_hWnd, &enter);
+        EXPECT_EQ(GetFocus(), hList);
+        EXPECT_TRUE(IsWindowVisible(dlg.m_hWnd));
+
+        HWND hTip = dlg.GetToolTip();
+        ASSERT_NE(hTip, nullptr);
+        const std::pair<int, const char*> tips[] = {{IDC_START_STOP, "Start or stop"},
+                                                    {IDC_ADD_JOB, "Add"},
+                                                    {IDC_REMOVE_JOB, "Remove"},
+                                                    {IDC_SETUP, "printer"}};
+        for (const auto& [id, word] : tips)
+            EXPECT_NE(ToolTipText(hTip, dlg.m_hWnd, dlg.Item(id)).find(word), std::string::npos);
+        // Tab follows the layout; every button and menu item has an access key.
+        EnableWindow(dlg.Item(IDC_REMOVE_JOB), TRUE);
+        std::vector<int> tabs;
+        HWND hTab = hList;
+        do {
+            tabs.push_back(GetDlgCtrlID(hTab));
+            hTab = GetNextDlgTabItem(dlg.m_hWnd, hTab, FALSE);
+        } while (hTab && hTab != hList && tabs.size() < 20);
+        EXPECT_EQ(tabs, (std::vector<int>{IDC_JOB_LIST, IDC_ADD_JOB, IDC_REMOVE_JOB, IDC_COPIES,
+                                          IDC_SETUP, IDC_START_STOP, IDOK}));
+        for (int id : {IDC_ADD_JOB, IDC_REMOVE_JOB, IDC_SETUP, IDC_START_STOP, IDOK})
+            EXPECT_NE(ControlText(dlg.m_hWnd, id).find('&'), std::string::npos) << id;
+        for (UINT id : {IDM_ABOUTBOX, IDM_SETUP_SPOOLER, IDM_JOB_HISTORY, IDM_WATCHED_FOLDER,
+                        IDM_ON_FAILURE}) {
+            char text[64] = "";
+            GetMenuStringA(GetSystemMenu(dlg.m_hWnd, FALSE), id, text, sizeof(text), MF_BYCOMMAND);
+            EXPECT_NE(std::string(text).find('&'), std::string::npos) << text;
+        }
+        // Only a name or path its column cuts off has a tip: the point is
+        // in the name column, then in the path column, of row 0 and row 1.
+        requeue({{std::string(60, 'n'), "C:\\" + std::string(200, 'p')}, {"short", "C:\\s"}});
+        RECT row{};
+        SendMessageA(hList, LB_GETITEMRECT, 1, reinterpret_cast<LPARAM>(&row));
+        const LONG y0 = row.top / 2, y1 = (row.top + row.bottom) / 2;
+        CJobQueueListBox& box = dlg.GetJobListBoxObject();
+        EXPECT_EQ(box.CutOffTextAt({10, y0}).Str(), std::string(60, 'n'));
+        EXPECT_EQ(box.CutOffTextAt({150, y0}).Str(), "C:\\" + std::string(200, 'p'));
+        EXPECT_EQ(box.CutOffTextAt({10, y1}).Str(), "");
+        EXPECT_EQ(box.CutOffTextAt({150, y1}).Str(), "");
+        // The list's tool asks the list for the text under the pointer.
+        POINT pt{10, y0};
+        ClientToScreen(hList, &pt);
+        SetCursorPos(pt.x, pt.y);
+        EXPECT_EQ(ToolTipText(hTip, hList, hList), std::string(60, 'n'));
+    });
+}
+
+// What a screen reader reads of a row: the list box's own LB_GETTEXT, the
+// job's name, copies and current status, asked for at the time of asking.
+TEST_F(MorvaneDlgTest, EachRowReadsAsNameCopiesAndStatusThroughTheListBox) {
+    SaveQueue({{"report.prn", "C:\\report.prn", 2}, {"one", "C:\\one", 1}});
+    Run([&](ScriptedMorvaneDlg& dlg) {
+        HWND hList = dlg.Item(IDC_JOB_LIST);
+        EXPECT_TRUE(GetWindowLongA(hList, GWL_STYLE) & LBS_HASSTRINGS);
+        auto rowText = [&](int nRow) {
+            const LRESULT len = SendMessageA(hList, LB_GETTEXTLEN, nRow, 0);
+            std::string text(static_cast<size_t>(std::max<LRESULT>(len, 0)) + 1, '\0');
+            const LRESULT got =
+                SendMessageA(hList, LB_GETTEXT, nRow, reinterpret_cast<LPARAM>(text.data()));
+            EXPECT_EQ(got, len);
+            text.resize(static_cast<size_t>(std::max<LRESULT>(got, 0)));
+            return text;
+        };
+        EXPECT_EQ(rowText(0), "report.prn, 2 copies");
+        EXPECT_EQ(rowText(1), "one, 1 copy");
+        auto setStatus = [&](const char* status) {
+            CQueuedJob* pJob = dlg.GetJobList().GetAt(0);
+            CLock lock(pJob->m_Lock);
+            pJob->m_strStatus = status;
+        };
+        setStatus("Spooling 1 of 2   50%");
+        EXPECT_EQ(rowText(0), "report.prn, 2 copies, Spooling 1 of 2   50%");
+        // The status grows between a client's measure and its copy: the
+        // text measured is copied, so it fits the client's buffer.
+        std::string buffer(SendMessageA(hList, LB_GETTEXTLEN, 0, 0) + 1, '#');
+        setStatus("Spooling 1 of 2   100%");
+        SendMessageA(hList, LB_GETTEXT, 0, reinterpret_cast<LPARAM>(buffer.data()));
+        EXPECT_STREQ(buffer.c_str(), "report.prn, 2 copies, Spooling 1 of 2   50%");
+        EXPECT_EQ(rowText(0), "report.prn, 2 copies, Spooling 1 of 2   100%");
+        EXPECT_EQ(SendMessageA(hList, LB_GETTEXTLEN, 2, 0), LB_ERR);
+        setStatus("");
+    });
+}

@@ -369,7 +369,7 @@ TEST_F(SecondStartTest, StartSendsTheHandedOverFiles) {
     StartFirst();
     EXPECT_EQ(Second(args), 0);
     EXPECT_TRUE(WaitFor([&] { return RowCount() == 0; }, 120000, kPollMs)) << "not sent";
-    EXPECT_EQ(Text(GetDlgItem(m_hWnd, IDC_START_STOP)), "Stop");
+    EXPECT_EQ(Text(GetDlgItem(m_hWnd, IDC_START_STOP)), "S&top");
     int copies[2] = {0, 0};
     EXPECT_TRUE(WaitFor(
         [&] {

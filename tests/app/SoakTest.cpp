@@ -277,7 +277,7 @@ TEST_F(SoakTest, RandomClicksWhileSpoolingLoseAndDoubleNothing) {
                 // notices are handled.
                 if (pick(2))
                     Sleep(pick(15));
-                const bool bStop = ControlText(hWnd, IDC_START_STOP) == "Stop";
+                const bool bStop = ControlText(hWnd, IDC_START_STOP) == "S&top";
                 if (!bStop)
                     sent.stoppedDuringQuestion = false;
                 ClickButton(hWnd, IDC_START_STOP);
@@ -303,10 +303,10 @@ TEST_F(SoakTest, RandomClicksWhileSpoolingLoseAndDoubleNothing) {
         sent.stoppedDuringQuestion = false;
         const auto runOut = GetTickCount64() + 600000;
         while (list.GetCount() > 0 && GetTickCount64() < runOut) {
-            if (ControlText(hWnd, IDC_START_STOP) == "Start")
+            if (ControlText(hWnd, IDC_START_STOP) == "&Start")
                 ClickButton(hWnd, IDC_START_STOP);
             PumpUntil([&] {
-                return list.GetCount() == 0 || ControlText(hWnd, IDC_START_STOP) == "Start";
+                return list.GetCount() == 0 || ControlText(hWnd, IDC_START_STOP) == "&Start";
             });
         }
         EXPECT_EQ(list.GetCount(), 0);
@@ -320,11 +320,11 @@ TEST_F(SoakTest, RandomClicksWhileSpoolingLoseAndDoubleNothing) {
         wanted[lastName] = 100;
         const auto deadline = GetTickCount64() + 600000;
         while (!sent.stalling && list.GetCount() > 0 && GetTickCount64() < deadline) {
-            if (ControlText(hWnd, IDC_START_STOP) == "Start")
+            if (ControlText(hWnd, IDC_START_STOP) == "&Start")
                 ClickButton(hWnd, IDC_START_STOP);
             PumpUntil([&] {
                 return sent.stalling || list.GetCount() == 0 ||
-                       ControlText(hWnd, IDC_START_STOP) == "Start";
+                       ControlText(hWnd, IDC_START_STOP) == "&Start";
             });
         }
         EXPECT_TRUE(sent.stalling) << "no stalled copy to close the window in";

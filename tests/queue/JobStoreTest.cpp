@@ -208,6 +208,8 @@ std::vector<Change> Changes() {
         {"insert in the middle", [=](CutList& l) { addD(l, 2); }, {kABC[0], kABC[1], d, kABC[2]}},
         {"remove the head", [](CutList& l) { l.RemoveIdleAt(0); }, {kABC[1], kABC[2]}},
         {"remove in the middle", [](CutList& l) { l.RemoveAt(1); }, {kABC[0], kABC[2]}},
+        {"move up", [](CutList& l) { l.MoveIdle(2, -1); }, {kABC[0], kABC[2], kABC[1]}},
+        {"move the head down", [](CutList& l) { l.MoveIdle(0, 1); }, {kABC[1], kABC[0], kABC[2]}},
         {"change copies",
          [](CutList& l) { l.SetCopiesIdleAt(1, 7); },
          {kABC[0], {"b", "C:\\b.prn", 7}, kABC[2]}},
