@@ -4,6 +4,7 @@
 
 #include "app/resource.h"
 #include "framework/CodePage.h"
+#include "framework/Dpi.h"
 #include "framework/MessageBox.h"
 #include "history/HistoryTexts.h"
 
@@ -27,6 +28,7 @@ RECT ChildRect(HWND hDlg, HWND hChild) {
     return r;
 }
 
+// At 96 DPI.
 const int kColumnWidths[kHistoryFields] = {115, 110, 160, 85, 75, 90, 140, 95};
 } // namespace
 
@@ -161,12 +163,13 @@ BOOL CHistoryDlg::OnInitDialog() {
     // The rows' texts are asked for in UTF-16, so every name shows.
     ::SendMessageW(hList, LVM_SETUNICODEFORMAT, TRUE, 0);
     ListView_SetExtendedListViewStyle(hList, LVS_EX_FULLROWSELECT);
+    m_uDpi = GetWindowDpi(m_hWnd);
     for (int i = 0; i < kHistoryFields; ++i) {
         std::wstring title = Wide(kHistoryColumns[i]);
         LVCOLUMNW col{};
         col.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM | LVCF_FMT;
         col.fmt = i == 3 || i == 4 || i == 7 ? LVCFMT_RIGHT : LVCFMT_LEFT;
-        col.cx = kColumnWidths[i];
+        col.cx = ScaleToDpi(kColumnWidths[i], m_uDpi);
         col.pszText = title.data();
         col.iSubItem = i;
         ::SendMessageW(hList, LVM_INSERTCOLUMNW, static_cast<WPARAM>(i),
@@ -406,6 +409,27 @@ LRESULT CHistoryDlg::OnSize(WPARAM wParam, LPARAM lParam) {
     if (wParam != SIZE_MINIMIZED && m_initialClient.cx > 0)
         Layout(LOWORD(lParam), HIWORD(lParam));
     return 0;
+}
+
+void CHistoryDlg::OnDpiChanged(UINT dpi, const RECT& suggested) {
+    const UINT old = m_uDpi;
+    if (dpi != 0 && old != 0 && dpi != old) {
+        const auto scale = [&](LONG v) {
+            return static_cast<LONG>(MulDiv(v, static_cast<int>(dpi), static_cast<int>(old)));
+        };
+        for (RECT* r : {&m_listRect, &m_okRect, &m_cancelRect})
+            *r = RECT{scale(r->left), scale(r->top), scale(r->right), scale(r->bottom)};
+        m_initialClient = {scale(m_initialClient.cx), scale(m_initialClient.cy)};
+        m_minWindow = {scale(m_minWindow.cx), scale(m_minWindow.cy)};
+        if (HWND hList = List()) {
+            for (int i = 0; i < kHistoryFields; ++i) {
+                const int cx = ListView_GetColumnWidth(hList, i);
+                ListView_SetColumnWidth(hList, i, scale(cx));
+            }
+        }
+        m_uDpi = dpi;
+    }
+    CDialog::OnDpiChanged(dpi, suggested);
 }
 
 LRESULT CHistoryDlg::OnGetMinMaxInfo(WPARAM, LPARAM lParam) {

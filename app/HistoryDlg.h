@@ -69,6 +69,9 @@ protected:
     LRESULT OnSize(WPARAM wParam, LPARAM lParam);
     LRESULT OnGetMinMaxInfo(WPARAM wParam, LPARAM lParam);
     LRESULT OnDestroy(WPARAM wParam, LPARAM lParam);
+    // The columns, the controls' places and the smallest window follow the
+    // new DPI before the window takes the suggested size.
+    void OnDpiChanged(UINT dpi, const RECT& suggested) override;
 
     DECLARE_MESSAGE_MAP()
 
@@ -109,5 +112,7 @@ private:
     SIZE m_initialClient{};
     SIZE m_minWindow{};
     RECT m_listRect{}, m_okRect{}, m_cancelRect{};
+    // The DPI the sizes above and the columns' widths are at.
+    UINT m_uDpi = 96;
     std::wstring m_cell;
 };

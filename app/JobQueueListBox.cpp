@@ -1,6 +1,7 @@
 #include "app/JobQueueListBox.h"
 
 #include "framework/DC.h"
+#include "framework/Dpi.h"
 #include "framework/Sync.h"
 
 #include <windowsx.h>
@@ -12,8 +13,8 @@ namespace {
 const COLORREF kRowLine = RGB(200, 200, 200);
 const COLORREF kColumnLine = RGB(128, 128, 128);
 
-// Name and path meet at fixed x positions; copies and status keep fixed
-// widths at the right-hand edge.
+// Lengths at 96 DPI. Name and path meet at fixed x positions; copies and
+// status keep fixed widths at the right-hand edge.
 const int kNameRight = 73;
 const int kNamePathGap = 75;
 const int kPathLeft = 77;
@@ -29,31 +30,17 @@ const int kStatusLeftFromEdge = 119;
 const int kStatusRoom = 118;
 const int kPathKeptForStatus = 40;
 
-// The four columns of a row, and where copies and status are measured from.
-struct RowLayout {
-    RECT name, path, copies, status;
-    LONG right;
-};
-
-RowLayout LayRow(HDC hDC, const RECT& rc, const CString& strStatus) {
-    const LONG L = rc.left, T = rc.top, R = rc.right, B = rc.bottom;
-    // A status longer than its column ("Waiting for printer: Paper out")
-    // takes room from the path, so the user reads all of it; copies and
-    // status move left together, with their lines.
+// The four columns of a row at the DPI: a status longer than its column
+// ("Waiting for printer: Paper out") takes room from the path, so the user
+// reads all of it; copies and status move left together, with their lines.
+JobRowLayout LayRow(HDC hDC, const RECT& rc, const CString& strStatus, UINT dpi) {
     LONG shift = 0;
     if (!strStatus.IsEmpty()) {
         SIZE size{};
         GetTextExtentPoint32A(hDC, strStatus, strStatus.GetLength(), &size);
-        if (size.cx + 2 > kStatusRoom)
-            shift = std::min<LONG>(
-                size.cx + 2 - kStatusRoom,
-                std::max<LONG>(0, R - kPathRightFromEdge - kPathLeft - kPathKeptForStatus));
+        shift = StatusShift(size.cx, rc, dpi);
     }
-    const LONG right = R - shift;
-    return RowLayout{RECT{L + 1, T + 1, kNameRight, B - 1},
-                     RECT{kPathLeft, T + 1, right - kPathRightFromEdge, B - 1},
-                     RECT{right - kCopiesLeftFromEdge, T + 1, right - kCopiesRightFromEdge, B - 1},
-                     RECT{right - kStatusLeftFromEdge, T + 1, R - 1, B - 1}, right};
+    return LayoutJobRow(rc, shift, dpi);
 }
 
 // Whether the text, drawn as the row draws it, is wider than its column.
@@ -63,6 +50,31 @@ bool CutOff(HDC hDC, const CString& text, const RECT& column) {
     return size.cx > column.right - column.left;
 }
 } // namespace
+
+JobRowLayout LayoutJobRow(const RECT& row, LONG shift, UINT dpi) {
+    const auto px = [dpi](int nAt96) { return static_cast<LONG>(ScaleToDpi(nAt96, dpi)); };
+    const LONG L = row.left, T = row.top, R = row.right, B = row.bottom;
+    const LONG right = R - shift; // where copies and status are measured from
+    JobRowLayout out{};
+    out.name = RECT{L + 1, T + 1, px(kNameRight), B - 1};
+    out.path = RECT{px(kPathLeft), T + 1, right - px(kPathRightFromEdge), B - 1};
+    out.copies =
+        RECT{right - px(kCopiesLeftFromEdge), T + 1, right - px(kCopiesRightFromEdge), B - 1};
+    out.status = RECT{right - px(kStatusLeftFromEdge), T + 1, R - 1, B - 1};
+    out.namePathLine = px(kNamePathGap);
+    out.pathCopiesLine = right - px(kPathCopiesGapFromEdge);
+    out.copiesStatusLine = right - px(kCopiesStatusGapFromEdge);
+    return out;
+}
+
+LONG StatusShift(LONG statusWidth, const RECT& row, UINT dpi) {
+    const LONG room = ScaleToDpi(kStatusRoom, dpi);
+    if (statusWidth + 2 <= room)
+        return 0;
+    const LONG pathRoom = row.right - ScaleToDpi(kPathRightFromEdge, dpi) -
+                          ScaleToDpi(kPathLeft, dpi) - ScaleToDpi(kPathKeptForStatus, dpi);
+    return std::min<LONG>(statusWidth + 2 - room, std::max<LONG>(0, pathRoom));
+}
 
 CString CJobQueueListBox::CutOffTextAt(POINT pt) {
     const LRESULT hit = SendMessage(LB_ITEMFROMPOINT, 0,
@@ -82,7 +94,7 @@ CString CJobQueueListBox::CutOffTextAt(POINT pt) {
     if (!hDC)
         return CString();
     HGDIOBJ hOld = SelectObject(hDC, reinterpret_cast<HFONT>(SendMessage(WM_GETFONT)));
-    const RowLayout lay = LayRow(hDC, rc, status);
+    const JobRowLayout lay = LayRow(hDC, rc, status, m_uDpi);
     CString text;
     if (PtInRect(&lay.name, pt) && CutOff(hDC, name, lay.name))
         text = name;
@@ -308,10 +320,7 @@ void CJobQueueListBox::DrawItem(LPDRAWITEMSTRUCT lpDIS) {
     const COLORREF crOldBk = dc.GetBkColor();
 
     const RECT rc = lpDIS->rcItem;
-    const LONG L = rc.left, T = rc.top, R = rc.right, B = rc.bottom;
-    RowLayout lay = LayRow(lpDIS->hDC, rc, strStatus);
-    const LONG right = lay.right;
-    RECT &rcName = lay.name, &rcPath = lay.path, &rcCopies = lay.copies, &rcStatus = lay.status;
+    JobRowLayout row = LayRow(lpDIS->hDC, rc, strStatus, m_uDpi);
 
     if (lpDIS->itemState & ODS_SELECTED) {
         dc.SetTextColor(GetSysColor(COLOR_HIGHLIGHTTEXT));
@@ -323,19 +332,16 @@ void CJobQueueListBox::DrawItem(LPDRAWITEMSTRUCT lpDIS) {
 
     // File names may hold "&": shown as typed, never as a mnemonic.
     const UINT fmt = DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX;
-    dc.DrawText(strName, rcName, fmt);
-    dc.DrawText(strPath, rcPath, fmt);
-    dc.DrawText(strCopies, rcCopies, fmt | DT_RIGHT);
-    dc.DrawText(strStatus, rcStatus, fmt);
+    dc.DrawText(strName, row.name, fmt);
+    dc.DrawText(strPath, row.path, fmt);
+    dc.DrawText(strCopies, row.copies, fmt | DT_RIGHT);
+    dc.DrawText(strStatus, row.status, fmt);
 
-    dc.FillSolidRect(RECT{L, B - 1, R, B}, kRowLine);
-    dc.FillSolidRect(RECT{kNamePathGap, T - 1, kNamePathGap + 1, B}, kColumnLine);
-    dc.FillSolidRect(
-        RECT{right - kPathCopiesGapFromEdge, T - 1, right - kPathCopiesGapFromEdge + 1, B},
-        kColumnLine);
-    dc.FillSolidRect(
-        RECT{right - kCopiesStatusGapFromEdge, T - 1, right - kCopiesStatusGapFromEdge + 1, B},
-        kColumnLine);
+    // The grid's lines stay one pixel wide at every DPI.
+    const LONG T = rc.top, B = rc.bottom;
+    dc.FillSolidRect(RECT{rc.left, B - 1, rc.right, B}, kRowLine);
+    for (const LONG x : {row.namePathLine, row.pathCopiesLine, row.copiesStatusLine})
+        dc.FillSolidRect(RECT{x, T - 1, x + 1, B}, kColumnLine);
 
     dc.SetTextColor(crOldText);
     dc.SetBkColor(crOldBk);

@@ -30,6 +30,19 @@
 #include <memory>
 #include <vector>
 
+// Where a row's parts go: the four columns' text rectangles and the x of
+// the three lines between them. The lengths are laid out at 96 DPI and
+// scaled to the list box's DPI; shift (pixels at that DPI) moves copies and
+// status left, with their lines, for a status longer than its column.
+struct JobRowLayout {
+    RECT name, path, copies, status;
+    LONG namePathLine, pathCopiesLine, copiesStatusLine;
+};
+JobRowLayout LayoutJobRow(const RECT& row, LONG shift, UINT dpi);
+// How far a status this wide (pixels at the DPI) moves copies and status
+// left in a row this wide: as far as it needs, keeping some of the path.
+LONG StatusShift(LONG statusWidth, const RECT& row, UINT dpi);
+
 class CJobQueueListBox : public CListBox {
 public:
     static constexpr const char* kClassName = "CJobQueueListBox";
@@ -65,6 +78,11 @@ public:
     // The identity text a row stands for, or null (no such row, not ours).
     const CString* GetRowID(DWORD_PTR itemData) const;
 
+    // The DPI the rows are drawn at (the monitor's); the window tells it
+    // at start and when it moves to a monitor of another DPI.
+    void SetDpi(UINT dpi) { m_uDpi = dpi; }
+    UINT GetDpi() const { return m_uDpi; }
+
     CJobList* m_pJobList = nullptr;
 
 private:
@@ -74,6 +92,7 @@ private:
     // its job is gone.
     bool ReadRow(int nRow, CString* pName, CString* pPath, int* pCopies, CString* pStatus);
 
+    UINT m_uDpi = 96;
     std::vector<std::unique_ptr<CString>> m_rowIDs;
     HWND m_hTip = nullptr;
     // The row text LB_GETTEXTLEN measured last, which the next LB_GETTEXT

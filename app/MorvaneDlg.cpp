@@ -10,6 +10,7 @@
 #include "framework/CodePage.h"
 #include "framework/DC.h"
 #include "framework/DataExchange.h"
+#include "framework/Dpi.h"
 #include "framework/Exceptions.h"
 #include "framework/FileDialog.h"
 #include "framework/MessageBox.h"
@@ -89,10 +90,41 @@ END_MESSAGE_MAP()
 
 CMorvaneDlg::CMorvaneDlg(CWnd* pParent) : CDialog(IDD_MORVANE_DIALOG, pParent) {
     InitDisplayLock();
-    m_hIcon = LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDR_MAINFRAME));
+    LoadIcons(GetSystemDpi());
     m_Setup.Load();
     m_FailureSetup.Load();
     m_JobListBox.SetJobList(&m_JobList);
+}
+
+void CMorvaneDlg::LoadIcons(UINT dpi) {
+    HINSTANCE hInst = GetModuleHandleA(nullptr);
+    const auto load = [&](int cx, int cy) {
+        return static_cast<HICON>(LoadImageA(hInst, MAKEINTRESOURCEA(IDR_MAINFRAME), IMAGE_ICON,
+                                             GetSystemMetricForDpi(cx, dpi),
+                                             GetSystemMetricForDpi(cy, dpi), LR_DEFAULTCOLOR));
+    };
+    HICON hBig = load(SM_CXICON, SM_CYICON);
+    HICON hSmall = load(SM_CXSMICON, SM_CYSMICON);
+    for (HICON h : {hBig, hSmall}) {
+        if (h)
+            m_loadedIcons.push_back(h);
+    }
+    // Without a sized image, the system's own choice (shared, never destroyed).
+    if (!hBig)
+        hBig = LoadIconA(hInst, MAKEINTRESOURCEA(IDR_MAINFRAME));
+    m_hIcon = hBig;
+    m_hSmallIcon = hSmall ? hSmall : hBig;
+}
+
+void CMorvaneDlg::OnDpiChanged(UINT dpi, const RECT& suggested) {
+    CDialog::OnDpiChanged(dpi, suggested);
+    m_JobListBox.SetDpi(dpi);
+    if (m_nRowHeightAt96 > 0 && m_JobListBox.GetSafeHwnd())
+        m_JobListBox.SendMessage(LB_SETITEMHEIGHT, 0, ScaleToDpi(m_nRowHeightAt96, dpi));
+    LoadIcons(dpi);
+    SetIcon(m_hIcon, TRUE);
+    SetIcon(m_hSmallIcon, FALSE);
+    m_JobListBox.Invalidate(TRUE);
 }
 
 CMorvaneDlg::~CMorvaneDlg() {
@@ -108,6 +140,8 @@ CMorvaneDlg::~CMorvaneDlg() {
             (void)m_pWatcher.release();
     }
     m_pWatcher.reset();
+    for (HICON h : m_loadedIcons)
+        DestroyIcon(h);
     // Members then go in reverse order: buttons, settings (not saved), the
     // queue (saves, then releases its jobs), the list box.
 }
@@ -141,8 +175,19 @@ BOOL CMorvaneDlg::OnInitDialog() {
         AppendMenuItem(hSysMenu, IDM_WATCHED_FOLDER, IDS_WATCHED_FOLDER);
         AppendMenuItem(hSysMenu, IDM_ON_FAILURE, IDS_ON_FAILURE);
     }
+    // Icons, columns and rows at the DPI of the monitor the window is on;
+    // the dialog's font and controls are already at it.
+    const UINT dpi = GetWindowDpi(m_hWnd);
+    if (dpi != GetSystemDpi())
+        LoadIcons(dpi);
     SetIcon(m_hIcon, TRUE);
-    SetIcon(m_hIcon, FALSE);
+    SetIcon(m_hSmallIcon, FALSE);
+    m_JobListBox.SetDpi(dpi);
+    if (m_JobListBox.GetSafeHwnd()) {
+        const LRESULT height = m_JobListBox.SendMessage(LB_GETITEMHEIGHT, 0, 0);
+        if (height > 0 && height != LB_ERR)
+            m_nRowHeightAt96 = MulDiv(static_cast<int>(height), kDesignDpi, static_cast<int>(dpi));
+    }
 
     // The Start/Stop button carries the icon style but never an image; where
     // the system would then draw an empty face, let it show its text.
@@ -489,8 +534,9 @@ LRESULT CMorvaneDlg::OnPaint(WPARAM, LPARAM) {
     SendMessage(WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(hdc), 0);
     RECT rect;
     GetClientRect(&rect);
-    const int x = (rect.right - rect.left - GetSystemMetrics(SM_CXICON) + 1) / 2;
-    const int y = (rect.bottom - rect.top - GetSystemMetrics(SM_CYICON) + 1) / 2;
+    const UINT dpi = GetWindowDpi(m_hWnd);
+    const int x = (rect.right - rect.left - GetSystemMetricForDpi(SM_CXICON, dpi) + 1) / 2;
+    const int y = (rect.bottom - rect.top - GetSystemMetricForDpi(SM_CYICON, dpi) + 1) / 2;
     DrawIcon(hdc, x, y, m_hIcon);
     EndPaint(m_hWnd, &ps);
     return 0;

@@ -261,7 +261,17 @@ private:
     bool m_bRepaintTimer = false;
     void RepaintForWorker();
 
+    // The window's icons at its DPI (big, small), and every pair loaded
+    // since: the notification area may still show an earlier one, so they
+    // are destroyed with the window object.
     HICON m_hIcon = nullptr;
+    HICON m_hSmallIcon = nullptr;
+    std::vector<HICON> m_loadedIcons;
+    void LoadIcons(UINT dpi);
+    // The job list's row height at 96 DPI, as the list box chose it at its
+    // font's size; the rows keep it scaled to the window's DPI.
+    int m_nRowHeightAt96 = 0;
+    void OnDpiChanged(UINT dpi, const RECT& suggested) override;
     CJobQueueListBox m_JobListBox;
     CJobList m_JobList;
     CSpoolerSetup m_Setup;

@@ -97,7 +97,7 @@ void CMorvaneDlg::OnFailurePolicy() {
 }
 
 std::unique_ptr<CTrayIcon> CMorvaneDlg::CreateTrayIcon() {
-    return std::make_unique<CTrayIcon>(m_hWnd, WM_TRAY_ICON, m_hIcon);
+    return std::make_unique<CTrayIcon>(m_hWnd, WM_TRAY_ICON, m_hSmallIcon);
 }
 
 void CMorvaneDlg::StartTray() {

@@ -1,6 +1,7 @@
 #include "framework/Dialog.h"
 
 #include "framework/DataExchange.h"
+#include "framework/Dpi.h"
 #include "framework/Exceptions.h"
 #include "framework/MessageBox.h"
 #include "framework/WinApp.h"
@@ -105,6 +106,49 @@ void CDialog::OnCancel() {
     EndDialog(IDCANCEL);
 }
 
+void CDialog::ScaleContents(UINT from, UINT to) {
+    const auto scale = [&](LONG v) {
+        return static_cast<LONG>(MulDiv(v, static_cast<int>(to), static_cast<int>(from)));
+    };
+    HFONT hFont = nullptr;
+    LOGFONTA lf{};
+    // The dialog keeps its template's font (the system frees it with the
+    // window); the controls get one of their own at the new size.
+    HFONT hOld = m_hScaledFont;
+    if (!hOld)
+        hOld = reinterpret_cast<HFONT>(::SendMessageA(m_hWnd, WM_GETFONT, 0, 0));
+    if (hOld && GetObjectA(hOld, sizeof(lf), &lf) == sizeof(lf)) {
+        lf.lfHeight = scale(lf.lfHeight);
+        lf.lfWidth = scale(lf.lfWidth);
+        hFont = CreateFontIndirectA(&lf);
+    }
+    for (HWND hChild = ::GetWindow(m_hWnd, GW_CHILD); hChild;
+         hChild = ::GetWindow(hChild, GW_HWNDNEXT)) {
+        RECT r{};
+        ::GetWindowRect(hChild, &r);
+        MapWindowPoints(nullptr, m_hWnd, reinterpret_cast<POINT*>(&r), 2);
+        MoveWindow(hChild, scale(r.left), scale(r.top), scale(r.right) - scale(r.left),
+                   scale(r.bottom) - scale(r.top), FALSE);
+        if (hFont)
+            ::SendMessageA(hChild, WM_SETFONT, reinterpret_cast<WPARAM>(hFont), FALSE);
+    }
+    if (hFont) {
+        if (m_hScaledFont)
+            DeleteObject(m_hScaledFont);
+        m_hScaledFont = hFont;
+    }
+    InvalidateRect(m_hWnd, nullptr, TRUE);
+}
+
+void CDialog::OnDpiChanged(UINT dpi, const RECT& suggested) {
+    if (m_uDpi && dpi && dpi != m_uDpi && !SystemScalesDialogs())
+        ScaleContents(m_uDpi, dpi);
+    if (dpi)
+        m_uDpi = dpi;
+    SetWindowPos(m_hWnd, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+                 suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 void CDialog::DoDataExchange(CDataExchange*) {}
 
 void CDialog::BindControl(CWnd& control, HWND hWndCtrl) {
@@ -150,18 +194,28 @@ void CDialog::OnWindowGone() {
         pCtrl->Detach();
     m_boundControls.clear();
     m_hWnd = nullptr;
+    if (m_hScaledFont) {
+        DeleteObject(m_hScaledFont);
+        m_hScaledFont = nullptr;
+    }
 }
 
 INT_PTR CDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_INITDIALOG) {
         if (CWinApp* pApp = AfxGetApp(); pApp && pApp->m_pMainWnd == this)
             AfxSetMainWndHandle(m_hWnd);
+        m_uDpi = GetWindowDpi(m_hWnd);
         m_bInitializing = TRUE;
         struct Done {
             BOOL& b;
             ~Done() { b = FALSE; }
         } done{m_bInitializing};
         return OnInitDialog();
+    }
+    if (message == WM_DPICHANGED) {
+        if (const auto* pSuggested = reinterpret_cast<const RECT*>(lParam))
+            OnDpiChanged(HIWORD(wParam), *pSuggested);
+        return FALSE;
     }
     // A control's notification (lParam names the control) about a change
     // the data exchange is making right now.

@@ -1,8 +1,8 @@
 // CDialog: a modal dialog made from a dialog template in the program's
 // resources. One static dialog procedure binds the window to its object at
 // WM_INITDIALOG and hands every later message to the object's message map;
-// no exception leaves it. Owner-drawing messages of controls bound with
-// DDX_Control go to the control's object (OnChildNotify).
+// no exception leaves it. WM_DPICHANGED goes to OnDpiChanged. Owner-drawing messages of controls
+// bound with DDX_Control go to the control's object (OnChildNotify).
 //
 // Ownership: the object outlives its window; controls bound by DDX_Control
 // are detached when the window goes. Threads: the dialog's thread only.
@@ -34,6 +34,12 @@ public:
     virtual BOOL OnInitDialog();
     virtual void OnOK();
     virtual void OnCancel();
+    // The window went to a monitor of another DPI (WM_DPICHANGED): where
+    // the system does not scale dialogs itself, scales the controls' places
+    // and the font; then moves the window to the rectangle the system
+    // suggests. A dialog with pixel sizes of its own scales them first,
+    // then calls this.
+    virtual void OnDpiChanged(UINT dpi, const RECT& suggested);
 
     // Called by DDX_Control: the object now stands for the control.
     void BindControl(CWnd& control, HWND hWndCtrl);
@@ -60,4 +66,9 @@ private:
     BOOL m_bLockoutNotify = FALSE;
     // Inside OnInitDialog.
     BOOL m_bInitializing = FALSE;
+    // The DPI the controls are laid out at, and the font made for a DPI
+    // the dialog scaled itself to (owned; the template's font otherwise).
+    UINT m_uDpi = 0;
+    HFONT m_hScaledFont = nullptr;
+    void ScaleContents(UINT from, UINT to);
 };

@@ -1,8 +1,13 @@
 #!/usr/bin/env python3
 """Draws the application icon (a small printer with a sheet coming out of
-it) and writes it as a Windows icon file with 16x16 and 32x32 images."""
+it) and writes it as a Windows icon file with an image for every size the
+window and the notification area ask for from 100 % to 300 % scaling:
+16, 20, 24, 32, 40, 48 and 256 pixels, the largest one as PNG."""
 import struct
 import sys
+import zlib
+
+SIZES = (256, 48, 40, 32, 24, 20, 16)
 
 
 def pixel_art(size):
@@ -54,12 +59,27 @@ def dib(size):
     return header + rows + mask
 
 
+def png(size):
+    px = pixel_art(size)
+    raw = b''.join(b'\0' + b''.join(bytes(p) for p in row) for row in px)
+
+    def chunk(kind, data):
+        body = kind + data
+        return struct.pack('>I', len(data)) + body + struct.pack('>I', zlib.crc32(body))
+
+    return (b'\x89PNG\r\n\x1a\n' +
+            chunk(b'IHDR', struct.pack('>IIBBBBB', size, size, 8, 6, 0, 0, 0)) +
+            chunk(b'IDAT', zlib.compress(raw, 9)) + chunk(b'IEND', b''))
+
+
 def main(path):
-    images = [dib(32), dib(16)]
+    images = [png(size) if size >= 256 else dib(size) for size in SIZES]
     out = struct.pack('<HHH', 0, 1, len(images))
     offset = 6 + 16 * len(images)
-    for size, data in zip((32, 16), images):
-        out += struct.pack('<BBBBHHII', size, size, 0, 0, 1, 32, len(data), offset)
+    for size, data in zip(SIZES, images):
+        # A width or height of 256 is written as 0.
+        dim = size % 256
+        out += struct.pack('<BBBBHHII', dim, dim, 0, 0, 1, 32, len(data), offset)
         offset += len(data)
     for data in images:
         out += data

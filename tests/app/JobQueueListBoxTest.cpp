@@ -3,10 +3,12 @@
 #include "UiTestSupport.h"
 
 #include "app/JobQueueListBox.h"
+#include "framework/Dpi.h"
 #include "framework/Sync.h"
 #include "support/RegistryFixture.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <memory>
 #include <thread>
@@ -325,6 +327,46 @@ TEST_F(JobQueueListBoxTest, LongStatusIsShownWholeAndShortOnesKeepTheColumns) {
     m_box.DrawItem(&dis);
     EXPECT_EQ(plain.At(500 - 121, 20), kColumnLine);
     EXPECT_EQ(plain.At(500 - 151, 20), kColumnLine);
+}
+
+// The columns at three scalings: every length laid out at 96 DPI grows
+// with the DPI, the row's own edges stay where the row is, and a status
+// shift still moves copies and status by the pixels it names.
+TEST(JobRowLayoutTest, ColumnsScaleWithTheDpi) {
+    // name right, path left and right, copies left and right, status left,
+    // the three lines; then the row's own edges: name left, status right,
+    // top and bottom.
+    using Xs = std::array<LONG, 13>;
+    const RECT row{0, 10, 900, 40};
+    const struct {
+        UINT dpi;
+        LONG shift;
+        Xs xs;
+    } cases[] = {
+        {96, 0, {73, 77, 747, 751, 777, 781, 75, 749, 779, 1, 899, 11, 39}},
+        {120, 0, {91, 96, 709, 714, 746, 751, 94, 711, 749, 1, 899, 11, 39}},
+        {144, 0, {110, 116, 670, 676, 715, 721, 113, 673, 718, 1, 899, 11, 39}},
+        {144, 30, {110, 116, 640, 646, 685, 691, 113, 643, 688, 1, 899, 11, 39}},
+    };
+    for (const auto& c : cases) {
+        const JobRowLayout l = LayoutJobRow(row, c.shift, c.dpi);
+        const Xs got{l.name.right,       l.path.left,   l.path.right,   l.copies.left,
+                     l.copies.right,     l.status.left, l.namePathLine, l.pathCopiesLine,
+                     l.copiesStatusLine, l.name.left,   l.status.right, l.name.top,
+                     l.status.bottom};
+        EXPECT_EQ(got, c.xs) << c.dpi << " DPI, shift " << c.shift;
+    }
+    // The status column's room (118 at 96 DPI) and the path kept beside a
+    // long status (40) scale too.
+    EXPECT_EQ(StatusShift(116, row, 96), 0);
+    EXPECT_EQ(StatusShift(150, row, 96), 34);
+    EXPECT_EQ(StatusShift(150, row, 144), 0);
+    EXPECT_EQ(StatusShift(200, row, 144), 25);
+    EXPECT_EQ(StatusShift(2000, row, 144), 900 - 230 - 116 - 60);
+    // Rounding to the nearest pixel, halves away from zero; 0 is unknown.
+    EXPECT_EQ(ScaleToDpi(75, 120), 94);
+    EXPECT_EQ(ScaleToDpi(-3, 144), -5);
+    EXPECT_EQ(ScaleToDpi(73, 0), 73);
 }
 
 } // namespace

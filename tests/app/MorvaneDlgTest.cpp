@@ -5,6 +5,7 @@
 #include "intake/CommandLine.h"
 #include "app/MorvaneDlg.h"
 #include "app/resource.h"
+#include "framework/Dpi.h"
 #include "framework/Sync.h"
 #include "printloop/PrintLoopThread.h"
 #include "support/RegistryFixture.h"
@@ -113,6 +114,35 @@ TEST_F(MorvaneDlgTest, OpensWithSavedQueueStoppedAndCopiesOne) {
         EXPECT_EQ(dlg.Queue().size(), 2u);
     });
     EXPECT_TRUE(m_boxes.Texts().empty());
+}
+
+// Moved to a monitor at 150 %: the window takes the rectangle the system
+// suggests and its rows grow with the DPI.
+TEST_F(MorvaneDlgTest, ADpiChangeTakesTheSuggestedRectangleAndScalesTheRows) {
+    Run([&](ScriptedMorvaneDlg& dlg) {
+        const UINT dpi = GetWindowDpi(dlg.m_hWnd);
+        RECT setup{};
+        GetWindowRect(dlg.Item(IDC_SETUP), &setup);
+        const int before =
+            static_cast<int>(::SendMessageA(dlg.Item(IDC_JOB_LIST), LB_GETITEMHEIGHT, 0, 0));
+        RECT suggested{40, 30, 40 + 800, 30 + 450};
+        ::SendMessageA(dlg.m_hWnd, WM_DPICHANGED, MAKEWPARAM(dpi * 3 / 2, dpi * 3 / 2),
+                       reinterpret_cast<LPARAM>(&suggested));
+        RECT now{};
+        GetWindowRect(dlg.m_hWnd, &now);
+        EXPECT_TRUE(EqualRect(&now, &suggested));
+        const int after =
+            static_cast<int>(::SendMessageA(dlg.Item(IDC_JOB_LIST), LB_GETITEMHEIGHT, 0, 0));
+        EXPECT_NEAR(after, before * 3 / 2, 1) << before << " -> " << after;
+        // Without the system's scaling of dialogs (this test's process), the
+        // window scales its controls itself.
+        if (!SystemScalesDialogs()) {
+            RECT now{};
+            GetWindowRect(dlg.Item(IDC_SETUP), &now);
+            EXPECT_NEAR(now.right - now.left, (setup.right - setup.left) * 3 / 2, 1);
+            EXPECT_NEAR(now.bottom - now.top, (setup.bottom - setup.top) * 3 / 2, 1);
+        }
+    });
 }
 
 TEST_F(MorvaneDlgTest, DropsAppendInOrderWhateverIsSelectedAndNameAfterLastSeparator) {
