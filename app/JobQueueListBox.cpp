@@ -133,8 +133,11 @@ CString CJobQueueListBox::RowText(const CString& strName, int nCopies, const CSt
 }
 
 void CJobQueueListBox::Bind() {
-    if (m_hWnd)
-        SetWindowSubclass(m_hWnd, SubclassProc, 0, reinterpret_cast<DWORD_PTR>(this));
+    if (!m_hWnd || m_pfnControlProc)
+        return;
+    SetWindowLongPtrA(m_hWnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    m_pfnControlProc = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrA(m_hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ListProc)));
 }
 
 void CJobQueueListBox::AddToolTip(HWND hTip) {
@@ -144,7 +147,7 @@ void CJobQueueListBox::AddToolTip(HWND hTip) {
     // The list itself gets the tooltip's questions (WM_NOTIFY).
     TOOLINFOA ti{};
     ti.cbSize = sizeof(ti);
-    ti.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    ti.uFlags = TTF_IDISHWND;
     ti.hwnd = m_hWnd;
     ti.uId = reinterpret_cast<UINT_PTR>(m_hWnd);
     ti.lpszText = LPSTR_TEXTCALLBACKA;
@@ -172,10 +175,35 @@ bool CJobQueueListBox::ReadRow(int nRow, CString* pName, CString* pPath, int* pC
     return true;
 }
 
-LRESULT CALLBACK CJobQueueListBox::SubclassProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam,
-                                                UINT_PTR id, DWORD_PTR refData) {
-    auto* self = reinterpret_cast<CJobQueueListBox*>(refData);
+LRESULT CALLBACK CJobQueueListBox::ListProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    auto* self = reinterpret_cast<CJobQueueListBox*>(GetWindowLongPtrA(hWnd, GWLP_USERDATA));
+    if (!self || !self->m_pfnControlProc)
+        return DefWindowProcA(hWnd, msg, wParam, lParam);
+    const WNDPROC pfnControl = self->m_pfnControlProc;
+    if (msg == WM_NCDESTROY) {
+        // The control's own procedure again, for its last message.
+        SetWindowLongPtrA(hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(pfnControl));
+        SetWindowLongPtrA(hWnd, GWLP_USERDATA, 0);
+        self->m_pfnControlProc = nullptr;
+        return CallWindowProcA(pfnControl, hWnd, msg, wParam, lParam);
+    }
+    return self->OnListMessage(hWnd, msg, wParam, lParam);
+}
+
+LRESULT CJobQueueListBox::OnListMessage(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    const WNDPROC pfnControl = m_pfnControlProc;
+    CJobQueueListBox* self = this;
     try {
+        if (m_hTip && ((msg >= WM_MOUSEFIRST && msg <= WM_MOUSELAST) || msg == WM_NCMOUSEMOVE)) {
+            const DWORD dwPos = GetMessagePos();
+            MSG m{hWnd,
+                  msg,
+                  wParam,
+                  lParam,
+                  static_cast<DWORD>(GetMessageTime()),
+                  {GET_X_LPARAM(dwPos), GET_Y_LPARAM(dwPos)}};
+            ::SendMessageA(m_hTip, TTM_RELAYEVENT, 0, reinterpret_cast<LPARAM>(&m));
+        }
         switch (msg) {
         case LB_GETTEXT:
         case LB_GETTEXTLEN: {
@@ -208,7 +236,7 @@ LRESULT CALLBACK CJobQueueListBox::SubclassProc(HWND hWnd, UINT msg, WPARAM wPar
         }
         case WM_GETDLGCODE: {
             // Enter acts on a selected job instead of pressing "Close".
-            LRESULT code = DefSubclassProc(hWnd, msg, wParam, lParam);
+            LRESULT code = CallWindowProcA(pfnControl, hWnd, msg, wParam, lParam);
             const MSG* pMsg = reinterpret_cast<const MSG*>(lParam);
             if (pMsg && pMsg->message == WM_KEYDOWN && pMsg->wParam == VK_RETURN &&
                 self->GetCurSel() >= 0)
@@ -247,15 +275,12 @@ LRESULT CALLBACK CJobQueueListBox::SubclassProc(HWND hWnd, UINT msg, WPARAM wPar
             }
             break;
         }
-        case WM_NCDESTROY:
-            RemoveWindowSubclass(hWnd, SubclassProc, id);
-            break;
         }
     } catch (...) {
         // No exception leaves a window procedure: the message gets the
         // control's own handling.
     }
-    return DefSubclassProc(hWnd, msg, wParam, lParam);
+    return CallWindowProcA(pfnControl, hWnd, msg, wParam, lParam);
 }
 
 void CJobQueueListBox::SetJobList(CJobList* pJobList) {

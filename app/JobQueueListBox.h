@@ -13,7 +13,12 @@
 // the selected job by sending it kMsgJobKey with one of kRemove to kMoveDown; Enter is taken
 // from the dialog manager so that it does not press the default button.
 // Tooltips: CutOffTextAt gives the name or path under a point when its
-// column cuts it off.
+// column cuts it off; the bound control hands its mouse messages to the
+// tooltip itself.
+// Bind replaces the control's window procedure and keeps the object in its
+// user data: a list rebuilt for the worker every 100 ms sends itself two
+// messages a row, and a subclass that looks itself up in the window's
+// properties costs a call to the system's server for each of them.
 //
 // Threads: the window's thread only (rows are rebuilt there, under the
 // display lock, and painted there). DrawItem holds the list's lock and then
@@ -86,8 +91,8 @@ public:
     CJobList* m_pJobList = nullptr;
 
 private:
-    static LRESULT CALLBACK SubclassProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam,
-                                         UINT_PTR id, DWORD_PTR refData);
+    static LRESULT CALLBACK ListProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam);
+    LRESULT OnListMessage(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam);
     // The row's job's fields, copied under its lock; false when the row or
     // its job is gone.
     bool ReadRow(int nRow, CString* pName, CString* pPath, int* pCopies, CString* pStatus);
@@ -95,6 +100,7 @@ private:
     UINT m_uDpi = 96;
     std::vector<std::unique_ptr<CString>> m_rowIDs;
     HWND m_hTip = nullptr;
+    WNDPROC m_pfnControlProc = nullptr;
     // The row text LB_GETTEXTLEN measured last, which the next LB_GETTEXT
     // of that row copies.
     int m_nMeasuredRow = -1;
