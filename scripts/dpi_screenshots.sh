@@ -54,17 +54,7 @@ done
 
 spool=$WINEPREFIX/drive_c/spool
 
-# window_id TITLE: the X window whose name is TITLE, waited for.
-window_id() {
-    local id=
-    for _ in $(seq 1 $((timeout * 10))); do
-        id=$(xwininfo -root -tree 2>/dev/null | awk -v t="\"$1\"" 'index($0, t) { print $1; exit }')
-        [ -n "$id" ] && { echo "$id"; return 0; }
-        sleep 0.1
-    done
-    echo "dpi_screenshots: no window named '$1'" >&2
-    return 1
-}
+source "$(dirname "$0")/x_window.sh"
 
 # shoot TITLE FILE: the window named TITLE into OUT/FILE, once two looks
 # in a row agree (painted whole).

@@ -82,17 +82,7 @@ head -c 4096 /dev/zero >"$spool/reports/report.ps"
 head -c 4096 /dev/zero >"$spool/forms/form-b.pcl"
 head -c 4096 /dev/zero >"$spool/receipt-0417.prn"
 
-# window_id TITLE: the X window whose name is TITLE, waited for.
-window_id() {
-    local id=
-    for _ in $(seq 1 $((timeout * 10))); do
-        id=$(xwininfo -root -tree 2>/dev/null | awk -v t="\"$1\"" 'index($0, t) { print $1; exit }')
-        [ -n "$id" ] && { echo "$id"; return 0; }
-        sleep 0.1
-    done
-    echo "screenshots: no window named '$1'" >&2
-    return 1
-}
+source "$(dirname "$0")/x_window.sh"
 
 # shoot TITLE FILE: the window named TITLE, as it is on the display, into
 # docs/FILE.
